@@ -1,0 +1,404 @@
+#include "frmmain.h"
+
+#include "about.h"
+#include "artwork.h"
+#include "install.h"
+#include "wrapcheckbox.h"
+
+#include "common/msgbox.h"
+#include "common/viewlistmodel.h"
+#include "progress/frmprogress.h"
+#include "repair/launcher.h"
+#include "repair/repairrun.h"
+#include "selection/selection.h"
+#include "views/viewdetails.h"
+#include "views/viewloading.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+
+namespace tsy {
+
+namespace {
+// The designed layout is in twips; 15 twips make a pixel.
+constexpr QRect twips(int left, int top, int width, int height) {
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+void use_highlight_text(QWidget* w) {
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::WindowText, pal.color(QPalette::Highlight));
+    pal.setColor(QPalette::Text, pal.color(QPalette::Highlight));
+    w->setPalette(pal);
+}
+
+template <class W> W* place(W* w, const char* name, const QRect& r) {
+    w->setObjectName(QLatin1StringView(name));
+    w->setGeometry(r);
+    return w;
+}
+} // namespace
+
+frmMain::frmMain(std::shared_ptr<cc::Backend> backend, QWidget* parent)
+    : QWidget(parent), m_backend(std::move(backend)) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Tessaly (TSY) - ") + vendor_host());
+    setWindowIcon(app_icon());
+    setFixedSize(645, 469);
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setPointSizeF(8.25);
+    f.setWeight(QFont::Normal);
+    setFont(f);
+    allow_progress_window();
+    buildControls();
+    if (const QScreen* s = QGuiApplication::primaryScreen())
+        move(s->availableGeometry().center() - rect().center());
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildControls() {
+    orvaneLogo = place(new QLabel(this), "orvaneLogo", twips(240, 120, 9255, 630));
+    orvaneLogo->setFrameStyle(QFrame::Box | QFrame::Plain);
+    orvaneLogo->setLineWidth(1);
+    orvaneLogo->setPixmap(logo_banner(devicePixelRatioF()));
+    orvaneLogo->setCursor(Qt::PointingHandCursor);
+    orvaneLogo->setToolTip(vendor_address());
+    orvaneLogo->installEventFilter(this);
+
+    mainFrame = place(new QGroupBox(this), "mainFrame", twips(240, 960, 9255, 5415));
+    aboutBut = place(new QPushButton(QStringLiteral("About"), this), "aboutBut",
+                     twips(3600, 6480, 1095, 495));
+    cancelBut = place(new QPushButton(QStringLiteral("Exit"), this), "cancelBut",
+                      twips(4920, 6480, 1215, 495));
+    cancelBut->setToolTip(QStringLiteral("Exit application"));
+
+    QWidget* fr = mainFrame;
+    loadViewsBut = place(new QPushButton(QStringLiteral("Load Views"), fr), "loadViewsBut",
+                         twips(240, 240, 1215, 255));
+    viewsFoundLbl = place(new QLabel(QStringLiteral("found"), fr), "viewsFoundLbl",
+                          twips(1680, 240, 2535, 255));
+    use_highlight_text(viewsFoundLbl);
+
+    viewsList = place(new QListView(fr), "viewsList", twips(240, 480, 6495, 3660));
+    viewsModel = new ViewListModel(this);
+    viewsModel->setObjectName(QStringLiteral("viewsModel"));
+    viewsList->setModel(viewsModel);
+    viewsList->setUniformItemSizes(true);
+    viewsList->setSelectionMode(QAbstractItemView::SingleSelection);
+    viewsList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    viewsList->setLayoutMode(QListView::SinglePass);
+    use_highlight_text(viewsList);
+    viewsList->viewport()->installEventFilter(this);
+    viewsList->installEventFilter(this);
+
+    selectAllBut = place(new QPushButton(QStringLiteral("Select All"), fr), "selectAllBut",
+                         twips(240, 4200, 975, 255));
+    clearAllBut = place(new QPushButton(QStringLiteral("Clear All"), fr), "clearAllBut",
+                        twips(1320, 4200, 975, 255));
+    caseInsensitiveCB = place(new QCheckBox(QStringLiteral("Case Insensitive"), fr),
+                              "caseInsensitiveCB", twips(4680, 4320, 1935, 255));
+    caseInsensitiveCB->setChecked(true);
+    selectAllByPatternCB = place(new QCheckBox(QStringLiteral("that matches:"), fr),
+                                 "selectAllByPatternCB", twips(480, 4560, 1335, 255));
+    selectAllByPatternTxt = place(new QLineEdit(QStringLiteral("<pattern>"), fr),
+                                  "selectAllByPatternTxt", twips(1800, 4560, 2655, 285));
+    {
+        QPalette pal = selectAllByPatternTxt->palette();
+        // The inactive-border colour of the design: a light grey.
+        pal.setColor(QPalette::Base, QColor(0xd4, 0xd0, 0xc8));
+        selectAllByPatternTxt->setPalette(pal);
+    }
+    selectItemsFoundCB =
+        place(new WrapCheckBox(QStringLiteral("Select Items Matching Pattern"), fr),
+              "selectItemsFoundCB", twips(4680, 4560, 2055, 495));
+    filterActionCombo = place(new QComboBox(fr), "filterActionCombo", twips(240, 4920, 1335, 315));
+    filterActionCombo->setEditable(true);
+    filterActionCombo->setInsertPolicy(QComboBox::NoInsert);
+    filterActionCombo->setEditText(QStringLiteral("Combo1"));
+    use_highlight_text(filterActionCombo);
+    filterBut = place(new QPushButton(QStringLiteral("Filter -->"), fr), "filterBut",
+                      twips(1680, 4920, 855, 255));
+    filterPatternTxt = place(new QLineEdit(QStringLiteral("<pattern>"), fr), "filterPatternTxt",
+                             twips(2520, 4920, 1935, 285));
+
+    runModeLbl = place(new QLabel(QStringLiteral("Execute Mode:"), fr), "runModeLbl",
+                       twips(6840, 480, 1575, 255));
+    runModeCombo = place(new QComboBox(fr), "runModeCombo", twips(6840, 720, 2295, 315));
+    Line1 = place(new QFrame(fr), "Line1", QRect(6840 / 15, 1200 / 15, (9120 - 6840) / 15 + 1, 2));
+    Line1->setFrameShape(QFrame::HLine);
+    Line1->setFrameShadow(QFrame::Sunken);
+    actionLbl = place(new QLabel(QStringLiteral("Execute Command:"), fr), "actionLbl",
+                      twips(6840, 1320, 1575, 255));
+    actionCombo = place(new QComboBox(fr), "actionCombo", twips(6840, 1560, 2295, 315));
+    actionCombo->setEditable(true);
+    actionCombo->setInsertPolicy(QComboBox::NoInsert);
+    actionArgsTxt = place(new QLineEdit(QStringLiteral("<arguments>"), fr), "actionArgsTxt",
+                          twips(6840, 1920, 2295, 285));
+    executeFixProtBut = place(new QPushButton(QStringLiteral("Execute"), fr), "executeFixProtBut",
+                              twips(7920, 2280, 1215, 735));
+    Image1 = place(new QLabel(fr), "Image1", twips(6960, 3480, 1890, 1410));
+    Image1->setPixmap(decorative_picture(devicePixelRatioF()));
+
+    runModeLbl->setBuddy(runModeCombo);
+    actionLbl->setBuddy(actionCombo);
+
+    // Disabled until views are loaded.
+    for (QWidget* w :
+         {static_cast<QWidget*>(selectAllBut), static_cast<QWidget*>(clearAllBut),
+          static_cast<QWidget*>(selectAllByPatternCB), static_cast<QWidget*>(selectAllByPatternTxt),
+          static_cast<QWidget*>(filterActionCombo), static_cast<QWidget*>(filterBut),
+          static_cast<QWidget*>(filterPatternTxt)})
+        w->setEnabled(false);
+
+    // The designed tab order.
+    const QList<QWidget*> order = {cancelBut,
+                                   viewsList,
+                                   executeFixProtBut,
+                                   actionCombo,
+                                   selectAllBut,
+                                   clearAllBut,
+                                   filterBut,
+                                   filterPatternTxt,
+                                   loadViewsBut,
+                                   filterActionCombo,
+                                   caseInsensitiveCB,
+                                   selectItemsFoundCB,
+                                   selectAllByPatternCB,
+                                   selectAllByPatternTxt,
+                                   actionArgsTxt,
+                                   runModeCombo,
+                                   aboutBut};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order.at(i - 1), order.at(i));
+    cancelBut->setFocus(Qt::OtherFocusReason);
+
+    connect(cancelBut, &QPushButton::clicked, this, &frmMain::cancelBut_Click);
+    connect(aboutBut, &QPushButton::clicked, this, &frmMain::aboutBut_Click);
+    connect(loadViewsBut, &QPushButton::clicked, this, &frmMain::loadViewsBut_Click);
+    connect(viewsModel, &ViewListModel::itemCheck, this, &frmMain::viewsList_ItemCheck);
+    connect(selectAllBut, &QPushButton::clicked, this, &frmMain::selectAllBut_Click);
+    connect(clearAllBut, &QPushButton::clicked, this, &frmMain::clearAllBut_Click);
+    connect(selectAllByPatternCB, &QCheckBox::clicked, this, &frmMain::selectAllByPatternCB_Click);
+    connect(filterActionCombo, &QComboBox::activated, this, &frmMain::filterActionCombo_Click);
+    connect(filterBut, &QPushButton::clicked, this, &frmMain::filterBut_Click);
+    connect(filterPatternTxt, &QLineEdit::textChanged, this, &frmMain::filterPatternTxt_Change);
+    connect(actionCombo, &QComboBox::activated, this, &frmMain::actionCombo_Click);
+    connect(runModeCombo, &QComboBox::activated, this, &frmMain::runModeCombo_Click);
+    connect(executeFixProtBut, &QPushButton::clicked, this, &frmMain::executeFixProtBut_Click);
+}
+
+cc::Application& frmMain::ensureCC() {
+    if (!CC)
+        CC = m_backend->createApplication(CCHOME);
+    if (!CC)
+        throw Failure(QStringLiteral("ActiveX component can't create object"));
+    return *CC;
+}
+
+cc::ClearTool& frmMain::ensureCTool() {
+    if (!CTool)
+        CTool = m_backend->createClearTool(CCHOME);
+    if (!CTool)
+        throw Failure(QStringLiteral("ActiveX component can't create object"));
+    return *CTool;
+}
+
+bool frmMain::Form_Load() {
+    actionCombo->clear();
+    actionCombo->addItem(QStringLiteral("fix_prot"));
+    actionCombo->setCurrentIndex(0);
+    actionCombo_Click();
+
+    if (!is_clearcase_installed(CCHOME)) {
+        msg_box(QStringLiteral("ClearCase is not installed on system!"),
+                QStringLiteral("ClearCase Not installed!"), MsgIcon::Critical);
+        close();
+        return false;
+    }
+
+    runModeCombo->addItem(QStringLiteral("Normal"));
+    runModeCombo->addItem(QStringLiteral("Hide"));
+    runModeCombo->addItem(QStringLiteral("Minimized"));
+    runModeCombo->setCurrentIndex(0);
+    runModeCombo_Click();
+    return true;
+}
+
+void frmMain::Form_Activate() {
+    selection::form_activate(*this);
+}
+
+void frmMain::Form_Unload() {
+    do_unload();
+}
+
+void frmMain::do_unload() {
+    if (m_unloading)
+        return;
+    m_unloading = true;
+    // A run waiting for fix_prot stops waiting; the utility finishes alone.
+    abandon_waits();
+    shutdown_progress_window();
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    for (QWidget* w : tops) {
+        if (w != this && w->isVisible())
+            w->close();
+    }
+}
+
+void frmMain::busy(bool mode) {
+    if (mode)
+        setCursor(Qt::WaitCursor);
+    else
+        setCursor(Qt::ArrowCursor);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+bool frmMain::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate) {
+        Form_Activate();
+    } else if (e->type() == QEvent::Show && !m_activatedOnce) {
+        // Some desktops never activate a window that is not focused; the
+        // combo box must still be ready once the window is on the screen.
+        m_activatedOnce = true;
+        Form_Activate();
+    }
+    return QWidget::event(e);
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == orvaneLogo && e->type() == QEvent::MouseButtonRelease) {
+        auto* me = static_cast<QMouseEvent*>(e);
+        if (me->button() == Qt::LeftButton && orvaneLogo->rect().contains(me->position().toPoint()))
+            orvaneLogo_Click();
+        return false;
+    }
+    if (watched == viewsList->viewport() && e->type() == QEvent::MouseButtonDblClick) {
+        // The press before it has made the line under the pointer current.
+        viewsList_DblClick();
+        return false;
+    }
+    if (watched == viewsList && e->type() == QEvent::KeyPress) {
+        auto* ke = static_cast<QKeyEvent*>(e);
+        if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) {
+            viewsList_DblClick();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+int frmMain::currentRow() const {
+    const QModelIndex i = viewsList->currentIndex();
+    return i.isValid() ? i.row() : -1;
+}
+
+void frmMain::setCurrentRow(int row) {
+    if (row < 0 || row >= viewsModel->rowCount()) {
+        viewsList->setCurrentIndex(QModelIndex());
+        viewsList->clearSelection();
+        return;
+    }
+    const QModelIndex i = viewsModel->index(row);
+    viewsList->setCurrentIndex(i);
+    viewsList->scrollTo(i);
+}
+
+void frmMain::beginOperation() {
+    ++m_operations;
+    applyOperationState();
+}
+
+void frmMain::endOperation() {
+    if (m_operations > 0)
+        --m_operations;
+    applyOperationState();
+}
+
+void frmMain::setFilterButWanted(bool enabled) {
+    m_filterButWanted = enabled;
+    applyOperationState();
+}
+
+void frmMain::applyOperationState() {
+    const bool idle = m_operations == 0;
+    loadViewsBut->setEnabled(idle);
+    executeFixProtBut->setEnabled(idle);
+    filterBut->setEnabled(idle && m_filterButWanted);
+}
+
+// ---- Handlers: each hands the work to its subsystem ------------------------
+
+void frmMain::cancelBut_Click() {
+    close();
+}
+void frmMain::aboutBut_Click() {
+    show_about();
+}
+void frmMain::orvaneLogo_Click() {
+    open_vendor_link();
+}
+
+void frmMain::loadViewsBut_Click() {
+    views::load_views(*this);
+}
+void frmMain::get_myviews(ViewListModel& list, const QString& region) {
+    views::get_myviews(*this, list, region);
+}
+void frmMain::update_view_cnt() {
+    views::update_view_cnt(*this);
+}
+QString frmMain::getViewStg(const QString& vTag) {
+    return views::getViewStg(*this, vTag);
+}
+void frmMain::viewsList_DblClick() {
+    views::show_view_details(*this, viewsList);
+}
+
+// A mark changed by hand changes only that line's own mark.
+void frmMain::viewsList_ItemCheck(int) {}
+
+void frmMain::selectAllBut_Click() {
+    selection::select_all(*this);
+}
+void frmMain::clearAllBut_Click() {
+    selection::clear_all(*this);
+}
+void frmMain::selectAllByPatternCB_Click() {
+    selection::select_by_pattern_toggled(*this);
+}
+void frmMain::filterActionCombo_Click() {
+    selection::filter_action_chosen(*this);
+}
+void frmMain::filterBut_Click() {
+    selection::filter_button(*this);
+}
+void frmMain::filterPatternTxt_Change() {
+    selection::filter_pattern_changed(*this);
+}
+
+void frmMain::actionCombo_Click() {
+    repair::action_chosen(*this);
+}
+void frmMain::runModeCombo_Click() {
+    repair::run_mode_chosen(*this);
+}
+void frmMain::executeFixProtBut_Click() {
+    repair::execute_fix_prot(*this);
+}
+
+} // namespace tsy

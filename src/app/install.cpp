@@ -1,0 +1,40 @@
+#include "install.h"
+
+#include "common/fileexists.h"
+#include "common/msgbox.h"
+#include "common/platform.h"
+
+namespace tsy {
+
+bool get_key_value(std::uint32_t root, const QString& keyPath, const QString& valueName,
+                   QString& result) {
+    std::string value = result.toLocal8Bit().toStdString();
+    const bool ok = plat::get_key_value(root, keyPath.toLocal8Bit().toStdString(),
+                                        valueName.toLocal8Bit().toStdString(), value);
+    result = QString::fromLocal8Bit(value);
+    return ok;
+}
+
+bool is_clearcase_installed(QString& home) {
+    home.clear();
+    try {
+        QString local;
+        if (!get_key_value(plat::kHKeyLocalMachine,
+                           QStringLiteral("SOFTWARE\\Atria\\ClearCase\\CurrentVersion"),
+                           QStringLiteral("ProductHome"), local))
+            return false;
+        const bool directories = false;
+        if (!file_exists(local + QString::fromLocal8Bit(plat::cleartool_marker()), directories))
+            return false;
+        home = local;
+        return true;
+    } catch (const std::exception& e) {
+        msg_box(QStringLiteral("Error::") + QString::fromLocal8Bit(e.what()) +
+                    QStringLiteral("::not determine if ClearCase is installed"),
+                QStringLiteral("Error..."), MsgIcon::Critical);
+        home.clear();
+        return false;
+    }
+}
+
+} // namespace tsy

@@ -1,0 +1,22 @@
+#include "frmmain.h"
+#include "mainmodule.h"
+#include "sessionend.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tessaly"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tessaly"));
+    QApplication::setQuitOnLastWindowClosed(true);
+    // The command line is not read.
+
+    tsy::SingleInstance instance;
+    std::unique_ptr<tsy::frmMain> window = tsy::main_module(instance);
+    if (!window)
+        return 0;
+    // Logout or a termination request closes the windows as the close box
+    // would, so the program ends the ordinary way.
+    tsy::close_windows_on_session_end(window.get());
+    return QApplication::exec();
+}

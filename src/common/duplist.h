@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+class QComboBox;
+
+namespace tsy {
+
+// What is_dup_list needs of a list or combo box: the entry count and the
+// text of an entry counted from 0. Either may fail by throwing.
+class TextList {
+public:
+    virtual ~TextList() = default;
+    virtual int count() const = 0;
+    virtual QString text(int index) const = 0;
+};
+
+// A combo box seen as a TextList. A null box fails when it is read.
+class ComboTextList final : public TextList {
+public:
+    explicit ComboTextList(const QComboBox* combo) : m_combo(combo) {}
+    int count() const override;
+    QString text(int index) const override;
+
+private:
+    const QComboBox* m_combo;
+};
+
+// Whether item equals an entry of list as a whole text, ignoring letter
+// case. A failure reading the list is reported in a box, and the result
+// reached so far is returned.
+bool is_dup_list(const QString& item, const TextList& list);
+
+} // namespace tsy

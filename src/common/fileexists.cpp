@@ -1,0 +1,23 @@
+#include "fileexists.h"
+
+#include "msgbox.h"
+#include "platform.h"
+
+namespace tsy {
+
+bool file_exists(const QString& path, const bool& directories) {
+    try {
+        return plat::file_exists(path.toLocal8Bit().toStdString(), directories == true);
+    } catch (const std::exception& e) {
+        msg_box(QStringLiteral("Error determining file exist --> ") + path + QStringLiteral("::") +
+                    QString::fromLocal8Bit(e.what()),
+                QString(), MsgIcon::Critical);
+        return false;
+    }
+}
+
+QString to_native_8bit_path_suffix(const char* suffix) {
+    return QString::fromLocal8Bit(suffix);
+}
+
+} // namespace tsy

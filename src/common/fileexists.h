@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+namespace tsy {
+
+// Whether an ordinary file matches path (a search pattern); directories
+// count too when directories is exactly true. A failing search is reported
+// in a box and counts as not found.
+bool file_exists(const QString& path, const bool& directories);
+
+// The platform's path texts, as QString.
+QString to_native_8bit_path_suffix(const char* suffix);
+
+} // namespace tsy

@@ -1,0 +1,65 @@
+#pragma once
+
+// The operating-system layer, free of Qt so that the Windows half can be
+// cross-compiled and tested on its own. Texts are 8-bit strings: the ANSI
+// code page on Windows, UTF-8 on POSIX. Each operation has one file per
+// OS (*_posix.cpp, *_win.cpp); CMake picks the file.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace plat {
+
+// Raised by the operations below when the system reports an error; what()
+// is the system's description.
+class PlatformError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// ---- Registry -------------------------------------------------------------
+
+constexpr std::uint32_t kHKeyLocalMachine = 0x80000002u;
+constexpr std::uint32_t kKeyAccessMask = 0x2003Fu;
+constexpr std::size_t kRegBufferSize = 1024;
+
+constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kRegExpandSz = 2;
+constexpr std::uint32_t kRegBinary = 3;
+constexpr std::uint32_t kRegDword = 4;
+constexpr std::uint32_t kRegMultiSz = 7;
+
+// Converts a value read into a buffer of kRegBufferSize bytes by its type
+// code: the text is cut at its earliest zero byte (a buffer without one
+// throws PlatformError); type 1 gives that text, type 4 the 32-bit number
+// in its first four bytes (least significant first) as unsigned decimal,
+// any other type leaves result as it was.
+void convert_reg_value(const unsigned char* buffer, std::size_t size, std::uint32_t type,
+                       std::string& result);
+
+// Reads one value as text. False, with result emptied, when the key cannot
+// be opened or the value cannot be read. Throws what convert_reg_value
+// throws. Every key opened is closed.
+bool get_key_value(std::uint32_t root, const std::string& keyPath, const std::string& valueName,
+                   std::string& result);
+
+// ---- Files ----------------------------------------------------------------
+
+// Whether an ordinary file matches path, used as a search pattern. Hidden
+// and system files never count; directories count only when directories
+// is true. Throws PlatformError when the search itself fails.
+bool file_exists(const std::string& path, bool directories);
+
+// The separator-led suffixes appended to the installation directory.
+const char* cleartool_marker(); // "\bin\cleartool.exe" or "/bin/cleartool"
+const char* fix_prot_suffix();  // "\etc\utils\fix_prot.exe" or "/etc/utils/fix_prot"
+
+// ---- Shell ----------------------------------------------------------------
+
+// Asks the desktop to open a web address; the result is not examined.
+void shell_open(const std::string& address);
+
+} // namespace plat

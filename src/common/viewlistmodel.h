@@ -1,0 +1,92 @@
+#pragma once
+
+#include "duplist.h"
+
+#include <QAbstractListModel>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+
+namespace tsy {
+
+// One line of the view list: "tag:host" and its check mark.
+struct ViewRow {
+    QString line;
+    bool checked = false;
+};
+
+} // namespace tsy
+
+Q_DECLARE_TYPEINFO(tsy::ViewRow, Q_RELOCATABLE_TYPE);
+
+namespace tsy {
+
+// The check-box list of view lines. Lines are kept sorted alphabetically,
+// ignoring letter case, and no two lines are equal when case is ignored.
+// A case-folded hash set answers the duplicate test, so loading many
+// thousands of views stays linear.
+class ViewListModel : public QAbstractListModel, public TextList {
+    Q_OBJECT
+
+public:
+    explicit ViewListModel(QObject* parent = nullptr);
+
+    // The sort order: case-insensitive, ties broken by the exact text so
+    // that the order is total.
+    static bool lineLess(const QString& a, const QString& b);
+
+    // QAbstractListModel
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // TextList
+    int count() const override;
+    QString text(int row) const override;
+
+    bool isChecked(int row) const;
+    void setChecked(int row, bool checked);
+    int checkedCount() const;
+
+    void clear();
+
+    // Puts line at its sorted place unless the list holds it already
+    // (ignoring case). Returns whether it was added.
+    bool addSorted(const QString& line);
+
+    // Whether a line equal to line, ignoring case, is in the list.
+    bool containsIgnoringCase(const QString& line) const;
+
+    // While a batch is open, added lines are collected and merged into
+    // their sorted places when it ends: one model reset instead of one
+    // insertion per line. The resulting order is the same.
+    void beginBatch();
+    void endBatch();
+    bool inBatch() const { return m_batch; }
+
+    // Sets the mark of every row whose line satisfies pred (all rows when
+    // pred is empty), announcing the change once. Returns the rows set.
+    int setCheckedWhere(bool checked, const std::function<bool(const QString&)>& pred);
+
+    // Removes every row whose line satisfies pred, with its mark, in one
+    // pass. currentRow, if given, is moved to the row's new position, or
+    // to -1 when that row went. Returns the number of rows removed.
+    int removeWhere(const std::function<bool(const QString&)>& pred, int* currentRow = nullptr);
+
+signals:
+    // The user changed the mark of one row through the view.
+    void itemCheck(int row);
+
+private:
+    static QString folded(const QString& line) { return line.toCaseFolded(); }
+
+    QList<ViewRow> m_rows;
+    QSet<QString> m_folded;
+    QList<ViewRow> m_pending;
+    bool m_batch = false;
+};
+
+} // namespace tsy

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QProgressBar;
+class QTimer;
+
+namespace tsy {
+
+// The modeless "Working...please wait..." window with a message line and a
+// bar that cycles on its own. There is one, made on its earliest use,
+// hidden between uses and closed at shutdown.
+class frmProgress : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit frmProgress(QWidget* parent = nullptr);
+
+    void start_progress(const QString& msg);
+    void stop_progress();
+    void set_msg(const QString& msg);
+
+    QLabel* Image1 = nullptr;
+    QLabel* progressLbl = nullptr;
+    QProgressBar* progressBar = nullptr;
+    QTimer* progressTimer = nullptr;
+
+    qint16 counter() const { return m_counter; }
+
+    // One tick of the timer: the bar shows 1, 2, ..., 99, 0, 1, ...
+    void progressTimer_Timer();
+
+private:
+    void Form_Load();
+
+    qint16 m_counter = 0;
+};
+
+// The one progress window, made when first asked for.
+frmProgress& progress_window();
+bool progress_window_exists();
+// Closes and destroys it; the next use makes a new one.
+void close_progress_window();
+// Closes it for good at shutdown: later calls of the operations below do
+// nothing, so no window is made again while the program ends.
+void shutdown_progress_window();
+// Lets the operations make the window again (a new main window).
+void allow_progress_window();
+
+void start_progress(const QString& msg);
+void stop_progress();
+void set_msg(const QString& msg);
+
+} // namespace tsy

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+namespace tsy {
+
+// Window styles for started programs (the Windows show-window codes).
+constexpr int kStyleHide = 0;
+constexpr int kStyleNormal = 1;
+constexpr int kStyleMinimized = 2;
+
+// Starts commandLine as a new process in the given window style and waits
+// for it to end while the user interface keeps processing its events. A
+// program that cannot be started is reported in a box ("ERROR: ...
+// Could not execute --> ..."), after which the routine returns normally.
+// The caller learns nothing of the outcome.
+void run_and_wait(const QString& commandLine, int style);
+
+// Ends every wait under way at once, leaving the started programs to run
+// to their end. Called when the program shuts down in the middle of a run.
+void abandon_waits();
+
+} // namespace tsy

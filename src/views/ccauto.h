@@ -1,0 +1,62 @@
+#pragma once
+
+// The ClearCase Automation Library as the program sees it: the application
+// object (view collection, view by tag), the ClearTool object (command
+// execution) and view objects. A backend makes the two top objects:
+// the cleartool command-line backend on POSIX, COM on Windows, and an
+// in-process fake in the unit tests. Every failing call throws
+// tsy::Failure whose description is ClearCase's own error text.
+
+#include "common/failure.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace tsy::cc {
+
+class View {
+public:
+    virtual ~View() = default;
+    virtual QString tagName() = 0;
+    virtual QString host() = 0;
+    virtual bool isActive() = 0;
+    virtual bool isSnapShot() = 0;
+    virtual bool isUCMView() = 0;
+    virtual QString configSpec() = 0;
+};
+
+// Counted from 1, as the library's collections are.
+class ViewCollection {
+public:
+    virtual ~ViewCollection() = default;
+    virtual int count() = 0;
+    virtual std::unique_ptr<View> item(int index) = 0;
+};
+
+class Application {
+public:
+    virtual ~Application() = default;
+    virtual std::unique_ptr<ViewCollection> views(bool flag, const QString& region) = 0;
+    virtual std::unique_ptr<View> view(const QString& tag) = 0;
+};
+
+class ClearTool {
+public:
+    virtual ~ClearTool() = default;
+    // A cleartool command line without the tool's own name; the output.
+    virtual QString cmdExec(const QString& command) = 0;
+};
+
+// Makes the automation objects for the installation at cchome.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual std::unique_ptr<Application> createApplication(const QString& cchome) = 0;
+    virtual std::unique_ptr<ClearTool> createClearTool(const QString& cchome) = 0;
+};
+
+// The platform's own backend.
+std::shared_ptr<Backend> default_backend();
+
+} // namespace tsy::cc

@@ -1,0 +1,151 @@
+#include "lsviewparse.h"
+
+#include <QStringDecoder>
+
+namespace tsy::cc {
+
+namespace {
+
+bool unreadable(const QString& s) {
+    for (const QChar c : s) {
+        if (c == QChar::ReplacementCharacter || (c.unicode() < 0x20 && c != u'\t') ||
+            c.unicode() == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+// "Key: value" with the key one of those known; the value after ": ".
+bool take_field(const QString& line, QLatin1StringView key, QString& value) {
+    if (!line.startsWith(key))
+        return false;
+    QStringView rest = QStringView(line).mid(key.size());
+    if (!rest.startsWith(u':'))
+        return false;
+    rest = rest.mid(1);
+    if (rest.startsWith(u' '))
+        rest = rest.mid(1);
+    value = rest.toString();
+    return true;
+}
+
+void check_record(LsviewRecord& r) {
+    if (!r.problem.isEmpty())
+        return;
+    if (!r.tag) {
+        r.problem = QStringLiteral("unreadable lsview output: a view record without a tag");
+    } else if (r.tag->isEmpty() || unreadable(*r.tag)) {
+        r.problem = QStringLiteral("unreadable lsview output: the view tag is garbled");
+    } else if (r.serverHost && (r.serverHost->isEmpty() || unreadable(*r.serverHost))) {
+        r.problem = QStringLiteral("unreadable lsview output: the server host of view \"") +
+                    *r.tag + QStringLiteral("\" is garbled");
+    }
+}
+
+} // namespace
+
+bool LsviewRecord::snapshot() const {
+    return attributes && attributes->split(u',').contains(QStringLiteral("snapshot"));
+}
+
+bool LsviewRecord::ucm() const {
+    return attributes && attributes->split(u',').contains(QStringLiteral("ucmview"));
+}
+
+QString decode_output(QByteArrayView output) {
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(output);
+    if (!utf8.hasError())
+        return text;
+    return QString::fromLocal8Bit(output);
+}
+
+void split_tag_comment(const QString& value, QString& tag, QString& comment) {
+    tag = value;
+    comment.clear();
+    // `Tag: name "comment"`: a comment is quoted and set off by a blank.
+    if (!value.endsWith(u'"'))
+        return;
+    const qsizetype open = value.indexOf(QStringLiteral(" \""));
+    if (open <= 0 || open + 2 > value.size() - 1)
+        return;
+    tag = value.left(open);
+    comment = value.mid(open + 2, value.size() - open - 3);
+}
+
+QList<LsviewRecord> parse_lsview_long(QByteArrayView output) {
+    const QString text = decode_output(output);
+    QList<LsviewRecord> records;
+    LsviewRecord current;
+    bool open = false; // a record is being read
+    bool junk = false; // unrecognised text before any "Tag:" line
+
+    const auto finish = [&] {
+        if (open || junk) {
+            check_record(current);
+            records.append(std::move(current));
+        }
+        current = LsviewRecord();
+        open = false;
+        junk = false;
+    };
+
+    qsizetype pos = 0;
+    while (pos <= text.size()) {
+        qsizetype nl = text.indexOf(u'\n', pos);
+        if (nl < 0)
+            nl = text.size();
+        QString line = text.mid(pos, nl - pos);
+        pos = nl + 1;
+        while (line.endsWith(u'\r'))
+            line.chop(1);
+        // Leading indentation varies between releases and platforms.
+        qsizetype lead = 0;
+        while (lead < line.size() && (line.at(lead) == u' ' || line.at(lead) == u'\t'))
+            ++lead;
+        const QString l = line.mid(lead);
+        if (l.isEmpty())
+            continue;
+
+        QString v;
+        if (take_field(l, QLatin1StringView("Tag"), v)) {
+            finish();
+            open = true;
+            QString tag, comment;
+            split_tag_comment(v, tag, comment);
+            current.tag = tag;
+            current.comment = comment;
+            continue;
+        }
+        if (!open) {
+            junk = true;
+            if (current.problem.isEmpty())
+                current.problem = QStringLiteral("unreadable lsview output: \"") + l.left(80) +
+                                  QStringLiteral("\"");
+            continue;
+        }
+        if (take_field(l, QLatin1StringView("Global path"), v))
+            current.globalPath = v;
+        else if (take_field(l, QLatin1StringView("Server host"), v))
+            current.serverHost = v;
+        else if (take_field(l, QLatin1StringView("Region"), v))
+            current.region = v;
+        else if (take_field(l, QLatin1StringView("Active"), v)) {
+            const QString t = v.trimmed();
+            if (t == QLatin1StringView("YES"))
+                current.active = true;
+            else if (t == QLatin1StringView("NO"))
+                current.active = false;
+        } else if (take_field(l, QLatin1StringView("View attributes"), v))
+            current.attributes = v.trimmed();
+        else if (take_field(l, QLatin1StringView("View server access path"), v))
+            current.accessPath = v;
+        else if (take_field(l, QLatin1StringView("View owner"), v))
+            current.owner = v;
+        // Other lines (uuids, "View on host:", future fields) are not needed.
+    }
+    finish();
+    return records;
+}
+
+} // namespace tsy::cc
