@@ -1,0 +1,139 @@
+// ccsim: a small ClearCase simulator for developing and testing Tessaly
+// without a ClearCase installation.
+//
+// A simulated "home" is a directory laid out like $CLEARCASEHOME:
+//
+//   <home>/bin/cleartool            stand-in for cleartool (lsview, catcs, endview)
+//   <home>/etc/utils/fix_prot       stand-in for fix_prot (really fixes permissions)
+//   <home>/var/ccsim/registry       the view registry (one view per line)
+//   <home>/var/ccsim/faults         injected faults
+//   <home>/var/ccsim/journal        one line per call of either stand-in
+//   <home>/var/ccsim/storage/<host>/<tag>.vws   view storage directories
+//
+// The stand-ins find their home from their own location, so
+// `CLEARCASEHOME=<home> tessaly` behaves as on a ClearCase host. This library
+// is plain C++20 + POSIX (no Qt) and is what the stand-ins, the `ccsim`
+// admin tool and the tests are built on. Every failure is reported by
+// throwing ccsim::Error with a readable message.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ccsim {
+
+// Thrown for every failure: bad tags, damaged files, missing homes, I/O errors.
+class Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One registered view.
+struct View {
+    std::string tag;
+    std::string host;
+    std::string region = "sim";
+    std::string owner = "ccadm";
+    // Config spec text as `catcs` prints it. Empty on add means a default
+    // "element * CHECKEDOUT / element * /main/LATEST" spec.
+    std::string configSpec;
+    bool active = false;
+    bool snapshot = false;
+    bool ucm = false;
+    // Absolute storage directory. Filled in by Home::addView (which creates
+    // it under <home>/var/ccsim/storage/<host>/<tag>.vws); if set before
+    // addView, that directory is used (and created if missing) instead.
+    std::string storage;
+    // View uuid, filled in by addView (derived from tag and host).
+    std::string uuid;
+};
+
+// One call of a stand-in, as recorded before it does any work.
+struct JournalEntry {
+    std::int64_t timeMs = 0; // wall clock, milliseconds since the epoch
+    int pid = 0;
+    std::string program;           // "cleartool" or "fix_prot"
+    std::vector<std::string> args; // argv[1..]
+};
+
+// A fault injected into the stand-ins. tag empty = command-wide.
+struct Fault {
+    std::string tag;
+    std::string name;
+    std::string value;
+};
+
+struct GenerateOptions {
+    std::uint64_t seed = 1;             // same seed, same views
+    std::size_t hosts = 4;              // number of server hosts (ccview01, ccview02, ...)
+    std::vector<std::string> hostNames; // if non-empty, used instead of `hosts`
+    bool storage = true;                // false: register only, create no directories (benchmarks)
+    bool shuffle = false;               // false: registry written sorted by tag; true: random order
+};
+
+class Home {
+public:
+    // Lays out a fresh home in `dir` (created if missing; may contain blanks):
+    // copies of the built stand-ins, an empty registry, no faults, no journal.
+    // Throws if `dir` already is a ccsim home.
+    static Home create(const std::string& dir);
+
+    // Opens an existing home; throws if `dir` is not one.
+    explicit Home(std::string dir);
+
+    const std::string& dir() const { return dir_; } // absolute, symlinks resolved
+    std::string cleartoolPath() const;
+    std::string fixProtPath() const;
+    std::string registryPath() const;
+    std::string faultsPath() const;
+    std::string journalPath() const;
+    std::string storageRoot() const;
+
+    // Registers a view and creates its storage directory, filled with files
+    // whose permissions are broken (see storageFixed). Rejects empty tags,
+    // tags with '/', NUL, CR or LF, and duplicates. Returns the view as stored.
+    View addView(View v);
+    std::vector<View> views() const; // in registry order
+    std::optional<View> find(const std::string& tag) const;
+
+    // Faults (names listed in README.md / `ccsim --help`). Unknown names and
+    // malformed values are rejected.
+    void setFault(const std::string& name, const std::string& value = "1");
+    void setViewFault(const std::string& tag, const std::string& name,
+                      const std::string& value = "1");
+    void clearFaults();
+    std::vector<Fault> faults() const;
+
+    std::vector<JournalEntry> journal() const;
+    void clearJournal();
+
+    // True if every entry under the view's storage has the permissions
+    // fix_prot sets: directories 0775, files 0664 (0775 if owner-executable).
+    // False if the storage is missing or anything else is found.
+    bool storageFixed(const std::string& tag) const;
+
+    // Breaks the permissions of one view's storage (or of every view's, if
+    // tag is empty) again, recreating missing storage directories.
+    void breakStorage(const std::string& tag = {});
+
+    // Adds n plausible views (deterministic for a given seed).
+    void generate(std::size_t n, const GenerateOptions& options = {});
+
+    // Adds a few hundred plausible views on several hosts: developer, task,
+    // integration, nightly-build, snapshot and UCM views, some of them active.
+    void makeDemo();
+
+    // Where Home::create copies the stand-ins from. By default: the directory
+    // of the running program if it holds both `cleartool` and `fix_prot`
+    // (the `ccsim` tool), otherwise the build tree's programs.
+    static void setProgramDir(const std::string& dir);
+
+private:
+    std::string dir_;
+};
+
+} // namespace ccsim

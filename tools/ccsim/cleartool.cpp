@@ -1,0 +1,307 @@
+// Stand-in for cleartool: lsview, catcs, endview over the simulated registry.
+// Lives in <home>/bin/cleartool and finds its home from its own path.
+#include "internal.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+using namespace ccsim;
+using namespace ccsim::detail;
+
+namespace {
+
+constexpr std::uint64_t kHangMs = 3600ULL * 1000;
+
+struct Ctx {
+    Paths paths;
+    Faults faults;
+    bool crlf = false;
+    std::string err;
+    int status = 0;
+
+    void error(const std::string& text) {
+        err += text;
+        if (text.empty() || text.back() != '\n')
+            err += '\n';
+        status = 1;
+    }
+    void emit(int fd, std::string text) const {
+        if (crlf)
+            text = toCrlf(text);
+        try {
+            writeAll(fd, text);
+        } catch (const Error&) {
+            // The reader went away; nothing sensible is left to do.
+        }
+    }
+    // A per-view fault's message, or its default with HOST filled in.
+    std::string faultText(const std::string& value, const Record& r) const {
+        if (value != "1")
+            return value;
+        return "cleartool: Error: Unable to contact albd_server on host '" + r.host + "'";
+    }
+};
+
+std::uint64_t hangDuration(const std::string& value) {
+    std::uint64_t n = 0;
+    parseUint(value, n);
+    return n == 1 ? kHangMs : n * 1000;
+}
+
+// True if `arg` is "-" followed by at least `minLen` leading characters of
+// `name` (cleartool accepts abbreviated options: -s, -sh, ... -short).
+bool optionIs(std::string_view arg, std::string_view name, std::size_t minLen) {
+    if (arg.size() < 2 || arg[0] != '-')
+        return false;
+    const std::string_view given = arg.substr(1);
+    return given.size() >= minLen && given.size() <= name.size() &&
+           name.substr(0, given.size()) == given;
+}
+
+int usage(Ctx& c, const std::string& problem, const char* usageText) {
+    if (!problem.empty())
+        c.error("cleartool: Error: " + problem);
+    c.err += usageText;
+    c.status = 1;
+    return 1;
+}
+
+void hangFor(const Ctx& c, const std::vector<std::string>& tags) {
+    std::uint64_t ms = 0;
+    for (const auto& t : tags)
+        if (const std::string* v = c.faults.get(t, "hang"))
+            ms = std::max(ms, hangDuration(*v));
+    if (ms)
+        sleepMs(ms);
+}
+
+std::string notFound(const std::string& tag) {
+    return "cleartool: Error: No matching entries found for view tag \"" + tag + "\".";
+}
+
+const char kLsviewUsage[] = "Usage: lsview [-short | -long] [-host hostname] "
+                            "[-region network-region] [view-tag ...]\n";
+
+int lsview(Ctx& c, int argc, char** argv) {
+    bool shortForm = false, longForm = false, optionsDone = false;
+    std::string host, region;
+    bool haveHost = false, haveRegion = false;
+    std::vector<std::string> tags;
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (optionsDone || a.size() < 2 || a[0] != '-') {
+            optionsDone = true;
+            tags.emplace_back(a);
+        } else if (a == "--") {
+            optionsDone = true;
+        } else if (optionIs(a, "short", 1)) {
+            shortForm = true;
+        } else if (optionIs(a, "long", 1)) {
+            longForm = true;
+        } else if (optionIs(a, "host", 3) || optionIs(a, "region", 3)) {
+            if (i + 1 >= argc)
+                return usage(c, "Option \"" + std::string(a) + "\" requires an argument.",
+                             kLsviewUsage);
+            (a[1] == 'h' ? host : region) = argv[++i];
+            (a[1] == 'h' ? haveHost : haveRegion) = true;
+        } else if (optionIs(a, "quick", 1)) {
+            // accepted, no effect here
+        } else {
+            return usage(c, "Unrecognized option \"" + std::string(a) + "\"", kLsviewUsage);
+        }
+    }
+    if (shortForm && longForm)
+        return usage(c, "Options \"-short\" and \"-long\" are mutually exclusive.", kLsviewUsage);
+    hangFor(c, tags);
+
+    const Registry reg = loadRegistry(c.paths.registry());
+    std::string out;
+    const auto render = [&](const Record& r) {
+        if (shortForm) {
+            out += r.tag;
+            out += '\n';
+        } else if (longForm) {
+            out += lsviewLongRecord(r, c.faults.get(r.tag, "no_host") != nullptr,
+                                    c.faults.get(r.tag, "garble"));
+        } else {
+            out += lsviewDefaultLine(r);
+        }
+    };
+    if (tags.empty()) {
+        if (const std::string* v = c.faults.get("listing_fail")) {
+            c.error(*v != "1" ? *v
+                              : "cleartool: Error: Trouble contacting registry on host "
+                                "\"ccrgy01\": timed out trying to communicate with ClearCase "
+                                "remote server.");
+            return 1;
+        }
+        out.reserve(reg.records.size() * (longForm ? 400 : 100));
+        for (const Record* r : reg.sortedByTag())
+            if ((!haveHost || r->host == host) && (!haveRegion || r->region == region))
+                render(*r);
+    } else {
+        // Index the registry when many tags are named, to stay linear.
+        std::unordered_map<std::string_view, const Record*> index;
+        if (tags.size() > 8)
+            for (const Record& r : reg.records)
+                index.emplace(r.tag, &r);
+        for (const auto& t : tags) {
+            const Record* r = nullptr;
+            if (index.empty()) {
+                r = reg.find(t);
+            } else if (const auto it = index.find(t); it != index.end()) {
+                r = it->second;
+            }
+            if (!r) {
+                c.error(notFound(t));
+            } else if (const std::string* v = c.faults.get(t, "lsview_fail")) {
+                c.error(c.faultText(*v, *r));
+            } else {
+                render(*r);
+            }
+        }
+    }
+    if (c.faults.get("garbage"))
+        out = addGarbage(out);
+    if (c.crlf)
+        out = toCrlf(out);
+    std::uint64_t limit = 0;
+    if (const std::string* v = c.faults.get("truncate"); v && parseUint(*v, limit))
+        if (limit < out.size())
+            out.resize(static_cast<std::size_t>(limit));
+    try {
+        writeAll(1, out);
+    } catch (const Error&) {
+    }
+    return c.status;
+}
+
+const char kCatcsUsage[] = "Usage: catcs [-tag view-tag]\n";
+
+int catcs(Ctx& c, int argc, char** argv) {
+    std::string tag;
+    bool haveTag = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "-tag") {
+            if (i + 1 >= argc)
+                return usage(c, "Option \"-tag\" requires an argument.", kCatcsUsage);
+            tag = argv[++i];
+            haveTag = true;
+        } else if (!a.empty() && a[0] == '-') {
+            return usage(c, "Unrecognized option \"" + std::string(a) + "\"", kCatcsUsage);
+        } else {
+            return usage(c, "", kCatcsUsage);
+        }
+    }
+    if (!haveTag) {
+        c.error("cleartool: Error: Unable to determine view for \".\": not in a view.");
+        return 1;
+    }
+    hangFor(c, {tag});
+    const Registry reg = loadRegistry(c.paths.registry());
+    const Record* r = reg.find(tag);
+    if (!r) {
+        c.error(notFound(tag));
+        return 1;
+    }
+    if (const std::string* v = c.faults.get(tag, "catcs_fail")) {
+        c.error(c.faultText(*v, *r));
+        return 1;
+    }
+    c.emit(1, reg.configSpec(*r));
+    return 0;
+}
+
+const char kEndviewUsage[] = "Usage: endview [-server] view-tag\n";
+
+int endview(Ctx& c, int argc, char** argv) {
+    bool server = false;
+    std::vector<std::string> tags;
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (tags.empty() && optionIs(a, "server", 3))
+            server = true;
+        else if (tags.empty() && a.size() > 1 && a[0] == '-')
+            return usage(c, "Unrecognized option \"" + std::string(a) + "\"", kEndviewUsage);
+        else
+            tags.emplace_back(a);
+    }
+    if (tags.size() != 1)
+        return usage(c, "", kEndviewUsage);
+    const std::string& tag = tags[0];
+    hangFor(c, tags);
+    const Registry reg = loadRegistry(c.paths.registry());
+    const Record* r = reg.find(tag);
+    if (!r) {
+        c.error(notFound(tag));
+        return 1;
+    }
+    if (const std::string* v = c.faults.get(tag, "endview_fail")) {
+        c.error(c.faultText(*v, *r));
+        return 1;
+    }
+    // Without -server only the local MVFS mount goes away; the view server
+    // (what lsview reports as Active) keeps running.
+    if (server && !endView(c.paths, tag)) {
+        c.error(notFound(tag));
+        return 1;
+    }
+    return 0;
+}
+
+int run(Ctx& c, int argc, char** argv) {
+    if (const std::string* v = c.faults.get("slow_ms")) {
+        std::uint64_t ms = 0;
+        if (parseUint(*v, ms))
+            sleepMs(ms);
+    }
+    if (const std::string* v = c.faults.get("hang"))
+        sleepMs(hangDuration(*v));
+    if (argc < 2) {
+        c.err += "Usage: cleartool subcommand [options/args]\n"
+                 "Subcommands here: lsview, catcs, endview (ccsim simulator)\n";
+        return c.status = 1;
+    }
+    const std::string_view cmd = argv[1];
+    if (cmd == "lsview")
+        return lsview(c, argc, argv);
+    if (cmd == "catcs")
+        return catcs(c, argc, argv);
+    if (cmd == "endview")
+        return endview(c, argc, argv);
+    if (optionIs(cmd, "version", 3)) {
+        c.emit(1, "ClearCase version 9.1.0.0 (ccsim simulator)\n");
+        return 0;
+    }
+    c.error("cleartool: Error: Unrecognized command: \"" + std::string(cmd) + "\"");
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Ctx c;
+    int status = 1;
+    try {
+        c.paths.home = findHome(1);
+        appendJournal(c.paths.journal(), "cleartool", argc, argv);
+        c.faults = loadFaults(c.paths.faults());
+        c.crlf = c.faults.get("crlf") != nullptr;
+        status = run(c, argc, argv);
+    } catch (const Error& e) {
+        c.error(std::string("cleartool: Error: ") + e.what());
+        status = 1;
+    } catch (const std::exception& e) {
+        c.error(std::string("cleartool: Error: internal failure: ") + e.what());
+        status = 1;
+    }
+    if (!c.err.empty())
+        c.emit(2, c.err);
+    return status != 0 ? 1 : 0;
+}

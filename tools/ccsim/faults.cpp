@@ -1,0 +1,127 @@
+// Injected faults: <home>/var/ccsim/faults.
+//
+// One fault per line, tab-separated escaped fields:
+//   global  NAME  VALUE
+//   view    TAG   NAME  VALUE
+// Lines starting with '#' are comments.
+#include "internal.h"
+
+#include <cstring>
+
+namespace ccsim::detail {
+
+const char* const kViewFaultNames[] = {
+    "lsview_fail",  "endview_fail",     "catcs_fail",    "garble", "no_host",
+    "fixprot_exit", "fixprot_sleep_ms", "fixprot_crash", "hang",   nullptr};
+const char* const kGlobalFaultNames[] = {"listing_fail", "truncate",         "garbage",
+                                         "crlf",         "slow_ms",          "hang",
+                                         "fixprot_exit", "fixprot_sleep_ms", nullptr};
+
+namespace {
+bool listed(const char* const* names, const std::string& name) {
+    for (; *names; ++names)
+        if (name == *names)
+            return true;
+    return false;
+}
+
+std::string nameList(const char* const* names) {
+    std::string out;
+    for (; *names; ++names) {
+        if (!out.empty())
+            out += ", ";
+        out += *names;
+    }
+    return out;
+}
+} // namespace
+
+const std::string* Faults::get(const std::string& name) const {
+    const auto it = global.find(name);
+    return it == global.end() ? nullptr : &it->second;
+}
+
+const std::string* Faults::get(const std::string& tag, const std::string& name) const {
+    const auto v = perView.find(tag);
+    if (v == perView.end())
+        return nullptr;
+    const auto it = v->second.find(name);
+    return it == v->second.end() ? nullptr : &it->second;
+}
+
+void validateFault(bool perView, const std::string& name, const std::string& value) {
+    const char* const* names = perView ? kViewFaultNames : kGlobalFaultNames;
+    if (!listed(names, name))
+        throw Error("unknown " + std::string(perView ? "per-view" : "command-wide") + " fault " +
+                    printable(name) + "; known: " + nameList(names));
+    if (value.find_first_of(std::string_view("\0\n\r", 3)) != std::string::npos)
+        throw Error("fault " + name + ": the value cannot contain NUL or a line break");
+    std::uint64_t n = 0;
+    if (name == "truncate" || name == "slow_ms" || name == "fixprot_sleep_ms" || name == "hang") {
+        if (!parseUint(value, n))
+            throw Error("fault " + name + " needs a non-negative number, not " + printable(value));
+    } else if (name == "fixprot_exit") {
+        if (!parseUint(value, n) || n > 255)
+            throw Error("fault fixprot_exit needs an exit status 0..255, not " + printable(value));
+    } else if (name == "fixprot_crash") {
+        if (value != "1" && value != "SEGV" && value != "KILL")
+            throw Error("fault fixprot_crash takes SEGV or KILL (1 = SEGV), not " +
+                        printable(value));
+    } else if (name == "garble") {
+        if (value != "1" && value != "notag" && value != "junk")
+            throw Error("fault garble takes notag or junk (1 = notag), not " + printable(value));
+    } else if (name == "crlf" || name == "garbage" || name == "no_host") {
+        if (value != "1")
+            throw Error("fault " + name + " takes no value");
+    }
+}
+
+Faults loadFaults(const std::string& path) {
+    Faults f;
+    std::string data;
+    if (!readFileIfExists(path, data))
+        return f;
+    std::size_t pos = 0, lineNo = 0;
+    std::string a, b, c;
+    while (pos < data.size()) {
+        ++lineNo;
+        std::size_t end = data.find('\n', pos);
+        if (end == std::string::npos)
+            end = data.size();
+        const std::string_view line = std::string_view(data).substr(pos, end - pos);
+        pos = end + 1;
+        if (line.empty() || line[0] == '#')
+            continue;
+        const auto damaged = [&](const std::string& why) {
+            return Error("fault file " + printable(path) + " is damaged at line " +
+                         std::to_string(lineNo) + ": " + why);
+        };
+        const auto parts = splitTabs(line);
+        if (parts[0] == "global" && parts.size() == 3) {
+            if (!unescapeField(parts[1], a) || !unescapeField(parts[2], b))
+                throw damaged("bad escape");
+            f.global[a] = b;
+        } else if (parts[0] == "view" && parts.size() == 4) {
+            if (!unescapeField(parts[1], a) || !unescapeField(parts[2], b) ||
+                !unescapeField(parts[3], c))
+                throw damaged("bad escape");
+            f.perView[a][b] = c;
+        } else {
+            throw damaged("expected \"global NAME VALUE\" or \"view TAG NAME VALUE\"");
+        }
+    }
+    return f;
+}
+
+void saveFaults(const std::string& path, const Faults& f) {
+    std::string out = "# ccsim faults 1\n";
+    for (const auto& [name, value] : f.global)
+        out += "global\t" + escapeField(name) + '\t' + escapeField(value) + '\n';
+    for (const auto& [tag, faults] : f.perView)
+        for (const auto& [name, value] : faults)
+            out += "view\t" + escapeField(tag) + '\t' + escapeField(name) + '\t' +
+                   escapeField(value) + '\n';
+    writeFileAtomic(path, out);
+}
+
+} // namespace ccsim::detail

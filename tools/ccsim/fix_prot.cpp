@@ -1,0 +1,223 @@
+// Stand-in for ClearCase's fix_prot utility. Lives in <home>/etc/utils/fix_prot
+// and really repairs the permissions under each storage path it is given:
+// directories become 0775, files 0664 (0775 if owner-executable), unless
+// -chmod says otherwise. The whole tree is always walked.
+#include "internal.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace ccsim;
+using namespace ccsim::detail;
+
+namespace {
+
+const char kUsage[] =
+    "Usage: fix_prot [-force] [-root] [-recover] [-recurse | -r] [-replace_server_process]\n"
+    "                [-type d|f] [-chown login] [-chgrp group] [-chmod permissions]\n"
+    "                storage-pname ...\n";
+
+struct Options {
+    uid_t uid = static_cast<uid_t>(-1);
+    gid_t gid = static_cast<gid_t>(-1);
+    bool haveChmod = false;
+    ChmodSpec chmod;
+    char type = 0; // 'd', 'f' or 0 for both
+    std::vector<std::string> paths;
+};
+
+void say(int fd, const std::string& text) {
+    try {
+        writeAll(fd, text + "\n");
+    } catch (const Error&) {
+    }
+}
+
+int fail(const std::string& text, bool withUsage = false) {
+    say(2, "fix_prot: Error: " + text);
+    if (withUsage) {
+        try {
+            writeAll(2, kUsage);
+        } catch (const Error&) {
+        }
+    }
+    return 1;
+}
+
+bool resolveUser(const std::string& name, uid_t& uid) {
+    if (const passwd* pw = ::getpwnam(name.c_str())) {
+        uid = pw->pw_uid;
+        return true;
+    }
+    std::uint64_t n = 0;
+    if (parseUint(name, n)) {
+        uid = static_cast<uid_t>(n);
+        return true;
+    }
+    return false;
+}
+
+bool resolveGroup(const std::string& name, gid_t& gid) {
+    if (const group* gr = ::getgrnam(name.c_str())) {
+        gid = gr->gr_gid;
+        return true;
+    }
+    std::uint64_t n = 0;
+    if (parseUint(name, n)) {
+        gid = static_cast<gid_t>(n);
+        return true;
+    }
+    return false;
+}
+
+[[noreturn]] void crash(const std::string& how) {
+    // No core files from a simulated crash.
+    rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+    if (how == "KILL")
+        ::raise(SIGKILL);
+    std::signal(SIGSEGV, SIG_DFL);
+    ::raise(SIGSEGV);
+    ::_exit(139); // not reached
+}
+
+// Returns 0, or the exit status for this path.
+int fixPath(const std::string& path, const Options& o, const Registry& reg, const Faults& faults) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return fail("Unable to access \"" + path + "\": " + errnoText(errno));
+    if (!S_ISDIR(st.st_mode))
+        return fail("\"" + path +
+                    "\" is not a directory; expected a view or VOB storage "
+                    "directory.");
+    std::string resolved = realPath(path);
+    const Record* view = nullptr;
+    for (const Record& r : reg.records)
+        if (r.storage == resolved)
+            view = &r;
+    const std::string* crashHow = nullptr;
+    if (view) {
+        std::uint64_t n = 0;
+        if (const std::string* v = faults.get(view->tag, "fixprot_sleep_ms"); v && parseUint(*v, n))
+            sleepMs(n);
+        if (const std::string* v = faults.get(view->tag, "fixprot_exit");
+            v && parseUint(*v, n) && n != 0) {
+            fail("Unable to fix protections of \"" + path + "\" (simulated failure).");
+            return static_cast<int>(n);
+        }
+        crashHow = faults.get(view->tag, "fixprot_crash");
+    }
+    std::size_t count = 0;
+    std::string error;
+    const bool ok = walkTree(
+        path,
+        [&](const std::string& p, const struct stat& s) {
+            const bool dir = S_ISDIR(s.st_mode);
+            if (!dir && !S_ISREG(s.st_mode))
+                return true; // symlinks, sockets: left alone
+            if ((o.type == 'd' && !dir) || (o.type == 'f' && dir))
+                return true;
+            if (crashHow && count == 2)
+                crash(*crashHow); // part of the tree fixed, the rest not
+            if ((o.uid != static_cast<uid_t>(-1) || o.gid != static_cast<gid_t>(-1)) &&
+                ::lchown(p.c_str(), o.uid, o.gid) != 0) {
+                error = "Unable to change ownership of \"" + p + "\": " + errnoText(errno);
+                return false;
+            }
+            const mode_t mode =
+                o.haveChmod ? o.chmod.apply(s.st_mode, dir) : fixedMode(dir, s.st_mode);
+            if (::chmod(p.c_str(), mode) != 0) {
+                error = "Unable to change protection of \"" + p + "\": " + errnoText(errno);
+                return false;
+            }
+            ++count;
+            return true;
+        },
+        error);
+    if (crashHow)
+        crash(*crashHow);
+    if (!ok)
+        return fail(error);
+    say(1, "Protections fixed on \"" + path + "\": " + std::to_string(count) + " objects.");
+    return 0;
+}
+
+int run(int argc, char** argv) {
+    const Paths paths{findHome(2)};
+    appendJournal(paths.journal(), "fix_prot", argc, argv);
+    const Faults faults = loadFaults(paths.faults());
+
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc)
+                return nullptr;
+            (void)what;
+            return argv[++i];
+        };
+        if (a == "-force" || a == "-f" || a == "-root" || a == "-recover" || a == "-recurse" ||
+            a == "-r" || a == "-replace_server_process" || a == "-replace" ||
+            a == "-replace_server_process_group") {
+            continue; // accepted; the simulator always walks the whole tree without prompting
+        }
+        if (a == "-chown" || a == "-chgrp" || a == "-chmod" || a == "-type") {
+            const char* v = value(a.c_str());
+            if (!v)
+                return fail("Option \"" + a + "\" requires an argument.", true);
+            if (a == "-chown" && !resolveUser(v, o.uid))
+                return fail("Unknown user \"" + std::string(v) + "\".");
+            if (a == "-chgrp" && !resolveGroup(v, o.gid))
+                return fail("Unknown group \"" + std::string(v) + "\".");
+            if (a == "-chmod") {
+                if (!parseChmod(v, o.chmod))
+                    return fail("Invalid permissions \"" + std::string(v) +
+                                "\"; use octal (0775) or symbolic (u+rwx,g+rx) modes.");
+                o.haveChmod = true;
+            }
+            if (a == "-type") {
+                const std::string t = v;
+                if (t != "d" && t != "f")
+                    return fail("Invalid type \"" + t + "\"; use d or f.", true);
+                o.type = t[0];
+            }
+            continue;
+        }
+        if (a.size() > 1 && a[0] == '-')
+            return fail("Unknown option \"" + a + "\".", true);
+        o.paths.push_back(a);
+    }
+    if (o.paths.empty())
+        return fail("No storage path given.", true);
+
+    std::uint64_t n = 0;
+    if (const std::string* v = faults.get("fixprot_sleep_ms"); v && parseUint(*v, n))
+        sleepMs(n);
+    if (const std::string* v = faults.get("fixprot_exit"); v && parseUint(*v, n) && n != 0) {
+        fail("Unable to fix protections (simulated failure).");
+        return static_cast<int>(n);
+    }
+    const Registry reg = loadRegistry(paths.registry());
+    int status = 0;
+    for (const auto& p : o.paths)
+        if (const int s = fixPath(p, o, reg, faults); s != 0)
+            status = s;
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+}

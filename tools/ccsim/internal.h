@@ -1,0 +1,181 @@
+// Internals shared by the ccsim library, the stand-in programs and the tests.
+#pragma once
+
+#include "ccsim.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ccsim::detail {
+
+// ---- text ---------------------------------------------------------------
+
+// Field escaping used by every ccsim file: backslash, tab, CR, LF and other
+// control bytes become \\, \t, \r, \n, \xHH; everything else (blanks, quotes,
+// UTF-8, ...) is kept byte for byte.
+std::string escapeField(std::string_view s);
+// Returns false on a malformed escape.
+bool unescapeField(std::string_view s, std::string& out);
+// Splits a line at tabs.
+std::vector<std::string_view> splitTabs(std::string_view line);
+
+// Non-negative decimal integer, whole string; false otherwise.
+bool parseUint(std::string_view s, std::uint64_t& out);
+// Number of UTF-8 code points (for column alignment).
+std::size_t displayWidth(std::string_view s);
+std::uint64_t fnv1a(std::string_view s);
+// Replaces every LF by CR LF.
+std::string toCrlf(std::string_view s);
+// Quotes a string for messages, showing control bytes as \xHH.
+std::string printable(std::string_view s);
+
+// ---- files --------------------------------------------------------------
+
+std::string readFile(const std::string& path);                        // throws Error
+bool readFileIfExists(const std::string& path, std::string& out);     // throws on other errors
+void writeFileAtomic(const std::string& path, std::string_view data); // temp + rename
+void writeAll(int fd, std::string_view data);               // loops over partial writes; throws
+void makeDirs(const std::string& path, mode_t mode = 0755); // mkdir -p; throws
+bool isDir(const std::string& path);
+bool exists(const std::string& path);
+std::string dirName(const std::string& path);
+std::string realPath(const std::string& path); // throws
+std::string selfExe();                         // /proc/self/exe, resolved
+void removeTree(const std::string& path);      // rm -rf, fixing permissions on the way
+void copyExecutable(const std::string& from, const std::string& to);
+std::int64_t nowMs();
+void sleepMs(std::uint64_t ms);
+std::string errnoText(int err);
+
+// Exclusive flock on a lock file, held for the object's lifetime.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// ---- home layout --------------------------------------------------------
+
+struct Paths {
+    std::string home;
+    std::string var() const { return home + "/var/ccsim"; }
+    std::string registry() const { return var() + "/registry"; }
+    std::string lock() const { return var() + "/lock"; }
+    std::string faults() const { return var() + "/faults"; }
+    std::string journal() const { return var() + "/journal"; }
+    std::string storage() const { return var() + "/storage"; }
+};
+
+// Finds the home of a stand-in from its own path: `levels` directories up
+// from the directory holding the executable (1 for bin/cleartool, 2 for
+// etc/utils/fix_prot). Throws with a clear message if it is not a home.
+std::string findHome(int levels);
+
+// ---- registry -----------------------------------------------------------
+
+struct Record {
+    std::string tag, host, region, owner, uuid, storage;
+    bool active = false, snapshot = false, ucm = false;
+    std::size_t flagOffset = 0;             // byte offset of the active flag in the file
+    std::size_t csOffset = 0, csLength = 0; // escaped config spec inside the data
+};
+
+// A parsed registry file. Records refer into `data` for their config specs.
+struct Registry {
+    std::string data;
+    std::vector<Record> records;
+    std::string configSpec(const Record& r) const;  // unescaped
+    const Record* find(std::string_view tag) const; // linear
+    std::vector<const Record*> sortedByTag() const;
+};
+
+inline constexpr std::string_view kRegistryHeader = "# ccsim registry 1\n";
+
+Registry parseRegistry(std::string data, const std::string& pathForMessages); // throws
+Registry loadRegistry(const std::string& path);                               // throws
+std::string registryLine(const View& v);
+View toView(const Registry& reg, const Record& r);
+// Throws Error unless the tag is usable (non-empty, no '/', NUL, CR, LF).
+void validateTag(std::string_view tag);
+void validateHost(std::string_view host);
+std::string makeUuid(std::string_view tag, std::string_view host);
+// Marks a view inactive in place under the home's lock. Returns false if the
+// tag is not registered.
+bool endView(const Paths& paths, std::string_view tag);
+
+// ---- faults -------------------------------------------------------------
+
+struct Faults {
+    std::map<std::string, std::string> global;
+    std::map<std::string, std::map<std::string, std::string>> perView;
+    const std::string* get(const std::string& name) const;
+    const std::string* get(const std::string& tag, const std::string& name) const;
+};
+
+Faults loadFaults(const std::string& path); // missing file = no faults; throws on damage
+void saveFaults(const std::string& path, const Faults& f);
+// Throws Error for unknown names or malformed values.
+void validateFault(bool perView, const std::string& name, const std::string& value);
+extern const char* const kViewFaultNames[];
+extern const char* const kGlobalFaultNames[];
+
+// ---- journal ------------------------------------------------------------
+
+void appendJournal(const std::string& path, std::string_view program, int argc,
+                   const char* const* argv);
+std::vector<JournalEntry> readJournal(const std::string& path);
+
+// ---- storage ------------------------------------------------------------
+
+// Turns a tag or host into a file name: '/', control bytes and DEL become
+// %XX, "." and ".." are encoded, names too long for the file system are cut
+// (at a UTF-8 boundary) and made unique with a hash.
+std::string encodeFileName(std::string_view name, std::string_view suffix);
+// Creates the storage layout with broken permissions.
+void createStorage(const std::string& dir, const View& v);
+// Re-breaks the permissions of an existing storage (recreating it if missing).
+void breakStorage(const std::string& dir, const View& v);
+bool isFixedMode(bool isDirectory, mode_t mode);
+mode_t fixedMode(bool isDirectory, mode_t mode);
+
+// Pre-order walk that does not follow symlinks. The callback sees each entry
+// before its children are read, so it may open up a directory's permissions.
+// Returns false (with a message) if something could not be read.
+using WalkFn = std::function<bool(const std::string& path, const struct stat& st)>;
+bool walkTree(const std::string& root, const WalkFn& fn, std::string& error);
+
+// A -chmod argument: octal ("775", "0644") or symbolic ("go-w", "u+rwx,g+rx").
+struct ChmodSpec {
+    bool absolute = false;
+    mode_t mode = 0;
+    struct Clause {
+        mode_t who;
+        char op;
+        mode_t perms;
+        bool condExec;
+    };
+    std::vector<Clause> clauses;
+    mode_t apply(mode_t current, bool isDirectory) const;
+};
+bool parseChmod(std::string_view text, ChmodSpec& out);
+
+// ---- cleartool output ---------------------------------------------------
+
+std::string lsviewDefaultLine(const Record& r);
+std::string lsviewLongRecord(const Record& r, bool noHost, const std::string* garble);
+// Mixes binary junk (NUL, 0xFF, lone CR) into a listing.
+std::string addGarbage(std::string_view listing);
+
+} // namespace ccsim::detail

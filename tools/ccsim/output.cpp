@@ -1,0 +1,82 @@
+// cleartool lsview output forms (UNIX layout).
+#include "internal.h"
+
+namespace ccsim::detail {
+
+namespace {
+// Tag column width of the default lsview line.
+constexpr std::size_t kTagColumn = 24;
+
+// A string literal with embedded NULs kept.
+template <std::size_t N> std::string bytes(const char (&s)[N]) {
+    return std::string(s, N - 1);
+}
+} // namespace
+
+std::string lsviewDefaultLine(const Record& r) {
+    // "* tag                      /storage/path": '*' marks an active dynamic
+    // view; active snapshot views are listed without it, as cleartool does.
+    std::string line;
+    line += (r.active && !r.snapshot) ? '*' : ' ';
+    line += ' ';
+    line += r.tag;
+    const std::size_t width = displayWidth(r.tag);
+    line.append(width < kTagColumn ? kTagColumn - width + 1 : 1, ' ');
+    line += r.storage;
+    line += '\n';
+    return line;
+}
+
+std::string lsviewLongRecord(const Record& r, bool noHost, const std::string* garble) {
+    std::string out;
+    const bool junk = garble && *garble == "junk";
+    const bool noTag = garble && !junk;
+    if (!noTag)
+        out += "Tag: " + r.tag + "\n";
+    if (junk) {
+        out += bytes("\x7f\x00\xff\xfe\x01\x1b[0m#@!\n");
+        out += bytes("  Gl\xff\xfe"
+                     "bal pa\x00th: ") +
+               r.storage.substr(0, r.storage.size() / 2) + "\n";
+    } else {
+        out += "  Global path: " + r.storage + "\n";
+    }
+    if (!noHost)
+        out += "  Server host: " + r.host + "\n";
+    out += "  Region: " + r.region + "\n";
+    out += std::string("  Active: ") + (r.active ? "YES" : "NO") + "\n";
+    out += "  View tag uuid:" + r.uuid + "\n";
+    out += "View on host: " + r.host + "\n";
+    out += "View server access path: " + r.storage + "\n";
+    out += "View uuid: " + r.uuid + "\n";
+    if (r.snapshot && r.ucm)
+        out += "View attributes: snapshot,ucmview\n";
+    else if (r.snapshot)
+        out += "View attributes: snapshot\n";
+    else if (r.ucm)
+        out += "View attributes: ucmview\n";
+    out += "View owner: " + r.owner + "\n";
+    return out;
+}
+
+std::string addGarbage(std::string_view listing) {
+    static const std::string junk[] = {
+        bytes("\x00\xff\xfe\x01\x02 ###\n"),
+        bytes("\r"), // a lone CR glued to the next line
+        bytes("\xff\xff garbage \x00 tail\n"),
+    };
+    std::string out = junk[0];
+    std::size_t line = 0;
+    std::size_t pos = 0;
+    while (pos < listing.size()) {
+        std::size_t end = listing.find('\n', pos);
+        end = end == std::string_view::npos ? listing.size() : end + 1;
+        out.append(listing.substr(pos, end - pos));
+        pos = end;
+        if (++line % 3 == 0)
+            out += junk[(line / 3) % 3];
+    }
+    return out;
+}
+
+} // namespace ccsim::detail
