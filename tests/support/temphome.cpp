@@ -1,0 +1,48 @@
+#include "temphome.h"
+
+#include "fakecc.h"
+
+#include "app/frmmain.h"
+#include "progress/frmprogress.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace tsy::test {
+
+TempHome::TempHome(const QString& subdir)
+    : m_saved(qgetenv("CLEARCASEHOME")), m_had(qEnvironmentVariableIsSet("CLEARCASEHOME")) {
+    m_path = m_dir.path() + QStringLiteral("/") + subdir;
+    QDir().mkpath(m_path + QStringLiteral("/bin"));
+    QFile f(m_path + QStringLiteral("/bin/cleartool"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("#!/bin/sh\nexit 0\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    use(m_path);
+}
+
+TempHome::~TempHome() {
+    if (m_had)
+        qputenv("CLEARCASEHOME", m_saved);
+    else
+        qunsetenv("CLEARCASEHOME");
+}
+
+void TempHome::use(const QString& home) {
+    qputenv("CLEARCASEHOME", QFile::encodeName(home));
+}
+
+FakeWindow::FakeWindow() : backend(std::make_shared<FakeBackend>()) {
+    w = std::make_unique<frmMain>(backend);
+    EXPECT_TRUE(w->Form_Load());
+}
+
+FakeWindow::~FakeWindow() {
+    w.reset();
+    close_progress_window();
+}
+
+} // namespace tsy::test

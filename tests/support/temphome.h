@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace tsy {
+class frmMain;
+}
+
+namespace tsy::test {
+
+class FakeBackend;
+
+// CLEARCASEHOME pointed at a temporary installation for one test: a
+// marker bin/cleartool, so the program counts ClearCase as installed.
+// The previous value comes back when it goes.
+class TempHome {
+public:
+    explicit TempHome(const QString& subdir = QStringLiteral("cc home"));
+    ~TempHome();
+    TempHome(const TempHome&) = delete;
+    TempHome& operator=(const TempHome&) = delete;
+    const QString& path() const { return m_path; }
+    // Points CLEARCASEHOME elsewhere (e.g. at a simulator home).
+    void use(const QString& home);
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    QByteArray m_saved;
+    bool m_had;
+};
+
+// A loaded main window over the fake backend, as start-up leaves it.
+struct FakeWindow {
+    FakeWindow();
+    ~FakeWindow();
+    TempHome home;
+    std::shared_ptr<FakeBackend> backend;
+    std::unique_ptr<frmMain> w;
+};
+
+} // namespace tsy::test
