@@ -178,11 +178,17 @@ Variant& Variant::operator=(Variant&& other) noexcept {
     return *this;
 }
 
+// VariantChangeType does not write its source, but mingw-w64 declares the
+// parameter without const.
+VARIANT* Variant::source() const {
+    return const_cast<VARIANT*>(&m_value);
+}
+
 std::string Variant::toString() const {
     if (m_value.vt == VT_BSTR)
         return to_ansi(m_value.bstrVal);
     Variant converted;
-    check(VariantChangeType(converted.out(), &m_value, VARIANT_ALPHABOOL, VT_BSTR));
+    check(VariantChangeType(converted.out(), source(), VARIANT_ALPHABOOL, VT_BSTR));
     return to_ansi(converted.get().bstrVal);
 }
 
@@ -190,7 +196,7 @@ bool Variant::toBool() const {
     if (m_value.vt == VT_BOOL)
         return m_value.boolVal == VARIANT_TRUE;
     Variant converted;
-    check(VariantChangeType(converted.out(), &m_value, 0, VT_BOOL));
+    check(VariantChangeType(converted.out(), source(), 0, VT_BOOL));
     return converted.get().boolVal == VARIANT_TRUE;
 }
 
@@ -198,7 +204,7 @@ long Variant::toLong() const {
     if (m_value.vt == VT_I4)
         return m_value.lVal;
     Variant converted;
-    check(VariantChangeType(converted.out(), &m_value, 0, VT_I4));
+    check(VariantChangeType(converted.out(), source(), 0, VT_I4));
     return converted.get().lVal;
 }
 

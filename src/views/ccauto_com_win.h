@@ -98,6 +98,7 @@ public:
     Object toObject(std::shared_ptr<Apartment> apartment) const;
 
 private:
+    VARIANT* source() const;
     VARIANT m_value;
 };
 

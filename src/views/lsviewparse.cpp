@@ -117,6 +117,15 @@ QList<LsviewRecord> parse_lsview_long(QByteArrayView output) {
             current.comment = comment;
             continue;
         }
+        if (l.contains(QLatin1StringView("Tag: "))) {
+            // A record whose "Tag:" line is preceded by junk: its fields must
+            // not be taken for those of the record before it.
+            finish();
+            open = true;
+            current.problem =
+                QStringLiteral("unreadable lsview output: \"") + l.left(80) + QStringLiteral("\"");
+            continue;
+        }
         if (!open) {
             junk = true;
             if (current.problem.isEmpty())
@@ -124,24 +133,35 @@ QList<LsviewRecord> parse_lsview_long(QByteArrayView output) {
                                   QStringLiteral("\"");
             continue;
         }
+        const auto set = [&](std::optional<QString>& field, const char* name) {
+            if (field && current.problem.isEmpty())
+                current.problem = QStringLiteral("unreadable lsview output: \"") +
+                                  QLatin1StringView(name) +
+                                  QStringLiteral("\" appears twice in one view record");
+            field = v;
+        };
         if (take_field(l, QLatin1StringView("Global path"), v))
-            current.globalPath = v;
+            set(current.globalPath, "Global path");
         else if (take_field(l, QLatin1StringView("Server host"), v))
-            current.serverHost = v;
+            set(current.serverHost, "Server host");
         else if (take_field(l, QLatin1StringView("Region"), v))
-            current.region = v;
+            set(current.region, "Region");
         else if (take_field(l, QLatin1StringView("Active"), v)) {
             const QString t = v.trimmed();
             if (t == QLatin1StringView("YES"))
                 current.active = true;
             else if (t == QLatin1StringView("NO"))
                 current.active = false;
-        } else if (take_field(l, QLatin1StringView("View attributes"), v))
-            current.attributes = v.trimmed();
-        else if (take_field(l, QLatin1StringView("View server access path"), v))
-            current.accessPath = v;
+        } else if (take_field(l, QLatin1StringView("View attributes"), v)) {
+            v = v.trimmed();
+            set(current.attributes, "View attributes");
+        } else if (take_field(l, QLatin1StringView("View server access path"), v))
+            set(current.accessPath, "View server access path");
         else if (take_field(l, QLatin1StringView("View owner"), v))
-            current.owner = v;
+            set(current.owner, "View owner");
+        else if (unreadable(l) && current.problem.isEmpty())
+            current.problem = QStringLiteral("unreadable lsview output in the record of view \"") +
+                              current.tag.value_or(QString()) + QStringLiteral("\"");
         // Other lines (uuids, "View on host:", future fields) are not needed.
     }
     finish();

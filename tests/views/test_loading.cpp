@@ -1,0 +1,307 @@
+#include "app/frmmain.h"
+#include "common/textutil.h"
+#include "common/viewlistmodel.h"
+#include "fakecc.h"
+#include "msgrecorder.h"
+#include "progress/frmprogress.h"
+#include "temphome.h"
+#include "views/viewdetails.h"
+#include "views/viewloading.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace tsy;
+using namespace tsy::test;
+
+namespace {
+FakeView fv(const char* tag, const char* host) {
+    FakeView v;
+    v.tag = QString::fromUtf8(tag);
+    v.host = QString::fromUtf8(host);
+    return v;
+}
+
+QStringList lines(const frmMain& w) {
+    QStringList out;
+    for (int i = 0; i < w.viewsModel->count(); ++i)
+        out.append(w.viewsModel->text(i));
+    return out;
+}
+
+bool selection_controls_enabled(const frmMain& w) {
+    return w.selectAllBut->isEnabled() && w.clearAllBut->isEnabled() &&
+           w.filterActionCombo->isEnabled() && w.filterPatternTxt->isEnabled();
+}
+} // namespace
+
+TEST(LoadViews, NoViewsLeavesAnEmptyListAndDisablesTheControls) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    w.filterPatternTxt->setEnabled(true);
+    w.filterPatternTxt->setText(QStringLiteral("x")); // would enable the filter button
+    w.loadViewsBut_Click();
+    EXPECT_EQ(w.viewsModel->count(), 0);
+    EXPECT_EQ(w.currentRow(), -1);
+    EXPECT_EQ(w.viewsFoundLbl->text(), QStringLiteral("Found: 0 views"));
+    for (QWidget* c :
+         {static_cast<QWidget*>(w.selectAllBut), static_cast<QWidget*>(w.clearAllBut),
+          static_cast<QWidget*>(w.filterActionCombo), static_cast<QWidget*>(w.filterBut),
+          static_cast<QWidget*>(w.filterPatternTxt)})
+        EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+    EXPECT_TRUE(w.viewsList->isVisibleTo(&w));
+    EXPECT_TRUE(w.loadViewsBut->isEnabled());
+    EXPECT_TRUE(w.executeFixProtBut->isEnabled());
+}
+
+TEST(LoadViews, FillsASortedListWithoutCaseDuplicates) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    f.backend->state().views = {fv("beta", "h1"), fv("Alpha", "HostA"), fv("ALPHA", "hosta"),
+                                fv("alpha", "hostB"), fv("gamma", "h1")};
+    YieldWatcher yields;
+    QStringList messages;
+    yields.onYield = [&](int) {
+        messages.append(progress_window().progressLbl->text());
+    };
+    w.loadViewsBut_Click();
+    EXPECT_EQ(lines(w), (QStringList{QStringLiteral("Alpha:HostA"), QStringLiteral("alpha:hostB"),
+                                     QStringLiteral("beta:h1"), QStringLiteral("gamma:h1")}));
+    EXPECT_EQ(w.currentRow(), 0);
+    EXPECT_FALSE(w.viewsModel->isChecked(0)); // current is not checked
+    EXPECT_EQ(w.viewsFoundLbl->text(), QStringLiteral("Found: 4 views"));
+    EXPECT_TRUE(selection_controls_enabled(w));
+    EXPECT_TRUE(w.selectAllByPatternCB->isEnabled());
+    EXPECT_TRUE(w.selectAllByPatternTxt->isEnabled());
+    EXPECT_FALSE(w.filterBut->isEnabled()); // follows its pattern, which is untouched
+    // One yield before the views and one per view; the message names the
+    // view loaded before it.
+    EXPECT_EQ(yields.count, 6);
+    EXPECT_EQ(messages.first(), QStringLiteral("Loading all views..."));
+    EXPECT_EQ(messages.at(2), QStringLiteral("Loading --> beta"));
+    EXPECT_FALSE(progress_window().isVisible());
+    EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+}
+
+TEST(LoadViews, WhileLoadingLoadExecuteAndFilterAreRefused) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    f.backend->state().views = {fv("a", "h"), fv("b", "h")};
+    w.Form_Activate();
+    w.filterPatternTxt->setEnabled(true);
+    w.filterPatternTxt->setText(QStringLiteral("a"));
+    ASSERT_TRUE(w.filterBut->isEnabled());
+    YieldWatcher yields;
+    bool hiddenWhileFilling = false;
+    int refused = 0;
+    yields.onYield = [&](int) {
+        refused += !w.loadViewsBut->isEnabled() && !w.executeFixProtBut->isEnabled() &&
+                   !w.filterBut->isEnabled();
+        hiddenWhileFilling |= !w.viewsList->isVisibleTo(&w);
+        // Editing the pattern mid-load must not re-enable the button.
+        w.filterPatternTxt->setText(QStringLiteral("b"));
+        w.loadViewsBut->click(); // ignored
+    };
+    w.loadViewsBut_Click();
+    EXPECT_EQ(refused, yields.count);
+    EXPECT_GT(yields.count, 0);
+    EXPECT_TRUE(hiddenWhileFilling);
+    EXPECT_EQ(f.backend->state().collectionsMade, 1);
+    EXPECT_TRUE(w.loadViewsBut->isEnabled());
+    EXPECT_TRUE(w.executeFixProtBut->isEnabled());
+    EXPECT_TRUE(w.filterBut->isEnabled());
+}
+
+TEST(LoadViews, AReloadDropsMarksAndBringsFilteredLinesBack) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    f.backend->state().views = {fv("a", "h"), fv("b", "h"), fv("c", "h")};
+    w.loadViewsBut_Click();
+    const QStringList once = lines(w);
+    w.viewsModel->setChecked(0, true);
+    w.viewsModel->removeWhere([](const QString& l) { return l.startsWith(u'b'); });
+    ASSERT_EQ(w.viewsModel->count(), 2);
+    w.loadViewsBut_Click();
+    EXPECT_EQ(lines(w), once);
+    EXPECT_EQ(w.viewsModel->checkedCount(), 0);
+    // The application object is made once and kept.
+    EXPECT_EQ(f.backend->state().applicationsMade, 1);
+}
+
+TEST(LoadViews, UnreadableViewsAreReportedWhereverTheyAre) {
+    for (const int bad : {0, 2}) { // the first view, then the last
+        MsgRecorder boxes;
+        FakeWindow f;
+        frmMain& w = *f.w;
+        f.backend->state().views = {fv("a", "h"), fv("b", "h"), fv("c", "h")};
+        f.backend->state().views[bad].failHost = true;
+        f.backend->state().views[bad].failure =
+            QStringLiteral("Unable to contact albd_server on host 'h'");
+        int countWhenShown = -1;
+        boxes.onBox = [&](const MsgRequest&) {
+            countWhenShown = w.viewsModel->count();
+            EXPECT_TRUE(w.viewsList->isVisibleTo(&w));
+            EXPECT_EQ(w.viewsFoundLbl->text(), QStringLiteral("Found: 2 views"));
+        };
+        w.loadViewsBut_Click();
+        ASSERT_EQ(boxes.boxes.size(), 1) << "bad view " << bad;
+        EXPECT_EQ(boxes.last().text,
+                  QStringLiteral("ClearTool returned error: Unable to contact albd_server on host "
+                                 "'h'\r\n1 of 3 views could not be read and are not listed."));
+        EXPECT_EQ(boxes.last().title, QStringLiteral("Tessaly"));
+        EXPECT_EQ(boxes.last().icon, MsgIcon::None);
+        EXPECT_EQ(countWhenShown, 2);
+    }
+}
+
+TEST(LoadViews, AFailureBeforeTheEnumerationIsReportedAndCleanedUp) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    f.backend->state().failCollection = true;
+    w.loadViewsBut_Click();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(
+        boxes.last().text,
+        QStringLiteral("ClearTool returned error: cleartool: Error: Unable to get the view list"));
+    EXPECT_TRUE(w.viewsList->isVisibleTo(&w));
+    EXPECT_FALSE(progress_window().isVisible());
+    EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
+    EXPECT_TRUE(w.loadViewsBut->isEnabled());
+    EXPECT_EQ(w.viewsFoundLbl->text(), QStringLiteral("Found: 0 views"));
+}
+
+TEST(LoadViews, AFailureMovingToTheNextViewEndsTheEnumeration) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    f.backend->state().views = {fv("a", "h"), fv("b", "h"), fv("c", "h"), fv("d", "h")};
+    f.backend->state().failItemAt = 3;
+    f.w->loadViewsBut_Click();
+    EXPECT_EQ(lines(*f.w), (QStringList{QStringLiteral("a:h"), QStringLiteral("b:h")}));
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(boxes.last().text.endsWith(
+        QStringLiteral("2 of 4 views could not be read and are not listed.")));
+}
+
+TEST(ViewStorage, TakesEverythingFromTheEarliestMarker) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    QString answer;
+    f.backend->state().cmdExec = [&](const QString&) {
+        return answer;
+    };
+    answer = QStringLiteral("* my_view   /net/vws/my_view.vws\n");
+    EXPECT_EQ(f.w->getViewStg(QStringLiteral("my_view")), QStringLiteral("/net/vws/my_view.vws\n"));
+    EXPECT_EQ(f.backend->state().commands.last(), QStringLiteral("lsview my_view"));
+    answer = QStringLiteral("no marker here");
+    EXPECT_EQ(f.w->getViewStg(QStringLiteral("x")), QStringLiteral("/"));
+    answer = QStringLiteral("/starts/with/path\r\n");
+    EXPECT_EQ(f.w->getViewStg(QStringLiteral("x")), QStringLiteral("/starts/with/path\r\n"));
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+    // The Windows marker is two backslashes; the same routine does both.
+    QString win = QStringLiteral("* doc_nt  \\\\sunfield\\share\\doc_nt.vws\r\n");
+    EXPECT_EQ(split_at_delim(win, QStringLiteral("\\\\")),
+              QStringLiteral("sunfield\\share\\doc_nt.vws\r\n"));
+}
+
+TEST(ViewStorage, AFailingLookupIsReportedWithoutTheTag) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    f.backend->state().cmdExec = [](const QString&) -> QString {
+        throw Failure(
+            QStringLiteral("cleartool: Error: No matching entries found for view tag \"q\"."));
+    };
+    EXPECT_EQ(f.w->getViewStg(QStringLiteral("q")), QString());
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().text,
+              QStringLiteral("ERROR:cleartool: Error: No matching entries found for view tag "
+                             "\"q\".: Couldn't get view storage"));
+    EXPECT_EQ(boxes.last().title, QStringLiteral("Error:getViewStg()"));
+    EXPECT_EQ(boxes.last().icon, MsgIcon::Critical);
+}
+
+TEST(ViewDetails, ReportsTheCurrentLinesViewExactly) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    FakeView d = fv("devview", "hostA");
+    d.active = true;
+    d.ucm = true;
+    d.configSpec = QStringLiteral("element * CHECKEDOUT\nelement * /main/LATEST\n");
+    FakeView e = fv("empty", "hostB");
+    e.snapshot = true;
+    f.backend->state().views = {d, e};
+    w.loadViewsBut_Click();
+    w.setCurrentRow(0);
+    w.viewsList_DblClick();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'devview'"));
+    EXPECT_EQ(boxes.last().icon, MsgIcon::Information);
+    EXPECT_EQ(boxes.last().text,
+              QStringLiteral("* * * * * *\r\n\r\nIs Active: True\r\nIs Snapshot: False\r\n"
+                             "Is UCM View: True\r\nView Server Host: hostA\r\n\r\n"
+                             "--------------------CONFIG SPEC----------------------------- \r\n"
+                             "element * CHECKEDOUT\nelement * /main/LATEST\n"));
+    EXPECT_EQ(w.viewsList->toolTip(), QStringLiteral("devview"));
+    w.setCurrentRow(1);
+    w.viewsList_DblClick();
+    EXPECT_TRUE(boxes.last().text.endsWith(
+        QStringLiteral("Is Snapshot: True\r\nIs UCM View: False\r\nView Server Host: hostB\r\n\r\n"
+                       "--------------------CONFIG SPEC----------------------------- \r\n")));
+}
+
+TEST(ViewDetails, AFailureShowsItsBoxAndKeepsTheToolTip) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    FakeView d = fv("down", "h");
+    d.failActive = true;
+    f.backend->state().views = {d, fv("gone", "h")};
+    w.loadViewsBut_Click();
+    w.setCurrentRow(0);
+    w.viewsList_DblClick();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().text, QStringLiteral("Failed to get information on view --> down"));
+    EXPECT_EQ(boxes.last().title, QStringLiteral("Error Encountered..."));
+    EXPECT_EQ(boxes.last().icon, MsgIcon::Critical);
+    EXPECT_EQ(w.viewsList->toolTip(), QStringLiteral("down"));
+    // A view the library no longer knows fails before the tool tip is set.
+    f.backend->state().views.removeLast();
+    w.setCurrentRow(1);
+    w.viewsList_DblClick();
+    EXPECT_EQ(boxes.last().text, QStringLiteral("Failed to get information on view --> gone"));
+    EXPECT_EQ(w.viewsList->toolTip(), QStringLiteral("down"));
+}
+
+TEST(ViewDetails, ADoubleClickOnAnEmptyListDoesNothing) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    f.w->show();
+    QTest::mouseDClick(f.w->viewsList->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+    EXPECT_EQ(f.backend->state().applicationsMade, 0);
+}
+
+TEST(ViewDetails, TheTagIsWhatPrecedesTheEarliestColon) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    f.backend->state().views = {fv("devview", "hostA:extra")};
+    f.w->loadViewsBut_Click();
+    f.w->viewsList_DblClick();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'devview'"));
+}
