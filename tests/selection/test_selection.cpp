@@ -1,0 +1,362 @@
+#include "app/frmmain.h"
+#include "common/viewlistmodel.h"
+#include "fakecc.h"
+#include "msgrecorder.h"
+#include "selection/selection.h"
+#include "temphome.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace tsy;
+using namespace tsy::test;
+
+namespace {
+// A main window whose list holds exactly these lines, in this order.
+struct ListWindow : FakeWindow {
+    explicit ListWindow(const QStringList& items) {
+        for (const QString& s : items) {
+            FakeView v;
+            const qsizetype c = s.indexOf(u':');
+            v.tag = c < 0 ? s : s.left(c);
+            v.host = c < 0 ? QStringLiteral("h") : s.mid(c + 1);
+            backend->state().views.append(v);
+        }
+        w->Form_Activate();
+        w->loadViewsBut_Click();
+    }
+    QStringList checked() const {
+        QStringList out;
+        for (int i = 0; i < w->viewsModel->count(); ++i)
+            if (w->viewsModel->isChecked(i))
+                out.append(w->viewsModel->text(i));
+        return out;
+    }
+    QStringList lines() const {
+        QStringList out;
+        for (int i = 0; i < w->viewsModel->count(); ++i)
+            out.append(w->viewsModel->text(i));
+        return out;
+    }
+    void selectByPattern(const QString& p, bool caseInsensitive) {
+        w->caseInsensitiveCB->setChecked(caseInsensitive);
+        w->selectAllByPatternCB->setChecked(true);
+        w->selectAllByPatternCB_Click();
+        w->selectAllByPatternTxt->setText(p);
+        w->selectAllBut_Click();
+    }
+    void chooseAction(const QString& a) {
+        w->filterActionCombo->setCurrentIndex(w->filterActionCombo->findText(a));
+        w->filterActionCombo_Click();
+    }
+    void setPattern(const QString& p) { w->filterPatternTxt->setText(p); }
+};
+
+const QString kDone = QStringLiteral(
+    "Either at the end of the list or couldn't find\r\nthe pattern\r\n\r\n>> Do you want to search "
+    "from the beginning? <<");
+} // namespace
+
+TEST(SelectAll, PatternCaseFoldingFollowsTheCaseBox) {
+    MsgRecorder boxes;
+    {
+        ListWindow f({QStringLiteral("xABCx:h"), QStringLiteral("abc:h"),
+                      QStringLiteral("xabcx:h2"), QStringLiteral("other:h")});
+        f.selectByPattern(QStringLiteral("abc"), true);
+        EXPECT_EQ(f.checked(), (QStringList{QStringLiteral("abc:h"), QStringLiteral("xABCx:h"),
+                                            QStringLiteral("xabcx:h2")}));
+    }
+    {
+        ListWindow f(
+            {QStringLiteral("xABCx:h"), QStringLiteral("abc:h"), QStringLiteral("xabcx:h2")});
+        f.selectByPattern(QStringLiteral("abc"), false);
+        EXPECT_EQ(f.checked(), (QStringList{QStringLiteral("abc:h"), QStringLiteral("xabcx:h2")}));
+        // The box's own text is not lower-cased.
+        f.selectByPattern(QStringLiteral("ABC"), true);
+        EXPECT_EQ(f.w->selectAllByPatternTxt->text(), QStringLiteral("ABC"));
+    }
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+}
+
+TEST(SelectAll, PatternsAreLiteralAndNeverClearAMark) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("dev01:h"), QStringLiteral("dev*x:h"), QStringLiteral("hand:h"),
+                  QStringLiteral("a b:h")});
+    f.w->viewsModel->setChecked(f.lines().indexOf(QStringLiteral("hand:h")), true);
+    f.selectByPattern(QStringLiteral("dev*"), true);
+    EXPECT_EQ(f.checked(), (QStringList{QStringLiteral("dev*x:h"), QStringLiteral("hand:h")}));
+    f.w->clearAllBut_Click();
+    // The placeholder is searched like any text: nothing has it.
+    f.selectByPattern(QStringLiteral("<pattern>"), true);
+    EXPECT_TRUE(f.checked().isEmpty());
+    // Blanks are kept: one blank matches the line that has one.
+    f.selectByPattern(QStringLiteral(" "), true);
+    EXPECT_EQ(f.checked(), QStringList{QStringLiteral("a b:h")});
+    f.w->clearAllBut_Click();
+    f.selectByPattern(QStringLiteral(" dev"), true);
+    EXPECT_TRUE(f.checked().isEmpty());
+    // An empty pattern selects everything.
+    f.selectByPattern(QString(), true);
+    EXPECT_EQ(f.checked().size(), 4);
+}
+
+TEST(SelectAll, WithoutTheBoxThePatternIsIgnoredAndClearAllClearsEverything) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("a:h"), QStringLiteral("b:h")});
+    f.w->selectAllByPatternTxt->setText(QStringLiteral("a"));
+    f.w->selectAllBut_Click();
+    EXPECT_EQ(f.checked().size(), 2);
+    f.selectByPattern(QStringLiteral("zzz"), true);
+    f.w->clearAllBut_Click();
+    EXPECT_TRUE(f.checked().isEmpty());
+}
+
+TEST(SelectAll, OnAnEmptyListNothingChangesOrRepaints) {
+    MsgRecorder boxes;
+    ListWindow f({});
+    QSignalSpy changes(f.w->viewsModel, &QAbstractItemModel::dataChanged);
+    f.w->selectAllBut->setEnabled(true);
+    f.w->selectAllBut_Click();
+    f.w->clearAllBut_Click();
+    EXPECT_EQ(changes.count(), 0);
+}
+
+TEST(SelectAll, ABulkChangeIsAnnouncedOnce) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("a:h"), QStringLiteral("b:h"), QStringLiteral("c:h")});
+    QSignalSpy changes(f.w->viewsModel, &QAbstractItemModel::dataChanged);
+    f.w->selectAllBut_Click();
+    EXPECT_EQ(changes.count(), 1);
+}
+
+TEST(SelectAll, ThePatternBoxFollowsItsCheckBox) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("a:h")});
+    QLineEdit* t = f.w->selectAllByPatternTxt;
+    t->setText(QStringLiteral("kept"));
+    f.w->selectAllByPatternCB->setChecked(true);
+    f.w->selectAllByPatternCB_Click();
+    EXPECT_TRUE(t->isEnabled());
+    EXPECT_EQ(t->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
+    f.w->selectAllByPatternCB->setChecked(false);
+    f.w->selectAllByPatternCB_Click();
+    EXPECT_FALSE(t->isEnabled());
+    EXPECT_EQ(t->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Button));
+    EXPECT_EQ(t->text(), QStringLiteral("kept"));
+    // A partly checked box is not ticked.
+    f.w->selectAllByPatternCB->setTristate(true);
+    f.w->selectAllByPatternCB->setCheckState(Qt::PartiallyChecked);
+    EXPECT_FALSE(selection::ticked(f.w->selectAllByPatternCB));
+}
+
+TEST(FilterBar, TheComboIsFilledOnceAndChoosesFind) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("a:h")});
+    for (int i = 0; i < 4; ++i)
+        f.w->Form_Activate();
+    ASSERT_EQ(f.w->filterActionCombo->count(), 2);
+    EXPECT_EQ(f.w->filterActionCombo->itemText(0), QStringLiteral("Find-->"));
+    EXPECT_EQ(f.w->filterActionCombo->itemText(1), QStringLiteral("Filter-->"));
+    EXPECT_EQ(f.w->filterBut->text(), QStringLiteral("Find-->"));
+    EXPECT_TRUE(f.w->selectItemsFoundCB->isEnabled());
+    f.chooseAction(QStringLiteral("Filter-->"));
+    EXPECT_EQ(f.w->filterBut->text(), QStringLiteral("Filter-->"));
+    EXPECT_FALSE(f.w->selectItemsFoundCB->isEnabled());
+    f.w->Form_Activate();
+    EXPECT_EQ(f.w->filterBut->text(), QStringLiteral("Filter-->"));
+}
+
+TEST(FilterBar, TheButtonNeedsAUsablePattern) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("a:h")});
+    f.setPattern(QString());
+    EXPECT_FALSE(f.w->filterBut->isEnabled());
+    EXPECT_FALSE(f.w->selectItemsFoundCB->isEnabled());
+    f.setPattern(QStringLiteral("<PATTERN>"));
+    EXPECT_TRUE(f.w->filterBut->isEnabled());
+    EXPECT_TRUE(f.w->selectItemsFoundCB->isEnabled());
+    f.setPattern(QStringLiteral("<pattern>"));
+    EXPECT_FALSE(f.w->filterBut->isEnabled());
+    f.setPattern(QStringLiteral(" "));
+    EXPECT_TRUE(f.w->filterBut->isEnabled());
+}
+
+TEST(Filter, RemovesMatchesIgnoringCaseWhateverTheBoxSays) {
+    MsgRecorder boxes;
+    for (const bool ci : {true, false}) {
+        ListWindow f({QStringLiteral("xABCx:h"), QStringLiteral("abc:h"), QStringLiteral("def:h"),
+                      QStringLiteral("ABC:h2")});
+        f.w->caseInsensitiveCB->setChecked(ci);
+        f.w->viewsModel->setChecked(f.lines().indexOf(QStringLiteral("abc:h")), true);
+        f.chooseAction(QStringLiteral("Filter-->"));
+        f.setPattern(QStringLiteral("abc"));
+        f.w->filterBut_Click();
+        EXPECT_EQ(f.lines(), QStringList{QStringLiteral("def:h")}) << ci;
+        EXPECT_TRUE(f.checked().isEmpty());
+        EXPECT_EQ(f.w->viewsFoundLbl->text(), QStringLiteral("Found: 1 views"));
+    }
+}
+
+TEST(Filter, ANonMatchingPatternRewritesTheSameCount) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("a:h"), QStringLiteral("b:h")});
+    f.w->viewsFoundLbl->setText(QStringLiteral("stale"));
+    f.chooseAction(QStringLiteral("Filter-->"));
+    f.setPattern(QStringLiteral("zz"));
+    f.w->filterBut_Click();
+    EXPECT_EQ(f.lines().size(), 2);
+    EXPECT_EQ(f.w->viewsFoundLbl->text(), QStringLiteral("Found: 2 views"));
+}
+
+TEST(Filter, EmptyingTheListLeavesEveryActionHarmless) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("aa1:h"), QStringLiteral("aa2:h"), QStringLiteral("aa3:h")});
+    f.chooseAction(QStringLiteral("Filter-->"));
+    f.setPattern(QStringLiteral("AA"));
+    f.w->filterBut_Click();
+    EXPECT_TRUE(f.lines().isEmpty());
+    EXPECT_EQ(f.w->currentRow(), -1);
+    EXPECT_TRUE(f.w->selectAllBut->isEnabled()); // the filter re-evaluates nothing
+    f.w->filterBut_Click();
+    f.chooseAction(QStringLiteral("Find-->"));
+    f.w->filterBut_Click();
+    f.w->selectAllBut_Click();
+    f.w->clearAllBut_Click();
+    f.w->viewsList_DblClick();
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+    EXPECT_EQ(f.w->viewsFoundLbl->text(), QStringLiteral("Found: 0 views"));
+}
+
+TEST(Filter, KeepsTheCurrentLineWhenItSurvives) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("a1:h"), QStringLiteral("b1:h"), QStringLiteral("a2:h"),
+                  QStringLiteral("b2:h")});
+    f.w->setCurrentRow(f.lines().indexOf(QStringLiteral("b2:h")));
+    f.chooseAction(QStringLiteral("Filter-->"));
+    f.setPattern(QStringLiteral("a"));
+    f.w->filterBut_Click();
+    ASSERT_EQ(f.lines(), (QStringList{QStringLiteral("b1:h"), QStringLiteral("b2:h")}));
+    EXPECT_EQ(f.w->currentRow(), 1);
+}
+
+TEST(Filter, IsRefusedWhileAnOperationRuns) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("a:h")});
+    f.chooseAction(QStringLiteral("Filter-->"));
+    f.setPattern(QStringLiteral("a"));
+    f.w->beginOperation();
+    EXPECT_FALSE(f.w->filterBut->isEnabled());
+    f.setPattern(QStringLiteral("a "));
+    f.setPattern(QStringLiteral("a"));
+    EXPECT_FALSE(f.w->filterBut->isEnabled());
+    f.w->filterBut_Click();
+    EXPECT_EQ(f.lines().size(), 1);
+    f.w->endOperation();
+    EXPECT_TRUE(f.w->filterBut->isEnabled());
+}
+
+TEST(Find, StartsAfterTheCurrentLine) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("abc1:h"), QStringLiteral("x:h"), QStringLiteral("abc2:h")});
+    f.chooseAction(QStringLiteral("Find-->"));
+    f.setPattern(QStringLiteral("abc"));
+    ASSERT_EQ(f.lines(), (QStringList{QStringLiteral("abc1:h"), QStringLiteral("abc2:h"),
+                                      QStringLiteral("x:h")}));
+    // Right after a load the first line is current: the search starts at
+    // the second.
+    ASSERT_EQ(f.w->currentRow(), 0);
+    f.w->filterBut_Click();
+    EXPECT_EQ(f.w->currentRow(), 1);
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+    EXPECT_EQ(f.w->viewsFoundLbl->text(), QStringLiteral("Found: 3 views"));
+    // With no current line it starts with the first.
+    f.w->setCurrentRow(-1);
+    f.w->filterBut_Click();
+    EXPECT_EQ(f.w->currentRow(), 0);
+    EXPECT_TRUE(f.checked().isEmpty()); // finding checks nothing by itself
+}
+
+TEST(Find, AtTheEndItAsksAndYesSearchesFromTheTopIncludingTheFirstLine) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("abc:h"), QStringLiteral("x:h"), QStringLiteral("y:h")});
+    f.chooseAction(QStringLiteral("Find-->"));
+    f.setPattern(QStringLiteral("abc"));
+    f.w->setCurrentRow(2); // the last line
+    boxes.answers = {MsgAnswer::Yes};
+    f.w->filterBut_Click();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().text, kDone);
+    EXPECT_EQ(boxes.last().title, QStringLiteral("Done Searching..."));
+    EXPECT_EQ(boxes.last().icon, MsgIcon::Information);
+    EXPECT_EQ(boxes.last().buttons, MsgButtons::YesNo);
+    EXPECT_EQ(f.w->currentRow(), 0);
+}
+
+TEST(Find, NoLeavesTheCurrentLineAndYesRepeatsUntilNo) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("a:h"), QStringLiteral("b:h"), QStringLiteral("c:h")});
+    f.chooseAction(QStringLiteral("Find-->"));
+    f.setPattern(QStringLiteral("zzz"));
+    f.w->setCurrentRow(1);
+    f.w->filterBut_Click();
+    EXPECT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(f.w->currentRow(), 1);
+    boxes.answers = {MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::No};
+    f.w->filterBut_Click();
+    EXPECT_EQ(boxes.boxes.size(), 5);
+    EXPECT_EQ(f.w->currentRow(), 0); // Yes made the first line current
+}
+
+TEST(Find, FollowsTheCaseBox) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("a:h"), QStringLiteral("xABCx:h")});
+    f.chooseAction(QStringLiteral("Find-->"));
+    f.setPattern(QStringLiteral("abc"));
+    f.w->caseInsensitiveCB->setChecked(false);
+    f.w->filterBut_Click();
+    EXPECT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(f.w->currentRow(), 0);
+    f.w->caseInsensitiveCB->setChecked(true);
+    f.w->filterBut_Click();
+    EXPECT_EQ(f.w->currentRow(), 1);
+    EXPECT_EQ(boxes.boxes.size(), 1);
+}
+
+TEST(Find, SelectItemsMatchingPatternChecksWhatItFinds) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("a:h"), QStringLiteral("dev1:h"), QStringLiteral("dev2:h")});
+    f.chooseAction(QStringLiteral("Find-->"));
+    f.setPattern(QStringLiteral("dev"));
+    f.w->selectItemsFoundCB->setChecked(true);
+    f.w->filterBut_Click();
+    f.w->filterBut_Click();
+    EXPECT_EQ(f.checked(), (QStringList{QStringLiteral("dev1:h"), QStringLiteral("dev2:h")}));
+    // Disabled, the box changes nothing.
+    f.w->clearAllBut_Click();
+    f.w->setCurrentRow(0);
+    f.w->selectItemsFoundCB->setEnabled(false);
+    f.w->filterBut_Click();
+    EXPECT_TRUE(f.checked().isEmpty());
+}
+
+TEST(FilterBar, AnyOtherActionTextOnlyRewritesTheCount) {
+    MsgRecorder boxes;
+    ListWindow f({QStringLiteral("a:h"), QStringLiteral("b:h")});
+    f.w->filterActionCombo->setEditText(QStringLiteral("filter-->"));
+    f.setPattern(QStringLiteral("a"));
+    f.w->viewsFoundLbl->clear();
+    const int current = f.w->currentRow();
+    f.w->filterBut_Click();
+    EXPECT_EQ(f.lines().size(), 2);
+    EXPECT_EQ(f.w->currentRow(), current);
+    EXPECT_EQ(f.w->viewsFoundLbl->text(), QStringLiteral("Found: 2 views"));
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+}
