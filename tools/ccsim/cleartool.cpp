@@ -43,7 +43,8 @@ struct Ctx {
     std::string faultText(const std::string& value, const Record& r) const {
         if (value != "1")
             return value;
-        return "cleartool: Error: Unable to contact albd_server on host '" + r.host + "'";
+        return "cleartool: Error: Unable to contact albd_server on host '" + std::string(r.host) +
+               "'";
     }
 };
 
@@ -126,10 +127,15 @@ int lsview(Ctx& c, int argc, char** argv) {
             out += r.tag;
             out += '\n';
         } else if (longForm) {
-            out += lsviewLongRecord(r, c.faults.get(r.tag, "no_host") != nullptr,
-                                    c.faults.get(r.tag, "garble"));
+            const std::string* garble = nullptr;
+            bool noHost = false;
+            if (!c.faults.perView.empty()) {
+                garble = c.faults.get(r.tag, "garble");
+                noHost = c.faults.get(r.tag, "no_host") != nullptr;
+            }
+            lsviewLongRecord(out, r, noHost, garble);
         } else {
-            out += lsviewDefaultLine(r);
+            lsviewDefaultLine(out, r);
         }
     };
     if (tags.empty()) {
@@ -140,10 +146,23 @@ int lsview(Ctx& c, int argc, char** argv) {
                                 "remote server.");
             return 1;
         }
-        out.reserve(reg.records.size() * (longForm ? 400 : 100));
-        for (const Record* r : reg.sortedByTag())
+        // Without output faults the listing is written in chunks, so even
+        // 100,000 views need little memory.
+        const bool stream = !c.crlf && !c.faults.get("garbage") && !c.faults.get("truncate");
+        constexpr std::size_t kChunk = 1 << 20;
+        out.reserve(stream ? kChunk + 4096 : reg.records.size() * (longForm ? 400 : 100));
+        for (const Record* r : reg.sortedByTag()) {
             if ((!haveHost || r->host == host) && (!haveRegion || r->region == region))
                 render(*r);
+            if (stream && out.size() >= kChunk) {
+                try {
+                    writeAll(1, out);
+                } catch (const Error&) {
+                    return c.status; // the reader went away
+                }
+                out.clear();
+            }
+        }
     } else {
         // Index the registry when many tags are named, to stay linear.
         std::unordered_map<std::string_view, const Record*> index;

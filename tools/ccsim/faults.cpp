@@ -36,12 +36,12 @@ std::string nameList(const char* const* names) {
 }
 } // namespace
 
-const std::string* Faults::get(const std::string& name) const {
+const std::string* Faults::get(std::string_view name) const {
     const auto it = global.find(name);
     return it == global.end() ? nullptr : &it->second;
 }
 
-const std::string* Faults::get(const std::string& tag, const std::string& name) const {
+const std::string* Faults::get(std::string_view tag, std::string_view name) const {
     const auto v = perView.find(tag);
     if (v == perView.end())
         return nullptr;

@@ -227,11 +227,11 @@ void Home::breakStorage(const std::string& tag) {
         const Record* r = reg.find(tag);
         if (!r)
             throw Error("no view with tag " + printable(tag) + " is registered");
-        detail::breakStorage(r->storage, toView(reg, *r));
+        detail::breakStorage(std::string(r->storage), toView(reg, *r));
         return;
     }
     for (const Record& r : reg.records)
-        detail::breakStorage(r.storage, toView(reg, r));
+        detail::breakStorage(std::string(r.storage), toView(reg, r));
 }
 
 // ---- generator ----------------------------------------------------------
@@ -371,7 +371,7 @@ void Home::generate(std::size_t n, const GenerateOptions& o) {
     std::unordered_set<std::string> tags;
     tags.reserve(reg.records.size() + n);
     for (const Record& r : reg.records)
-        tags.insert(r.tag);
+        tags.emplace(r.tag);
     Rng rng(o.seed);
     std::vector<View> made;
     made.reserve(n);

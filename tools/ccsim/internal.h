@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,8 +86,10 @@ std::string findHome(int levels);
 
 // ---- registry -----------------------------------------------------------
 
+// Fields point into Registry::data (or, when they held escapes, into
+// Registry::unescaped), so parsing a big registry costs few allocations.
 struct Record {
-    std::string tag, host, region, owner, uuid, storage;
+    std::string_view tag, host, region, owner, uuid, storage;
     bool active = false, snapshot = false, ucm = false;
     std::size_t flagOffset = 0;             // byte offset of the active flag in the file
     std::size_t csOffset = 0, csLength = 0; // escaped config spec inside the data
@@ -94,9 +97,10 @@ struct Record {
 
 // A parsed registry file. Records refer into `data` for their config specs.
 struct Registry {
-    std::string data;
+    std::unique_ptr<std::string> data = std::make_unique<std::string>();
+    std::vector<std::unique_ptr<std::string>> unescaped;
     std::vector<Record> records;
-    std::string configSpec(const Record& r) const;  // unescaped
+    std::string configSpec(const Record& r) const;  // unescaped; throws if damaged
     const Record* find(std::string_view tag) const; // linear
     std::vector<const Record*> sortedByTag() const;
 };
@@ -118,10 +122,11 @@ bool endView(const Paths& paths, std::string_view tag);
 // ---- faults -------------------------------------------------------------
 
 struct Faults {
-    std::map<std::string, std::string> global;
-    std::map<std::string, std::map<std::string, std::string>> perView;
-    const std::string* get(const std::string& name) const;
-    const std::string* get(const std::string& tag, const std::string& name) const;
+    using Map = std::map<std::string, std::string, std::less<>>;
+    Map global;
+    std::map<std::string, Map, std::less<>> perView;
+    const std::string* get(std::string_view name) const;
+    const std::string* get(std::string_view tag, std::string_view name) const;
 };
 
 Faults loadFaults(const std::string& path); // missing file = no faults; throws on damage
@@ -173,8 +178,9 @@ bool parseChmod(std::string_view text, ChmodSpec& out);
 
 // ---- cleartool output ---------------------------------------------------
 
-std::string lsviewDefaultLine(const Record& r);
-std::string lsviewLongRecord(const Record& r, bool noHost, const std::string* garble);
+// Append one view's line / record to `out`.
+void lsviewDefaultLine(std::string& out, const Record& r);
+void lsviewLongRecord(std::string& out, const Record& r, bool noHost, const std::string* garble);
 // Mixes binary junk (NUL, 0xFF, lone CR) into a listing.
 std::string addGarbage(std::string_view listing);
 

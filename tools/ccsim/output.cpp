@@ -13,10 +13,9 @@ template <std::size_t N> std::string bytes(const char (&s)[N]) {
 }
 } // namespace
 
-std::string lsviewDefaultLine(const Record& r) {
+void lsviewDefaultLine(std::string& line, const Record& r) {
     // "* tag                      /storage/path": '*' marks an active dynamic
     // view; active snapshot views are listed without it, as cleartool does.
-    std::string line;
     line += (r.active && !r.snapshot) ? '*' : ' ';
     line += ' ';
     line += r.tag;
@@ -24,39 +23,39 @@ std::string lsviewDefaultLine(const Record& r) {
     line.append(width < kTagColumn ? kTagColumn - width + 1 : 1, ' ');
     line += r.storage;
     line += '\n';
-    return line;
 }
 
-std::string lsviewLongRecord(const Record& r, bool noHost, const std::string* garble) {
-    std::string out;
+void lsviewLongRecord(std::string& out, const Record& r, bool noHost, const std::string* garble) {
+    const auto line = [&out](std::string_view key, std::string_view value) {
+        out.append(key);
+        out.append(value);
+        out += '\n';
+    };
     const bool junk = garble && *garble == "junk";
     const bool noTag = garble && !junk;
     if (!noTag)
-        out += "Tag: " + r.tag + "\n";
+        line("Tag: ", r.tag);
     if (junk) {
         out += bytes("\x7f\x00\xff\xfe\x01\x1b[0m#@!\n");
-        out += bytes("  Gl\xff\xfe"
-                     "bal pa\x00th: ") +
-               r.storage.substr(0, r.storage.size() / 2) + "\n";
+        line(bytes("  Gl\xff\xfe"
+                   "bal pa\x00th: "),
+             r.storage.substr(0, r.storage.size() / 2));
     } else {
-        out += "  Global path: " + r.storage + "\n";
+        line("  Global path: ", r.storage);
     }
     if (!noHost)
-        out += "  Server host: " + r.host + "\n";
-    out += "  Region: " + r.region + "\n";
-    out += std::string("  Active: ") + (r.active ? "YES" : "NO") + "\n";
-    out += "  View tag uuid:" + r.uuid + "\n";
-    out += "View on host: " + r.host + "\n";
-    out += "View server access path: " + r.storage + "\n";
-    out += "View uuid: " + r.uuid + "\n";
-    if (r.snapshot && r.ucm)
-        out += "View attributes: snapshot,ucmview\n";
-    else if (r.snapshot)
-        out += "View attributes: snapshot\n";
-    else if (r.ucm)
-        out += "View attributes: ucmview\n";
-    out += "View owner: " + r.owner + "\n";
-    return out;
+        line("  Server host: ", r.host);
+    line("  Region: ", r.region);
+    line("  Active: ", r.active ? "YES" : "NO");
+    line("  View tag uuid:", r.uuid);
+    line("View on host: ", r.host);
+    line("View server access path: ", r.storage);
+    line("View uuid: ", r.uuid);
+    if (r.snapshot || r.ucm)
+        line("View attributes: ", r.snapshot && r.ucm ? "snapshot,ucmview"
+                                  : r.snapshot        ? "snapshot"
+                                                      : "ucmview");
+    line("View owner: ", r.owner);
 }
 
 std::string addGarbage(std::string_view listing) {

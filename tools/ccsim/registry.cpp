@@ -23,7 +23,9 @@ namespace ccsim::detail {
 
 std::string Registry::configSpec(const Record& r) const {
     std::string out;
-    unescapeField(std::string_view(data).substr(r.csOffset, r.csLength), out);
+    if (!unescapeField(std::string_view(*data).substr(r.csOffset, r.csLength), out))
+        throw Error("view registry is damaged: bad escape in the config spec of " +
+                    printable(r.tag));
     return out;
 }
 
@@ -49,15 +51,14 @@ std::vector<const Record*> Registry::sortedByTag() const {
 
 Registry parseRegistry(std::string data, const std::string& where) {
     Registry reg;
-    reg.data = std::move(data);
-    const std::string_view all = reg.data;
+    *reg.data = std::move(data);
+    const std::string_view all = *reg.data;
     if (all.substr(0, kRegistryHeader.size()) != kRegistryHeader)
         throw Error("view registry " + printable(where) +
                     " is damaged: it does not start with \"# ccsim registry 1\"");
     std::size_t pos = kRegistryHeader.size();
     std::size_t lineNo = 1;
     reg.records.reserve(all.size() / 160 + 1);
-    std::string field;
     while (pos < all.size()) {
         ++lineNo;
         std::size_t end = all.find('\n', pos);
@@ -84,14 +85,20 @@ Registry parseRegistry(std::string data, const std::string& where) {
         r.snapshot = flags[1] == 's';
         r.ucm = flags[2] == 'u';
         r.flagOffset = lineStart;
-        std::string* targets[] = {&r.tag, &r.host, &r.region, &r.owner, &r.uuid, &r.storage};
-        for (std::size_t i = 0; i < 6; ++i)
-            if (!unescapeField(f[i + 1], *targets[i]))
+        std::string_view* targets[] = {&r.tag, &r.host, &r.region, &r.owner, &r.uuid, &r.storage};
+        for (std::size_t i = 0; i < 6; ++i) {
+            if (f[i + 1].find('\\') == std::string_view::npos) {
+                *targets[i] = f[i + 1];
+                continue;
+            }
+            auto owned = std::make_unique<std::string>();
+            if (!unescapeField(f[i + 1], *owned))
                 throw damaged("bad escape in field " + std::to_string(i + 2));
+            *targets[i] = *owned;
+            reg.unescaped.push_back(std::move(owned));
+        }
         if (r.tag.empty())
             throw damaged("empty view tag");
-        if (!unescapeField(f[7], field))
-            throw damaged("bad escape in the config spec");
         r.csOffset = static_cast<std::size_t>(f[7].data() - all.data());
         r.csLength = f[7].size();
         reg.records.push_back(std::move(r));

@@ -190,12 +190,14 @@ bool readFileIfExists(const std::string& path, std::string& out) {
         ::close(fd);
         throw Error(printable(path) + " is a directory, not a file");
     }
+    // Read straight into a buffer of the file's size; loop in case it grows.
     out.clear();
-    if (st.st_size > 0)
-        out.reserve(static_cast<std::size_t>(st.st_size));
-    char buf[1 << 16];
+    std::size_t used = 0;
+    out.resize(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096);
     while (true) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (used == out.size())
+            out.resize(out.size() * 2);
+        const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -205,8 +207,9 @@ bool readFileIfExists(const std::string& path, std::string& out) {
         }
         if (n == 0)
             break;
-        out.append(buf, static_cast<std::size_t>(n));
+        used += static_cast<std::size_t>(n);
     }
+    out.resize(used);
     ::close(fd);
     return true;
 }
