@@ -1,0 +1,313 @@
+#include "app/frmmain.h"
+#include "common/viewlistmodel.h"
+#include "fakecc.h"
+#include "msgrecorder.h"
+#include "progress/frmprogress.h"
+#include "repair/launcher.h"
+#include "repair/repairrun.h"
+#include "temphome.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace tsy;
+using namespace tsy::test;
+
+namespace {
+const QString kArgs = QStringLiteral(" -force -root -recover -recurse ");
+
+// A main window over the fake library with a stand-in fix_prot that logs
+// each call's arguments, one call a line, each argument in brackets.
+struct RunWindow : FakeWindow {
+    explicit RunWindow(const QStringList& tags) {
+        qunsetenv("TERMINAL");
+        const QString utils = home.path() + QStringLiteral("/etc/utils");
+        QDir().mkpath(utils);
+        log = home.path() + QStringLiteral("/fix_prot.log");
+        QFile f(utils + QStringLiteral("/fix_prot"));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done >> '" +
+                QFile::encodeName(log) + "'\necho >> '" + QFile::encodeName(log) +
+                "'\n[ -n \"$TSY_TEST_SLEEP\" ] && sleep \"$TSY_TEST_SLEEP\"\nexit 0\n");
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const QString& t : tags) {
+            FakeView v;
+            v.tag = t;
+            v.host = QStringLiteral("h");
+            backend->state().views.append(v);
+        }
+        w->loadViewsBut_Click();
+        w->runModeCombo->setCurrentIndex(1); // Hide: no terminal
+        w->runModeCombo_Click();
+    }
+    void check(const QString& tag) {
+        for (int i = 0; i < w->viewsModel->count(); ++i)
+            if (w->viewsModel->text(i).startsWith(tag + QStringLiteral(":")))
+                w->viewsModel->setChecked(i, true);
+    }
+    QStringList calls() const {
+        QFile f(log);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+    QStringList& commands() { return backend->state().commands; }
+    QString program() const { return home.path() + QStringLiteral("/etc/utils/fix_prot"); }
+    QString call(const QString& tag) const {
+        return QStringLiteral("[-force][-root][-recover][-recurse][/storage/") + tag +
+               QStringLiteral(".vws]");
+    }
+    QString log;
+};
+} // namespace
+
+TEST(ActionAndRunMode, TheHandlersSetArgumentsAndTheWindowStyle) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    EXPECT_EQ(w.actionArgsTxt->text(), kArgs);
+    EXPECT_EQ(w.GRunMode, 1);
+    w.actionArgsTxt->setText(QStringLiteral("-chmod 775"));
+    w.actionCombo_Click();
+    EXPECT_EQ(w.actionArgsTxt->text(), kArgs);
+    for (const auto& [index, mode] : {std::pair{2, 2}, std::pair{1, 0}, std::pair{0, 1}}) {
+        w.runModeCombo->setCurrentIndex(index);
+        w.runModeCombo_Click();
+        EXPECT_EQ(w.GRunMode, mode);
+    }
+    // Typing into the action box runs no handler.
+    w.actionArgsTxt->setText(QStringLiteral("mine"));
+    w.actionCombo->setEditText(QStringLiteral("fix_prot"));
+    EXPECT_EQ(w.actionArgsTxt->text(), QStringLiteral("mine"));
+}
+
+TEST(CommandLine, IsBuiltFromItsPiecesWithTheirBlanks) {
+    EXPECT_EQ(repair::fix_prot_command_line(QStringLiteral("/cc/etc/utils/fix_prot"), kArgs,
+                                            QStringLiteral("/vws/a.vws")),
+              QStringLiteral("/cc/etc/utils/fix_prot  -force -root -recover -recurse  /vws/a.vws"));
+    for (const QString& none : {QStringLiteral("<arguments>"), QString()})
+        EXPECT_EQ(repair::fix_prot_command_line(QStringLiteral("/cc/fp"), none,
+                                                QStringLiteral("/vws/a.vws")),
+                  QStringLiteral("/cc/fp  /vws/a.vws"));
+    // The placeholder counts only exactly.
+    EXPECT_EQ(repair::fix_prot_command_line(QStringLiteral("/fp"), QStringLiteral("<Arguments>"),
+                                            QStringLiteral("/s")),
+              QStringLiteral("/fp <Arguments> /s"));
+}
+
+TEST(CommandLine, PathsWithBlanksOrQuotesReachTheUtilityWhole) {
+    const QString program = QStringLiteral("/opt/cc home/etc/utils/fix_prot");
+    for (const QString& storage :
+         {QStringLiteral("/vws/my view.vws"), QStringLiteral("/vws/it's \"odd\" $x;`y`.vws"),
+          QStringLiteral("/vws/a\"b.vws"), QStringLiteral("/vws/plain.vws")}) {
+        const QString line = repair::fix_prot_command_line(program, kArgs, storage);
+        EXPECT_EQ(QProcess::splitCommand(line),
+                  (QStringList{program, QStringLiteral("-force"), QStringLiteral("-root"),
+                               QStringLiteral("-recover"), QStringLiteral("-recurse"), storage}))
+            << line.toStdString();
+    }
+}
+
+TEST(Execute, AnEmptyListOrNoCheckedRowStartsNothing) {
+    for (const bool withViews : {false, true}) {
+        MsgRecorder boxes;
+        RunWindow f(withViews ? QStringList{QStringLiteral("a"), QStringLiteral("b")}
+                              : QStringList{});
+        YieldWatcher yields;
+        QStringList messages;
+        yields.onYield = [&](int) {
+            messages.append(progress_window().progressLbl->text());
+        };
+        f.w->executeFixProtBut_Click();
+        EXPECT_TRUE(f.calls().isEmpty());
+        EXPECT_TRUE(f.commands().isEmpty());
+        EXPECT_FALSE(progress_window().isVisible());
+        EXPECT_EQ(f.w->cursor().shape(), Qt::ArrowCursor);
+        EXPECT_EQ(yields.count, withViews ? 3 : 1); // one per row, one at the end
+        EXPECT_EQ(messages.first(), QStringLiteral("Executing..."));
+        EXPECT_TRUE(boxes.boxes.isEmpty());
+    }
+}
+
+TEST(Execute, RepairsCheckedViewsInOrderThenStopsTheirServers) {
+    MsgRecorder boxes;
+    RunWindow f({QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b")});
+    f.check(QStringLiteral("a"));
+    f.check(QStringLiteral("b"));
+    YieldWatcher yields;
+    QStringList messages;
+    yields.onYield = [&](int) {
+        messages.append(progress_window().progressLbl->text());
+    };
+    f.w->executeFixProtBut_Click();
+    EXPECT_EQ(f.commands(),
+              (QStringList{QStringLiteral("lsview a"), QStringLiteral("endview -server a"),
+                           QStringLiteral("lsview b"), QStringLiteral("endview -server b")}));
+    EXPECT_EQ(f.calls(), (QStringList{f.call(QStringLiteral("a")), f.call(QStringLiteral("b"))}));
+    EXPECT_TRUE(messages.contains(QStringLiteral("Fixing Protection --> a")));
+    // Rows stay checked: a second run does the same again.
+    EXPECT_EQ(f.w->viewsModel->checkedCount(), 2);
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+    EXPECT_FALSE(progress_window().isVisible());
+}
+
+TEST(Execute, ReadsArgumentsOnceAndTheActionAndModeAtEveryRow) {
+    MsgRecorder boxes;
+    RunWindow f({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    f.check(QStringLiteral("a"));
+    f.check(QStringLiteral("c"));
+    f.w->actionArgsTxt->setText(QStringLiteral("<arguments>"));
+    YieldWatcher yields;
+    yields.onYield = [&](int n) {
+        if (n == 2) {
+            // Inside the run: these take effect on the rows still to come.
+            f.w->actionArgsTxt->setText(QStringLiteral("-late"));
+            f.check(QStringLiteral("b"));
+        }
+        if (n == 3)
+            f.w->actionCombo->setEditText(QStringLiteral("other"));
+    };
+    f.w->executeFixProtBut_Click();
+    const QString bare = QStringLiteral("[/storage/");
+    EXPECT_EQ(f.calls(),
+              (QStringList{bare + QStringLiteral("a.vws]"), bare + QStringLiteral("b.vws]")}));
+    EXPECT_FALSE(f.commands().contains(QStringLiteral("lsview c")));
+}
+
+TEST(Execute, AnyOtherActionTextStartsNothing) {
+    MsgRecorder boxes;
+    RunWindow f({QStringLiteral("a")});
+    f.check(QStringLiteral("a"));
+    f.w->actionCombo->setEditText(QStringLiteral("Fix_prot"));
+    f.w->executeFixProtBut_Click();
+    EXPECT_TRUE(f.calls().isEmpty());
+    EXPECT_TRUE(f.commands().isEmpty());
+}
+
+TEST(Execute, AFailingEndviewEndsTheRunWithTheLastCommandLine) {
+    MsgRecorder boxes;
+    RunWindow f({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    for (const char* t : {"a", "b", "c"})
+        f.check(QString::fromLatin1(t));
+    f.backend->state().cmdExec = [](const QString& c) -> QString {
+        if (c.startsWith(QLatin1StringView("endview")))
+            throw Failure(
+                QStringLiteral("cleartool: Error: Unable to contact albd_server on host 'h'"));
+        return QStringLiteral("  ") + c.mid(7) + QStringLiteral("  /storage/") + c.mid(7) +
+               QStringLiteral(".vws\r\n");
+    };
+    bool progressShownAtBox = false;
+    boxes.onBox = [&](const MsgRequest&) {
+        progressShownAtBox = progress_window().isVisible();
+    };
+    f.w->executeFixProtBut_Click();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().title, QStringLiteral("Error:executeFixProtBut()"));
+    EXPECT_EQ(boxes.last().icon, MsgIcon::Critical);
+    EXPECT_EQ(boxes.last().text,
+              QStringLiteral("ERROR:cleartool: Error: Unable to contact albd_server on host "
+                             "'h':Execute::\"") +
+                  f.program() +
+                  QStringLiteral("\"  -force -root -recover -recurse  /storage/a.vws"));
+    EXPECT_EQ(f.calls(), QStringList{f.call(QStringLiteral("a"))});
+    EXPECT_EQ(f.commands(),
+              (QStringList{QStringLiteral("lsview a"), QStringLiteral("endview -server a")}));
+    EXPECT_TRUE(progressShownAtBox);
+    EXPECT_FALSE(progress_window().isVisible());
+    EXPECT_EQ(f.w->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_TRUE(f.w->executeFixProtBut->isEnabled());
+    EXPECT_TRUE(f.w->loadViewsBut->isEnabled());
+}
+
+TEST(Execute, AMissingUtilityIsReportedAndTheRunGoesOn) {
+    MsgRecorder boxes;
+    RunWindow f({QStringLiteral("a"), QStringLiteral("b")});
+    QFile::remove(f.program());
+    f.check(QStringLiteral("a"));
+    f.check(QStringLiteral("b"));
+    f.w->executeFixProtBut_Click();
+    ASSERT_EQ(boxes.boxes.size(), 2);
+    EXPECT_TRUE(boxes.boxes[0].text.startsWith(
+        QStringLiteral("ERROR: No such file or directory\r\nCould not execute --> \"") +
+        f.program()));
+    EXPECT_EQ(f.commands(),
+              (QStringList{QStringLiteral("lsview a"), QStringLiteral("endview -server a"),
+                           QStringLiteral("lsview b"), QStringLiteral("endview -server b")}));
+}
+
+TEST(Execute, AViewWithoutStorageIsSkipped) {
+    MsgRecorder boxes;
+    RunWindow f({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    for (const char* t : {"a", "b", "c"})
+        f.check(QString::fromLatin1(t));
+    f.backend->state().cmdExec = [](const QString& c) -> QString {
+        if (c == QLatin1StringView("lsview a"))
+            throw Failure(
+                QStringLiteral("cleartool: Error: No matching entries found for view tag \"a\"."));
+        if (c == QLatin1StringView("lsview b"))
+            return QStringLiteral("garbage without a path\n");
+        if (c.startsWith(QLatin1StringView("lsview ")))
+            return QStringLiteral("  c   /storage/c.vws\n");
+        return QString();
+    };
+    f.w->executeFixProtBut_Click();
+    ASSERT_EQ(boxes.boxes.size(), 2);
+    EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Error:getViewStg()"));
+    EXPECT_EQ(boxes.boxes[1].text,
+              QStringLiteral(
+                  "ERROR:lsview printed no storage path for view b: Couldn't get view storage"));
+    EXPECT_EQ(f.calls(), QStringList{f.call(QStringLiteral("c"))});
+    EXPECT_EQ(f.commands(),
+              (QStringList{QStringLiteral("lsview a"), QStringLiteral("lsview b"),
+                           QStringLiteral("lsview c"), QStringLiteral("endview -server c")}));
+}
+
+TEST(Execute, RefusesLoadExecuteAndFilterUntilItEnds) {
+    MsgRecorder boxes;
+    RunWindow f({QStringLiteral("a"), QStringLiteral("b")});
+    f.check(QStringLiteral("a"));
+    f.w->Form_Activate();
+    f.w->filterPatternTxt->setText(QStringLiteral("a"));
+    ASSERT_TRUE(f.w->filterBut->isEnabled());
+    YieldWatcher yields;
+    int refused = 0;
+    yields.onYield = [&](int) {
+        refused += !f.w->loadViewsBut->isEnabled() && !f.w->executeFixProtBut->isEnabled() &&
+                   !f.w->filterBut->isEnabled();
+        f.w->executeFixProtBut_Click(); // a second run inside the first does nothing
+        f.w->loadViewsBut_Click();
+    };
+    f.w->executeFixProtBut_Click();
+    EXPECT_EQ(refused, yields.count);
+    EXPECT_EQ(f.calls().size(), 1);
+    EXPECT_EQ(f.backend->state().collectionsMade, 1);
+    EXPECT_TRUE(f.w->filterBut->isEnabled());
+}
+
+TEST(Execute, ClosingTheWindowMidRunEndsItCleanlyAndLetsTheUtilityFinish) {
+    MsgRecorder boxes;
+    RunWindow f({QStringLiteral("a"), QStringLiteral("b")});
+    f.check(QStringLiteral("a"));
+    f.check(QStringLiteral("b"));
+    f.w->show();
+    qputenv("TSY_TEST_SLEEP", "0.4");
+    QTimer::singleShot(100, f.w.get(), [&] { f.w->close(); });
+    f.w->executeFixProtBut_Click();
+    qunsetenv("TSY_TEST_SLEEP");
+    EXPECT_FALSE(f.w->isVisible());
+    EXPECT_EQ(f.commands(), QStringList{QStringLiteral("lsview a")}); // no endview while it works
+    EXPECT_EQ(f.calls().size(), 1);
+    EXPECT_FALSE(progress_window_exists());
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+}
