@@ -1,0 +1,157 @@
+// The program against the simulated ClearCase: the real cleartool
+// backend, the real launcher and the simulator's cleartool and fix_prot.
+#include "app/frmmain.h"
+#include "common/viewlistmodel.h"
+#include "msgrecorder.h"
+#include "progress/frmprogress.h"
+#include "simhome.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+using namespace tsy;
+using namespace tsy::test;
+
+namespace {
+struct SimWindow {
+    explicit SimWindow(const QString& dir = QStringLiteral("sim home")) : sim(dir) {
+        qunsetenv("TERMINAL");
+        w = std::make_unique<frmMain>();
+        EXPECT_TRUE(w->Form_Load());
+    }
+    ~SimWindow() {
+        w.reset();
+        close_progress_window();
+    }
+    void load() { w->loadViewsBut_Click(); }
+    void hide_mode() {
+        w->runModeCombo->setCurrentIndex(1);
+        w->runModeCombo_Click();
+    }
+    int row(const QString& tag) const {
+        for (int i = 0; i < w->viewsModel->count(); ++i)
+            if (w->viewsModel->text(i).startsWith(tag + QStringLiteral(":")))
+                return i;
+        return -1;
+    }
+    void check(const QString& tag) { w->viewsModel->setChecked(row(tag), true); }
+    QStringList work() const {
+        // The calls of a run: everything after the listing.
+        QStringList j = sim.journal();
+        while (!j.isEmpty() && j.first().startsWith(QStringLiteral("cleartool|lsview|-long")))
+            j.removeFirst();
+        return j;
+    }
+    SimHome sim;
+    std::unique_ptr<frmMain> w;
+};
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+} // namespace
+
+TEST(Simulated, LoadsSeveralHundredViewsThroughCleartool) {
+    MsgRecorder boxes;
+    SimWindow f;
+    f.sim.home().makeDemo();
+    const std::vector<ccsim::View> views = f.sim.home().views();
+    ASSERT_GE(views.size(), 200u);
+    QSet<QString> expected;
+    for (const ccsim::View& v : views)
+        expected.insert((q(v.tag) + QStringLiteral(":") + q(v.host)).toCaseFolded());
+    f.load();
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    EXPECT_EQ(f.w->viewsModel->count(), expected.size());
+    for (int i = 0; i < f.w->viewsModel->count(); ++i)
+        EXPECT_TRUE(expected.contains(f.w->viewsModel->text(i).toCaseFolded()));
+    EXPECT_EQ(f.w->viewsFoundLbl->text(),
+              QStringLiteral("Found: %1 views").arg(f.w->viewsModel->count()));
+    EXPECT_EQ(f.sim.journal(), QStringList{QStringLiteral("cleartool|lsview|-long")});
+}
+
+TEST(Simulated, ExecuteRepairsEachCheckedViewThenStopsItsServer) {
+    MsgRecorder boxes;
+    SimWindow f;
+    const ccsim::View a = f.sim.add("a", "h1");
+    const ccsim::View b = f.sim.add("b", "h2");
+    f.sim.add("c", "h1");
+    f.load();
+    f.hide_mode();
+    f.check(QStringLiteral("a"));
+    f.check(QStringLiteral("b"));
+    f.sim.home().clearJournal();
+    f.w->executeFixProtBut_Click();
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    EXPECT_EQ(f.work(), (QStringList{
+                            QStringLiteral("cleartool|lsview|a"),
+                            QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") + q(a.storage),
+                            QStringLiteral("cleartool|endview|-server|a"),
+                            QStringLiteral("cleartool|lsview|b"),
+                            QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") + q(b.storage),
+                            QStringLiteral("cleartool|endview|-server|b"),
+                        }));
+    EXPECT_TRUE(f.sim.home().storageFixed("a"));
+    EXPECT_TRUE(f.sim.home().storageFixed("b"));
+    EXPECT_FALSE(f.sim.home().storageFixed("c"));
+}
+
+TEST(Simulated, TheDetailReportComesFromLsviewAndCatcs) {
+    MsgRecorder boxes;
+    SimWindow f;
+    ccsim::View v;
+    v.tag = "snap_dev";
+    v.host = "buildhost";
+    v.snapshot = true;
+    v.ucm = true;
+    v.active = true;
+    v.configSpec = "element * CHECKEDOUT\nelement * /main/LATEST\n";
+    f.sim.home().addView(v);
+    f.load();
+    f.w->setCurrentRow(0);
+    f.w->viewsList_DblClick();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'snap_dev'"));
+    EXPECT_EQ(boxes.last().text,
+              QStringLiteral("* * * * * *\r\n\r\nIs Active: True\r\nIs Snapshot: True\r\n"
+                             "Is UCM View: True\r\nView Server Host: buildhost\r\n\r\n"
+                             "--------------------CONFIG SPEC----------------------------- \r\n"
+                             "element * CHECKEDOUT\nelement * /main/LATEST\n"));
+}
+
+TEST(Simulated, OddTagsAreListedReportedAndRepairedWithoutAShell) {
+    MsgRecorder boxes;
+    SimWindow f(QStringLiteral("home with 'quotes' and $dollar"));
+    const std::string tags[] = {"my view", "it's \"quoted\"", "cost$HOME", "semi;colon",
+                                "back`tick`", "Ünïcødé_視圖",
+                                std::string(220, 'L') + "_long"};
+    std::vector<ccsim::View> added;
+    for (const std::string& t : tags)
+        added.push_back(f.sim.add(t, "host with blank"));
+    f.load();
+    ASSERT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    ASSERT_EQ(f.w->viewsModel->count(), int(std::size(tags)));
+    f.hide_mode();
+    for (const std::string& t : tags) {
+        ASSERT_GE(f.row(q(t)), 0) << t;
+        f.check(q(t));
+    }
+    f.sim.home().clearJournal();
+    f.w->executeFixProtBut_Click();
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    for (const ccsim::View& v : added) {
+        EXPECT_TRUE(f.sim.home().storageFixed(v.tag)) << v.tag;
+        EXPECT_TRUE(f.work().contains(QStringLiteral("cleartool|endview|-server|") + q(v.tag))) << v.tag;
+        EXPECT_TRUE(f.work().contains(QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") +
+                                      q(v.storage)))
+            << v.tag;
+    }
+    f.w->setCurrentRow(f.row(QStringLiteral("it's \"quoted\"")));
+    f.w->viewsList_DblClick();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'it's \"quoted\"'"));
+    EXPECT_TRUE(boxes.last().text.contains(QStringLiteral("View Server Host: host with blank\r\n")));
+}

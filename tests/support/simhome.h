@@ -1,0 +1,41 @@
+#pragma once
+
+// A simulated ClearCase installation in a temporary directory, with
+// CLEARCASEHOME pointing at it for the length of a test.
+
+#include "temphome.h"
+
+#include <ccsim.h>
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <optional>
+
+namespace tsy::test {
+
+class SimHome {
+public:
+    // dirName may hold blanks; the simulator must cope with them.
+    explicit SimHome(const QString& dirName = QStringLiteral("sim home"));
+    ~SimHome();
+    SimHome(const SimHome&) = delete;
+    SimHome& operator=(const SimHome&) = delete;
+
+    ccsim::Home& home() { return *m_home; }
+    QString path() const { return m_path; }
+    ccsim::View add(const std::string& tag, const std::string& host = "ccview01");
+
+    // Journal entries of one program, as "prog arg1 arg2..." with the
+    // arguments joined by '|', oldest first.
+    QStringList journal(const std::string& program = {}) const;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    std::optional<ccsim::Home> m_home;
+    QByteArray m_saved;
+    bool m_had;
+};
+
+} // namespace tsy::test
