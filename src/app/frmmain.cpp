@@ -151,6 +151,7 @@ void frmMain::buildControls() {
 
     runModeLbl->setBuddy(runModeCombo);
     actionLbl->setBuddy(actionCombo);
+    nameForAssistiveTools();
 
     // Disabled until views are loaded.
     for (QWidget* w :
@@ -195,6 +196,48 @@ void frmMain::buildControls() {
     connect(actionCombo, &QComboBox::activated, this, &frmMain::actionCombo_Click);
     connect(runModeCombo, &QComboBox::activated, this, &frmMain::runModeCombo_Click);
     connect(executeFixProtBut, &QPushButton::clicked, this, &frmMain::executeFixProtBut_Click);
+}
+
+void frmMain::nameForAssistiveTools() {
+    struct Named {
+        QWidget* w;
+        const char* name;
+        const char* description;
+    };
+    const Named names[] = {
+        {orvaneLogo, "Orvane web site", "Opens the vendor's web site in the browser"},
+        {mainFrame, "Views", ""},
+        {aboutBut, "About", "Shows the notice about this program"},
+        {cancelBut, "Exit", "Exit application"},
+        {loadViewsBut, "Load Views", "Lists every ClearCase view of the region"},
+        {viewsFoundLbl, "Views found", ""},
+        {viewsList, "Views",
+         "ClearCase views as tag:host; Space checks a view, Enter shows its details"},
+        {selectAllBut, "Select All", "Checks every view, or those matching the pattern"},
+        {clearAllBut, "Clear All", "Unchecks every view"},
+        {caseInsensitiveCB, "Case Insensitive", "Patterns ignore letter case"},
+        {selectAllByPatternCB,
+         "that matches:", "Select All checks only views matching the pattern"},
+        {selectAllByPatternTxt, "Select All pattern", "Text a view line must contain"},
+        {selectItemsFoundCB, "Select Items Matching Pattern", "Find also checks the view it finds"},
+        {filterActionCombo, "Find or filter",
+         "Find-->: go to the next match; Filter-->: remove matches"},
+        // The button's name is its caption, which names the chosen action.
+        {filterBut, "", "Runs the chosen find or filter action"},
+        {filterPatternTxt, "Find or filter pattern", "Text to find or to filter out"},
+        {runModeLbl, "Execute Mode:", ""},
+        {runModeCombo, "Execute Mode", "How fix_prot appears: Normal, Hide or Minimized"},
+        {actionLbl, "Execute Command:", ""},
+        {actionCombo, "Execute Command", "The action Execute runs on each checked view"},
+        {actionArgsTxt, "Arguments", "Arguments passed to fix_prot"},
+        {executeFixProtBut, "Execute", "Repairs the protections of every checked view"},
+        {Image1, "Decoration", ""},
+    };
+    for (const Named& n : names) {
+        if (*n.name)
+            n.w->setAccessibleName(QString::fromUtf8(n.name));
+        n.w->setAccessibleDescription(QString::fromUtf8(n.description));
+    }
 }
 
 cc::Application& frmMain::ensureCC() {

@@ -121,6 +121,7 @@ protected:
 
 private:
     void buildControls();
+    void nameForAssistiveTools();
     void applyOperationState();
 
     std::shared_ptr<cc::Backend> m_backend;
