@@ -34,6 +34,15 @@ QList<QProcess*>& orphans() {
     return o;
 }
 
+WaitOutcome g_outcome;
+
+void record_end(const QProcess& p, bool direct) {
+    g_outcome.started = true;
+    g_outcome.known = direct && p.state() == QProcess::NotRunning;
+    g_outcome.crashed = p.exitStatus() == QProcess::CrashExit;
+    g_outcome.exitCode = p.exitCode();
+}
+
 void keep_running(QProcess* p) {
     orphans().append(p);
     QObject::connect(p, &QProcess::finished, p, [p] {
@@ -83,8 +92,13 @@ QStringList terminal_command() {
 
 } // namespace
 
+WaitOutcome last_wait_outcome() {
+    return g_outcome;
+}
+
 void run_and_wait(const QString& commandLine, int style) {
     std::unique_ptr<QProcess> proc;
+    g_outcome = WaitOutcome();
     try {
         QStringList words = QProcess::splitCommand(commandLine);
         if (words.isEmpty())
@@ -94,6 +108,7 @@ void run_and_wait(const QString& commandLine, int style) {
         proc = std::make_unique<QProcess>();
         proc->setStandardInputFile(QProcess::nullDevice());
         const QStringList terminal = style == kStyleHide ? QStringList() : terminal_command();
+        const bool direct = terminal.isEmpty();
         if (terminal.isEmpty()) {
             proc->setStandardOutputFile(QProcess::nullDevice());
             proc->setStandardErrorFile(QProcess::nullDevice());
@@ -115,8 +130,10 @@ void run_and_wait(const QString& commandLine, int style) {
         if (!proc->waitForStarted(-1))
             throw Failure(proc->errorString());
         // A program that has ended already needs no wait.
-        if (proc->state() == QProcess::NotRunning || proc->waitForFinished(0))
+        if (proc->state() == QProcess::NotRunning || proc->waitForFinished(0)) {
+            record_end(*proc, direct);
             return;
+        }
 
         QEventLoop loop;
         QObject::connect(proc.get(), &QProcess::finished, &loop, &QEventLoop::quit);
@@ -127,6 +144,7 @@ void run_and_wait(const QString& commandLine, int style) {
         waits().append(QPointer<QEventLoop>(&loop));
         loop.exec();
         waits().removeAll(QPointer<QEventLoop>(&loop));
+        record_end(*proc, direct);
         if (proc->state() != QProcess::NotRunning)
             keep_running(proc.release());
     } catch (...) {

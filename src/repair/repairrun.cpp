@@ -75,12 +75,35 @@ QString fix_prot_command_line(const QString& program, const QString& argsText,
     return quote_path(program) + args + QStringLiteral(" ") + quote_path(storage);
 }
 
+namespace {
+// fix_prot's exit status is not the run's business, but a utility that
+// failed must not pass for a repaired view: such views are listed once,
+// after the run.
+void report_failed_repairs(const QStringList& failed, int repaired) {
+    if (failed.isEmpty())
+        return;
+    msg_box(QStringLiteral("fix_prot did not succeed for %1 of %2 views:\r\n")
+                    .arg(failed.size())
+                    .arg(repaired) +
+                failed.join(QStringLiteral("\r\n")),
+            QString(), MsgIcon::Warning);
+}
+
+QString describe_outcome(const WaitOutcome& o) {
+    if (o.crashed)
+        return QStringLiteral("it crashed");
+    return QStringLiteral("exit status %1").arg(o.exitCode);
+}
+} // namespace
+
 void execute_fix_prot(frmMain& w) {
     if (w.operationUnderway())
         return;
     const QString argsText = w.actionArgsTxt->text();
     const QString program = w.CCHOME + QString::fromLocal8Bit(plat::fix_prot_suffix());
     QString commandLine;
+    QStringList failedRepairs;
+    int repairs = 0;
 
     start_progress(QStringLiteral("Executing..."));
     w.busy(true);
@@ -116,6 +139,12 @@ void execute_fix_prot(frmMain& w) {
             }
             commandLine = fix_prot_command_line(program, argsText, storage);
             run_and_wait(commandLine, w.GRunMode);
+            const WaitOutcome outcome = last_wait_outcome();
+            if (outcome.started) {
+                ++repairs;
+                if (outcome.known && (outcome.crashed || outcome.exitCode != 0))
+                    failedRepairs.append(tag + QStringLiteral(": ") + describe_outcome(outcome));
+            }
             // Closing the window abandons the wait; the view's server must
             // not be stopped while fix_prot may still be working on it.
             if (w.unloading())
@@ -129,12 +158,15 @@ void execute_fix_prot(frmMain& w) {
         stop_progress();
         w.busy(false);
         w.endOperation();
+        report_failed_repairs(failedRepairs, repairs);
         return;
     }
     stop_progress();
     do_events();
     w.busy(false);
     w.endOperation();
+    if (!w.unloading())
+        report_failed_repairs(failedRepairs, repairs);
 }
 
 } // namespace tsy::repair
