@@ -3,6 +3,9 @@
 #include "common/platform.h"
 
 #include <QProcess>
+#include <QSet>
+
+#include <algorithm>
 
 #include <atomic>
 
@@ -141,17 +144,53 @@ std::unique_ptr<View> CliViewCollection::item(int index) {
     return std::make_unique<CliView>(m_records.at(index - 1), m_runner);
 }
 
+namespace {
+QString with_comment(const LsviewRecord& r) {
+    return *r.tag + QStringLiteral(" \"") + r.comment + QStringLiteral("\"");
+}
+} // namespace
+
 std::unique_ptr<ViewCollection> CliApplication::views(bool, const QString&) {
     // Every view of the region: the flag and region of the library's call
     // select nothing narrower.
     const QByteArray out = m_runner.run({QStringLiteral("lsview"), QStringLiteral("-long")});
-    return std::make_unique<CliViewCollection>(parse_lsview_long(out), m_runner);
+    QList<LsviewRecord> records = parse_lsview_long(out);
+    // `Tag: a "b"` is the tag a with the comment b, or a tag that itself
+    // ends in a quoted word. The short listing, one tag a line, tells.
+    const bool ambiguous = std::any_of(records.cbegin(), records.cend(), [](const LsviewRecord& r) {
+        return r.tag && !r.comment.isEmpty();
+    });
+    if (ambiguous) {
+        const QStringList tags =
+            decode_output(m_runner.run({QStringLiteral("lsview"), QStringLiteral("-short")}))
+                .split(u'\n');
+        QSet<QString> known;
+        for (QString t : tags) {
+            while (t.endsWith(u'\r'))
+                t.chop(1);
+            known.insert(t);
+        }
+        for (LsviewRecord& r : records) {
+            if (!r.tag || r.comment.isEmpty())
+                continue;
+            const QString whole = with_comment(r);
+            if (known.contains(whole) && !known.contains(*r.tag)) {
+                r.tag = whole;
+                r.comment.clear();
+            }
+        }
+    }
+    return std::make_unique<CliViewCollection>(std::move(records), m_runner);
 }
 
 std::unique_ptr<View> CliApplication::view(const QString& tag) {
     const QByteArray out = m_runner.run({QStringLiteral("lsview"), QStringLiteral("-long"), tag});
     QList<LsviewRecord> records = parse_lsview_long(out);
     for (LsviewRecord& r : records) {
+        if (r.tag && !r.comment.isEmpty() && with_comment(r) == tag) {
+            r.tag = tag;
+            r.comment.clear();
+        }
         if (r.tag && *r.tag == tag)
             return std::make_unique<CliView>(std::move(r), m_runner);
     }

@@ -133,19 +133,23 @@ QList<LsviewRecord> parse_lsview_long(QByteArrayView output) {
                                   QStringLiteral("\"");
             continue;
         }
-        const auto set = [&](std::optional<QString>& field, const char* name) {
-            if (field && current.problem.isEmpty())
-                current.problem = QStringLiteral("unreadable lsview output: \"") +
-                                  QLatin1StringView(name) +
-                                  QStringLiteral("\" appears twice in one view record");
+        // A field met twice means a record lost its "Tag:" line: what follows
+        // belongs to a view that cannot be named, not to this one.
+        const auto set = [&](std::optional<QString>& field) {
+            if (field) {
+                finish();
+                open = true;
+                current.problem =
+                    QStringLiteral("unreadable lsview output: a view record without a tag");
+            }
             field = v;
         };
         if (take_field(l, QLatin1StringView("Global path"), v))
-            set(current.globalPath, "Global path");
+            set(current.globalPath);
         else if (take_field(l, QLatin1StringView("Server host"), v))
-            set(current.serverHost, "Server host");
+            set(current.serverHost);
         else if (take_field(l, QLatin1StringView("Region"), v))
-            set(current.region, "Region");
+            set(current.region);
         else if (take_field(l, QLatin1StringView("Active"), v)) {
             const QString t = v.trimmed();
             if (t == QLatin1StringView("YES"))
@@ -154,11 +158,11 @@ QList<LsviewRecord> parse_lsview_long(QByteArrayView output) {
                 current.active = false;
         } else if (take_field(l, QLatin1StringView("View attributes"), v)) {
             v = v.trimmed();
-            set(current.attributes, "View attributes");
+            set(current.attributes);
         } else if (take_field(l, QLatin1StringView("View server access path"), v))
-            set(current.accessPath, "View server access path");
+            set(current.accessPath);
         else if (take_field(l, QLatin1StringView("View owner"), v))
-            set(current.owner, "View owner");
+            set(current.owner);
         else if (unreadable(l) && current.problem.isEmpty())
             current.problem = QStringLiteral("unreadable lsview output in the record of view \"") +
                               current.tag.value_or(QString()) + QStringLiteral("\"");

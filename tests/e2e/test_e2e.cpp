@@ -51,7 +51,9 @@ struct SimWindow {
     std::unique_ptr<frmMain> w;
 };
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 } // namespace
 
 TEST(Simulated, LoadsSeveralHundredViewsThroughCleartool) {
@@ -62,7 +64,7 @@ TEST(Simulated, LoadsSeveralHundredViewsThroughCleartool) {
     ASSERT_GE(views.size(), 200u);
     QSet<QString> expected;
     for (const ccsim::View& v : views)
-        expected.insert((q(v.tag) + QStringLiteral(":") + q(v.host)).toCaseFolded());
+        expected.insert(QString(q(v.tag) + QStringLiteral(":") + q(v.host)).toCaseFolded());
     f.load();
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
     EXPECT_EQ(f.w->viewsModel->count(), expected.size());
@@ -86,14 +88,15 @@ TEST(Simulated, ExecuteRepairsEachCheckedViewThenStopsItsServer) {
     f.sim.home().clearJournal();
     f.w->executeFixProtBut_Click();
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
-    EXPECT_EQ(f.work(), (QStringList{
-                            QStringLiteral("cleartool|lsview|a"),
-                            QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") + q(a.storage),
-                            QStringLiteral("cleartool|endview|-server|a"),
-                            QStringLiteral("cleartool|lsview|b"),
-                            QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") + q(b.storage),
-                            QStringLiteral("cleartool|endview|-server|b"),
-                        }));
+    EXPECT_EQ(f.work(),
+              (QStringList{
+                  QStringLiteral("cleartool|lsview|a"),
+                  QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") + q(a.storage),
+                  QStringLiteral("cleartool|endview|-server|a"),
+                  QStringLiteral("cleartool|lsview|b"),
+                  QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") + q(b.storage),
+                  QStringLiteral("cleartool|endview|-server|b"),
+              }));
     EXPECT_TRUE(f.sim.home().storageFixed("a"));
     EXPECT_TRUE(f.sim.home().storageFixed("b"));
     EXPECT_FALSE(f.sim.home().storageFixed("c"));
@@ -125,8 +128,12 @@ TEST(Simulated, TheDetailReportComesFromLsviewAndCatcs) {
 TEST(Simulated, OddTagsAreListedReportedAndRepairedWithoutAShell) {
     MsgRecorder boxes;
     SimWindow f(QStringLiteral("home with 'quotes' and $dollar"));
-    const std::string tags[] = {"my view", "it's \"quoted\"", "cost$HOME", "semi;colon",
-                                "back`tick`", "Ünïcødé_視圖",
+    const std::string tags[] = {"my view",
+                                "it's \"quoted\"",
+                                "cost$HOME",
+                                "semi;colon",
+                                "back`tick`",
+                                "Ünïcødé_視圖",
                                 std::string(220, 'L') + "_long"};
     std::vector<ccsim::View> added;
     for (const std::string& t : tags)
@@ -144,7 +151,8 @@ TEST(Simulated, OddTagsAreListedReportedAndRepairedWithoutAShell) {
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
     for (const ccsim::View& v : added) {
         EXPECT_TRUE(f.sim.home().storageFixed(v.tag)) << v.tag;
-        EXPECT_TRUE(f.work().contains(QStringLiteral("cleartool|endview|-server|") + q(v.tag))) << v.tag;
+        EXPECT_TRUE(f.work().contains(QStringLiteral("cleartool|endview|-server|") + q(v.tag)))
+            << v.tag;
         EXPECT_TRUE(f.work().contains(QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") +
                                       q(v.storage)))
             << v.tag;
@@ -153,5 +161,6 @@ TEST(Simulated, OddTagsAreListedReportedAndRepairedWithoutAShell) {
     f.w->viewsList_DblClick();
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'it's \"quoted\"'"));
-    EXPECT_TRUE(boxes.last().text.contains(QStringLiteral("View Server Host: host with blank\r\n")));
+    EXPECT_TRUE(
+        boxes.last().text.contains(QStringLiteral("View Server Host: host with blank\r\n")));
 }

@@ -87,14 +87,18 @@ TEST(LsviewLong, MarksGarbageAndKeepsOddTagsWhole) {
 
 TEST(LsviewLong, JunkBeforeATagLineNeverLendsItsFieldsToTheRecordBefore) {
     const QByteArray out = QByteArray("Tag: a\n  Server host: ha\n") +
-                           QByteArray("\0\x07Tag: b\n  Server host: hb\n", 25) +
+                           QByteArray("\0\x07Tag: b\n  Server host: hb\n", 27) +
                            "Tag: c\n  Server host: hc\n  Server host: again\n";
     const QList<LsviewRecord> r = parse_lsview_long(out);
-    ASSERT_EQ(r.size(), 3);
+    ASSERT_EQ(r.size(), 4);
     EXPECT_EQ(r[0].serverHost, QStringLiteral("ha"));
     EXPECT_TRUE(r[0].problem.isEmpty());
     EXPECT_FALSE(r[1].problem.isEmpty());
-    EXPECT_FALSE(r[2].problem.isEmpty()); // a field twice: which one is right?
+    // A field met twice starts a record without a tag; c keeps its own.
+    EXPECT_EQ(r[2].serverHost, QStringLiteral("hc"));
+    EXPECT_TRUE(r[2].problem.isEmpty());
+    EXPECT_FALSE(r[3].tag.has_value());
+    EXPECT_FALSE(r[3].problem.isEmpty());
 }
 
 TEST(LsviewLong, TruncatedOutputLeavesTheLastRecordWithoutItsHost) {

@@ -1,0 +1,319 @@
+// The fault catalogue: the simulator's injected faults, end to end. Each
+// case checks what the operator is told, which views were processed (from
+// the simulator's journal) and that no view was processed twice.
+#include "app/frmmain.h"
+#include "common/viewlistmodel.h"
+#include "msgrecorder.h"
+#include "progress/frmprogress.h"
+#include "repair/repairrun.h"
+#include "simhome.h"
+#include "views/cleartoolcli.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QSet>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace tsy;
+using namespace tsy::test;
+
+namespace {
+struct Site {
+    explicit Site(std::initializer_list<const char*> tags) {
+        qunsetenv("TERMINAL");
+        for (const char* t : tags)
+            storage[QString::fromUtf8(t)] = QString::fromStdString(sim.add(t, "h").storage);
+        w = std::make_unique<frmMain>();
+        EXPECT_TRUE(w->Form_Load());
+        w->runModeCombo->setCurrentIndex(1); // Hide
+        w->runModeCombo_Click();
+    }
+    ~Site() {
+        cc::CleartoolRunner::setTimeoutMs(0);
+        w.reset();
+        close_progress_window();
+    }
+    QStringList lines() const {
+        QStringList out;
+        for (int i = 0; i < w->viewsModel->count(); ++i)
+            out.append(w->viewsModel->text(i));
+        return out;
+    }
+    void checkAll() { w->viewsModel->setCheckedWhere(true, {}); }
+    void execute() {
+        sim.home().clearJournal();
+        w->executeFixProtBut_Click();
+    }
+    // The views fix_prot ran on, by tag, in order.
+    QStringList repaired() const {
+        QStringList out;
+        for (const QString& e : sim.journal("fix_prot"))
+            for (auto it = storage.cbegin(); it != storage.cend(); ++it)
+                if (e.endsWith(QStringLiteral("|") + it.value()))
+                    out.append(it.key());
+        return out;
+    }
+    QStringList stopped() const {
+        QStringList out;
+        for (const QString& e : sim.journal("cleartool"))
+            if (e.startsWith(QStringLiteral("cleartool|endview|-server|")))
+                out.append(e.section(u'|', 3));
+        return out;
+    }
+    static bool unique(const QStringList& l) {
+        return QSet<QString>(l.cbegin(), l.cend()).size() == l.size();
+    }
+
+    SimHome sim;
+    QMap<QString, QString> storage;
+    std::unique_ptr<frmMain> w;
+};
+
+const QString kAlbd = QStringLiteral("cleartool: Error: Unable to contact albd_server on host 'h'");
+} // namespace
+
+// ---- Loading ---------------------------------------------------------------
+
+TEST(FaultsLoading, TheWholeListingFailing) {
+    MsgRecorder boxes;
+    Site s({"a", "b"});
+    s.sim.home().setFault("listing_fail");
+    s.w->loadViewsBut_Click();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(boxes.last().text.startsWith(
+        QStringLiteral("ClearTool returned error: cleartool: Error: Trouble contacting registry")));
+    EXPECT_TRUE(s.lines().isEmpty());
+    EXPECT_FALSE(s.w->selectAllBut->isEnabled());
+    EXPECT_TRUE(s.w->loadViewsBut->isEnabled());
+}
+
+TEST(FaultsLoading, GarbledRecordsAreReportedAndNeverListedWrongly) {
+    for (const char* how : {"notag", "junk"}) {
+        MsgRecorder boxes;
+        Site s({"a", "b", "c"});
+        s.sim.home().setViewFault("b", "garble", how);
+        s.w->loadViewsBut_Click();
+        EXPECT_EQ(s.lines(), (QStringList{QStringLiteral("a:h"), QStringLiteral("c:h")})) << how;
+        ASSERT_EQ(boxes.boxes.size(), 1) << how;
+        EXPECT_TRUE(boxes.last().text.startsWith(
+            QStringLiteral("ClearTool returned error: unreadable lsview output")))
+            << boxes.last().text.toStdString();
+        EXPECT_TRUE(boxes.last().text.contains(QStringLiteral("could not be read")));
+    }
+}
+
+TEST(FaultsLoading, AViewWithoutItsServerHost) {
+    MsgRecorder boxes;
+    Site s({"a", "b"});
+    s.sim.home().setViewFault("a", "no_host");
+    s.w->loadViewsBut_Click();
+    EXPECT_EQ(s.lines(), QStringList{QStringLiteral("b:h")});
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(
+        boxes.last().text,
+        QStringLiteral("ClearTool returned error: cleartool lsview gave no server host for view "
+                       "\"a\"\r\n1 of 2 views could not be read and are not listed."));
+}
+
+TEST(FaultsLoading, TruncatedAndBinaryOutputNeverCrashesOrInventsViews) {
+    MsgRecorder boxes;
+    Site s({"alpha", "beta", "gamma", "delta"});
+    QSet<QString> real;
+    for (const ccsim::View& v : s.sim.home().views())
+        real.insert(QString::fromStdString(v.tag + ":" + v.host));
+    for (int cut : {1, 20, 90, 150, 300, 500}) {
+        s.sim.home().clearFaults();
+        s.sim.home().setFault("truncate", std::to_string(cut));
+        s.w->loadViewsBut_Click();
+        for (const QString& l : s.lines())
+            EXPECT_TRUE(real.contains(l)) << cut << " " << l.toStdString();
+    }
+    s.sim.home().clearFaults();
+    s.sim.home().setFault("garbage");
+    s.w->loadViewsBut_Click();
+    for (const QString& l : s.lines())
+        EXPECT_TRUE(real.contains(l)) << l.toStdString();
+    // Whatever was lost, the operator heard of it.
+    EXPECT_FALSE(boxes.boxes.isEmpty());
+}
+
+TEST(FaultsLoading, CrLfOutputReadsAndRepairsAsUsual) {
+    MsgRecorder boxes;
+    Site s({"a", "b"});
+    s.sim.home().setFault("crlf");
+    s.w->loadViewsBut_Click();
+    EXPECT_EQ(s.lines(), (QStringList{QStringLiteral("a:h"), QStringLiteral("b:h")}));
+    s.checkAll();
+    s.execute();
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    EXPECT_EQ(s.repaired(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    EXPECT_TRUE(s.sim.home().storageFixed("a"));
+}
+
+TEST(FaultsLoading, CleartoolMissingAfterStartUp) {
+    MsgRecorder boxes;
+    Site s({"a"});
+    QFile::remove(QString::fromStdString(s.sim.home().cleartoolPath()));
+    s.w->loadViewsBut_Click();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(boxes.last().text.startsWith(
+        QStringLiteral("ClearTool returned error: cannot run cleartool (")))
+        << boxes.last().text.toStdString();
+    EXPECT_TRUE(s.w->loadViewsBut->isEnabled());
+}
+
+TEST(FaultsLoading, AHangingCleartoolIsKilledAfterItsTimeLimit) {
+    MsgRecorder boxes;
+    Site s({"a"});
+    s.sim.home().setFault("hang");
+    cc::CleartoolRunner::setTimeoutMs(1500);
+    QElapsedTimer t;
+    t.start();
+    s.w->loadViewsBut_Click();
+    EXPECT_LT(t.elapsed(), 15000);
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().text,
+              QStringLiteral("ClearTool returned error: cleartool did not answer in time (1.5 s): "
+                             "cleartool lsview -long"));
+    EXPECT_TRUE(s.lines().isEmpty());
+}
+
+TEST(FaultsLoading, ClosingTheWindowMidLoad) {
+    MsgRecorder boxes;
+    Site s({"a", "b", "c", "d"});
+    s.w->show();
+    YieldWatcher yields;
+    yields.onYield = [&](int n) {
+        if (n == 2)
+            s.w->close();
+    };
+    s.w->loadViewsBut_Click();
+    EXPECT_FALSE(s.w->isVisible());
+    EXPECT_FALSE(progress_window_exists());
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+    EXPECT_LT(yields.count, 5);
+}
+
+// ---- Running ---------------------------------------------------------------
+
+TEST(FaultsRun, AFailingLookupSkipsOnlyThatView) {
+    MsgRecorder boxes;
+    Site s({"a", "b", "c"});
+    s.w->loadViewsBut_Click();
+    s.sim.home().setViewFault("b", "lsview_fail");
+    s.checkAll();
+    s.execute();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().text,
+              QStringLiteral("ERROR:") + kAlbd + QStringLiteral(": Couldn't get view storage"));
+    EXPECT_EQ(s.repaired(), (QStringList{QStringLiteral("a"), QStringLiteral("c")}));
+    EXPECT_EQ(s.stopped(), (QStringList{QStringLiteral("a"), QStringLiteral("c")}));
+}
+
+TEST(FaultsRun, AFailingEndviewEndsTheRun) {
+    MsgRecorder boxes;
+    Site s({"a", "b", "c"});
+    s.w->loadViewsBut_Click();
+    s.sim.home().setViewFault("a", "endview_fail");
+    s.checkAll();
+    s.execute();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().title, QStringLiteral("Error:executeFixProtBut()"));
+    EXPECT_TRUE(boxes.last().text.startsWith(QStringLiteral("ERROR:") + kAlbd +
+                                             QStringLiteral(":Execute::")));
+    EXPECT_TRUE(
+        boxes.last().text.endsWith(repair::quote_path(s.storage.value(QStringLiteral("a")))));
+    EXPECT_EQ(s.repaired(), QStringList{QStringLiteral("a")});
+    EXPECT_FALSE(s.sim.home().storageFixed("b"));
+    EXPECT_FALSE(s.sim.home().storageFixed("c"));
+}
+
+TEST(FaultsRun, AMissingUtility) {
+    MsgRecorder boxes;
+    Site s({"a", "b"});
+    s.w->loadViewsBut_Click();
+    QFile::remove(QString::fromStdString(s.sim.home().fixProtPath()));
+    s.checkAll();
+    s.execute();
+    ASSERT_EQ(boxes.boxes.size(), 2);
+    for (const MsgRequest& r : boxes.boxes)
+        EXPECT_TRUE(r.text.startsWith(
+            QStringLiteral("ERROR: No such file or directory\r\nCould not execute --> ")));
+    EXPECT_EQ(s.stopped(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+}
+
+TEST(FaultsRun, AUtilityThatFailsOrCrashesIsNamedAtTheEnd) {
+    MsgRecorder boxes;
+    Site s({"a", "b", "c"});
+    s.w->loadViewsBut_Click();
+    s.sim.home().setViewFault("a", "fixprot_exit", "3");
+    s.sim.home().setViewFault("c", "fixprot_crash", "KILL");
+    s.checkAll();
+    s.execute();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().icon, MsgIcon::Warning);
+    EXPECT_EQ(boxes.last().text, QStringLiteral("fix_prot did not succeed for 2 of 3 views:\r\n"
+                                                "a: exit status 3\r\nc: it crashed"));
+    // The run went on regardless, each view once.
+    EXPECT_EQ(s.repaired(),
+              (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+    EXPECT_EQ(s.stopped(),
+              (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+    EXPECT_TRUE(s.sim.home().storageFixed("b"));
+}
+
+TEST(FaultsRun, AVerySlowUtilityKeepsTheWindowAlive) {
+    MsgRecorder boxes;
+    Site s({"a", "b"});
+    s.w->loadViewsBut_Click();
+    s.sim.home().setViewFault("a", "fixprot_sleep_ms", "1200");
+    s.checkAll();
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&] { ++ticks; });
+    timer.start(20);
+    s.execute();
+    EXPECT_GT(ticks, 20);
+    EXPECT_GT(progress_window().counter() + 0, -1);
+    EXPECT_EQ(s.repaired(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    EXPECT_TRUE(Site::unique(s.stopped()));
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+}
+
+TEST(FaultsRun, AHangingLookupTimesOutAndSkipsTheView) {
+    MsgRecorder boxes;
+    Site s({"a", "b"});
+    s.w->loadViewsBut_Click();
+    s.sim.home().setViewFault("a", "hang");
+    cc::CleartoolRunner::setTimeoutMs(1500);
+    s.checkAll();
+    s.execute();
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().text, QStringLiteral("ERROR:cleartool did not answer in time (1.5 s): "
+                                                "cleartool lsview a: Couldn't get view storage"));
+    EXPECT_EQ(s.repaired(), QStringList{QStringLiteral("b")});
+}
+
+TEST(FaultsRun, ClosingTheWindowMidRunLetsTheUtilityFinish) {
+    MsgRecorder boxes;
+    Site s({"a", "b"});
+    s.w->loadViewsBut_Click();
+    s.w->show();
+    s.sim.home().setViewFault("a", "fixprot_sleep_ms", "800");
+    s.checkAll();
+    QTimer::singleShot(300, s.w.get(), [&] { s.w->close(); });
+    s.execute();
+    EXPECT_FALSE(s.w->isVisible());
+    EXPECT_TRUE(s.stopped().isEmpty());
+    EXPECT_EQ(s.repaired(), QStringList{QStringLiteral("a")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s.sim.home().storageFixed("a"); }, 10000));
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+}
