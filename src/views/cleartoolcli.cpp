@@ -13,10 +13,6 @@ namespace tsy::cc {
 
 namespace {
 std::atomic<int> g_timeoutMs{kCleartoolTimeoutMs};
-
-QString first_line_or_all(const QString& s) {
-    return s.trimmed();
-}
 } // namespace
 
 void CleartoolRunner::setTimeoutMs(int ms) {
@@ -27,7 +23,7 @@ int CleartoolRunner::timeoutMs() {
     return g_timeoutMs;
 }
 
-QByteArray CleartoolRunner::run(const QStringList& args) const {
+CleartoolRunner::Result CleartoolRunner::runAll(const QStringList& args) const {
     QProcess p;
     p.setProgram(m_program);
     p.setArguments(args);
@@ -45,18 +41,23 @@ QByteArray CleartoolRunner::run(const QStringList& args) const {
                           .arg(limit / 1000.0) +
                       args.join(u' '));
     }
-    const QByteArray out = p.readAllStandardOutput();
-    if (p.exitStatus() == QProcess::CrashExit) {
+    if (p.exitStatus() == QProcess::CrashExit)
         throw Failure(QStringLiteral("cleartool ended abnormally: cleartool ") + args.join(u' '));
-    }
-    if (p.exitCode() != 0) {
-        QString err = first_line_or_all(decode_output(p.readAllStandardError()));
-        if (err.isEmpty())
-            err = QStringLiteral("cleartool exited with status %1: cleartool ").arg(p.exitCode()) +
+    Result r;
+    r.out = p.readAllStandardOutput();
+    r.error = decode_output(p.readAllStandardError()).trimmed();
+    r.exitCode = p.exitCode();
+    if (r.exitCode != 0 && r.error.isEmpty())
+        r.error = QStringLiteral("cleartool exited with status %1: cleartool ").arg(r.exitCode) +
                   args.join(u' ');
-        throw Failure(err);
-    }
-    return out;
+    return r;
+}
+
+QByteArray CleartoolRunner::run(const QStringList& args) const {
+    Result r = runAll(args);
+    if (r.exitCode != 0)
+        throw Failure(r.error);
+    return r.out;
 }
 
 QStringList split_cleartool_command(const QString& command) {
@@ -153,8 +154,21 @@ QString with_comment(const LsviewRecord& r) {
 std::unique_ptr<ViewCollection> CliApplication::views(bool, const QString&) {
     // Every view of the region: the flag and region of the library's call
     // select nothing narrower.
-    const QByteArray out = m_runner.run({QStringLiteral("lsview"), QStringLiteral("-long")});
-    QList<LsviewRecord> records = parse_lsview_long(out);
+    // cleartool lists what it can and names on stderr the views it could
+    // not read (a host that is down), then exits non-zero. Those views are
+    // failures of their own; the others are still listed.
+    const CleartoolRunner::Result listing =
+        m_runner.runAll({QStringLiteral("lsview"), QStringLiteral("-long")});
+    QList<LsviewRecord> records = parse_lsview_long(listing.out);
+    if (listing.exitCode != 0) {
+        if (records.isEmpty())
+            throw Failure(listing.error);
+        for (const QString& line : listing.error.split(u'\n', Qt::SkipEmptyParts)) {
+            LsviewRecord failed;
+            failed.problem = line.trimmed();
+            records.append(failed);
+        }
+    }
     // `Tag: a "b"` is the tag a with the comment b, or a tag that itself
     // ends in a quoted word. The short listing, one tag a line, tells.
     const bool ambiguous = std::any_of(records.cbegin(), records.cend(), [](const LsviewRecord& r) {

@@ -23,6 +23,15 @@ public:
 
     const QString& program() const { return m_program; }
 
+    struct Result {
+        QByteArray out;
+        QString error; // cleartool's stderr, trimmed
+        int exitCode = 0;
+    };
+    // Runs `cleartool args...` and returns whatever it said. Throws Failure
+    // only when it could not be run, crashed or did not answer in time.
+    Result runAll(const QStringList& args) const;
+
     // The standard output of `cleartool args...`. Throws Failure whose
     // description is cleartool's error text when it exits non-zero, or
     // says why it could not be run or did not answer in time.

@@ -1,5 +1,8 @@
+#include "temphome.h"
 #include "views/cleartoolcli.h"
 #include "views/lsviewparse.h"
+
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -126,4 +129,40 @@ TEST(CleartoolCommand, KeepsTheTagOfViewCommandsAsOneWord) {
         (QStringList{QStringLiteral("lsview"), QStringLiteral("-long"), QStringLiteral("a b")}));
     EXPECT_EQ(split_cleartool_command(QStringLiteral("hostinfo -long")),
               (QStringList{QStringLiteral("hostinfo"), QStringLiteral("-long")}));
+}
+
+TEST(CleartoolListing, ViewsNamedOnStderrFailAloneAndTheOthersAreKept) {
+    tsy::test::TempHome home;
+    QFile f(home.path() + QStringLiteral("/bin/cleartool"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("#!/bin/sh\n"
+            "printf 'Tag: up\\n  Server host: h1\\n'\n"
+            "echo \"cleartool: Error: Unable to contact albd_server on host 'down'\" >&2\n"
+            "echo 'cleartool: Error: Unable to get view \"gone\"' >&2\n"
+            "exit 1\n");
+    f.close();
+    CliBackend backend;
+    std::unique_ptr<ViewCollection> views =
+        backend.createApplication(home.path())->views(false, {});
+    ASSERT_EQ(views->count(), 3);
+    EXPECT_EQ(views->item(1)->host(), QStringLiteral("h1"));
+    try {
+        views->item(2)->tagName();
+        ADD_FAILURE() << "a failed view must not read";
+    } catch (const tsy::Failure& e) {
+        EXPECT_EQ(e.description(),
+                  QStringLiteral("cleartool: Error: Unable to contact albd_server on host 'down'"));
+    }
+    EXPECT_THROW(views->item(3)->tagName(), tsy::Failure);
+
+    // With nothing listed at all, the listing itself failed.
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("#!/bin/sh\necho 'cleartool: Error: registry down' >&2\nexit 1\n");
+    f.close();
+    try {
+        backend.createApplication(home.path())->views(false, {});
+        ADD_FAILURE() << "expected the listing to fail";
+    } catch (const tsy::Failure& e) {
+        EXPECT_EQ(e.description(), QStringLiteral("cleartool: Error: registry down"));
+    }
 }
