@@ -10,7 +10,7 @@ cmake --build build --target tessaly cleartool fix_prot ccsim
 
 home=${TESSALY_DEMO_HOME:-$PWD/build/demo-home}
 rm -rf "$home"
-build/tools/ccsim/ccsim init "$home" --demo
+build/ccsim-bin/ccsim init "$home" --demo
 echo "Simulated ClearCase installation: $home"
 export CLEARCASEHOME=$home
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then

@@ -11,12 +11,14 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(true);
     // The command line is not read.
 
+    // Logout or a termination request closes the windows as the close box
+    // would, message boxes of the start-up included, so the program always
+    // ends the ordinary way.
+    tsy::close_windows_on_session_end();
+
     tsy::SingleInstance instance;
     std::unique_ptr<tsy::frmMain> window = tsy::main_module(instance);
     if (!window)
         return 0;
-    // Logout or a termination request closes the windows as the close box
-    // would, so the program ends the ordinary way.
-    tsy::close_windows_on_session_end(window.get());
     return QApplication::exec();
 }

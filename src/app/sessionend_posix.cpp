@@ -1,6 +1,6 @@
 #include "sessionend.h"
 
-#include <QPointer>
+#include <QApplication>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -18,19 +18,25 @@ void on_signal(int) {
     // Only async-signal-safe work here: wake the event loop.
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &c, 1);
 }
+
+void close_all() {
+    char buf[16];
+    [[maybe_unused]] const ssize_t n = ::read(g_pipe[0], buf, sizeof buf);
+    // A modal box first, so that the code waiting on it goes on and sees
+    // the main window closing.
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (!modal->close())
+            break;
+    }
+    QApplication::closeAllWindows();
+}
 } // namespace
 
-void close_windows_on_session_end(QWidget* mainWindow) {
+void close_windows_on_session_end() {
     if (g_pipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_pipe) != 0)
         return;
-    auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, mainWindow);
-    QPointer<QWidget> target(mainWindow);
-    QObject::connect(notifier, &QSocketNotifier::activated, mainWindow, [target] {
-        char buf[16];
-        [[maybe_unused]] const ssize_t n = ::read(g_pipe[0], buf, sizeof buf);
-        if (target)
-            target->close();
-    });
+    auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &close_all);
     struct sigaction sa {};
     sa.sa_handler = on_signal;
     sigemptyset(&sa.sa_mask);

@@ -2,8 +2,8 @@
 
 namespace tsy {
 
-// On Windows the system's end-of-session messages reach the window as a
-// close request through Qt itself.
-void close_windows_on_session_end(QWidget*) {}
+// On Windows the system's end-of-session messages reach the windows as
+// close requests through Qt itself.
+void close_windows_on_session_end() {}
 
 } // namespace tsy

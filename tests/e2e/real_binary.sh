@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Starts the real tessaly binary against a simulated ClearCase home and
+# against none, offscreen and under Xvfb, and checks what the operator sees
+# (window titles, through xdotool) and how the process ends.
+#   real_binary.sh TESSALY CCSIM
+set -uo pipefail
+tessaly=$1
+ccsim=$2
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+fails=0
+pass() { echo "ok: $*"; }
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+
+export XDG_RUNTIME_DIR=$work/run
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+"$ccsim" init "$work/sim home" --demo >/dev/null || { echo "cannot make a simulated home"; exit 1; }
+
+# Waits up to $2 seconds for the child $1 to end; its status goes to $st.
+wait_end() {
+    local pid=$1 t=0
+    while kill -0 "$pid" 2>/dev/null; do
+        sleep 0.1
+        t=$((t + 1))
+        [ $t -ge $(($2 * 10)) ] && { st=timeout; return; }
+    done
+    wait "$pid"
+    st=$?
+}
+lock_up() { ls "$XDG_RUNTIME_DIR"/tessaly-*.lock >/dev/null 2>&1; }
+
+# ---- offscreen: start, run, end cleanly on a termination request
+for home in "$work/sim home" "$work/none"; do
+    CLEARCASEHOME=$home QT_QPA_PLATFORM=offscreen "$tessaly" &
+    pid=$!
+    for _ in $(seq 50); do lock_up && break; sleep 0.1; done
+    sleep 0.5
+    if kill -0 $pid 2>/dev/null; then pass "offscreen ($home): running"; else fail "offscreen ($home): ended early"; fi
+    kill -TERM $pid
+    wait_end $pid 10
+    [ "$st" = 0 ] && pass "offscreen ($home): ended with 0" || fail "offscreen ($home): ended with $st"
+done
+lock_up && fail "a lock file was left behind" || pass "no lock left behind"
+
+# ---- under Xvfb: the windows a person would see
+if ! command -v xvfb-run >/dev/null || ! command -v xdotool >/dev/null; then
+    echo "xvfb-run or xdotool missing: the on-screen half is skipped"
+    [ $fails -eq 0 ] && exit 77 || exit 1
+fi
+
+cat > "$work/screen.sh" <<'INNER'
+#!/usr/bin/env bash
+set -uo pipefail
+tessaly=$1; home=$2; none=$3
+fails=0
+pass() { echo "ok: $*"; }
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+find_win() { timeout "${2:-10}" xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n1; }
+wait_end() {
+    local pid=$1 t=0
+    while kill -0 "$pid" 2>/dev/null; do sleep 0.1; t=$((t + 1)); [ $t -ge 100 ] && { st=timeout; return; }; done
+    wait "$pid"; st=$?
+}
+press_return() { xdotool windowfocus --sync "$1" 2>/dev/null; xdotool key --clearmodifiers Return; }
+
+# Without ClearCase: only the box, then the process is gone.
+CLEARCASEHOME=$none "$tessaly" & pid=$!
+w=$(find_win '^ClearCase Not installed!$')
+[ -n "$w" ] && pass "box 'ClearCase Not installed!' shown" || fail "no 'ClearCase Not installed!' box"
+[ -z "$(xdotool search --onlyvisible --name '^Tessaly \(TSY\)' 2>/dev/null)" ] && pass "no main window" || fail "a main window appeared"
+[ -n "$w" ] && press_return "$w"
+wait_end $pid
+[ "$st" = 0 ] && pass "ended with 0 after OK" || fail "ended with $st after OK"
+
+# With the simulated home: the main window; a second copy is refused.
+CLEARCASEHOME=$home "$tessaly" & first=$!
+m=$(find_win '^Tessaly \(TSY\) - www\.orvane\.example$' 15)
+[ -n "$m" ] && pass "main window shown" || fail "no main window"
+CLEARCASEHOME=$home "$tessaly" & second=$!
+b=$(find_win '^Tessaly$')
+[ -n "$b" ] && pass "second copy shows its box" || fail "second copy showed no box"
+[ "$(xdotool search --onlyvisible --name '^Tessaly \(TSY\)' 2>/dev/null | wc -l)" = 1 ] && pass "one main window" || fail "not exactly one main window"
+[ -n "$b" ] && press_return "$b"
+wait_end $second
+[ "$st" = 0 ] && pass "second copy ended with 0" || fail "second copy ended with $st"
+kill -0 $first 2>/dev/null && pass "first copy still running" || fail "first copy ended"
+kill -TERM $first
+wait_end $first
+[ "$st" = 0 ] && pass "first copy ended with 0" || fail "first copy ended with $st"
+exit $fails
+INNER
+chmod +x "$work/screen.sh"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$work/screen.sh" "$tessaly" "$work/sim home" "$work/none"
+st=$?
+[ $st -eq 0 ] || fails=$((fails + st))
+[ $fails -eq 0 ] && { echo "all real-binary checks passed"; exit 0; }
+echo "$fails real-binary checks failed"
+exit 1
