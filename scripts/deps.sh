@@ -5,7 +5,7 @@
 set -euo pipefail
 
 kind=${1:-test}
-build=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-dejavu-core)
+build=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-dejavu-core fonts-liberation2)
 demo=(xterm)
 test=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
       clang-format xvfb xauth xdotool dpkg-dev file)

@@ -54,7 +54,12 @@ frmMain::frmMain(std::shared_ptr<cc::Backend> backend, QWidget* parent)
     setWindowTitle(QStringLiteral("Tessaly (TSY) - ") + vendor_host());
     setWindowIcon(app_icon());
     setFixedSize(645, 469);
+    // Where MS Sans Serif is missing, a face of the same width keeps the
+    // captions inside their fixed controls.
     QFont f(QStringLiteral("MS Sans Serif"));
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                   QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                   QStringLiteral("Helvetica")});
     f.setPointSizeF(8.25);
     f.setWeight(QFont::Normal);
     setFont(f);

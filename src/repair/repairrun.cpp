@@ -21,8 +21,10 @@ QString default_fix_prot_args() {
 }
 
 void action_chosen(frmMain& w) {
-    if (w.actionCombo->currentText() == QLatin1StringView("fix_prot"))
+    if (w.actionCombo->currentText() == QLatin1StringView("fix_prot")) {
         w.actionArgsTxt->setText(default_fix_prot_args());
+        w.actionArgsTxt->setCursorPosition(0); // show the arguments from their start
+    }
 }
 
 void run_mode_chosen(frmMain& w) {
