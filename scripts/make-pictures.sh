@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Renders the README's pictures (docs/images/*.png) from the real windows on
+# a simulated ClearCase with the demo views, under a virtual X server, and
+# checks the main window's layout at scale factor 2: captions that do not
+# fit or controls that overlap make it fail.
+#   scripts/make-pictures.sh            # build dir: $TESSALY_BUILD_DIR or build
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${TESSALY_BUILD_DIR:-build}
+out=docs/images
+for tool in cmake xvfb-run; do
+    command -v "$tool" >/dev/null || { echo "make-pictures: $tool is missing (scripts/deps.sh test installs it)" >&2; exit 1; }
+done
+
+[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target tessaly_shots ccsim cleartool fix_prot
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -m 0700 "$work/runtime"
+export XDG_RUNTIME_DIR=$work/runtime
+unset QT_QPA_PLATFORM DISPLAY WAYLAND_DISPLAY
+
+shoot() { # SCALE SCREEN OUTDIR
+    rm -rf "$work/home"
+    "$build/ccsim-bin/ccsim" init "$work/home" --demo >/dev/null
+    mkdir -p "$3"
+    CLEARCASEHOME=$work/home QT_SCALE_FACTOR=$1 \
+        xvfb-run -a -s "-screen 0 ${2}x24" "$build/packaging/tessaly_shots" "$3"
+}
+
+echo "== pictures at scale 1 -> $out"
+shoot 1 1280x1024 "$out"
+# A scale-2 screen is twice as large, or message boxes get half the room.
+echo "== layout check at scale 2 -> $build/pictures@2x"
+shoot 2 2560x2048 "$build/pictures@2x"
+echo "make-pictures: done; look at $build/pictures@2x/main-window.png for the scale-2 window"
