@@ -42,9 +42,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Orvane <support@orvane.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.orvane.example/")
+# The summary above is the synopsis line; this is the long description.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "repairs the storage protections of ClearCase views
-Tessaly is a desktop tool for ClearCase administrators. It lists the
+    "Tessaly is a desktop tool for ClearCase administrators. It lists the
 ClearCase views of the region in a check-box list, lets the operator pick
 views by hand, all at once or by pattern, shows a detail report for a view,
 and for every checked view runs ClearCase's fix_prot utility on the view's
