@@ -1,0 +1,85 @@
+// file_exists on Wine's file system, in a scratch directory of the
+// temporary directory.
+#include "common/platform.h"
+
+#include "winsupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(FileExistsTest, OrdinaryFilesCountWhateverTheirOtherAttributes) {
+    wintest::ScratchDir dir("plain");
+    EXPECT_TRUE(plat::file_exists(dir.file("plain.exe"), false));
+    EXPECT_TRUE(plat::file_exists(dir.file("ro.exe", FILE_ATTRIBUTE_READONLY), false));
+    EXPECT_TRUE(plat::file_exists(dir.file("arch.exe", FILE_ATTRIBUTE_ARCHIVE), false));
+    EXPECT_TRUE(plat::file_exists(
+        dir.file("both.exe", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE), true));
+}
+
+TEST(FileExistsTest, HiddenAndSystemFilesNeverCount) {
+    wintest::ScratchDir dir("hidden");
+    const std::string hidden = dir.file("hidden.exe", FILE_ATTRIBUTE_HIDDEN);
+    const std::string system = dir.file("system.exe", FILE_ATTRIBUTE_SYSTEM);
+    // The attributes must really be there for the test to mean anything.
+    ASSERT_TRUE(GetFileAttributesA(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_TRUE(GetFileAttributesA(system.c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    for (bool directories : {false, true}) {
+        EXPECT_FALSE(plat::file_exists(hidden, directories));
+        EXPECT_FALSE(plat::file_exists(system, directories));
+    }
+}
+
+TEST(FileExistsTest, DirectoriesCountOnlyWhenAsked) {
+    wintest::ScratchDir dir("dirs");
+    const std::string sub = dir.dir("bin");
+    EXPECT_FALSE(plat::file_exists(sub, false));
+    EXPECT_TRUE(plat::file_exists(sub, true));
+
+    const std::string hiddenSub = dir.dir("secret", FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_TRUE(GetFileAttributesA(hiddenSub.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_FALSE(plat::file_exists(hiddenSub, true));
+}
+
+TEST(FileExistsTest, PatternsSearchTheWholeDirectory) {
+    wintest::ScratchDir dir("pattern");
+    // Only "." and ".." match in an empty directory: they never count.
+    EXPECT_FALSE(plat::file_exists(dir.path() + "*", true));
+
+    dir.file("a.hid", FILE_ATTRIBUTE_HIDDEN);
+    dir.dir("sub");
+    EXPECT_FALSE(plat::file_exists(dir.path() + "*", false)); // nothing but a hidden file and a dir
+    EXPECT_TRUE(plat::file_exists(dir.path() + "*", true));   // the directory counts now
+    EXPECT_FALSE(plat::file_exists(dir.path() + "*.txt", true));
+
+    dir.file("z.txt");
+    EXPECT_TRUE(plat::file_exists(dir.path() + "*.txt", false));
+    EXPECT_TRUE(plat::file_exists(dir.path() + "?.txt", false));
+    EXPECT_FALSE(plat::file_exists(dir.path() + "??.txt", false));
+}
+
+TEST(FileExistsTest, MissingFilesAndDirectoriesGiveFalse) {
+    wintest::ScratchDir dir("missing");
+    EXPECT_FALSE(plat::file_exists(dir.path() + "nothing.exe", false));
+    EXPECT_FALSE(plat::file_exists(dir.path() + "nodir\\bin\\cleartool.exe", false));
+    EXPECT_FALSE(plat::file_exists(dir.path() + "nodir\\*", true));
+    EXPECT_FALSE(plat::file_exists("", false));
+}
+
+TEST(FileExistsTest, OtherSearchErrorsThrowTheSystemText) {
+    // A wildcard in a directory part is not a valid name.
+    try {
+        plat::file_exists("C:\\windows\\*\\x.exe", false);
+        ADD_FAILURE() << "no exception";
+    } catch (const plat::PlatformError& e) {
+        const std::string text = e.what();
+        EXPECT_FALSE(text.empty());
+        EXPECT_NE(text.back(), '\n'); // no line break left from FormatMessage
+        char expected[256] = {};
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       ERROR_INVALID_NAME, 0, expected, sizeof expected, nullptr);
+        EXPECT_EQ(text + "\r\n", expected);
+    }
+}
+
+} // namespace
