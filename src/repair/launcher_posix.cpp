@@ -30,8 +30,10 @@ QList<QPointer<QEventLoop>>& waits() {
 // Programs whose wait was abandoned keep running; their QProcess objects
 // stay alive (destroying one would kill its program) until they end.
 QList<QProcess*>& orphans() {
-    static QList<QProcess*> o;
-    return o;
+    // Never destroyed: a QProcess that still runs at exit must not be
+    // destroyed either, and the list keeps it reachable until then.
+    static auto* o = new QList<QProcess*>;
+    return *o;
 }
 
 WaitOutcome g_outcome;
