@@ -32,11 +32,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "test-windows: creating the Wine prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     timeout 180 wineboot -i >/dev/null 2>&1 || { echo "test-windows: wineboot failed" >&2; exit 1; }
+    # Let the new prefix's server finish writing the registry.
+    timeout 30 wineserver -w || true
 fi
-# Keep one Wine server for the whole run instead of one per test, and
-# stop it afterwards.
-wineserver -w
-wineserver -p
+# Keep one Wine server for the whole run instead of one per test (a server
+# already running for this prefix is reused), and stop it afterwards.
+wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 # The first program of a session starts Wine's background services, which
 # would inherit the output pipe of whichever test comes first and keep
