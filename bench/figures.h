@@ -1,0 +1,37 @@
+#pragma once
+
+// The figures, one function each. Each prints its rows (harness.h) and
+// returns normally; a crash is what scripts/bench.sh reports as a failure.
+
+#include "fakecc.h"
+#include "temphome.h"
+
+#include "app/frmmain.h"
+
+#include <memory>
+
+namespace tsy::bench {
+
+void figure_load();          // 1. loading through the fake backend, beside the linear scan
+void figure_cli();           // 2. the same through the simulator's cleartool
+void figure_wait();          // 3. CPU share while waiting on fix_prot
+void figure_run();           // 4. the run's own overhead per view
+void figure_list();          // 5. filter, Select All by pattern and Find on 100,000 lines
+void figure_startup();       // 6. start-up to the main window shown
+void figure_startup_child(); //    one start-up, in a process of its own
+void figure_memory();        // 7. peak resident memory with 100,000 views
+
+// A main window over the in-process fake ClearCase, loaded and shown
+// (offscreen) as start-up leaves it.
+struct FakeMain {
+    FakeMain();
+    ~FakeMain();
+    test::TempHome home;
+    std::shared_ptr<test::FakeBackend> backend;
+    std::unique_ptr<frmMain> w;
+};
+
+// Lets the window system deliver what is pending (shows, exposes, paints).
+void settle();
+
+} // namespace tsy::bench
