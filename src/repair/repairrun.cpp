@@ -14,6 +14,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+#include <algorithm>
+
 namespace tsy::repair {
 
 QString default_fix_prot_args() {
@@ -38,7 +40,14 @@ void run_mode_chosen(frmMain& w) {
 }
 
 QString quote_path(const QString& path) {
+#ifdef Q_OS_WIN
+    // The C runtime splits a command line only at blanks and tabs.
     const bool needs = path.contains(u' ') || path.contains(u'\t') || path.contains(u'"');
+#else
+    // QProcess::splitCommand splits at every white-space character.
+    const bool needs = path.contains(u'"') ||
+                       std::any_of(path.cbegin(), path.cend(), [](QChar c) { return c.isSpace(); });
+#endif
     if (!needs)
         return path;
 #ifdef Q_OS_WIN

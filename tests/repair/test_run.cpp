@@ -110,7 +110,8 @@ TEST(CommandLine, PathsWithBlanksOrQuotesReachTheUtilityWhole) {
     const QString program = QStringLiteral("/opt/cc home/etc/utils/fix_prot");
     for (const QString& storage :
          {QStringLiteral("/vws/my view.vws"), QStringLiteral("/vws/it's \"odd\" $x;`y`.vws"),
-          QStringLiteral("/vws/a\"b.vws"), QStringLiteral("/vws/plain.vws")}) {
+          QStringLiteral("/vws/a\"b.vws"), QStringLiteral("/vws/plain.vws"),
+          QStringLiteral("/vws/a\u00A0b\vc\fd\u3000e.vws")}) {
         const QString line = repair::fix_prot_command_line(program, kArgs, storage);
         EXPECT_EQ(QProcess::splitCommand(line),
                   (QStringList{program, QStringLiteral("-force"), QStringLiteral("-root"),
