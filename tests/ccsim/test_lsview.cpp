@@ -1,0 +1,134 @@
+// lsview in its three output forms, checked against exact cleartool text.
+#include "simtest.h"
+
+using namespace simtest;
+
+namespace {
+
+std::string longRecord(const ccsim::View& v, const std::string& attributes = "") {
+    std::string s = "Tag: " + v.tag + "\n" + "  Global path: " + v.storage + "\n" +
+                    "  Server host: " + v.host + "\n" + "  Region: " + v.region + "\n" +
+                    "  Active: " + (v.active ? "YES" : "NO") + "\n" + "  View tag uuid:" + v.uuid +
+                    "\n" + "View on host: " + v.host + "\n" +
+                    "View server access path: " + v.storage + "\n" + "View uuid: " + v.uuid + "\n";
+    if (!attributes.empty())
+        s += "View attributes: " + attributes + "\n";
+    return s + "View owner: " + v.owner + "\n";
+}
+
+class Lsview : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        // Added out of order on purpose: listings sort by tag.
+        snap = add("zed_snap", "ccview02", true, true, false);
+        dyn = add("alpha", "ccview01", true);
+        ucm = add("mid_ucm", "ccview01", false, false, true);
+        both = add("mid_ucm_snap", "ccview03", false, true, true);
+    }
+    ccsim::View dyn, snap, ucm, both;
+};
+
+} // namespace
+
+TEST_F(Lsview, DefaultFormMarksActiveDynamicViewsAndPadsTags) {
+    const Result r = ct({"lsview"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    // An active snapshot view is listed without '*', like cleartool does.
+    EXPECT_EQ(r.out, "* alpha                    " + dyn.storage + "\n" +
+                         "  mid_ucm                  " + ucm.storage + "\n" +
+                         "  mid_ucm_snap             " + both.storage + "\n" +
+                         "  zed_snap                 " + snap.storage + "\n");
+}
+
+TEST_F(Lsview, DefaultFormKeepsOneBlankAfterLongTags) {
+    const auto v = add("a_tag_that_is_longer_than_the_column", "ccview01", true);
+    const Result r = ct({"lsview", v.tag});
+    EXPECT_EQ(r.out, "* a_tag_that_is_longer_than_the_column " + v.storage + "\n");
+    // Column alignment counts characters, not UTF-8 bytes.
+    const auto u = add("über", "ccview01");
+    EXPECT_EQ(ct({"lsview", "über"}).out, "  über" + std::string(21, ' ') + u.storage + "\n");
+}
+
+TEST_F(Lsview, ShortFormListsTagsOnly) {
+    for (const char* opt : {"-short", "-s", "-sh"}) {
+        const Result r = ct({"lsview", opt});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "alpha\nmid_ucm\nmid_ucm_snap\nzed_snap\n") << opt;
+    }
+    EXPECT_EQ(ct({"lsview", "-s", "zed_snap", "alpha"}).out, "zed_snap\nalpha\n");
+}
+
+TEST_F(Lsview, LongFormRecordsPerKindOfView) {
+    const Result r = ct({"lsview", "-long"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, longRecord(dyn) + longRecord(ucm, "ucmview") +
+                         longRecord(both, "snapshot,ucmview") + longRecord(snap, "snapshot"));
+    EXPECT_EQ(ct({"lsview", "-l", "zed_snap"}).out, longRecord(snap, "snapshot"));
+}
+
+TEST_F(Lsview, LongFormShowsTheRealStorageDirectory) {
+    EXPECT_EQ(dyn.storage, home_->storageRoot() + "/ccview01/alpha.vws");
+    struct stat st {};
+    EXPECT_EQ(::stat(dyn.storage.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(dyn.uuid.size(), std::string("7ddcc71f.d21511e1.8c47.80:c1:6e:e6:4b:b1").size());
+}
+
+TEST_F(Lsview, UnknownTagsFailButKnownOnesAreStillListed) {
+    Result r = ct({"lsview", "nosuch"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "cleartool: Error: No matching entries found for view tag \"nosuch\".\n");
+    r = ct({"lsview", "-s", "alpha", "nosuch", "zed_snap"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "alpha\nzed_snap\n");
+    EXPECT_EQ(r.err, "cleartool: Error: No matching entries found for view tag \"nosuch\".\n");
+    // Tags match exactly: no prefixes, no case folding.
+    EXPECT_EQ(ct({"lsview", "alph"}).status, 1);
+    EXPECT_EQ(ct({"lsview", "ALPHA"}).status, 1);
+    EXPECT_EQ(ct({"lsview", ""}).err,
+              "cleartool: Error: No matching entries found for view tag \"\".\n");
+}
+
+TEST_F(Lsview, ManyNamedTagsAreFoundThroughTheIndex) {
+    std::vector<std::string> args = {"lsview", "-s"};
+    for (int i = 0; i < 12; ++i)
+        args.push_back(i % 2 ? "alpha" : "zed_snap");
+    args.push_back("missing");
+    const Result r = ct(args);
+    EXPECT_EQ(r.status, 1);
+    std::string expected;
+    for (int i = 0; i < 12; ++i)
+        expected += i % 2 ? "alpha\n" : "zed_snap\n";
+    EXPECT_EQ(r.out, expected);
+}
+
+TEST_F(Lsview, HostAndRegionFilters) {
+    EXPECT_EQ(ct({"lsview", "-s", "-host", "ccview01"}).out, "alpha\nmid_ucm\n");
+    EXPECT_EQ(ct({"lsview", "-s", "-region", "sim"}).out.size(), ct({"lsview", "-s"}).out.size());
+    EXPECT_EQ(ct({"lsview", "-s", "-region", "other"}).out, "");
+}
+
+TEST_F(Lsview, BadOptionsGiveUsage) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"lsview", "-bogus"},
+                                                 {"lsview", "-short", "-long"},
+                                                 {"lsview", "-host"}}) {
+        const Result r = ct(args);
+        EXPECT_EQ(r.status, 1) << args[1];
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("Usage: lsview"), std::string::npos) << r.err;
+    }
+    EXPECT_NE(ct({"lsview", "-bogus"}).err.find("Unrecognized option \"-bogus\""),
+              std::string::npos);
+}
+
+TEST_F(Lsview, UnknownCommandAndNoCommand) {
+    Result r = ct({"foo"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "cleartool: Error: Unrecognized command: \"foo\"\n");
+    r = ct({});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Usage:"), std::string::npos);
+}
