@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace ccsim {
@@ -372,16 +373,20 @@ void Home::generate(std::size_t n, const GenerateOptions& o) {
     tags.reserve(reg.records.size() + n);
     for (const Record& r : reg.records)
         tags.emplace(r.tag);
+    std::unordered_map<std::string, std::size_t> nextSuffix;
     Rng rng(o.seed);
     std::vector<View> made;
     made.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         View v = plausibleView(rng, o, i);
         if (!tags.insert(v.tag).second) {
+            // Common names repeat: number them, remembering where each name's
+            // numbering got to so 100,000 views stay fast.
             const std::string base = v.tag;
-            for (std::size_t k = 2; !tags.insert(v.tag = base + "_" + std::to_string(k)).second;
-                 ++k) {
-            }
+            std::size_t& k = nextSuffix.try_emplace(base, 2).first->second;
+            while (!tags.insert(v.tag = base + "_" + std::to_string(k)).second)
+                ++k;
+            ++k;
         }
         made.push_back(std::move(v));
     }

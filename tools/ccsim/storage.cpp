@@ -96,7 +96,8 @@ std::string encodeFileName(std::string_view name, std::string_view suffix) {
 }
 
 void createStorage(const std::string& dir, const View& v) {
-    makeDirs(dirName(dir));
+    if (const std::string parent = dirName(dir); !isDir(parent))
+        makeDirs(parent);
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
         throw Error("cannot create storage " + printable(dir) + ": " + errnoText(errno));
     for (const Entry& e : kLayout) {
