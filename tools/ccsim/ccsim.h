@@ -100,8 +100,8 @@ public:
     std::vector<View> views() const; // in registry order
     std::optional<View> find(const std::string& tag) const;
 
-    // Faults (names listed in README.md / `ccsim --help`). Unknown names and
-    // malformed values are rejected.
+    // Faults (names listed in README.md / `ccsim --help`). Unknown names,
+    // malformed values and per-view faults for unregistered tags are rejected.
     void setFault(const std::string& name, const std::string& value = "1");
     void setViewFault(const std::string& tag, const std::string& name,
                       const std::string& value = "1");
