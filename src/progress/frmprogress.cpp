@@ -38,7 +38,8 @@ frmProgress::frmProgress(QWidget* parent) : QWidget(parent, Qt::Window) {
     Image1->setGeometry(kImage);
     Image1->setPixmap(app_icon().pixmap(32, 32));
 
-    progressLbl = new QLabel(QStringLiteral("Working..."), this);
+    m_message = QStringLiteral("Working...");
+    progressLbl = new QLabel(m_message, this);
     progressLbl->setObjectName(QStringLiteral("progressLbl"));
     progressLbl->setGeometry(kLabel);
     progressLbl->setWordWrap(true);
@@ -79,17 +80,28 @@ void frmProgress::Form_Load() {
 void frmProgress::progressTimer_Timer() {
     m_counter = qint16((m_counter + 1) % 100);
     progressBar->setValue(m_counter);
+    if (m_messagePending)
+        showMessage();
+}
+
+void frmProgress::showMessage() {
+    progressLbl->setText(m_message);
+    m_messagePending = false;
+    m_sinceShown.start();
 }
 
 void frmProgress::start_progress(const QString& msg) {
     if (!msg.isEmpty())
-        progressLbl->setText(msg);
+        m_message = msg;
+    showMessage();
     show();
     progressTimer->start();
     progressTimer->setInterval(kTickMs);
 }
 
 void frmProgress::stop_progress() {
+    if (m_messagePending)
+        showMessage();
     hide();
     progressTimer->stop();
     progressTimer->setInterval(0);
@@ -97,7 +109,11 @@ void frmProgress::stop_progress() {
 }
 
 void frmProgress::set_msg(const QString& msg) {
-    progressLbl->setText(msg);
+    m_message = msg;
+    if (!isVisible() || !m_sinceShown.isValid() || m_sinceShown.elapsed() >= kMessageIntervalMs)
+        showMessage();
+    else
+        m_messagePending = true;
 }
 
 frmProgress& progress_window() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 class QLabel;
@@ -28,13 +29,24 @@ public:
 
     qint16 counter() const { return m_counter; }
 
+    // The message last set. The label shows it at once, except that while
+    // the window is shown it changes at most once per kMessageIntervalMs:
+    // a load that names tens of thousands of views must not spend its time
+    // repainting a text nobody can read. Ticks and stop_progress catch up.
+    QString message() const { return m_message; }
+    static constexpr int kMessageIntervalMs = 16;
+
     // One tick of the timer: the bar shows 1, 2, ..., 99, 0, 1, ...
     void progressTimer_Timer();
 
 private:
     void Form_Load();
+    void showMessage();
 
     qint16 m_counter = 0;
+    QString m_message;
+    bool m_messagePending = false;
+    QElapsedTimer m_sinceShown;
 };
 
 // The one progress window, made when first asked for.

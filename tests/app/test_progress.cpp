@@ -48,8 +48,22 @@ TEST(ProgressWindow, MessagesFollowTheirRules) {
     start_progress(QString());
     EXPECT_EQ(progress_window().progressLbl->text(), QStringLiteral("Loading --> a"));
     set_msg(QString());
-    EXPECT_TRUE(progress_window().progressLbl->text().isEmpty());
+    EXPECT_TRUE(progress_window().message().isEmpty());
     EXPECT_TRUE(progress_window().isVisible());
+    // The label catches up within a few ticks.
+    EXPECT_TRUE(
+        QTest::qWaitFor([] { return progress_window().progressLbl->text().isEmpty(); }, 1000));
+}
+
+TEST(ProgressWindow, ARushOfMessagesRepaintsAtAMeasuredPace) {
+    FreshProgress fresh;
+    start_progress(QStringLiteral("Loading all views..."));
+    for (int i = 0; i < 1000; ++i)
+        set_msg(QStringLiteral("Loading --> v%1").arg(i));
+    EXPECT_EQ(progress_window().message(), QStringLiteral("Loading --> v999"));
+    EXPECT_NE(progress_window().progressLbl->text(), QStringLiteral("Loading --> v999"));
+    stop_progress();
+    EXPECT_EQ(progress_window().progressLbl->text(), QStringLiteral("Loading --> v999"));
 }
 
 TEST(ProgressWindow, TheCounterCyclesAndSurvivesAStop) {

@@ -128,7 +128,7 @@ TEST(Execute, AnEmptyListOrNoCheckedRowStartsNothing) {
         YieldWatcher yields;
         QStringList messages;
         yields.onYield = [&](int) {
-            messages.append(progress_window().progressLbl->text());
+            messages.append(progress_window().message());
         };
         f.w->executeFixProtBut_Click();
         EXPECT_TRUE(f.calls().isEmpty());
@@ -149,7 +149,7 @@ TEST(Execute, RepairsCheckedViewsInOrderThenStopsTheirServers) {
     YieldWatcher yields;
     QStringList messages;
     yields.onYield = [&](int) {
-        messages.append(progress_window().progressLbl->text());
+        messages.append(progress_window().message());
     };
     f.w->executeFixProtBut_Click();
     EXPECT_EQ(f.commands(),

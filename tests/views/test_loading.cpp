@@ -73,7 +73,7 @@ TEST(LoadViews, FillsASortedListWithoutCaseDuplicates) {
     YieldWatcher yields;
     QStringList messages;
     yields.onYield = [&](int) {
-        messages.append(progress_window().progressLbl->text());
+        messages.append(progress_window().message());
     };
     w.loadViewsBut_Click();
     EXPECT_EQ(lines(w), (QStringList{QStringLiteral("Alpha:HostA"), QStringLiteral("alpha:hostB"),
