@@ -33,8 +33,14 @@ TEST_F(Faults, LsviewFailNamesTheHostOrUsesTheGivenText) {
     EXPECT_EQ(r.err, "cleartool: Error: Unable to contact albd_server on host 'ccview01'\n");
     EXPECT_EQ(r.out.find("Tag: a_view"), std::string::npos);
     EXPECT_NE(r.out.find("Tag: b_view\n"), std::string::npos);
-    // The full listing does not contact the view's host.
+    // The short listing reads only the registry; the long one leaves the
+    // view out, says why and fails, as cleartool does.
     EXPECT_EQ(ct({"lsview", "-s"}).out, "a_view\nb_view\n");
+    r = ct({"lsview", "-long"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "cleartool: Error: Unable to contact albd_server on host 'ccview01'\n");
+    EXPECT_EQ(r.out.find("Tag: a_view"), std::string::npos);
+    EXPECT_NE(r.out.find("Tag: b_view\n"), std::string::npos);
     home_->setViewFault("a_view", "lsview_fail", "cleartool: Error: custom text");
     EXPECT_EQ(ct({"lsview", "a_view"}).err, "cleartool: Error: custom text\n");
 }

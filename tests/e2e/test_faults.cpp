@@ -95,6 +95,18 @@ TEST(FaultsLoading, TheWholeListingFailing) {
     EXPECT_TRUE(s.w->loadViewsBut->isEnabled());
 }
 
+TEST(FaultsLoading, OneViewOfTheListingFailing) {
+    MsgRecorder boxes;
+    Site s({"a", "b", "c"});
+    s.sim.home().setViewFault("b", "lsview_fail");
+    s.w->loadViewsBut_Click();
+    EXPECT_EQ(s.lines(), (QStringList{QStringLiteral("a:h"), QStringLiteral("c:h")}));
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().text,
+              QStringLiteral("ClearTool returned error: ") + kAlbd +
+                  QStringLiteral("\r\n1 of 3 views could not be read and are not listed."));
+}
+
 TEST(FaultsLoading, GarbledRecordsAreReportedAndNeverListedWrongly) {
     for (const char* how : {"notag", "junk"}) {
         MsgRecorder boxes;

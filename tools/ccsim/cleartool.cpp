@@ -152,8 +152,19 @@ int lsview(Ctx& c, int argc, char** argv) {
         constexpr std::size_t kChunk = 1 << 20;
         out.reserve(stream ? kChunk + 4096 : reg.records.size() * (longForm ? 400 : 100));
         for (const Record* r : reg.sortedByTag()) {
-            if ((!haveHost || r->host == host) && (!haveRegion || r->region == region))
-                render(*r);
+            if ((!haveHost || r->host == host) && (!haveRegion || r->region == region)) {
+                // The long listing asks each view's server; as cleartool does
+                // for one it cannot reach, the record is left out, the error
+                // goes to stderr and the status is 1. The registry-only forms
+                // are unaffected.
+                const std::string* fail = !longForm || c.faults.perView.empty()
+                                              ? nullptr
+                                              : c.faults.get(r->tag, "lsview_fail");
+                if (fail)
+                    c.error(c.faultText(*fail, *r));
+                else
+                    render(*r);
+            }
             if (stream && out.size() >= kChunk) {
                 try {
                     writeAll(1, out);
