@@ -50,6 +50,8 @@ std::string dirName(const std::string& path);
 std::string realPath(const std::string& path); // throws
 std::string selfExe();                         // /proc/self/exe, resolved
 void removeTree(const std::string& path);      // rm -rf, fixing permissions on the way
+// Writes a new file (replacing any) with data, then gives it mode.
+void writeNew(const std::string& path, std::string_view data, mode_t mode);
 void copyExecutable(const std::string& from, const std::string& to);
 std::int64_t nowMs();
 void sleepMs(std::uint64_t ms);

@@ -35,20 +35,6 @@ const Entry kLayout[] = {
     {".pid", false, 0666}, {"db", true, 0700},     {"db/view_db.dbd", false, 0640},
 };
 
-void writeNew(const std::string& path, std::string_view data, mode_t mode) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw Error("cannot create " + printable(path) + ": " + errnoText(errno));
-    try {
-        writeAll(fd, data);
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
-    ::fchmod(fd, mode);
-    ::close(fd);
-}
-
 std::string fileContent(const std::string& name, const View& v) {
     if (name == ".view")
         return v.storage + "\n" + v.uuid + "\n" + v.host + "\n";

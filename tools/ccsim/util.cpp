@@ -325,20 +325,23 @@ void removeTree(const std::string& path) {
     }
 }
 
-void copyExecutable(const std::string& from, const std::string& to) {
-    const std::string data = readFile(from);
-    const std::string tmp = to + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+void writeNew(const std::string& path, std::string_view data, mode_t mode) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
-        throw Error("cannot create " + printable(tmp) + ": " + errnoText(errno));
+        throw Error("cannot create " + printable(path) + ": " + errnoText(errno));
     try {
         writeAll(fd, data);
     } catch (...) {
         ::close(fd);
         throw;
     }
-    ::fchmod(fd, 0755);
+    ::fchmod(fd, mode);
     ::close(fd);
+}
+
+void copyExecutable(const std::string& from, const std::string& to) {
+    const std::string tmp = to + ".tmp";
+    writeNew(tmp, readFile(from), 0755);
     if (::rename(tmp.c_str(), to.c_str()) != 0)
         throw Error("cannot install " + printable(to) + ": " + errnoText(errno));
 }
