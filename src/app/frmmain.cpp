@@ -157,6 +157,10 @@ void frmMain::buildControls() {
     runModeLbl->setBuddy(runModeCombo);
     actionLbl->setBuddy(actionCombo);
     nameForAssistiveTools();
+    // Enter presses the focused button or ticks the focused box, as Space
+    // does; outside a dialog Qt leaves Enter to the window.
+    for (QAbstractButton* b : findChildren<QAbstractButton*>())
+        b->installEventFilter(this);
 
     // Disabled until views are loaded.
     for (QWidget* w :
@@ -339,6 +343,16 @@ bool frmMain::eventFilter(QObject* watched, QEvent* e) {
         // The press before it has made the line under the pointer current.
         viewsList_DblClick();
         return false;
+    }
+    if (e->type() == QEvent::KeyPress) {
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        auto* ke = static_cast<QKeyEvent*>(e);
+        const bool enter = ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter;
+        if (button && enter && (ke->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (button->isEnabled())
+                button->click();
+            return true;
+        }
     }
     if (watched == viewsList && e->type() == QEvent::KeyPress) {
         auto* ke = static_cast<QKeyEvent*>(e);

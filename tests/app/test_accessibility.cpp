@@ -1,0 +1,465 @@
+// The main window as assistive tools and keyboard users meet it: the names
+// and roles screen readers announce, the Tab order walked by real key
+// presses, Space and Enter on every kind of control, message boxes
+// answered from the keyboard, and captions that fit their controls at the
+// running scale factor (the suite also runs with QT_SCALE_FACTOR=2).
+#include "app/frmmain.h"
+#include "common/msgbox.h"
+#include "common/viewlistmodel.h"
+#include "fakecc.h"
+#include "msgrecorder.h"
+#include "temphome.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace tsy;
+using namespace tsy::test;
+
+namespace {
+
+QString acc_name(QWidget* w) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    return a ? a->text(QAccessible::Name) : QStringLiteral("<no interface>");
+}
+
+std::string id(const QWidget* w) {
+    return w->objectName().toStdString();
+}
+
+// A loaded window, shown and active, with the fake views listed.
+struct ShownWindow {
+    ShownWindow() {
+        FakeView a;
+        a.tag = QStringLiteral("alpha_dev");
+        a.host = QStringLiteral("hostA");
+        a.active = true;
+        a.configSpec = QStringLiteral("element * CHECKEDOUT\r\nelement * /main/LATEST\r\n");
+        FakeView b;
+        b.tag = QStringLiteral("beta_int");
+        b.host = QStringLiteral("hostB");
+        FakeView c;
+        c.tag = QStringLiteral("gamma_snap");
+        c.host = QStringLiteral("hostC");
+        c.snapshot = true;
+        f.backend->state().views = {a, b, c};
+        f.w->show();
+        f.w->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(f.w.get()));
+        f.w->loadViewsBut_Click();
+        // The progress window took the activation while the views loaded.
+        f.w->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(f.w.get()));
+    }
+    frmMain& w() { return *f.w; }
+    FakeWindow f;
+};
+
+QList<QWidget*> designed_tab_order(frmMain& w) {
+    return {w.cancelBut,
+            w.viewsList,
+            w.executeFixProtBut,
+            w.actionCombo,
+            w.selectAllBut,
+            w.clearAllBut,
+            w.filterBut,
+            w.filterPatternTxt,
+            w.loadViewsBut,
+            w.filterActionCombo,
+            w.caseInsensitiveCB,
+            w.selectItemsFoundCB,
+            w.selectAllByPatternCB,
+            w.selectAllByPatternTxt,
+            w.actionArgsTxt,
+            w.runModeCombo,
+            w.aboutBut};
+}
+
+constexpr bool isWindowsPlatform() {
+#ifdef Q_OS_WIN
+    return true;
+#else
+    return false;
+#endif
+}
+
+// The label that names a control for assistive tools, if any.
+QWidget* labelled_by(QWidget* w) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    if (!a)
+        return nullptr;
+    for (const auto& rel : a->relations(QAccessible::Label)) {
+        if (rel.first && rel.first->object()->isWidgetType())
+            return static_cast<QWidget*>(rel.first->object());
+    }
+    return nullptr;
+}
+
+void press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QWidget* target = QApplication::focusWidget();
+    ASSERT_NE(target, nullptr) << "nothing has the keyboard focus";
+    QTest::keyClick(target, key, mods);
+}
+
+} // namespace
+
+TEST(Accessibility, EveryControlHasItsNameAndRole) {
+    MsgRecorder boxes;
+    ShownWindow s;
+    frmMain& w = s.w();
+    struct Named {
+        QWidget* c;
+        QString name;
+        QAccessible::Role role;
+    };
+    const Named table[] = {
+        {w.orvaneLogo, QStringLiteral("Orvane web site"), QAccessible::Graphic},
+        {w.mainFrame, QStringLiteral("Views"), QAccessible::Grouping},
+        {w.aboutBut, QStringLiteral("About"), QAccessible::Button},
+        {w.cancelBut, QStringLiteral("Exit"), QAccessible::Button},
+        {w.loadViewsBut, QStringLiteral("Load Views"), QAccessible::Button},
+        {w.viewsFoundLbl, QStringLiteral("Views found"), QAccessible::StaticText},
+        {w.viewsList, QStringLiteral("Views"), QAccessible::List},
+        {w.selectAllBut, QStringLiteral("Select All"), QAccessible::Button},
+        {w.clearAllBut, QStringLiteral("Clear All"), QAccessible::Button},
+        {w.caseInsensitiveCB, QStringLiteral("Case Insensitive"), QAccessible::CheckBox},
+        {w.selectAllByPatternCB, QStringLiteral("that matches:"), QAccessible::CheckBox},
+        {w.selectAllByPatternTxt, QStringLiteral("Select All pattern"), QAccessible::EditableText},
+        {w.selectItemsFoundCB, QStringLiteral("Select Items Matching Pattern"),
+         QAccessible::CheckBox},
+        {w.filterActionCombo, QStringLiteral("Find or filter"), QAccessible::ComboBox},
+        // The filter button is named by its caption, which is the chosen action.
+        {w.filterBut, QStringLiteral("Find-->"), QAccessible::Button},
+        {w.filterPatternTxt, QStringLiteral("Find or filter pattern"), QAccessible::EditableText},
+        {w.runModeLbl, QStringLiteral("Execute Mode:"), QAccessible::StaticText},
+        {w.runModeCombo, QStringLiteral("Execute Mode"), QAccessible::ComboBox},
+        {w.actionLbl, QStringLiteral("Execute Command:"), QAccessible::StaticText},
+        {w.actionCombo, QStringLiteral("Execute Command"), QAccessible::ComboBox},
+        {w.actionArgsTxt, QStringLiteral("Arguments"), QAccessible::EditableText},
+        {w.executeFixProtBut, QStringLiteral("Execute"), QAccessible::Button},
+        {w.Image1, QStringLiteral("Decoration"), QAccessible::Graphic},
+    };
+    QSet<QWidget*> covered;
+    for (const Named& n : table) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(n.c);
+        ASSERT_NE(a, nullptr) << id(n.c);
+        EXPECT_EQ(a->role(), n.role) << id(n.c);
+        if (n.role == QAccessible::ComboBox && !isWindowsPlatform()) {
+            // Qt on X11 announces a combo box by its text and names it
+            // through its label (the Labelled relation); the name given to
+            // the widget is what Windows tools read.
+            EXPECT_EQ(n.c->accessibleName(), n.name) << id(n.c);
+            EXPECT_EQ(a->text(QAccessible::Name), static_cast<QComboBox*>(n.c)->currentText());
+        } else {
+            EXPECT_EQ(a->text(QAccessible::Name), n.name) << id(n.c);
+        }
+        covered.insert(n.c);
+        // A button announces the caption the eye reads.
+        if (auto* b = qobject_cast<QAbstractButton*>(n.c)) {
+            EXPECT_EQ(n.name, b->text()) << id(n.c);
+        }
+        // Whatever the keyboard reaches says what it does.
+        if (n.c->focusPolicy() != Qt::NoFocus) {
+            EXPECT_FALSE(a->text(QAccessible::Description).isEmpty()) << id(n.c);
+        }
+    }
+    // A control added to the window without a name is caught here.
+    for (QWidget* c : w.findChildren<QWidget*>()) {
+        if (c->parentWidget() != &w && c->parentWidget() != w.mainFrame)
+            continue;
+        if (c->objectName() == QLatin1StringView("Line1"))
+            continue; // a separator line, announced as such
+        EXPECT_TRUE(covered.contains(c)) << "unexpected control " << id(c);
+        EXPECT_FALSE(acc_name(c).isEmpty()) << id(c);
+    }
+    // The two labelled combo boxes are named by their labels.
+    EXPECT_EQ(labelled_by(w.runModeCombo), w.runModeLbl);
+    EXPECT_EQ(labelled_by(w.actionCombo), w.actionLbl);
+    // The filter button's name follows its caption.
+    w.filterActionCombo->setCurrentIndex(1);
+    w.filterActionCombo_Click();
+    EXPECT_EQ(acc_name(w.filterBut), QStringLiteral("Filter-->"));
+}
+
+TEST(Accessibility, ViewLinesAreAnnouncedWithTheirMarks) {
+    MsgRecorder boxes;
+    ShownWindow s;
+    frmMain& w = s.w();
+    ASSERT_EQ(w.viewsModel->count(), 3);
+    w.viewsModel->setChecked(1, true);
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(w.viewsList);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->childCount(), 3);
+    const QString lines[] = {QStringLiteral("alpha_dev:hostA"), QStringLiteral("beta_int:hostB"),
+                             QStringLiteral("gamma_snap:hostC")};
+    for (int i = 0; i < 3; ++i) {
+        QAccessibleInterface* item = list->child(i);
+        ASSERT_NE(item, nullptr) << i;
+        EXPECT_EQ(item->role(), QAccessible::ListItem) << i;
+        EXPECT_EQ(item->text(QAccessible::Name), lines[i]) << i;
+        EXPECT_TRUE(item->state().checkable) << i;
+        EXPECT_EQ(bool(item->state().checked), i == 1) << i;
+    }
+}
+
+TEST(Accessibility, TabKeyWalksTheDesignedOrderBothWays) {
+    MsgRecorder boxes;
+    ShownWindow s;
+    frmMain& w = s.w();
+    // Enable everything so that the whole chain can be walked.
+    for (QWidget* c : w.findChildren<QWidget*>())
+        c->setEnabled(true);
+    const QList<QWidget*> order = designed_tab_order(w);
+    w.cancelBut->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), w.cancelBut);
+    for (qsizetype i = 1; i <= order.size(); ++i) {
+        press(Qt::Key_Tab);
+        QWidget* want = order.at(i % order.size()); // from the last back to the first
+        EXPECT_EQ(QApplication::focusWidget(), want)
+            << "Tab after " << id(order.at(i - 1)) << " reached "
+            << (QApplication::focusWidget() ? id(QApplication::focusWidget()) : "nothing");
+    }
+    for (qsizetype i = order.size() - 1; i >= 0; --i) {
+        press(Qt::Key_Backtab, Qt::ShiftModifier);
+        EXPECT_EQ(QApplication::focusWidget(), order.at(i))
+            << "Shift+Tab before " << id(order.at((i + 1) % order.size()));
+    }
+}
+
+TEST(Accessibility, SpaceAndEnterPressButtonsAndTickBoxes) {
+    MsgRecorder boxes;
+    ShownWindow s;
+    frmMain& w = s.w();
+    for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+        SCOPED_TRACE(QTest::toString(key));
+        // A button: About shows its notice.
+        boxes.boxes.clear();
+        w.aboutBut->setFocus(Qt::TabFocusReason);
+        press(key);
+        ASSERT_EQ(boxes.boxes.size(), 1);
+        EXPECT_EQ(boxes.last().title, QStringLiteral("About TSY"));
+
+        // Clear All and Select All change the marks.
+        w.selectAllBut->setFocus(Qt::TabFocusReason);
+        press(key);
+        EXPECT_EQ(w.viewsModel->checkedCount(), 3);
+        w.clearAllBut->setFocus(Qt::TabFocusReason);
+        press(key);
+        EXPECT_EQ(w.viewsModel->checkedCount(), 0);
+
+        // A check box flips, and its handler runs: ticking "that matches:"
+        // enables the pattern box.
+        const bool was = w.caseInsensitiveCB->isChecked();
+        w.caseInsensitiveCB->setFocus(Qt::TabFocusReason);
+        press(key);
+        EXPECT_EQ(w.caseInsensitiveCB->isChecked(), !was);
+        press(key);
+        EXPECT_EQ(w.caseInsensitiveCB->isChecked(), was);
+
+        w.selectAllByPatternCB->setFocus(Qt::TabFocusReason);
+        const bool patternOn = w.selectAllByPatternCB->isChecked();
+        press(key);
+        EXPECT_EQ(w.selectAllByPatternCB->isChecked(), !patternOn);
+        EXPECT_EQ(w.selectAllByPatternTxt->isEnabled(), !patternOn);
+        press(key);
+        EXPECT_EQ(w.selectAllByPatternCB->isChecked(), patternOn);
+    }
+    // Exit closes the window from the keyboard.
+    w.cancelBut->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    EXPECT_FALSE(w.isVisible());
+}
+
+TEST(Accessibility, InTheListSpaceTicksTheLineAndEnterShowsItsReport) {
+    MsgRecorder boxes;
+    ShownWindow s;
+    frmMain& w = s.w();
+    w.viewsList->setFocus(Qt::TabFocusReason);
+    w.setCurrentRow(0);
+    press(Qt::Key_Down);
+    ASSERT_EQ(w.currentRow(), 1);
+
+    press(Qt::Key_Space);
+    EXPECT_TRUE(w.viewsModel->isChecked(1));
+    EXPECT_EQ(w.viewsModel->checkedCount(), 1);
+    press(Qt::Key_Space);
+    EXPECT_FALSE(w.viewsModel->isChecked(1));
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+
+    press(Qt::Key_Up);
+    press(Qt::Key_Space);
+    EXPECT_TRUE(w.viewsModel->isChecked(0));
+
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        boxes.boxes.clear();
+        press(key);
+        ASSERT_EQ(boxes.boxes.size(), 1) << QTest::toString(key);
+        EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'alpha_dev'"));
+        EXPECT_TRUE(boxes.last().text.contains(QStringLiteral("Is Active: True")));
+        EXPECT_TRUE(boxes.last().text.contains(QStringLiteral("View Server Host: hostA")));
+        EXPECT_EQ(boxes.last().icon, MsgIcon::Information);
+        // Enter reports and leaves the mark alone.
+        EXPECT_TRUE(w.viewsModel->isChecked(0));
+        EXPECT_EQ(QApplication::focusWidget(), w.viewsList);
+    }
+}
+
+TEST(Accessibility, MessageBoxesAreAnsweredFromTheKeyboard) {
+    // The real box: no responder is installed.
+    struct Case {
+        MsgButtons buttons;
+        Qt::Key key;
+        MsgAnswer expected;
+    };
+    const Case cases[] = {
+        {MsgButtons::Ok, Qt::Key_Return, MsgAnswer::Ok},
+        {MsgButtons::Ok, Qt::Key_Space, MsgAnswer::Ok},
+        {MsgButtons::YesNo, Qt::Key_Return, MsgAnswer::Yes}, // Yes is the default
+        {MsgButtons::YesNo, Qt::Key_Escape, MsgAnswer::No},
+        {MsgButtons::YesNo, Qt::Key_Tab, MsgAnswer::No}, // Tab to No, then Space
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QTest::toString(c.key));
+        QString seenText;
+        QString seenName;
+        bool focusInside = false;
+        bool answered = false;
+        QTimer poll;
+        poll.setInterval(20);
+        QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible() || answered)
+                return;
+            answered = true;
+            poll.stop();
+            const bool active = QTest::qWaitForWindowActive(box);
+            seenText = box->text();
+            if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box))
+                seenName = a->text(QAccessible::Name);
+            QWidget* focus = QApplication::focusWidget();
+            focusInside = active && focus && box->isAncestorOf(focus);
+            if (!focus)
+                focus = box; // let the box close anyway; the test has failed
+            QTest::keyClick(focus, c.key);
+            if (c.key == Qt::Key_Tab)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        });
+        poll.start();
+        // A safety net: a box nobody answers must not hang the suite.
+        QTimer::singleShot(10000, &poll, [] {
+            if (QWidget* m = QApplication::activeModalWidget())
+                m->close();
+        });
+        const MsgAnswer got = msg_box(QStringLiteral("Remove 3 views from the list?"),
+                                      QStringLiteral("Filter"), MsgIcon::Warning, c.buttons);
+        EXPECT_TRUE(answered);
+        EXPECT_TRUE(focusInside) << "the box did not take the keyboard focus";
+        EXPECT_EQ(seenText, QStringLiteral("Remove 3 views from the list?"));
+        EXPECT_EQ(seenName, QStringLiteral("Filter"));
+        EXPECT_EQ(got, c.expected);
+    }
+}
+
+// What the style leaves for a caption inside each kind of control; the
+// design's fixed sizes must hold their captions in the window's font.
+TEST(Accessibility, CaptionsFitAndNeighboursDoNotOverlap) {
+    MsgRecorder boxes;
+    ShownWindow s;
+    frmMain& w = s.w();
+    const QByteArray scale = qgetenv("QT_SCALE_FACTOR");
+    if (!scale.isEmpty()) {
+        EXPECT_DOUBLE_EQ(w.devicePixelRatioF(), scale.toDouble());
+    }
+    // The window is drawn at the screen's pixel density, not scaled up.
+    const QPixmap shot = w.grab();
+    EXPECT_EQ(shot.size(), QSize(645, 469) * w.devicePixelRatioF());
+    EXPECT_EQ(w.orvaneLogo->pixmap().devicePixelRatio(), w.devicePixelRatioF());
+
+    const QFontMetrics fm(w.font());
+    int checked = 0;
+    for (QWidget* c : w.findChildren<QWidget*>()) {
+        if (c->parentWidget() != &w && c->parentWidget() != w.mainFrame)
+            continue;
+        QStyle* st = c->style();
+        QString text;
+        int room = -1;
+        int height = c->height();
+        bool wraps = false;
+        if (auto* b = qobject_cast<QPushButton*>(c)) {
+            QStyleOptionButton opt;
+            opt.initFrom(b);
+            opt.text = b->text();
+            if (b->autoDefault())
+                opt.features |= QStyleOptionButton::AutoDefaultButton;
+            text = b->text();
+            room = st->subElementRect(QStyle::SE_PushButtonContents, &opt, b).width();
+        } else if (auto* cb = qobject_cast<QCheckBox*>(c)) {
+            QStyleOptionButton opt;
+            opt.initFrom(cb);
+            opt.text = cb->text();
+            text = cb->text();
+            room = st->subElementRect(QStyle::SE_CheckBoxContents, &opt, cb).width();
+            wraps = cb->height() >= 2 * fm.height();
+        } else if (auto* combo = qobject_cast<QComboBox*>(c)) {
+            QStyleOptionComboBox opt;
+            opt.initFrom(combo);
+            opt.editable = combo->isEditable();
+            opt.frame = combo->hasFrame();
+            const QRect field =
+                st->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, combo);
+            for (int i = 0; i < combo->count(); ++i)
+                EXPECT_LE(fm.horizontalAdvance(combo->itemText(i)), field.width())
+                    << id(c) << ": " << combo->itemText(i).toStdString();
+            EXPECT_LE(fm.height(), field.height()) << id(c);
+            ++checked;
+            continue;
+        } else if (auto* l = qobject_cast<QLabel*>(c)) {
+            text = l->text();
+            room = l->contentsRect().width();
+        } else {
+            continue;
+        }
+        ++checked;
+        if (wraps) {
+            // Each word fits a line, and the wrapped caption the height.
+            for (const QString& word : text.split(u' '))
+                EXPECT_LE(fm.horizontalAdvance(word), room) << id(c);
+            EXPECT_LE(fm.boundingRect(QRect(0, 0, room, 1000), Qt::TextWordWrap, text).height(),
+                      height)
+                << id(c);
+        } else {
+            EXPECT_LE(fm.horizontalAdvance(text), room) << id(c) << ": " << text.toStdString();
+            EXPECT_LE(fm.height(), height) << id(c);
+        }
+    }
+    EXPECT_GE(checked, 18);
+
+    // Design edges given in twips may share one pixel; more is an overlap.
+    for (QWidget* parent : {static_cast<QWidget*>(&w), static_cast<QWidget*>(w.mainFrame)}) {
+        const QList<QWidget*> kids = parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (QWidget* k : kids)
+            EXPECT_TRUE(parent->rect().contains(k->geometry())) << id(k) << " is cut off";
+        for (qsizetype i = 0; i < kids.size(); ++i) {
+            for (qsizetype j = i + 1; j < kids.size(); ++j) {
+                const QRect x = kids[i]->geometry() & kids[j]->geometry();
+                EXPECT_TRUE(x.isEmpty() || x.width() <= 1 || x.height() <= 1)
+                    << id(kids[i]) << " overlaps " << id(kids[j]);
+            }
+        }
+    }
+}
