@@ -79,3 +79,12 @@ if((BUILD_TESTING OR TESSALY_BUILD_TESTS) AND TARGET ccsim)
     set_tests_properties(packaging.deb_install PROPERTIES
         SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK dpkg)
 endif()
+
+# The keyboard, naming and caption-fit tests once more at scale factor 2, as
+# on a high-DPI screen: the fixed layout must still hold its captions.
+if((BUILD_TESTING OR TESSALY_BUILD_TESTS) AND TARGET test_app)
+    add_test(NAME accessibility.scale2
+             COMMAND test_app --gtest_filter=Accessibility.*)
+    set_tests_properties(accessibility.scale2 PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=2" TIMEOUT 300)
+endif()
