@@ -15,8 +15,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: tessaly_mkicons OUTDIR\n");
         return 2;
     }
-    // Drawing needs a GUI application but no display.
+    // Drawing needs a GUI application but no display. A build has no
+    // runtime directory, and Qt's note about it is only noise here.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+        if (type == QtWarningMsg && msg.startsWith(QLatin1StringView("QStandardPaths:")))
+            return;
+        std::fprintf(stderr, "%s\n", qPrintable(msg));
+    });
     QGuiApplication app(argc, argv);
     const QString out = QString::fromLocal8Bit(argv[1]);
     for (int size : {16, 32, 48, 64, 128, 256}) {
