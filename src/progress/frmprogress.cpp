@@ -32,6 +32,9 @@ frmProgress::frmProgress(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("Working...please wait..."));
     setWindowIcon(app_icon());
     setFixedSize(kClient);
+    // It tells, it takes no input: showing it must not take the keyboard
+    // focus away from the main window.
+    setAttribute(Qt::WA_ShowWithoutActivating);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
