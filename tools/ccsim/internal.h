@@ -49,7 +49,9 @@ bool exists(const std::string& path);
 std::string dirName(const std::string& path);
 std::string realPath(const std::string& path); // throws
 std::string selfExe();                         // /proc/self/exe, resolved
-void removeTree(const std::string& path);      // rm -rf, fixing permissions on the way
+// The entries of dir but "." and ".."; false (errno set) when it cannot be read.
+bool listDirectory(const std::string& dir, std::vector<std::string>& names);
+void removeTree(const std::string& path); // rm -rf, fixing permissions on the way
 // Writes a new file (replacing any) with data, then gives it mode.
 void writeNew(const std::string& path, std::string_view data, mode_t mode);
 void copyExecutable(const std::string& from, const std::string& to);

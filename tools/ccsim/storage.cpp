@@ -151,18 +151,11 @@ bool walkTree(const std::string& root, const WalkFn& fn, std::string& error) {
         return false;
     if (!S_ISDIR(st.st_mode))
         return true;
-    DIR* d = ::opendir(root.c_str());
-    if (!d) {
+    std::vector<std::string> names;
+    if (!listDirectory(root, names)) {
         error = "cannot read directory " + printable(root) + ": " + errnoText(errno);
         return false;
     }
-    std::vector<std::string> names;
-    while (dirent* e = ::readdir(d)) {
-        const std::string_view n = e->d_name;
-        if (n != "." && n != "..")
-            names.emplace_back(n);
-    }
-    ::closedir(d);
     for (const auto& n : names)
         if (!walkTree(root + "/" + n, fn, error))
             return false;

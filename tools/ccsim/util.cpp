@@ -301,23 +301,29 @@ std::string selfExe() {
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
+bool listDirectory(const std::string& dir, std::vector<std::string>& names) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return false;
+    while (dirent* e = ::readdir(d)) {
+        const std::string_view n = e->d_name;
+        if (n != "." && n != "..")
+            names.emplace_back(n);
+    }
+    ::closedir(d);
+    return true;
+}
+
 void removeTree(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0)
         return;
     if (S_ISDIR(st.st_mode)) {
         ::chmod(path.c_str(), 0700);
-        if (DIR* d = ::opendir(path.c_str())) {
-            std::vector<std::string> names;
-            while (dirent* e = ::readdir(d)) {
-                const std::string_view n = e->d_name;
-                if (n != "." && n != "..")
-                    names.emplace_back(n);
-            }
-            ::closedir(d);
+        std::vector<std::string> names;
+        if (listDirectory(path, names))
             for (const auto& n : names)
                 removeTree(path + "/" + n);
-        }
         if (::rmdir(path.c_str()) != 0)
             throw Error("cannot remove " + printable(path) + ": " + errnoText(errno));
     } else if (::unlink(path.c_str()) != 0) {
