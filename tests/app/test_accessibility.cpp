@@ -70,26 +70,6 @@ struct ShownWindow {
     FakeWindow f;
 };
 
-QList<QWidget*> designed_tab_order(frmMain& w) {
-    return {w.cancelBut,
-            w.viewsList,
-            w.executeFixProtBut,
-            w.actionCombo,
-            w.selectAllBut,
-            w.clearAllBut,
-            w.filterBut,
-            w.filterPatternTxt,
-            w.loadViewsBut,
-            w.filterActionCombo,
-            w.caseInsensitiveCB,
-            w.selectItemsFoundCB,
-            w.selectAllByPatternCB,
-            w.selectAllByPatternTxt,
-            w.actionArgsTxt,
-            w.runModeCombo,
-            w.aboutBut};
-}
-
 constexpr bool isWindowsPlatform() {
 #ifdef Q_OS_WIN
     return true;

@@ -128,23 +128,7 @@ TEST(MainWindow, TabOrderFollowsTheDesignAndExitHasTheFocus) {
     // Enable everything so that the whole chain can be walked.
     for (QWidget* c : w.findChildren<QWidget*>())
         c->setEnabled(true);
-    const QList<QWidget*> expected = {w.cancelBut,
-                                      w.viewsList,
-                                      w.executeFixProtBut,
-                                      w.actionCombo,
-                                      w.selectAllBut,
-                                      w.clearAllBut,
-                                      w.filterBut,
-                                      w.filterPatternTxt,
-                                      w.loadViewsBut,
-                                      w.filterActionCombo,
-                                      w.caseInsensitiveCB,
-                                      w.selectItemsFoundCB,
-                                      w.selectAllByPatternCB,
-                                      w.selectAllByPatternTxt,
-                                      w.actionArgsTxt,
-                                      w.runModeCombo,
-                                      w.aboutBut};
+    const QList<QWidget*> expected = designed_tab_order(w);
     QWidget* at = w.cancelBut;
     for (qsizetype i = 1; i < expected.size(); ++i) {
         at = at->nextInFocusChain();

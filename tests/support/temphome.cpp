@@ -5,8 +5,13 @@
 #include "app/frmmain.h"
 #include "progress/frmprogress.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -43,6 +48,26 @@ FakeWindow::FakeWindow() : backend(std::make_shared<FakeBackend>()) {
 FakeWindow::~FakeWindow() {
     w.reset();
     close_progress_window();
+}
+
+QList<QWidget*> designed_tab_order(frmMain& w) {
+    return {w.cancelBut,
+            w.viewsList,
+            w.executeFixProtBut,
+            w.actionCombo,
+            w.selectAllBut,
+            w.clearAllBut,
+            w.filterBut,
+            w.filterPatternTxt,
+            w.loadViewsBut,
+            w.filterActionCombo,
+            w.caseInsensitiveCB,
+            w.selectItemsFoundCB,
+            w.selectAllByPatternCB,
+            w.selectAllByPatternTxt,
+            w.actionArgsTxt,
+            w.runModeCombo,
+            w.aboutBut};
 }
 
 } // namespace tsy::test

@@ -4,7 +4,11 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <QList>
+
 #include <memory>
+
+class QWidget;
 
 namespace tsy {
 class frmMain;
@@ -42,5 +46,8 @@ struct FakeWindow {
     std::shared_ptr<FakeBackend> backend;
     std::unique_ptr<frmMain> w;
 };
+
+// The main window's focusable controls in their designed tab order.
+QList<QWidget*> designed_tab_order(frmMain& w);
 
 } // namespace tsy::test
