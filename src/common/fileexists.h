@@ -9,7 +9,4 @@ namespace tsy {
 // in a box and counts as not found.
 bool file_exists(const QString& path, const bool& directories);
 
-// The platform's path texts, as QString.
-QString to_native_8bit_path_suffix(const char* suffix);
-
 } // namespace tsy

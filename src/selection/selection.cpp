@@ -26,7 +26,7 @@ bool ticked(const QCheckBox* box) {
 
 bool line_matches(const QString& line, const QString& pattern, bool foldCase) {
     if (foldCase)
-        return line.toLower().contains(pattern.toLower(), Qt::CaseSensitive);
+        return line.toLower().contains(pattern, Qt::CaseSensitive);
     return line.contains(pattern, Qt::CaseSensitive);
 }
 
@@ -39,10 +39,8 @@ void set_check_state(frmMain& w, ViewListModel& list, bool state, QString patter
     if (pattern.isEmpty()) {
         list.setCheckedWhere(state, {});
     } else {
-        list.setCheckedWhere(state, [&](const QString& line) {
-            return fold ? line.toLower().contains(pattern, Qt::CaseSensitive)
-                        : line.contains(pattern, Qt::CaseSensitive);
-        });
+        list.setCheckedWhere(
+            state, [&](const QString& line) { return line_matches(line, pattern, fold); });
     }
     w.viewsList->viewport()->update();
 }
@@ -121,8 +119,7 @@ void filter_list(frmMain& w, ViewListModel& list, const QString& pattern) {
     const QString p = pattern.toLower();
     int current = w.currentRow();
     const int removed = list.removeWhere(
-        [&](const QString& line) { return line.toLower().contains(p, Qt::CaseSensitive); },
-        &current);
+        [&](const QString& line) { return line_matches(line, p, true); }, &current);
     if (removed > 0)
         w.setCurrentRow(current);
 }
@@ -137,10 +134,7 @@ void find_next(frmMain& w, const QString& pattern) {
     for (;;) {
         const int n = list.count();
         for (int i = start; i < n; ++i) {
-            const QString line = list.text(i);
-            const bool hit = fold ? line.toLower().contains(p, Qt::CaseSensitive)
-                                  : line.contains(p, Qt::CaseSensitive);
-            if (!hit)
+            if (!line_matches(list.text(i), p, fold))
                 continue;
             w.setCurrentRow(i);
             // "Select Items Matching Pattern": a found line is also checked.

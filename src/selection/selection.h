@@ -14,8 +14,9 @@ namespace tsy::selection {
 // A check box counts as ticked only when it is fully checked.
 bool ticked(const QCheckBox* box);
 
-// Whether pattern occurs in line as a contiguous substring; both sides
-// lower-cased first when foldCase is true. No wildcards.
+// Whether pattern occurs in line as a contiguous substring, no wildcards.
+// With foldCase the line is lower-cased first; the caller lower-cases the
+// pattern once for the whole walk.
 bool line_matches(const QString& line, const QString& pattern, bool foldCase);
 
 // Sets the marks of every line (empty pattern) or of the lines matching
