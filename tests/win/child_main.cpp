@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
         return 100;
     }
     const unsigned long sleepMs = std::strtoul(argv[1], nullptr, 10);
-    const int exitCode = std::atoi(argv[2]);
+    const unsigned long exitCode = std::strtoul(argv[2], nullptr, 10);
     if (argc > 3) {
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
@@ -25,5 +25,6 @@ int main(int argc, char** argv) {
         std::fclose(record);
     }
     Sleep(sleepMs);
-    return exitCode;
+    // Any 32-bit code, the NTSTATUS range of a crash included.
+    ExitProcess(static_cast<UINT>(exitCode));
 }

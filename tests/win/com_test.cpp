@@ -1,7 +1,7 @@
 // The COM late-binding layer: against an in-process fake of the
 // automation library, and against a class Wine really ships
 // (Scripting.Dictionary) to prove the CoCreateInstance + IDispatch path.
-#include "views/ccauto_com_win.h"
+#include "platform/ccauto_com_win.h"
 
 #include "fake_dispatch.h"
 

@@ -1,6 +1,6 @@
 // file_exists on Wine's file system, in a scratch directory of the
 // temporary directory.
-#include "common/platform.h"
+#include "platform/platform.h"
 
 #include "winsupport.h"
 

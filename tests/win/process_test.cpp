@@ -1,11 +1,12 @@
 // The process layer with real child processes (tsy_child.exe, next to the
 // test program) under Wine.
-#include "repair/process_win.h"
+#include "platform/process_win.h"
 
 #include "winsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,26 @@ std::string child_command(int sleepMs, int exitCode, const std::string& record =
     if (!record.empty())
         cmd += " \"" + record + "\"";
     return cmd;
+}
+
+// The words tsy_argv wrote down ("<length>:<bytes>" lines); a malformed
+// record ends the list with a word saying so.
+std::vector<std::string> argv_record(const std::string& text) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t colon = text.find(':', at);
+        const std::size_t length =
+            colon == std::string::npos ? 0 : std::stoul(text.substr(at, colon - at));
+        if (colon == std::string::npos || colon + 1 + length >= text.size() ||
+            text[colon + 1 + length] != '\n') {
+            words.push_back("<malformed record>");
+            break;
+        }
+        words.push_back(text.substr(colon + 1, length));
+        at = colon + 2 + length;
+    }
+    return words;
 }
 
 double now_ms() {
@@ -170,6 +191,93 @@ TEST_F(ProcessTest, MissingProgramIsReportedAndTheCallReturns) {
     std::string error = "previous";
     EXPECT_EQ(winproc::start("", 0, error), nullptr);
     EXPECT_FALSE(error.empty());
+}
+
+TEST_F(ProcessTest, ArgumentsArriveExactlyInTheChildsArgv) {
+    wintest::ScratchDir dir("argv");
+    // The program itself lies in a folder whose name has a blank and a
+    // letter of the ANSI code page.
+    const std::string program = dir.dir("caf\xe9 bin") + "\\tsy argv.exe";
+    ASSERT_TRUE(CopyFileA((wintest::exe_dir() + "tsy_argv.exe").c_str(), program.c_str(), FALSE));
+    const std::string record = dir.path() + "argv.txt";
+    ASSERT_TRUE(SetEnvironmentVariableA("TSY_ARGV_OUT", record.c_str()));
+
+    const std::vector<std::string> arguments = {
+        "-force",
+        "",
+        "two words",
+        "tab\there",
+        "  padded  ",
+        "say \"hi\"",
+        "\"",
+        "\"\"",
+        "C:\\plain\\trailing\\",
+        "C:\\with blank\\trailing\\",
+        "\\\\server\\share\\view storage\\x.vws\\\\",
+        "back\\\"quote",
+        "two\\\\\"quotes and blank",
+        "\\\"",
+        "a\\\\b c\\d",
+        "caf\xe9 na\xefve \xc0 \xfc",
+        "end\\ \"",
+    };
+    std::string error;
+    const auto child = winproc::start(program, arguments, 0, error, true);
+    ASSERT_TRUE(child) << error;
+    ASSERT_EQ(WaitForSingleObject(child->handle(), 10000), WAIT_OBJECT_0);
+    ASSERT_EQ(child->exitCode(), std::optional<std::uint32_t>(0u));
+
+    std::vector<std::string> expected{program};
+    expected.insert(expected.end(), arguments.begin(), arguments.end());
+    EXPECT_EQ(argv_record(wintest::read_file(record)), expected);
+    ASSERT_EQ(m_records.size(), 1u);
+    EXPECT_EQ(m_records[0].showWindow, 0);
+    EXPECT_NE(m_records[0].creationFlags & CREATE_NEW_PROCESS_GROUP, 0u);
+}
+
+TEST_F(ProcessTest, ExitCodeIsKnownOnlyOnceTheChildHasEnded) {
+    std::string error;
+    // 259 is STILL_ACTIVE, which GetExitCodeProcess also answers while the
+    // program runs; 0xC0000005 is an access violation's status.
+    const auto running = winproc::start(child_exe(), {"400", "259"}, 0, error);
+    ASSERT_TRUE(running) << error;
+    const auto crashed = winproc::start(child_exe(), {"0", "3221225477"}, 0, error);
+    ASSERT_TRUE(crashed) << error;
+    EXPECT_EQ(m_records.at(0).creationFlags & CREATE_NEW_PROCESS_GROUP, 0u);
+    EXPECT_FALSE(running->ended());
+    EXPECT_EQ(running->exitCode(), std::nullopt);
+    ASSERT_EQ(WaitForSingleObject(running->handle(), 10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(running->ended());
+    EXPECT_EQ(running->exitCode(), std::optional<std::uint32_t>(259u));
+    EXPECT_FALSE(winproc::ended_by_exception(259u));
+    ASSERT_EQ(WaitForSingleObject(crashed->handle(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(crashed->exitCode(), std::optional<std::uint32_t>(0xC0000005u));
+    EXPECT_TRUE(winproc::ended_by_exception(0xC0000005u));
+
+    // Letting go of a running child closes its handles and leaves it running.
+    {
+        const auto dropped = winproc::start(child_exe(), {"500", "6"}, 0, error);
+        ASSERT_TRUE(dropped) << error;
+    }
+    ASSERT_EQ(m_children.size(), 3u);
+    EXPECT_TRUE(stillRunning(2));
+    EXPECT_EQ(exitCodeAfterEnd(2), 6u);
+}
+
+TEST_F(ProcessTest, ProgramThatCannotStartIsReportedWithTheSystemsText) {
+    std::string error;
+    EXPECT_EQ(winproc::start("C:\\nowhere\\fix_prot.exe", {"-root"}, 1, error), nullptr);
+    EXPECT_EQ(error, "File not found.");
+    ASSERT_EQ(m_records.size(), 1u);
+    EXPECT_FALSE(m_records[0].started);
+    // A quote cannot be part of a Windows path and would shift every word.
+    error.clear();
+    EXPECT_EQ(winproc::start(child_exe() + "\" x", {"0", "0"}, 0, error), nullptr);
+    EXPECT_FALSE(error.empty());
+    error.clear();
+    EXPECT_EQ(winproc::start(std::string(), {}, 0, error), nullptr);
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(m_records.size(), 1u);
 }
 
 TEST_F(ProcessTest, NestedWaitsEndInnerFirst) {

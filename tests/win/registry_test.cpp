@@ -1,7 +1,7 @@
 // get_key_value against Wine's real registry: scratch keys under
 // HKCU\Software\TessalyTest and HKLM\Software\TessalyTest, one per test
 // process, removed afterwards.
-#include "common/platform.h"
+#include "platform/platform.h"
 
 #include "winsupport.h"
 

@@ -7,11 +7,12 @@
 // own error description, or the system's text for the HRESULT when the
 // library gives none.
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
+// WIN32_LEAN_AND_MEAN keeps ole2.h out of windows.h: the COM runtime
+// (CoInitializeEx, CoCreateInstance, CLSIDFromProgID) and the automation
+// types are included by name.
+#include <objbase.h>
 #include <oleauto.h>
 
 #include <cstdint>

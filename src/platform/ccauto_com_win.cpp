@@ -1,4 +1,4 @@
-#include "ccauto_com_win.h"
+#include "platform/ccauto_com_win.h"
 
 #include <cstdio>
 #include <utility>

@@ -2,9 +2,6 @@
 // call, on the ANSI entry points so that texts stay in the ANSI code page.
 #include "platform.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <shellapi.h>
