@@ -1,4 +1,5 @@
 #include "baselines.h"
+#include "ui.h"
 
 #include "app/frmmain.h"
 #include "common/duplist.h"
@@ -9,24 +10,25 @@
 
 namespace tsy::bench {
 
-void naive_load(frmMain& w) {
-    ViewListModel& list = *w.viewsModel;
+void naive_load(frmMain& w, cc::SyncBackend& backend) {
+    ViewListModel& list = *tsy::test::ui(w).viewsModel;
     list.clear();
     start_progress(QStringLiteral("Loading all views..."));
     do_events();
-    w.viewsList->hide();
-    std::unique_ptr<cc::ViewCollection> views = w.ensureCC().views(false, QString());
+    tsy::test::ui(w).viewsList->hide();
+    std::unique_ptr<cc::ViewCollection> views =
+        backend.createApplication(w.CCHOME)->views(false, QString());
     const int total = views->count();
     for (int i = 1; i <= total; ++i) {
         std::unique_ptr<cc::View> v = views->item(i);
         const QString tag = v->tagName();
-        const QString line = tag + QStringLiteral(":") + v->host();
-        if (!is_dup_list(line, list))
-            list.addSorted(line);
+        const QString host = v->host();
+        if (!is_dup_list(ViewListModel::lineOf(tag, host), list))
+            list.addView(tag, host);
         do_events();
         set_msg(QStringLiteral("Loading --> ") + tag);
     }
-    w.viewsList->show();
+    tsy::test::ui(w).viewsList->show();
     stop_progress();
     if (list.count() >= 1)
         w.setCurrentRow(0);
@@ -57,7 +59,7 @@ void RowByRowModel::setLines(const QStringList& lines) {
     m_rows.clear();
     m_rows.reserve(lines.size());
     for (const QString& l : lines)
-        m_rows.append(ViewRow{l, false});
+        m_rows.append(ViewRow{l, {}, {}, false});
     endResetModel();
 }
 

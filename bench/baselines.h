@@ -1,8 +1,10 @@
 #pragma once
 
+#include "clearcase/session.h"
+
 // The naive designs each figure is compared with, measured in the same run.
 
-#include "common/viewlistmodel.h"
+#include "clearcase/viewlistmodel.h"
 
 #include <QAbstractListModel>
 #include <QList>
@@ -17,7 +19,7 @@ namespace tsy::bench {
 // the top with is_dup_list and inserts the line at its sorted place at once
 // (one row insertion per view, no batch). Progress window, hidden list and
 // one yield per view as in the real loader, so only the list work differs.
-void naive_load(frmMain& w);
+void naive_load(frmMain& w, cc::SyncBackend& backend);
 
 // A list model that can only drop rows one at a time, each removal
 // announced on its own with beginRemoveRows/endRemoveRows.

@@ -1,10 +1,11 @@
 // Figure 5: list operations on 100,000 lines through the window's handlers.
 #include "baselines.h"
+#include "ui.h"
 #include "figures.h"
 #include "harness.h"
 
 #include "common/msgbox.h"
-#include "common/viewlistmodel.h"
+#include "clearcase/viewlistmodel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,10 +17,10 @@ namespace tsy::bench {
 
 namespace {
 void choose_action(frmMain& w, const QString& action) {
-    const int i = w.filterActionCombo->findText(action);
+    const int i = tsy::test::ui(w).filterActionCombo->findText(action);
     if (i < 0)
         qFatal("the find/filter box lacks %s", qPrintable(action));
-    w.filterActionCombo->setCurrentIndex(i);
+    tsy::test::ui(w).filterActionCombo->setCurrentIndex(i);
     w.filterActionCombo_Click();
 }
 } // namespace
@@ -36,16 +37,17 @@ void figure_list() {
 
     // The filter, each time on a freshly loaded list.
     choose_action(w, QStringLiteral("Filter-->"));
-    w.filterPatternTxt->setText(everySecond);
+    tsy::test::ui(w).filterPatternTxt->setText(everySecond);
     int left = 0;
     const double filter = median_ms(reps, [&] {
         w.loadViewsBut_Click();
+        tsy::test::settle(w);
         settle();
         QElapsedTimer t;
         t.start();
         w.filterBut_Click();
         const double ms = ms_since(t);
-        left = w.viewsModel->count();
+        left = tsy::test::ui(w).viewsModel->count();
         settle();
         return ms;
     });
@@ -55,12 +57,13 @@ void figure_list() {
     // The same removal one row at a time, through a model shown in a list view.
     QStringList lines;
     w.loadViewsBut_Click();
-    for (int i = 0; i < w.viewsModel->count(); ++i)
-        lines.append(w.viewsModel->text(i));
+    tsy::test::settle(w);
+    for (int i = 0; i < tsy::test::ui(w).viewsModel->count(); ++i)
+        lines.append(tsy::test::ui(w).viewsModel->text(i));
     RowByRowModel slow;
     QListView view;
     view.setUniformItemSizes(true);
-    view.resize(w.viewsList->size());
+    view.resize(tsy::test::ui(w).viewsList->size());
     view.setModel(&slow);
     view.show();
     const int slowReps = smoke() ? 1 : 3;
@@ -83,10 +86,11 @@ void figure_list() {
 
     // Select All limited to a pattern, on the whole list.
     w.loadViewsBut_Click();
+    tsy::test::settle(w);
     settle();
-    w.selectAllByPatternCB->setChecked(true);
+    tsy::test::ui(w).selectAllByPatternCB->setChecked(true);
     w.selectAllByPatternCB_Click();
-    w.selectAllByPatternTxt->setText(QStringLiteral("host1"));
+    tsy::test::ui(w).selectAllByPatternTxt->setText(QStringLiteral("host1"));
     int checked = 0;
     const double select = median_ms(reps + 2, [&] {
         w.clearAllBut_Click();
@@ -95,7 +99,7 @@ void figure_list() {
         t.start();
         w.selectAllBut_Click();
         const double ms = ms_since(t);
-        checked = w.viewsModel->checkedCount();
+        checked = tsy::test::ui(w).viewsModel->checkedCount();
         settle();
         return ms;
     });
@@ -105,7 +109,7 @@ void figure_list() {
     // Find with no match: the whole list is searched, then the end-of-list
     // question is answered No.
     choose_action(w, QStringLiteral("Find-->"));
-    w.filterPatternTxt->setText(QStringLiteral("no-such-view"));
+    tsy::test::ui(w).filterPatternTxt->setText(QStringLiteral("no-such-view"));
     int questions = 0;
     const MsgResponder before = set_msg_responder([&](const MsgRequest& r) {
         ++questions;

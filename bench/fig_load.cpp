@@ -1,9 +1,10 @@
 // Figures 1 and 7: loading views through the in-process fake ClearCase.
 #include "baselines.h"
+#include "ui.h"
 #include "figures.h"
 #include "harness.h"
 
-#include "common/viewlistmodel.h"
+#include "clearcase/viewlistmodel.h"
 #include "common/yield.h"
 #include "progress/frmprogress.h"
 
@@ -68,13 +69,14 @@ void figure_load() {
         const int reps = smoke() ? 1 : (n <= 1000 ? 7 : n <= 32767 ? 5 : 3);
         int loaded = 0;
         const double fast = median_ms(reps, [&] {
-            f.w->viewsModel->clear();
+            tsy::test::ui(*f.w).viewsModel->clear();
             settle();
             QElapsedTimer t;
             t.start();
             f.w->loadViewsBut_Click();
+            tsy::test::settle(*f.w);
             const double ms = ms_since(t);
-            loaded = f.w->viewsModel->count();
+            loaded = tsy::test::ui(*f.w).viewsModel->count();
             return ms;
         });
         if (loaded != n)
@@ -88,9 +90,9 @@ void figure_load() {
                 settle();
                 QElapsedTimer t;
                 t.start();
-                naive_load(*f.w);
+                naive_load(*f.w, *f.backend);
                 const double ms = ms_since(t);
-                loaded = f.w->viewsModel->count();
+                loaded = tsy::test::ui(*f.w).viewsModel->count();
                 return ms;
             });
             if (loaded != n)
@@ -139,12 +141,13 @@ void figure_memory() {
     settle();
     const double before = proc_status_mib("VmRSS");
     f.w->loadViewsBut_Click();
+    tsy::test::settle(*f.w);
     settle();
     const double peak = proc_status_mib("VmHWM");
     const double after = proc_status_mib("VmRSS");
-    if (f.w->viewsModel->count() != n)
+    if (tsy::test::ui(*f.w).viewsModel->count() != n)
         note(QStringLiteral("memory figure: %1 of %2 views listed")
-                 .arg(f.w->viewsModel->count())
+                 .arg(tsy::test::ui(*f.w).viewsModel->count())
                  .arg(n));
     row(QStringLiteral("7. Peak RSS (VmHWM), %1 views loaded").arg(fmt_count(n)),
         fmt_num(peak, 1) + QStringLiteral(" MiB"), QStringLiteral("<= 150 MB (143 MiB)"),

@@ -1,8 +1,9 @@
 // Figure 4: what Execute costs per view beyond the three programs it starts.
 #include "figures.h"
+#include "ui.h"
 #include "harness.h"
 
-#include "common/viewlistmodel.h"
+#include "clearcase/viewlistmodel.h"
 #include "progress/frmprogress.h"
 #include "repair/repairrun.h"
 
@@ -50,11 +51,12 @@ void figure_run() {
     w.show();
     settle();
     w.loadViewsBut_Click();
-    w.runModeCombo->setCurrentIndex(w.runModeCombo->findText(QStringLiteral("Hide")));
+    tsy::test::settle(w);
+    tsy::test::ui(w).runModeCombo->setCurrentIndex(tsy::test::ui(w).runModeCombo->findText(QStringLiteral("Hide")));
     w.runModeCombo_Click();
     w.selectAllBut_Click();
-    if (w.viewsModel->checkedCount() != n)
-        note(QStringLiteral("4: %1 of %2 views checked").arg(w.viewsModel->checkedCount()).arg(n));
+    if (tsy::test::ui(w).viewsModel->checkedCount() != n)
+        note(QStringLiteral("4: %1 of %2 views checked").arg(tsy::test::ui(w).viewsModel->checkedCount()).arg(n));
 
     const QString cleartool = q(home.cleartoolPath());
     const QString fixProt = q(home.fixProtPath());
@@ -70,6 +72,7 @@ void figure_run() {
         QElapsedTimer t;
         t.start();
         w.executeFixProtBut_Click();
+        tsy::test::settle(w);
         runs.push_back(ms_since(t));
         entries = home.journal().size();
         unfixed = 0;

@@ -4,13 +4,14 @@
 #include "harness.h"
 
 #include "progress/frmprogress.h"
-#include "repair/launcher.h"
+#include "clearcase/launcher.h"
 #include "repair/repairrun.h"
 
 #include <ccsim.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -103,7 +104,15 @@ void figure_wait() {
     home.setFault("fixprot_sleep_ms", std::to_string(sleepMs));
     std::vector<Share> waits;
     for (int i = 0; i < reps; ++i)
-        waits.push_back(measure_share([&] { run_and_wait(cmd, kStyleHide); }));
+        waits.push_back(measure_share([&] {
+            const QStringList w = QProcess::splitCommand(cmd);
+            QEventLoop loop;
+            Launch* l = Launch::start({w.first(), w.mid(1), RunMode::Hide});
+            QObject::connect(l, &Launch::ended, &loop, &QEventLoop::quit);
+            QObject::connect(l, &Launch::failedToStart, &loop, &QEventLoop::quit);
+            loop.exec();
+            delete l;
+        }));
 
     home.setFault("fixprot_sleep_ms", std::to_string(pollMs));
     std::vector<Share> polls;

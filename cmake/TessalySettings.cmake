@@ -31,3 +31,9 @@ if(TESSALY_SANITIZE)
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(tessaly_settings INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Windows headers without min/max macros and without the rarely used APIs,
+# set once for every file that includes them.
+if(WIN32)
+    target_compile_definitions(tessaly_settings INTERFACE NOMINMAX WIN32_LEAN_AND_MEAN)
+endif()

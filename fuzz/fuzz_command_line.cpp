@@ -20,8 +20,8 @@
 #include "fuzzcheck.h"
 
 #include "repair/repairrun.h"
-#include "views/cleartoolcli.h"
-#include "views/lsviewparse.h"
+#include "clearcase/cleartoolcli.h"
+#include "clearcase/lsviewparse.h"
 
 #include <QProcess>
 #include <QStringList>

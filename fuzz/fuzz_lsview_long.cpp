@@ -4,8 +4,8 @@
 
 #include "fuzzcheck.h"
 
-#include "views/cleartoolcli.h"
-#include "views/lsviewparse.h"
+#include "clearcase/cleartoolcli.h"
+#include "clearcase/lsviewparse.h"
 
 #include <QByteArray>
 

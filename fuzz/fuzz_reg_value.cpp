@@ -10,7 +10,7 @@
 
 #include "fuzzcheck.h"
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -8,8 +8,8 @@
 
 #include "fuzzcheck.h"
 
-#include "common/textutil.h"
-#include "views/lsviewparse.h"
+#include "clearcase/textutil.h"
+#include "clearcase/lsviewparse.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -9,6 +9,7 @@
 // or a picture could not be made. Run it under a real X server (xvfb-run),
 // with QT_SCALE_FACTOR=2 for the high-DPI check.
 #include "app/frmmain.h"
+#include "ui.h"
 #include "common/msgbox.h"
 #include "common/viewlistmodel.h"
 #include "common/yield.h"
@@ -176,9 +177,9 @@ void check_layout(frmMain& w) {
     std::printf("layout check at device pixel ratio %.2f, font %s %.2fpt:\n", w.devicePixelRatioF(),
                 qPrintable(QFontInfo(w.font()).family()), w.font().pointSizeF());
     check_siblings(&w);
-    check_siblings(w.mainFrame);
+    check_siblings(ui(w).mainFrame);
     for (QWidget* c : w.findChildren<QWidget*>()) {
-        if (c->parentWidget() == &w || c->parentWidget() == w.mainFrame)
+        if (c->parentWidget() == &w || c->parentWidget() == ui(w).mainFrame)
             check_caption(c);
     }
     const QSize client = w.size();
@@ -216,16 +217,17 @@ int main(int argc, char** argv) {
     w.activateWindow();
     settle(300);
     w.loadViewsBut_Click();
+    settle(w);
     settle(200);
-    if (w.viewsModel->count() < 10) {
-        std::fprintf(stderr, "only %d views loaded\n", w.viewsModel->count());
+    if (ui(w).viewsModel->count() < 10) {
+        std::fprintf(stderr, "only %d views loaded\n", ui(w).viewsModel->count());
         return 1;
     }
     // A few views picked by hand, the current line on one of them.
     for (int row : {1, 2, 4, 7, 8})
-        w.viewsModel->setChecked(row, true);
+        ui(w).viewsModel->setChecked(row, true);
     w.setCurrentRow(4);
-    w.viewsList->setFocus(Qt::OtherFocusReason);
+    ui(w).viewsList->setFocus(Qt::OtherFocusReason);
     settle(200);
 
     check_layout(w);
@@ -253,6 +255,7 @@ int main(int argc, char** argv) {
     });
     poll->start();
     w.viewsList_DblClick();
+    settle(w);
     poll->stop();
     ok = ok && detailGrabbed;
 
@@ -262,7 +265,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "box \"%s\": %s\n", qPrintable(r.title), qPrintable(r.text));
         return MsgAnswer::Ok;
     });
-    w.runModeCombo->setCurrentIndex(w.runModeCombo->findText(QStringLiteral("Hide")));
+    ui(w).runModeCombo->setCurrentIndex(ui(w).runModeCombo->findText(QStringLiteral("Hide")));
     w.runModeCombo_Click();
     bool progressGrabbed = false;
     set_yield_hook([&] {
@@ -278,6 +281,7 @@ int main(int argc, char** argv) {
         progressGrabbed = save(p.grab(), out + QStringLiteral("/progress-window.png"));
     });
     w.executeFixProtBut_Click();
+    settle(w);
     set_yield_hook({});
     ok = ok && progressGrabbed;
 

@@ -3,7 +3,7 @@
 #include "artwork.h"
 
 #include "common/msgbox.h"
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace tsy {
 

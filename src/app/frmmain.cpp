@@ -5,14 +5,14 @@
 #include "install.h"
 #include "wrapcheckbox.h"
 
+#include "clearcase/viewlistmodel.h"
 #include "common/msgbox.h"
-#include "common/viewlistmodel.h"
 #include "progress/frmprogress.h"
-#include "repair/launcher.h"
 #include "repair/repairrun.h"
 #include "selection/selection.h"
 #include "views/viewdetails.h"
 #include "views/viewloading.h"
+#include "common/duplist.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -65,6 +65,7 @@ frmMain::frmMain(std::shared_ptr<cc::Backend> backend, QWidget* parent)
     setFont(f);
     allow_progress_window();
     buildControls();
+    connectControllers();
     if (const QScreen* s = QGuiApplication::primaryScreen())
         move(s->availableGeometry().center() - rect().center());
 }
@@ -249,20 +250,70 @@ void frmMain::nameForAssistiveTools() {
     }
 }
 
-cc::Application& frmMain::ensureCC() {
-    if (!CC)
-        CC = m_backend->createApplication(CCHOME);
-    if (!CC)
-        throw Failure(QStringLiteral("ActiveX component can't create object"));
-    return *CC;
+cc::Session& frmMain::session() {
+    if (!m_session)
+        m_session = m_backend->createSession(CCHOME);
+    return *m_session;
 }
 
-cc::ClearTool& frmMain::ensureCTool() {
-    if (!CTool)
-        CTool = m_backend->createClearTool(CCHOME);
-    if (!CTool)
-        throw Failure(QStringLiteral("ActiveX component can't create object"));
-    return *CTool;
+void frmMain::connectControllers() {
+    m_loader = new views::ViewLoader(*viewsModel, this);
+    m_details = new views::DetailsReporter(this);
+    m_selection = new selection::Selection(*viewsModel, *viewsList->selectionModel(), this);
+    m_run = new repair::RepairRun(*viewsModel, this);
+
+    connect(m_loader, &views::ViewLoader::started, this, [this] {
+        beginOperation();
+        busy(true);
+        viewsList->hide();
+    });
+    connect(m_loader, &views::ViewLoader::finished, this, &frmMain::loadFinished);
+    connect(m_details, &views::DetailsReporter::asking, viewsList, &QWidget::setToolTip);
+
+    // The run reads the action and the mode at every row, the arguments
+    // once at its start.
+    const auto options = [this] {
+        repair::RunOptions& o = m_run->options();
+        o.actionText = actionCombo->currentText();
+        o.argsText = actionArgsTxt->text();
+        o.mode = static_cast<RunMode>(GRunMode);
+    };
+    connect(actionCombo, &QComboBox::currentTextChanged, this, options);
+    connect(actionArgsTxt, &QLineEdit::textChanged, this, options);
+    connect(runModeCombo, &QComboBox::currentTextChanged, this, options);
+    connect(m_run, &repair::RepairRun::started, this, [this] {
+        busy(true);
+        beginOperation();
+    });
+    connect(m_run, &repair::RepairRun::finished, this, [this] {
+        busy(false);
+        endOperation();
+    });
+}
+
+void frmMain::loadFinished(const cc::ListingReport& report, bool abandoned) {
+    viewsList->show();
+    if (viewsModel->count() >= 1)
+        setCurrentRow(0);
+    update_view_cnt();
+    busy(false);
+    const bool any = viewsModel->count() >= 1;
+    for (QWidget* w : {static_cast<QWidget*>(selectAllBut), static_cast<QWidget*>(clearAllBut),
+                       static_cast<QWidget*>(filterActionCombo),
+                       static_cast<QWidget*>(filterPatternTxt)})
+        w->setEnabled(any);
+    if (any) {
+        selectAllByPatternCB->setEnabled(true);
+        selectAllByPatternTxt->setEnabled(true);
+    } else {
+        setFilterButWanted(false);
+    }
+    endOperation();
+    if (abandoned || m_unloading)
+        return;
+    const QString text = views::load_report_text(report);
+    if (!text.isEmpty())
+        msg_box(text);
 }
 
 bool frmMain::Form_Load() {
@@ -286,10 +337,6 @@ bool frmMain::Form_Load() {
     return true;
 }
 
-void frmMain::Form_Activate() {
-    selection::form_activate(*this);
-}
-
 void frmMain::Form_Unload() {
     do_unload();
 }
@@ -298,8 +345,11 @@ void frmMain::do_unload() {
     if (m_unloading)
         return;
     m_unloading = true;
-    // A run waiting for fix_prot stops waiting; the utility finishes alone.
-    abandon_waits();
+    // A read-only query still under way is stopped; a running fix_prot or
+    // endview finishes alone, and no further server is stopped.
+    m_loader->abandon();
+    m_details->abandon();
+    m_run->abandon();
     shutdown_progress_window();
     const QWidgetList tops = QApplication::topLevelWidgets();
     for (QWidget* w : tops) {
@@ -365,19 +415,15 @@ bool frmMain::eventFilter(QObject* watched, QEvent* e) {
 }
 
 int frmMain::currentRow() const {
-    const QModelIndex i = viewsList->currentIndex();
-    return i.isValid() ? i.row() : -1;
+    return m_selection->currentRow();
 }
 
 void frmMain::setCurrentRow(int row) {
-    if (row < 0 || row >= viewsModel->rowCount()) {
-        viewsList->setCurrentIndex(QModelIndex());
-        viewsList->clearSelection();
-        return;
-    }
-    const QModelIndex i = viewsModel->index(row);
-    viewsList->setCurrentIndex(i);
-    viewsList->scrollTo(i);
+    m_selection->setCurrentRow(row);
+}
+
+bool frmMain::reportPending() const {
+    return m_details->running();
 }
 
 void frmMain::beginOperation() {
@@ -416,51 +462,124 @@ void frmMain::orvaneLogo_Click() {
 }
 
 void frmMain::loadViewsBut_Click() {
-    views::load_views(*this);
-}
-void frmMain::get_myviews(ViewListModel& list, const QString& region) {
-    views::get_myviews(*this, list, region);
+    if (operationUnderway())
+        return;
+    m_loader->start(session());
 }
 void frmMain::update_view_cnt() {
-    views::update_view_cnt(*this);
-}
-QString frmMain::getViewStg(const QString& vTag) {
-    return views::getViewStg(*this, vTag);
+    viewsFoundLbl->setText(QStringLiteral("Found: ") + QString::number(viewsModel->count()) +
+                           QStringLiteral(" views"));
 }
 void frmMain::viewsList_DblClick() {
-    views::show_view_details(*this, viewsList);
+    // A double-click that lands on no line reports nothing.
+    const int row = currentRow();
+    if (viewsModel->count() == 0 || row < 0)
+        return;
+    m_details->start(session(), viewsModel->tag(row));
 }
 
 // A mark changed by hand changes only that line's own mark.
 void frmMain::viewsList_ItemCheck(int) {}
 
+namespace {
+// A check box counts as ticked only when it is fully checked.
+bool ticked(const QCheckBox* box) {
+    return box && box->checkState() == Qt::Checked;
+}
+const QString kFind = QStringLiteral("Find-->");
+const QString kFilter = QStringLiteral("Filter-->");
+} // namespace
+
 void frmMain::selectAllBut_Click() {
-    selection::select_all(*this);
+    const QString pattern =
+        ticked(selectAllByPatternCB) ? selectAllByPatternTxt->text() : QString();
+    m_selection->setCheckState(true, pattern, ticked(caseInsensitiveCB));
 }
 void frmMain::clearAllBut_Click() {
-    selection::clear_all(*this);
+    m_selection->setCheckState(false, QString(), ticked(caseInsensitiveCB));
 }
 void frmMain::selectAllByPatternCB_Click() {
-    selection::select_by_pattern_toggled(*this);
+    QPalette pal = selectAllByPatternTxt->palette();
+    const QPalette sys = QApplication::palette();
+    const bool on = ticked(selectAllByPatternCB);
+    pal.setColor(QPalette::Base, sys.color(on ? QPalette::Base : QPalette::Button));
+    selectAllByPatternTxt->setPalette(pal);
+    selectAllByPatternTxt->setEnabled(on);
 }
 void frmMain::filterActionCombo_Click() {
-    selection::filter_action_chosen(*this);
+    const QString action = filterActionCombo->currentText();
+    filterBut->setText(action);
+    if (action == kFilter)
+        selectItemsFoundCB->setEnabled(false);
+    else
+        selectItemsFoundCB->setEnabled(caseInsensitiveCB->isEnabled());
 }
 void frmMain::filterBut_Click() {
-    selection::filter_button(*this);
+    const QString action = filterActionCombo->currentText();
+    const QString pattern = filterPatternTxt->text();
+    if (action == kFind) {
+        m_selection->findNext(pattern, ticked(caseInsensitiveCB),
+                              ticked(selectItemsFoundCB) && selectItemsFoundCB->isEnabled(), [] {
+                                  return msg_box(QStringLiteral(
+                                                     "Either at the end of the list or couldn't "
+                                                     "find\r\nthe pattern\r\n\r\n>> Do you want "
+                                                     "to search from the beginning? <<"),
+                                                 QStringLiteral("Done Searching..."),
+                                                 MsgIcon::Information,
+                                                 MsgButtons::YesNo) == MsgAnswer::Yes;
+                              });
+    } else if (action == kFilter) {
+        // Removing lines under a running load or run would change the rows
+        // beneath it.
+        if (!operationUnderway())
+            m_selection->filter(pattern);
+    }
+    update_view_cnt();
 }
 void frmMain::filterPatternTxt_Change() {
-    selection::filter_pattern_changed(*this);
+    const QString t = filterPatternTxt->text();
+    const bool usable = !t.isEmpty() && t != QLatin1StringView("<pattern>");
+    // While a load or run is under way the button stays disabled; it takes
+    // this state when the operation ends.
+    setFilterButWanted(usable);
+    selectItemsFoundCB->setEnabled(usable);
 }
 
 void frmMain::actionCombo_Click() {
-    repair::action_chosen(*this);
+    if (actionCombo->currentText() == QLatin1StringView("fix_prot")) {
+        actionArgsTxt->setText(repair::default_fix_prot_args());
+        actionArgsTxt->setCursorPosition(0); // show the arguments from their start
+    }
 }
 void frmMain::runModeCombo_Click() {
-    repair::run_mode_chosen(*this);
+    const QString t = runModeCombo->currentText();
+    if (t == QLatin1StringView("Hide"))
+        GRunMode = static_cast<qint32>(RunMode::Hide);
+    else if (t == QLatin1StringView("Normal"))
+        GRunMode = static_cast<qint32>(RunMode::Normal);
+    else if (t == QLatin1StringView("Minimized"))
+        GRunMode = static_cast<qint32>(RunMode::Minimized);
+    m_run->options().mode = static_cast<RunMode>(GRunMode);
 }
 void frmMain::executeFixProtBut_Click() {
-    repair::execute_fix_prot(*this);
+    if (operationUnderway())
+        return;
+    repair::RunOptions& o = m_run->options();
+    o.actionText = actionCombo->currentText();
+    o.argsText = actionArgsTxt->text();
+    o.mode = static_cast<RunMode>(GRunMode);
+    m_run->start(session(), CCHOME);
+}
+
+void frmMain::Form_Activate() {
+    // The find/filter box gets its two actions the first time.
+    const ComboTextList items(filterActionCombo);
+    if (is_dup_list(kFilter, items) || is_dup_list(kFind, items))
+        return;
+    filterActionCombo->addItem(kFind);
+    filterActionCombo->addItem(kFilter);
+    filterActionCombo->setCurrentIndex(0);
+    filterActionCombo_Click();
 }
 
 } // namespace tsy

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/ccauto.h"
+#include "clearcase/session.h"
 
 #include <QWidget>
 
@@ -18,10 +18,21 @@ class QPushButton;
 namespace tsy {
 
 class ViewListModel;
+namespace views {
+class ViewLoader;
+class DetailsReporter;
+} // namespace views
+namespace selection {
+class Selection;
+}
+namespace repair {
+class RepairRun;
+}
 
-// The main window. Its controls sit at fixed places; the handlers are thin
-// and hand the work to the subsystem routines, which work on the window's
-// public state and its list model.
+// The main window. Its controls sit at fixed places and are its own; the
+// handlers are thin and hand the work to the controllers (loading,
+// selection, the repair run), which work on the list model and report
+// back through signals.
 class frmMain : public QWidget {
     Q_OBJECT
 
@@ -33,39 +44,9 @@ public:
     // ---- Public state -----------------------------------------------------
     QString CCHOME;
     qint32 GRunMode = 0;
-    std::unique_ptr<cc::Application> CC;
-    std::unique_ptr<cc::ClearTool> CTool;
 
-    // Makes CC / CTool when they are still empty, and returns them.
-    cc::Application& ensureCC();
-    cc::ClearTool& ensureCTool();
-
-    // ---- Controls, named and placed as designed ---------------------------
-    QLabel* orvaneLogo = nullptr;
-    QGroupBox* mainFrame = nullptr;
-    QPushButton* aboutBut = nullptr;
-    QPushButton* cancelBut = nullptr;
-    QPushButton* loadViewsBut = nullptr;
-    QLabel* viewsFoundLbl = nullptr;
-    QListView* viewsList = nullptr;
-    ViewListModel* viewsModel = nullptr;
-    QPushButton* selectAllBut = nullptr;
-    QPushButton* clearAllBut = nullptr;
-    QCheckBox* caseInsensitiveCB = nullptr;
-    QCheckBox* selectAllByPatternCB = nullptr;
-    QLineEdit* selectAllByPatternTxt = nullptr;
-    QCheckBox* selectItemsFoundCB = nullptr;
-    QComboBox* filterActionCombo = nullptr;
-    QPushButton* filterBut = nullptr;
-    QLineEdit* filterPatternTxt = nullptr;
-    QLabel* runModeLbl = nullptr;
-    QComboBox* runModeCombo = nullptr;
-    QFrame* Line1 = nullptr;
-    QLabel* actionLbl = nullptr;
-    QComboBox* actionCombo = nullptr;
-    QLineEdit* actionArgsTxt = nullptr;
-    QPushButton* executeFixProtBut = nullptr;
-    QLabel* Image1 = nullptr;
+    // The ClearCase session, made when first needed.
+    cc::Session& session();
 
     // ---- Life cycle -------------------------------------------------------
     // Loads the window before it is shown. False when ClearCase is not
@@ -78,9 +59,7 @@ public:
     bool unloading() const { return m_unloading; }
 
     // ---- Public routines --------------------------------------------------
-    void get_myviews(ViewListModel& list, const QString& region);
     void update_view_cnt();
-    QString getViewStg(const QString& vTag);
 
     // The current line of viewsList, or -1.
     int currentRow() const;
@@ -109,6 +88,8 @@ public:
     void beginOperation();
     void endOperation();
     bool operationUnderway() const { return m_operations > 0; }
+    // A detail report has been asked for and not shown yet.
+    bool reportPending() const;
     // The filter button's state as its pattern and the last load ask for
     // it; applied whenever no operation is under way.
     void setFilterButWanted(bool enabled);
@@ -121,10 +102,46 @@ protected:
 
 private:
     void buildControls();
+    void connectControllers();
+    void loadFinished(const cc::ListingReport& report, bool abandoned);
     void nameForAssistiveTools();
     void applyOperationState();
 
+    // ---- Controls, named and placed as designed ---------------------------
+    QLabel* orvaneLogo = nullptr;
+    QGroupBox* mainFrame = nullptr;
+    QPushButton* aboutBut = nullptr;
+    QPushButton* cancelBut = nullptr;
+    QPushButton* loadViewsBut = nullptr;
+    QLabel* viewsFoundLbl = nullptr;
+    QListView* viewsList = nullptr;
+    ViewListModel* viewsModel = nullptr;
+    QPushButton* selectAllBut = nullptr;
+    QPushButton* clearAllBut = nullptr;
+    QCheckBox* caseInsensitiveCB = nullptr;
+    QCheckBox* selectAllByPatternCB = nullptr;
+    QLineEdit* selectAllByPatternTxt = nullptr;
+    QCheckBox* selectItemsFoundCB = nullptr;
+    QComboBox* filterActionCombo = nullptr;
+    QPushButton* filterBut = nullptr;
+    QLineEdit* filterPatternTxt = nullptr;
+    QLabel* runModeLbl = nullptr;
+    QComboBox* runModeCombo = nullptr;
+    QFrame* Line1 = nullptr;
+    QLabel* actionLbl = nullptr;
+    QComboBox* actionCombo = nullptr;
+    QLineEdit* actionArgsTxt = nullptr;
+    QPushButton* executeFixProtBut = nullptr;
+    QLabel* Image1 = nullptr;
+
+    // ---- Controllers ------------------------------------------------------
+    views::ViewLoader* m_loader = nullptr;
+    views::DetailsReporter* m_details = nullptr;
+    selection::Selection* m_selection = nullptr;
+    repair::RepairRun* m_run = nullptr;
+
     std::shared_ptr<cc::Backend> m_backend;
+    std::unique_ptr<cc::Session> m_session;
     bool m_unloading = false;
     bool m_activatedOnce = false;
     int m_operations = 0;

@@ -2,7 +2,7 @@
 
 #include "common/fileexists.h"
 #include "common/msgbox.h"
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace tsy {
 

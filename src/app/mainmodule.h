@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/ccauto.h"
+#include "clearcase/session.h"
 
 #include <QString>
 

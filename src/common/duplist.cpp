@@ -1,7 +1,7 @@
-#include "duplist.h"
+#include "common/duplist.h"
 
-#include "failure.h"
-#include "msgbox.h"
+#include "clearcase/failure.h"
+#include "common/msgbox.h"
 
 #include <QComboBox>
 

@@ -1,19 +1,12 @@
 #pragma once
 
+#include "clearcase/textlist.h"
+
 #include <QString>
 
 class QComboBox;
 
 namespace tsy {
-
-// What is_dup_list needs of a list or combo box: the entry count and the
-// text of an entry counted from 0. Either may fail by throwing.
-class TextList {
-public:
-    virtual ~TextList() = default;
-    virtual int count() const = 0;
-    virtual QString text(int index) const = 0;
-};
 
 // A combo box seen as a TextList. A null box fails when it is read.
 class ComboTextList final : public TextList {

@@ -1,7 +1,7 @@
-#include "fileexists.h"
+#include "common/fileexists.h"
 
-#include "msgbox.h"
-#include "platform.h"
+#include "common/msgbox.h"
+#include "platform/platform.h"
 
 namespace tsy {
 

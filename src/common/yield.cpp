@@ -1,7 +1,5 @@
 #include "yield.h"
 
-#include <QCoreApplication>
-
 namespace tsy {
 
 namespace {
@@ -12,7 +10,6 @@ YieldHook& hook() {
 } // namespace
 
 void do_events() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
     if (hook()) {
         // Copy first: the hook may replace itself.
         YieldHook h = hook();

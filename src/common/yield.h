@@ -4,8 +4,10 @@
 
 namespace tsy {
 
-// Lets the user interface process the window events that are pending
-// (paints, timer ticks, clicks). Long operations call it between steps.
+// Marks a point where a long operation hands control back to the event
+// loop: before a load enumerates, once per view loaded, at the top of
+// every row of a run. The operations are driven by signals, so the loop
+// turns on its own; tests watch these points or act at them.
 void do_events();
 
 // Tests watch or act inside every yield. Returns the previous hook.

@@ -1,95 +1,36 @@
 #include "repairrun.h"
 
-#include "launcher.h"
-
-#include "app/frmmain.h"
+#include "clearcase/fixprot.h"
+#include "clearcase/viewlistmodel.h"
 #include "common/msgbox.h"
-#include "common/platform.h"
-#include "common/textutil.h"
-#include "common/viewlistmodel.h"
 #include "common/yield.h"
 #include "progress/frmprogress.h"
-#include "views/viewloading.h"
 
-#include <QComboBox>
-#include <QLineEdit>
+#include <QTimer>
 
 #include <algorithm>
 
 namespace tsy::repair {
 
 QString default_fix_prot_args() {
-    return QStringLiteral(" -force -root -recover -recurse ");
-}
-
-void action_chosen(frmMain& w) {
-    if (w.actionCombo->currentText() == QLatin1StringView("fix_prot")) {
-        w.actionArgsTxt->setText(default_fix_prot_args());
-        w.actionArgsTxt->setCursorPosition(0); // show the arguments from their start
-    }
-}
-
-void run_mode_chosen(frmMain& w) {
-    const QString t = w.runModeCombo->currentText();
-    if (t == QLatin1StringView("Hide"))
-        w.GRunMode = kStyleHide;
-    else if (t == QLatin1StringView("Normal"))
-        w.GRunMode = kStyleNormal;
-    else if (t == QLatin1StringView("Minimized"))
-        w.GRunMode = kStyleMinimized;
-}
-
-QString quote_path(const QString& path) {
-#ifdef Q_OS_WIN
-    // The C runtime splits a command line only at blanks and tabs.
-    const bool needs = path.contains(u' ') || path.contains(u'\t') || path.contains(u'"');
-#else
-    // QProcess::splitCommand splits at every white-space character.
-    const bool needs = path.contains(u'"') ||
-                       std::any_of(path.cbegin(), path.cend(), [](QChar c) { return c.isSpace(); });
-#endif
-    if (!needs)
-        return path;
-#ifdef Q_OS_WIN
-    // The C runtime's rules: backslashes are literal unless they precede a
-    // quote, where they must be doubled.
-    QString out = QStringLiteral("\"");
-    int slashes = 0;
-    for (const QChar c : path) {
-        if (c == u'\\') {
-            ++slashes;
-            continue;
-        }
-        if (c == u'"') {
-            out += QString(slashes * 2 + 1, u'\\');
-        } else {
-            out += QString(slashes, u'\\');
-        }
-        slashes = 0;
-        out += c;
-    }
-    out += QString(slashes * 2, u'\\');
-    out += u'"';
-    return out;
-#else
-    // Qt's command-line splitting: a literal quote inside quotes is three.
-    QString inner = path;
-    inner.replace(QStringLiteral("\""), QStringLiteral("\"\"\""));
-    return QStringLiteral("\"") + inner + QStringLiteral("\"");
-#endif
-}
-
-QString fix_prot_command_line(const QString& program, const QString& argsText,
-                              const QString& storage) {
-    const QString args =
-        QStringLiteral(" ") + (argsText == QLatin1StringView("<arguments>") ? QString() : argsText);
-    return quote_path(program) + args + QStringLiteral(" ") + quote_path(storage);
+    return fixprot::default_args();
 }
 
 namespace {
-// fix_prot's exit status is not the run's business, but a utility that
-// failed must not pass for a repaired view: such views are listed once,
-// after the run.
+QString quote_path(const QString& path) {
+    // Qt's splitting breaks at every white-space character.
+    const bool needs = path.contains(u'"') ||
+                       std::any_of(path.cbegin(), path.cend(), [](QChar c) { return c.isSpace(); });
+    if (!needs)
+        return path;
+    // A literal quote inside quotes is three.
+    QString inner = path;
+    inner.replace(QStringLiteral("\""), QStringLiteral("\"\"\""));
+    return QStringLiteral("\"") + inner + QStringLiteral("\"");
+}
+
+// A fix_prot that failed must not pass for a repaired view: such views are
+// listed once, after the run.
 void report_failed_repairs(const QStringList& failed, int repaired) {
     if (failed.isEmpty())
         return;
@@ -99,85 +40,139 @@ void report_failed_repairs(const QStringList& failed, int repaired) {
                 failed.join(QStringLiteral("\r\n")),
             QString(), MsgIcon::Warning);
 }
-
-QString describe_outcome(const WaitOutcome& o) {
-    if (o.crashed)
-        return QStringLiteral("it crashed");
-    return QStringLiteral("exit status %1").arg(o.exitCode);
-}
 } // namespace
 
-void execute_fix_prot(frmMain& w) {
-    if (w.operationUnderway())
-        return;
-    const QString argsText = w.actionArgsTxt->text();
-    const QString program = w.CCHOME + QString::fromLocal8Bit(plat::fix_prot_suffix());
-    QString commandLine;
-    QStringList failedRepairs;
-    int repairs = 0;
+QString fix_prot_command_line(const QString& program, const QString& argsText,
+                              const QString& storage) {
+    const QString args =
+        QStringLiteral(" ") + (argsText == QLatin1StringView("<arguments>") ? QString() : argsText);
+    return quote_path(program) + args + QStringLiteral(" ") + quote_path(storage);
+}
 
+RepairRun::RepairRun(ViewListModel& list, QObject* parent) : QObject(parent), m_list(list) {}
+
+bool RepairRun::start(cc::Session& session, const QString& cchome) {
+    if (m_running)
+        return false;
+    m_session = &session;
+    m_argsText = m_options.argsText;
+    m_argWords = fixprot::argument_words(m_argsText);
+    m_program = fixprot::program_path(cchome);
+    m_commandLine.clear();
+    m_failedRepairs.clear();
+    m_repairs = 0;
+    m_row = 0;
+    m_rows = m_list.count();
+    m_running = true;
+    m_abandoned = false;
     start_progress(QStringLiteral("Executing..."));
-    w.busy(true);
-    w.beginOperation();
-    try {
-        const int n = w.viewsModel->count();
-        for (int i = 0; i < n; ++i) {
-            do_events();
-            if (w.unloading())
-                break;
-            if (w.actionCombo->currentText() != QLatin1StringView("fix_prot"))
-                continue;
-            if (i >= w.viewsModel->count())
-                throw Failure(QStringLiteral("Invalid list index: row %1 no longer exists").arg(i));
-            if (!w.viewsModel->isChecked(i))
-                continue;
-            QString tag = w.viewsModel->text(i);
-            split_at_delim(tag, QStringLiteral(":"));
-            set_msg(QStringLiteral("Fixing Protection --> ") + tag);
+    emit started();
+    QTimer::singleShot(0, this, &RepairRun::nextRow);
+    return true;
+}
 
-            const QString storage = strip_crlf(w.getViewStg(tag));
-            // getViewStg has told the operator why there is no path.
-            if (storage.isEmpty())
-                continue;
-            // Output without a path yields the bare marker. Repairing "/" (or
-            // a UNC root) recursively would touch far more than one view, so
-            // such a view is skipped and the operator told.
-            if (storage == views::storage_marker()) {
-                msg_box(QStringLiteral("ERROR:lsview printed no storage path for view ") + tag +
-                            QStringLiteral(": Couldn't get view storage"),
-                        QStringLiteral("Error:getViewStg()"), MsgIcon::Critical);
-                continue;
-            }
-            commandLine = fix_prot_command_line(program, argsText, storage);
-            run_and_wait(commandLine, w.GRunMode);
-            const WaitOutcome outcome = last_wait_outcome();
-            if (outcome.started) {
-                ++repairs;
-                if (outcome.known && (outcome.crashed || outcome.exitCode != 0))
-                    failedRepairs.append(tag + QStringLiteral(": ") + describe_outcome(outcome));
-            }
-            // Closing the window abandons the wait; the view's server must
-            // not be stopped while fix_prot may still be working on it.
-            if (w.unloading())
-                break;
-            w.ensureCTool().cmdExec(QStringLiteral("endview -server ") + tag);
+void RepairRun::abandon() {
+    if (!m_running)
+        return;
+    m_abandoned = true;
+    if (m_view)
+        m_view->abandon();
+}
+
+void RepairRun::nextRow() {
+    while (m_running && !m_abandoned) {
+        if (m_row >= m_rows) {
+            end();
+            return;
         }
-    } catch (...) {
-        msg_box(QStringLiteral("ERROR:") + describe_exception(std::current_exception()) +
-                    QStringLiteral(":Execute::") + commandLine,
-                QStringLiteral("Error:executeFixProtBut()"), MsgIcon::Critical);
-        stop_progress();
-        w.busy(false);
-        w.endOperation();
-        report_failed_repairs(failedRepairs, repairs);
+        const int i = m_row++;
+        do_events();
+        if (m_abandoned)
+            break;
+        if (m_options.actionText != QLatin1StringView("fix_prot"))
+            continue;
+        if (i >= m_list.count()) {
+            // The list shrank under the run (a reload or filter meanwhile).
+            msg_box(QStringLiteral("ERROR:Invalid list index: row %1 no longer exists").arg(i) +
+                        QStringLiteral(":Execute::") + m_commandLine,
+                    QStringLiteral("Error:executeFixProtBut()"), MsgIcon::Critical);
+            end();
+            return;
+        }
+        if (!m_list.isChecked(i))
+            continue;
+        const QString tag = m_list.tag(i);
+        set_msg(QStringLiteral("Fixing Protection --> ") + tag);
+        RepairRequest request;
+        request.tag = tag;
+        request.program = m_program;
+        request.arguments = m_argWords;
+        request.mode = m_options.mode;
+        m_view = new ViewRepair(*m_session, request, this);
+        connect(m_view, &ViewRepair::storageFound, this, [this](const QString& storage) {
+            m_commandLine = fix_prot_command_line(m_program, m_argsText, storage);
+        });
+        connect(m_view, &ViewRepair::finished, this, &RepairRun::viewDone);
+        m_view->start();
         return;
     }
+    if (m_running)
+        end();
+}
+
+void RepairRun::viewDone() {
+    ViewRepair* view = m_view;
+    m_view = nullptr;
+    const RepairOutcome o = view->outcome();
+    const QString tag = view->request().tag;
+    view->deleteLater();
+    using Kind = RepairOutcome::Kind;
+    switch (o.kind) {
+    case Kind::LookupFailed:
+        msg_box(QStringLiteral("ERROR:") + o.message + QStringLiteral(": Couldn't get view storage"),
+                QStringLiteral("Error:getViewStg()"), MsgIcon::Critical);
+        break;
+    case Kind::LaunchFailed:
+        // Not repaired: its server is left running, and it is named at the end.
+        msg_box(QStringLiteral("ERROR: ") + o.message + QStringLiteral("\r\nCould not execute --> ") +
+                m_commandLine);
+        ++m_repairs;
+        m_failedRepairs.append(tag + QStringLiteral(": could not be started: ") + o.message);
+        break;
+    case Kind::FixProtFailed:
+        ++m_repairs;
+        m_failedRepairs.append(tag + QStringLiteral(": ") + o.end.describe());
+        break;
+    case Kind::EndviewFailed:
+        if (!o.end.succeeded())
+            m_failedRepairs.append(tag + QStringLiteral(": ") + o.end.describe());
+        ++m_repairs;
+        msg_box(QStringLiteral("ERROR:") + o.message + QStringLiteral(":Execute::") + m_commandLine,
+                QStringLiteral("Error:executeFixProtBut()"), MsgIcon::Critical);
+        end();
+        return;
+    case Kind::Repaired:
+        ++m_repairs;
+        break;
+    case Kind::Abandoned:
+        break;
+    }
+    if (m_abandoned) {
+        end();
+        return;
+    }
+    QTimer::singleShot(0, this, &RepairRun::nextRow);
+}
+
+void RepairRun::end() {
+    if (!m_running)
+        return;
+    m_running = false;
     stop_progress();
     do_events();
-    w.busy(false);
-    w.endOperation();
-    if (!w.unloading())
-        report_failed_repairs(failedRepairs, repairs);
+    emit finished();
+    if (!m_abandoned)
+        report_failed_repairs(m_failedRepairs, m_repairs);
 }
 
 } // namespace tsy::repair

@@ -1,30 +1,84 @@
 #pragma once
 
+// "Execute": for every checked row, in list order, the storage lookup,
+// fix_prot on the storage, then "endview -server TAG" once fix_prot has
+// ended. One view at a time, each step started by the end of the one
+// before it; the window stays live throughout.
+
+#include "clearcase/launcher.h"
+#include "clearcase/viewrepair.h"
+
+#include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
 
 namespace tsy {
-class frmMain;
+class ViewListModel;
+namespace cc {
+class Session;
 }
+} // namespace tsy
 
 namespace tsy::repair {
 
 // The default arguments of the "fix_prot" action.
 QString default_fix_prot_args();
 
-void action_chosen(frmMain& w);
-void run_mode_chosen(frmMain& w);
-
-// "Execute": for every checked row, the storage lookup, fix_prot on the
-// storage, then "endview -server TAG".
-void execute_fix_prot(frmMain& w);
-
-// A path as one command-line word: quoted when it holds a blank or a
-// quote, by the platform's quoting rules, otherwise unchanged.
-QString quote_path(const QString& path);
-
-// The utility's command line: program, one blank, the argument text (none
-// for the "<arguments>" placeholder), one blank, the storage path.
+// The utility's command line as the operator reads it in messages:
+// program, one blank, the argument text (none for the "<arguments>"
+// placeholder), one blank, the storage path; a path with white space or
+// a quote is quoted by Qt's rules, so the line splits back into the words
+// that were started.
 QString fix_prot_command_line(const QString& program, const QString& argsText,
                               const QString& storage);
+
+// The controls' choices as a run reads them: the arguments once at the
+// start, the action text and the run mode at every row.
+struct RunOptions {
+    QString actionText;
+    QString argsText;
+    RunMode mode = RunMode::Normal;
+};
+
+class RepairRun : public QObject {
+    Q_OBJECT
+
+public:
+    explicit RepairRun(ViewListModel& list, QObject* parent = nullptr);
+
+    bool running() const { return m_running; }
+    RunOptions& options() { return m_options; }
+
+    // Starts a run over the list. Refused while one is under way.
+    bool start(cc::Session& session, const QString& cchome);
+    // The window is closing: no further step starts. A running fix_prot
+    // or endview is left to finish alone; a lookup is stopped.
+    void abandon();
+
+signals:
+    void started();
+    void finished();
+
+private:
+    void nextRow();
+    void viewDone();
+    void end();
+
+    ViewListModel& m_list;
+    RunOptions m_options;
+    cc::Session* m_session = nullptr;
+    QString m_program;
+    QString m_argsText;
+    QStringList m_argWords;
+    QString m_commandLine; // the latest, for the message that ends a run
+    QStringList m_failedRepairs;
+    int m_repairs = 0;
+    int m_row = 0;
+    int m_rows = 0; // the rows the list held when the run started
+    bool m_running = false;
+    bool m_abandoned = false;
+    QPointer<ViewRepair> m_view;
+};
 
 } // namespace tsy::repair

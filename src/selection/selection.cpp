@@ -1,28 +1,10 @@
 #include "selection.h"
 
-#include "app/frmmain.h"
-#include "common/duplist.h"
-#include "common/msgbox.h"
-#include "common/viewlistmodel.h"
+#include "clearcase/viewlistmodel.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QListView>
-#include <QPushButton>
+#include <QItemSelectionModel>
 
 namespace tsy::selection {
-
-namespace {
-const QString kFind = QStringLiteral("Find-->");
-const QString kFilter = QStringLiteral("Filter-->");
-const QString kPlaceholder = QStringLiteral("<pattern>");
-} // namespace
-
-bool ticked(const QCheckBox* box) {
-    return box && box->checkState() == Qt::Checked;
-}
 
 bool line_matches(const QString& line, const QString& pattern, bool foldCase) {
     if (foldCase)
@@ -30,125 +12,65 @@ bool line_matches(const QString& line, const QString& pattern, bool foldCase) {
     return line.contains(pattern, Qt::CaseSensitive);
 }
 
-void set_check_state(frmMain& w, ViewListModel& list, bool state, QString pattern) {
-    if (list.count() == 0)
+Selection::Selection(ViewListModel& list, QItemSelectionModel& current, QObject* parent)
+    : QObject(parent), m_list(list), m_current(current) {}
+
+int Selection::currentRow() const {
+    const QModelIndex i = m_current.currentIndex();
+    return i.isValid() ? i.row() : -1;
+}
+
+void Selection::setCurrentRow(int row) {
+    if (row < 0 || row >= m_list.rowCount()) {
+        m_current.clear();
         return;
-    const bool fold = ticked(w.caseInsensitiveCB);
-    if (fold)
+    }
+    m_current.setCurrentIndex(m_list.index(row), QItemSelectionModel::ClearAndSelect);
+}
+
+void Selection::setCheckState(bool state, QString pattern, bool foldCase) {
+    if (m_list.count() == 0)
+        return;
+    if (foldCase)
         pattern = pattern.toLower();
     if (pattern.isEmpty()) {
-        list.setCheckedWhere(state, {});
+        m_list.setCheckedWhere(state, {});
     } else {
-        list.setCheckedWhere(
-            state, [&](const QString& line) { return line_matches(line, pattern, fold); });
-    }
-    w.viewsList->viewport()->update();
-}
-
-void select_all(frmMain& w) {
-    const QString pattern =
-        ticked(w.selectAllByPatternCB) ? w.selectAllByPatternTxt->text() : QString();
-    set_check_state(w, *w.viewsModel, true, pattern);
-}
-
-void clear_all(frmMain& w) {
-    set_check_state(w, *w.viewsModel, false, QString());
-}
-
-void select_by_pattern_toggled(frmMain& w) {
-    QPalette pal = w.selectAllByPatternTxt->palette();
-    const QPalette sys = QApplication::palette();
-    if (ticked(w.selectAllByPatternCB)) {
-        pal.setColor(QPalette::Base, sys.color(QPalette::Base));
-        w.selectAllByPatternTxt->setPalette(pal);
-        w.selectAllByPatternTxt->setEnabled(true);
-    } else {
-        pal.setColor(QPalette::Base, sys.color(QPalette::Button));
-        w.selectAllByPatternTxt->setPalette(pal);
-        w.selectAllByPatternTxt->setEnabled(false);
+        m_list.setCheckedWhere(
+            state, [&](const QString& line) { return line_matches(line, pattern, foldCase); });
     }
 }
 
-void form_activate(frmMain& w) {
-    const ComboTextList items(w.filterActionCombo);
-    const bool hasFilter = is_dup_list(kFilter, items);
-    const bool hasFind = is_dup_list(kFind, items);
-    if (hasFilter || hasFind)
-        return;
-    w.filterActionCombo->addItem(kFind);
-    w.filterActionCombo->addItem(kFilter);
-    w.filterActionCombo->setCurrentIndex(0);
-    w.filterActionCombo_Click();
-}
-
-void filter_action_chosen(frmMain& w) {
-    const QString action = w.filterActionCombo->currentText();
-    w.filterBut->setText(action);
-    if (action == kFilter)
-        w.selectItemsFoundCB->setEnabled(false);
-    else
-        w.selectItemsFoundCB->setEnabled(w.caseInsensitiveCB->isEnabled());
-}
-
-void filter_pattern_changed(frmMain& w) {
-    const QString t = w.filterPatternTxt->text();
-    const bool usable = !t.isEmpty() && t != kPlaceholder;
-    // While a load or run is under way the button stays disabled; it takes
-    // this state when the operation ends.
-    w.setFilterButWanted(usable);
-    w.selectItemsFoundCB->setEnabled(usable);
-}
-
-void filter_button(frmMain& w) {
-    const QString action = w.filterActionCombo->currentText();
-    const QString pattern = w.filterPatternTxt->text();
-    if (action == kFind) {
-        find_next(w, pattern);
-    } else if (action == kFilter) {
-        // Removing lines under a running load or run would change the rows
-        // beneath it.
-        if (!w.operationUnderway())
-            filter_list(w, *w.viewsModel, pattern);
-    }
-    w.update_view_cnt();
-}
-
-void filter_list(frmMain& w, ViewListModel& list, const QString& pattern) {
-    if (list.count() == 0)
+void Selection::filter(const QString& pattern) {
+    if (m_list.count() == 0)
         return;
     const QString p = pattern.toLower();
-    int current = w.currentRow();
-    const int removed = list.removeWhere(
+    int current = currentRow();
+    const int removed = m_list.removeWhere(
         [&](const QString& line) { return line_matches(line, p, true); }, &current);
     if (removed > 0)
-        w.setCurrentRow(current);
+        setCurrentRow(current);
 }
 
-void find_next(frmMain& w, const QString& pattern) {
-    ViewListModel& list = *w.viewsModel;
-    if (list.count() == 0)
+void Selection::findNext(const QString& pattern, bool foldCase, bool checkFound,
+                         const std::function<bool()>& askFromTop) {
+    if (m_list.count() == 0)
         return;
-    const bool fold = ticked(w.caseInsensitiveCB);
-    const QString p = fold ? pattern.toLower() : pattern;
-    int start = w.currentRow() + 1;
+    const QString p = foldCase ? pattern.toLower() : pattern;
+    int start = currentRow() + 1;
     for (;;) {
-        const int n = list.count();
+        const int n = m_list.count();
         for (int i = start; i < n; ++i) {
-            if (!line_matches(list.text(i), p, fold))
+            if (!line_matches(m_list.text(i), p, foldCase))
                 continue;
-            w.setCurrentRow(i);
-            // "Select Items Matching Pattern": a found line is also checked.
-            if (ticked(w.selectItemsFoundCB) && w.selectItemsFoundCB->isEnabled())
-                list.setChecked(i, true);
+            setCurrentRow(i);
+            if (checkFound)
+                m_list.setChecked(i, true);
             return;
         }
-        const MsgAnswer a = msg_box(
-            QStringLiteral("Either at the end of the list or couldn't find\r\nthe "
-                           "pattern\r\n\r\n>> Do you want to search from the beginning? <<"),
-            QStringLiteral("Done Searching..."), MsgIcon::Information, MsgButtons::YesNo);
-        if (a != MsgAnswer::Yes)
+        if (!askFromTop())
             return;
-        w.setCurrentRow(0);
+        setCurrentRow(0);
         start = 0;
     }
 }

@@ -1,44 +1,55 @@
 #pragma once
 
+// Check marks set in bulk, the filter that removes matching lines and the
+// search that steps from one matching line to the next. They work on the
+// list model and its current line (a QItemSelectionModel), with the
+// options the window's controls give.
+
+#include <QObject>
 #include <QString>
 
-class QCheckBox;
+#include <functional>
+
+class QItemSelectionModel;
 
 namespace tsy {
-class frmMain;
 class ViewListModel;
-} // namespace tsy
+}
 
 namespace tsy::selection {
-
-// A check box counts as ticked only when it is fully checked.
-bool ticked(const QCheckBox* box);
 
 // Whether pattern occurs in line as a contiguous substring, no wildcards.
 // With foldCase the line is lower-cased first; the caller lower-cases the
 // pattern once for the whole walk.
 bool line_matches(const QString& line, const QString& pattern, bool foldCase);
 
-// Sets the marks of every line (empty pattern) or of the lines matching
-// pattern to state; other lines keep their marks.
-void set_check_state(frmMain& w, ViewListModel& list, bool state, QString pattern);
+class Selection : public QObject {
+    Q_OBJECT
 
-void select_all(frmMain& w);
-void clear_all(frmMain& w);
-void select_by_pattern_toggled(frmMain& w);
+public:
+    Selection(ViewListModel& list, QItemSelectionModel& current, QObject* parent = nullptr);
 
-// Fills the find/filter combo box the first time the window is active.
-void form_activate(frmMain& w);
-void filter_action_chosen(frmMain& w);
-void filter_pattern_changed(frmMain& w);
-void filter_button(frmMain& w);
+    // The current line, or -1; setting -1 or a row out of range leaves none.
+    int currentRow() const;
+    void setCurrentRow(int row);
 
-// Removes every line containing pattern (always ignoring case), with its
-// mark, in one batch.
-void filter_list(frmMain& w, ViewListModel& list, const QString& pattern);
+    // Sets the marks of every line (empty pattern) or of the lines matching
+    // pattern to state; other lines keep their marks.
+    void setCheckState(bool state, QString pattern, bool foldCase);
 
-// Moves the current line to the next line containing pattern, offering to
-// start again from the top at the end of the list.
-void find_next(frmMain& w, const QString& pattern);
+    // Removes every line containing pattern (always ignoring case), with its
+    // mark, in one batch. The current line stays current when it stays.
+    void filter(const QString& pattern);
+
+    // Moves the current line to the next line containing pattern; with
+    // checkFound the line found is checked too. At the end of the list
+    // askFromTop decides whether to go on from the top.
+    void findNext(const QString& pattern, bool foldCase, bool checkFound,
+                  const std::function<bool()>& askFromTop);
+
+private:
+    ViewListModel& m_list;
+    QItemSelectionModel& m_current;
+};
 
 } // namespace tsy::selection

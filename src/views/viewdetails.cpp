@@ -1,11 +1,6 @@
 #include "viewdetails.h"
 
-#include "app/frmmain.h"
 #include "common/msgbox.h"
-#include "common/textutil.h"
-#include "common/viewlistmodel.h"
-
-#include <QListView>
 
 namespace tsy::views {
 
@@ -26,33 +21,34 @@ QString view_details_text(bool active, bool snapshot, bool ucm, const QString& h
            configSpec;
 }
 
-void show_view_details(frmMain& w, QListView* list) {
-    if (w.viewsModel->count() == 0)
-        return;
-    // A double-click that lands on no line reports nothing.
-    const int row = w.currentRow();
-    if (row < 0)
-        return;
-    QString tag;
-    try {
-        QString line = w.viewsModel->text(row);
-        split_at_delim(line, QStringLiteral(":"));
-        tag = line;
-        cc::Application& app = w.ensureCC();
-        std::unique_ptr<cc::View> v = app.view(tag);
-        list->setToolTip(tag);
-        const bool active = v->isActive();
-        const bool snapshot = v->isSnapShot();
-        const bool ucm = v->isUCMView();
-        const QString host = v->host();
-        const QString cs = v->configSpec();
-        msg_box(view_details_text(active, snapshot, ucm, host, cs),
+bool DetailsReporter::start(cc::Session& session, const QString& tag) {
+    if (m_job)
+        return false;
+    m_job = session.details(tag, this);
+    emit asking(tag);
+    connect(m_job, &cc::Job::finished, this, [this, tag] {
+        cc::DetailsJob* job = m_job;
+        m_job = nullptr;
+        job->deleteLater();
+        if (!job->succeeded()) {
+            msg_box(QStringLiteral("Failed to get information on view --> ") + tag,
+                    QStringLiteral("Error Encountered..."), MsgIcon::Critical);
+            return;
+        }
+        const cc::ViewDetails& d = job->details();
+        msg_box(view_details_text(d.active, d.snapshot, d.ucm, d.host, d.configSpec),
                 QStringLiteral("Vistrel: Detail for view '") + tag + QStringLiteral("'"),
                 MsgIcon::Information);
-    } catch (...) {
-        msg_box(QStringLiteral("Failed to get information on view --> ") + tag,
-                QStringLiteral("Error Encountered..."), MsgIcon::Critical);
-    }
+    });
+    return true;
+}
+
+void DetailsReporter::abandon() {
+    if (!m_job)
+        return;
+    m_job->abandon();
+    m_job->deleteLater();
+    m_job = nullptr;
 }
 
 } // namespace tsy::views

@@ -1,12 +1,13 @@
 #pragma once
 
+// The detail report of one view: its state, server host and config spec,
+// asked of ClearCase without waiting and shown in a box when it arrives.
+
+#include "clearcase/session.h"
+
+#include <QObject>
+#include <QPointer>
 #include <QString>
-
-class QListView;
-
-namespace tsy {
-class frmMain;
-}
 
 namespace tsy::views {
 
@@ -14,7 +15,23 @@ namespace tsy::views {
 QString view_details_text(bool active, bool snapshot, bool ucm, const QString& host,
                           const QString& configSpec);
 
-// Shows the detail report of the view on the list's current line.
-void show_view_details(frmMain& w, QListView* list);
+class DetailsReporter : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    bool running() const { return m_job != nullptr; }
+    // Asks for tag's details; the box follows. Refused while one runs.
+    bool start(cc::Session& session, const QString& tag);
+    void abandon();
+
+signals:
+    // The report is about to be asked for (the list shows the tag).
+    void asking(const QString& tag);
+
+private:
+    QPointer<cc::DetailsJob> m_job;
+};
 
 } // namespace tsy::views

@@ -1,32 +1,45 @@
 #pragma once
 
-#include <QString>
+// "Load Views": the list emptied and filled from ClearCase as the listing
+// streams in, with the views that could not be read reported together
+// once the list is shown.
+
+#include "clearcase/session.h"
+
+#include <QObject>
+#include <QPointer>
 
 namespace tsy {
-class frmMain;
 class ViewListModel;
-} // namespace tsy
+}
 
 namespace tsy::views {
 
-// "Load Views": empties the list, fills it from ClearCase and enables the
-// selection and filter controls when views were found.
-void load_views(frmMain& w);
+// The load report's text; empty when there is nothing to report.
+QString load_report_text(const cc::ListingReport& report);
 
-// Fills list with one "tag:host" line per view of the region. Views that
-// cannot be read are counted and reported together after the list is
-// shown, with the most recent failure's description.
-void get_myviews(frmMain& w, ViewListModel& list, const QString& region);
+class ViewLoader : public QObject {
+    Q_OBJECT
 
-// "Found: N views".
-void update_view_cnt(frmMain& w);
+public:
+    explicit ViewLoader(ViewListModel& list, QObject* parent = nullptr);
 
-// The storage path of a view: everything from the earliest path marker of
-// `lsview TAG` output on, untrimmed. Empty after a reported failure.
-QString getViewStg(frmMain& w, const QString& vTag);
+    bool running() const { return m_job != nullptr; }
+    // Empties the list and starts filling it. Refused while running.
+    bool start(cc::Session& session);
+    // The window is closing: the listing is stopped, nothing is reported.
+    void abandon();
 
-// The marker that starts a storage path in lsview output: two backslashes
-// on Windows, a slash on POSIX.
-QString storage_marker();
+signals:
+    void started();
+    // The list holds every view that could be read. report names the rest.
+    void finished(const tsy::cc::ListingReport& report, bool abandoned);
+
+private:
+    void done(bool abandoned);
+
+    ViewListModel& m_list;
+    QPointer<cc::ListingJob> m_job;
+};
 
 } // namespace tsy::views

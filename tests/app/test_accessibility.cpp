@@ -4,8 +4,9 @@
 // answered from the keyboard, and captions that fit their controls at the
 // running scale factor (the suite also runs with QT_SCALE_FACTOR=2).
 #include "app/frmmain.h"
+#include "ui.h"
 #include "common/msgbox.h"
-#include "common/viewlistmodel.h"
+#include "clearcase/viewlistmodel.h"
 #include "fakecc.h"
 #include "msgrecorder.h"
 #include "temphome.h"
@@ -62,6 +63,7 @@ struct ShownWindow {
         f.w->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(f.w.get()));
         f.w->loadViewsBut_Click();
+        settle(*f.w);
         // The progress window took the activation while the views loaded.
         f.w->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(f.w.get()));
@@ -108,31 +110,31 @@ TEST(Accessibility, EveryControlHasItsNameAndRole) {
         QAccessible::Role role;
     };
     const Named table[] = {
-        {w.orvaneLogo, QStringLiteral("Orvane web site"), QAccessible::Graphic},
-        {w.mainFrame, QStringLiteral("Views"), QAccessible::Grouping},
-        {w.aboutBut, QStringLiteral("About"), QAccessible::Button},
-        {w.cancelBut, QStringLiteral("Exit"), QAccessible::Button},
-        {w.loadViewsBut, QStringLiteral("Load Views"), QAccessible::Button},
-        {w.viewsFoundLbl, QStringLiteral("Views found"), QAccessible::StaticText},
-        {w.viewsList, QStringLiteral("Views"), QAccessible::List},
-        {w.selectAllBut, QStringLiteral("Select All"), QAccessible::Button},
-        {w.clearAllBut, QStringLiteral("Clear All"), QAccessible::Button},
-        {w.caseInsensitiveCB, QStringLiteral("Case Insensitive"), QAccessible::CheckBox},
-        {w.selectAllByPatternCB, QStringLiteral("that matches:"), QAccessible::CheckBox},
-        {w.selectAllByPatternTxt, QStringLiteral("Select All pattern"), QAccessible::EditableText},
-        {w.selectItemsFoundCB, QStringLiteral("Select Items Matching Pattern"),
+        {ui(w).orvaneLogo, QStringLiteral("Orvane web site"), QAccessible::Graphic},
+        {ui(w).mainFrame, QStringLiteral("Views"), QAccessible::Grouping},
+        {ui(w).aboutBut, QStringLiteral("About"), QAccessible::Button},
+        {ui(w).cancelBut, QStringLiteral("Exit"), QAccessible::Button},
+        {ui(w).loadViewsBut, QStringLiteral("Load Views"), QAccessible::Button},
+        {ui(w).viewsFoundLbl, QStringLiteral("Views found"), QAccessible::StaticText},
+        {ui(w).viewsList, QStringLiteral("Views"), QAccessible::List},
+        {ui(w).selectAllBut, QStringLiteral("Select All"), QAccessible::Button},
+        {ui(w).clearAllBut, QStringLiteral("Clear All"), QAccessible::Button},
+        {ui(w).caseInsensitiveCB, QStringLiteral("Case Insensitive"), QAccessible::CheckBox},
+        {ui(w).selectAllByPatternCB, QStringLiteral("that matches:"), QAccessible::CheckBox},
+        {ui(w).selectAllByPatternTxt, QStringLiteral("Select All pattern"), QAccessible::EditableText},
+        {ui(w).selectItemsFoundCB, QStringLiteral("Select Items Matching Pattern"),
          QAccessible::CheckBox},
-        {w.filterActionCombo, QStringLiteral("Find or filter"), QAccessible::ComboBox},
+        {ui(w).filterActionCombo, QStringLiteral("Find or filter"), QAccessible::ComboBox},
         // The filter button is named by its caption, which is the chosen action.
-        {w.filterBut, QStringLiteral("Find-->"), QAccessible::Button},
-        {w.filterPatternTxt, QStringLiteral("Find or filter pattern"), QAccessible::EditableText},
-        {w.runModeLbl, QStringLiteral("Execute Mode:"), QAccessible::StaticText},
-        {w.runModeCombo, QStringLiteral("Execute Mode"), QAccessible::ComboBox},
-        {w.actionLbl, QStringLiteral("Execute Command:"), QAccessible::StaticText},
-        {w.actionCombo, QStringLiteral("Execute Command"), QAccessible::ComboBox},
-        {w.actionArgsTxt, QStringLiteral("Arguments"), QAccessible::EditableText},
-        {w.executeFixProtBut, QStringLiteral("Execute"), QAccessible::Button},
-        {w.Image1, QStringLiteral("Decoration"), QAccessible::Graphic},
+        {ui(w).filterBut, QStringLiteral("Find-->"), QAccessible::Button},
+        {ui(w).filterPatternTxt, QStringLiteral("Find or filter pattern"), QAccessible::EditableText},
+        {ui(w).runModeLbl, QStringLiteral("Execute Mode:"), QAccessible::StaticText},
+        {ui(w).runModeCombo, QStringLiteral("Execute Mode"), QAccessible::ComboBox},
+        {ui(w).actionLbl, QStringLiteral("Execute Command:"), QAccessible::StaticText},
+        {ui(w).actionCombo, QStringLiteral("Execute Command"), QAccessible::ComboBox},
+        {ui(w).actionArgsTxt, QStringLiteral("Arguments"), QAccessible::EditableText},
+        {ui(w).executeFixProtBut, QStringLiteral("Execute"), QAccessible::Button},
+        {ui(w).Image1, QStringLiteral("Decoration"), QAccessible::Graphic},
     };
     QSet<QWidget*> covered;
     for (const Named& n : table) {
@@ -160,7 +162,7 @@ TEST(Accessibility, EveryControlHasItsNameAndRole) {
     }
     // A control added to the window without a name is caught here.
     for (QWidget* c : w.findChildren<QWidget*>()) {
-        if (c->parentWidget() != &w && c->parentWidget() != w.mainFrame)
+        if (c->parentWidget() != &w && c->parentWidget() != ui(w).mainFrame)
             continue;
         if (c->objectName() == QLatin1StringView("Line1"))
             continue; // a separator line, announced as such
@@ -168,21 +170,21 @@ TEST(Accessibility, EveryControlHasItsNameAndRole) {
         EXPECT_FALSE(acc_name(c).isEmpty()) << id(c);
     }
     // The two labelled combo boxes are named by their labels.
-    EXPECT_EQ(labelled_by(w.runModeCombo), w.runModeLbl);
-    EXPECT_EQ(labelled_by(w.actionCombo), w.actionLbl);
+    EXPECT_EQ(labelled_by(ui(w).runModeCombo), ui(w).runModeLbl);
+    EXPECT_EQ(labelled_by(ui(w).actionCombo), ui(w).actionLbl);
     // The filter button's name follows its caption.
-    w.filterActionCombo->setCurrentIndex(1);
+    ui(w).filterActionCombo->setCurrentIndex(1);
     w.filterActionCombo_Click();
-    EXPECT_EQ(acc_name(w.filterBut), QStringLiteral("Filter-->"));
+    EXPECT_EQ(acc_name(ui(w).filterBut), QStringLiteral("Filter-->"));
 }
 
 TEST(Accessibility, ViewLinesAreAnnouncedWithTheirMarks) {
     MsgRecorder boxes;
     ShownWindow s;
     frmMain& w = s.w();
-    ASSERT_EQ(w.viewsModel->count(), 3);
-    w.viewsModel->setChecked(1, true);
-    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(w.viewsList);
+    ASSERT_EQ(ui(w).viewsModel->count(), 3);
+    ui(w).viewsModel->setChecked(1, true);
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(ui(w).viewsList);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->childCount(), 3);
     const QString lines[] = {QStringLiteral("alpha_dev:hostA"), QStringLiteral("beta_int:hostB"),
@@ -205,8 +207,8 @@ TEST(Accessibility, TabKeyWalksTheDesignedOrderBothWays) {
     for (QWidget* c : w.findChildren<QWidget*>())
         c->setEnabled(true);
     const QList<QWidget*> order = designed_tab_order(w);
-    w.cancelBut->setFocus(Qt::TabFocusReason);
-    ASSERT_EQ(QApplication::focusWidget(), w.cancelBut);
+    ui(w).cancelBut->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), ui(w).cancelBut);
     for (qsizetype i = 1; i <= order.size(); ++i) {
         press(Qt::Key_Tab);
         QWidget* want = order.at(i % order.size()); // from the last back to the first
@@ -229,38 +231,38 @@ TEST(Accessibility, SpaceAndEnterPressButtonsAndTickBoxes) {
         SCOPED_TRACE(QTest::toString(key));
         // A button: About shows its notice.
         boxes.boxes.clear();
-        w.aboutBut->setFocus(Qt::TabFocusReason);
+        ui(w).aboutBut->setFocus(Qt::TabFocusReason);
         press(key);
         ASSERT_EQ(boxes.boxes.size(), 1);
         EXPECT_EQ(boxes.last().title, QStringLiteral("About TSY"));
 
         // Clear All and Select All change the marks.
-        w.selectAllBut->setFocus(Qt::TabFocusReason);
+        ui(w).selectAllBut->setFocus(Qt::TabFocusReason);
         press(key);
-        EXPECT_EQ(w.viewsModel->checkedCount(), 3);
-        w.clearAllBut->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(ui(w).viewsModel->checkedCount(), 3);
+        ui(w).clearAllBut->setFocus(Qt::TabFocusReason);
         press(key);
-        EXPECT_EQ(w.viewsModel->checkedCount(), 0);
+        EXPECT_EQ(ui(w).viewsModel->checkedCount(), 0);
 
         // A check box flips, and its handler runs: ticking "that matches:"
         // enables the pattern box.
-        const bool was = w.caseInsensitiveCB->isChecked();
-        w.caseInsensitiveCB->setFocus(Qt::TabFocusReason);
+        const bool was = ui(w).caseInsensitiveCB->isChecked();
+        ui(w).caseInsensitiveCB->setFocus(Qt::TabFocusReason);
         press(key);
-        EXPECT_EQ(w.caseInsensitiveCB->isChecked(), !was);
+        EXPECT_EQ(ui(w).caseInsensitiveCB->isChecked(), !was);
         press(key);
-        EXPECT_EQ(w.caseInsensitiveCB->isChecked(), was);
+        EXPECT_EQ(ui(w).caseInsensitiveCB->isChecked(), was);
 
-        w.selectAllByPatternCB->setFocus(Qt::TabFocusReason);
-        const bool patternOn = w.selectAllByPatternCB->isChecked();
+        ui(w).selectAllByPatternCB->setFocus(Qt::TabFocusReason);
+        const bool patternOn = ui(w).selectAllByPatternCB->isChecked();
         press(key);
-        EXPECT_EQ(w.selectAllByPatternCB->isChecked(), !patternOn);
-        EXPECT_EQ(w.selectAllByPatternTxt->isEnabled(), !patternOn);
+        EXPECT_EQ(ui(w).selectAllByPatternCB->isChecked(), !patternOn);
+        EXPECT_EQ(ui(w).selectAllByPatternTxt->isEnabled(), !patternOn);
         press(key);
-        EXPECT_EQ(w.selectAllByPatternCB->isChecked(), patternOn);
+        EXPECT_EQ(ui(w).selectAllByPatternCB->isChecked(), patternOn);
     }
     // Exit closes the window from the keyboard.
-    w.cancelBut->setFocus(Qt::TabFocusReason);
+    ui(w).cancelBut->setFocus(Qt::TabFocusReason);
     press(Qt::Key_Space);
     EXPECT_FALSE(w.isVisible());
 }
@@ -269,21 +271,21 @@ TEST(Accessibility, InTheListSpaceTicksTheLineAndEnterShowsItsReport) {
     MsgRecorder boxes;
     ShownWindow s;
     frmMain& w = s.w();
-    w.viewsList->setFocus(Qt::TabFocusReason);
+    ui(w).viewsList->setFocus(Qt::TabFocusReason);
     w.setCurrentRow(0);
     press(Qt::Key_Down);
     ASSERT_EQ(w.currentRow(), 1);
 
     press(Qt::Key_Space);
-    EXPECT_TRUE(w.viewsModel->isChecked(1));
-    EXPECT_EQ(w.viewsModel->checkedCount(), 1);
+    EXPECT_TRUE(ui(w).viewsModel->isChecked(1));
+    EXPECT_EQ(ui(w).viewsModel->checkedCount(), 1);
     press(Qt::Key_Space);
-    EXPECT_FALSE(w.viewsModel->isChecked(1));
+    EXPECT_FALSE(ui(w).viewsModel->isChecked(1));
     EXPECT_TRUE(boxes.boxes.isEmpty());
 
     press(Qt::Key_Up);
     press(Qt::Key_Space);
-    EXPECT_TRUE(w.viewsModel->isChecked(0));
+    EXPECT_TRUE(ui(w).viewsModel->isChecked(0));
 
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
         boxes.boxes.clear();
@@ -294,8 +296,8 @@ TEST(Accessibility, InTheListSpaceTicksTheLineAndEnterShowsItsReport) {
         EXPECT_TRUE(boxes.last().text.contains(QStringLiteral("View Server Host: hostA")));
         EXPECT_EQ(boxes.last().icon, MsgIcon::Information);
         // Enter reports and leaves the mark alone.
-        EXPECT_TRUE(w.viewsModel->isChecked(0));
-        EXPECT_EQ(QApplication::focusWidget(), w.viewsList);
+        EXPECT_TRUE(ui(w).viewsModel->isChecked(0));
+        EXPECT_EQ(QApplication::focusWidget(), ui(w).viewsList);
     }
 }
 
@@ -368,12 +370,12 @@ TEST(Accessibility, CaptionsFitAndNeighboursDoNotOverlap) {
     // The window is drawn at the screen's pixel density, not scaled up.
     const QPixmap shot = w.grab();
     EXPECT_EQ(shot.size(), QSize(645, 469) * w.devicePixelRatioF());
-    EXPECT_EQ(w.orvaneLogo->pixmap().devicePixelRatio(), w.devicePixelRatioF());
+    EXPECT_EQ(ui(w).orvaneLogo->pixmap().devicePixelRatio(), w.devicePixelRatioF());
 
     const QFontMetrics fm(w.font());
     int checked = 0;
     for (QWidget* c : w.findChildren<QWidget*>()) {
-        if (c->parentWidget() != &w && c->parentWidget() != w.mainFrame)
+        if (c->parentWidget() != &w && c->parentWidget() != ui(w).mainFrame)
             continue;
         QStyle* st = c->style();
         QString text;
@@ -430,7 +432,7 @@ TEST(Accessibility, CaptionsFitAndNeighboursDoNotOverlap) {
     EXPECT_GE(checked, 18);
 
     // Design edges given in twips may share one pixel; more is an overlap.
-    for (QWidget* parent : {static_cast<QWidget*>(&w), static_cast<QWidget*>(w.mainFrame)}) {
+    for (QWidget* parent : {static_cast<QWidget*>(&w), static_cast<QWidget*>(ui(w).mainFrame)}) {
         const QList<QWidget*> kids = parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
         for (QWidget* k : kids)
             EXPECT_TRUE(parent->rect().contains(k->geometry())) << id(k) << " is cut off";

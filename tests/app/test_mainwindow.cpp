@@ -1,7 +1,8 @@
 #include "app/about.h"
+#include "ui.h"
 #include "app/frmmain.h"
 #include "app/mainmodule.h"
-#include "common/viewlistmodel.h"
+#include "clearcase/viewlistmodel.h"
 #include "fakecc.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
@@ -42,61 +43,61 @@ TEST(MainWindow, ControlsStartWhereAndAsDesigned) {
         QWidget* parent;
     };
     const Expect table[] = {
-        {w.orvaneLogo, tw(240, 120, 9255, 630), &w},
-        {w.mainFrame, tw(240, 960, 9255, 5415), &w},
-        {w.aboutBut, tw(3600, 6480, 1095, 495), &w},
-        {w.cancelBut, tw(4920, 6480, 1215, 495), &w},
-        {w.loadViewsBut, tw(240, 240, 1215, 255), w.mainFrame},
-        {w.viewsFoundLbl, tw(1680, 240, 2535, 255), w.mainFrame},
-        {w.viewsList, tw(240, 480, 6495, 3660), w.mainFrame},
-        {w.selectAllBut, tw(240, 4200, 975, 255), w.mainFrame},
-        {w.clearAllBut, tw(1320, 4200, 975, 255), w.mainFrame},
-        {w.caseInsensitiveCB, tw(4680, 4320, 1935, 255), w.mainFrame},
-        {w.selectAllByPatternCB, tw(480, 4560, 1335, 255), w.mainFrame},
-        {w.selectAllByPatternTxt, tw(1800, 4560, 2655, 285), w.mainFrame},
-        {w.selectItemsFoundCB, tw(4680, 4560, 2055, 495), w.mainFrame},
-        {w.filterActionCombo, tw(240, 4920, 1335, 315), w.mainFrame},
-        {w.filterBut, tw(1680, 4920, 855, 255), w.mainFrame},
-        {w.filterPatternTxt, tw(2520, 4920, 1935, 285), w.mainFrame},
-        {w.runModeLbl, tw(6840, 480, 1575, 255), w.mainFrame},
-        {w.runModeCombo, tw(6840, 720, 2295, 315), w.mainFrame},
-        {w.actionLbl, tw(6840, 1320, 1575, 255), w.mainFrame},
-        {w.actionCombo, tw(6840, 1560, 2295, 315), w.mainFrame},
-        {w.actionArgsTxt, tw(6840, 1920, 2295, 285), w.mainFrame},
-        {w.executeFixProtBut, tw(7920, 2280, 1215, 735), w.mainFrame},
-        {w.Image1, tw(6960, 3480, 1890, 1410), w.mainFrame},
+        {ui(w).orvaneLogo, tw(240, 120, 9255, 630), &w},
+        {ui(w).mainFrame, tw(240, 960, 9255, 5415), &w},
+        {ui(w).aboutBut, tw(3600, 6480, 1095, 495), &w},
+        {ui(w).cancelBut, tw(4920, 6480, 1215, 495), &w},
+        {ui(w).loadViewsBut, tw(240, 240, 1215, 255), ui(w).mainFrame},
+        {ui(w).viewsFoundLbl, tw(1680, 240, 2535, 255), ui(w).mainFrame},
+        {ui(w).viewsList, tw(240, 480, 6495, 3660), ui(w).mainFrame},
+        {ui(w).selectAllBut, tw(240, 4200, 975, 255), ui(w).mainFrame},
+        {ui(w).clearAllBut, tw(1320, 4200, 975, 255), ui(w).mainFrame},
+        {ui(w).caseInsensitiveCB, tw(4680, 4320, 1935, 255), ui(w).mainFrame},
+        {ui(w).selectAllByPatternCB, tw(480, 4560, 1335, 255), ui(w).mainFrame},
+        {ui(w).selectAllByPatternTxt, tw(1800, 4560, 2655, 285), ui(w).mainFrame},
+        {ui(w).selectItemsFoundCB, tw(4680, 4560, 2055, 495), ui(w).mainFrame},
+        {ui(w).filterActionCombo, tw(240, 4920, 1335, 315), ui(w).mainFrame},
+        {ui(w).filterBut, tw(1680, 4920, 855, 255), ui(w).mainFrame},
+        {ui(w).filterPatternTxt, tw(2520, 4920, 1935, 285), ui(w).mainFrame},
+        {ui(w).runModeLbl, tw(6840, 480, 1575, 255), ui(w).mainFrame},
+        {ui(w).runModeCombo, tw(6840, 720, 2295, 315), ui(w).mainFrame},
+        {ui(w).actionLbl, tw(6840, 1320, 1575, 255), ui(w).mainFrame},
+        {ui(w).actionCombo, tw(6840, 1560, 2295, 315), ui(w).mainFrame},
+        {ui(w).actionArgsTxt, tw(6840, 1920, 2295, 285), ui(w).mainFrame},
+        {ui(w).executeFixProtBut, tw(7920, 2280, 1215, 735), ui(w).mainFrame},
+        {ui(w).Image1, tw(6960, 3480, 1890, 1410), ui(w).mainFrame},
     };
     for (const Expect& e : table) {
         EXPECT_EQ(e.c->geometry(), e.r) << e.c->objectName().toStdString();
         EXPECT_EQ(e.c->parentWidget(), e.parent) << e.c->objectName().toStdString();
     }
-    EXPECT_EQ(w.orvaneLogo->pixmap().deviceIndependentSize().toSize(), QSize(615, 40));
-    EXPECT_EQ(w.Image1->pixmap().deviceIndependentSize().toSize(), QSize(126, 94));
-    EXPECT_EQ(w.orvaneLogo->cursor().shape(), Qt::PointingHandCursor);
-    EXPECT_EQ(w.orvaneLogo->toolTip(), QStringLiteral("https://www.orvane.example/"));
-    EXPECT_EQ(w.cancelBut->text(), QStringLiteral("Exit"));
-    EXPECT_EQ(w.cancelBut->toolTip(), QStringLiteral("Exit application"));
-    EXPECT_EQ(w.filterBut->text(), QStringLiteral("Filter -->"));
-    EXPECT_EQ(w.viewsFoundLbl->text(), QStringLiteral("found"));
-    EXPECT_EQ(w.selectItemsFoundCB->text(), QStringLiteral("Select Items Matching Pattern"));
-    EXPECT_EQ(w.filterActionCombo->currentText(), QStringLiteral("Combo1"));
-    EXPECT_EQ(w.filterActionCombo->count(), 0);
-    EXPECT_EQ(w.selectAllByPatternTxt->text(), QStringLiteral("<pattern>"));
-    EXPECT_EQ(w.filterPatternTxt->text(), QStringLiteral("<pattern>"));
-    EXPECT_TRUE(w.caseInsensitiveCB->isChecked());
-    EXPECT_FALSE(w.selectAllByPatternCB->isChecked());
-    EXPECT_FALSE(w.selectItemsFoundCB->isChecked());
+    EXPECT_EQ(ui(w).orvaneLogo->pixmap().deviceIndependentSize().toSize(), QSize(615, 40));
+    EXPECT_EQ(ui(w).Image1->pixmap().deviceIndependentSize().toSize(), QSize(126, 94));
+    EXPECT_EQ(ui(w).orvaneLogo->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(ui(w).orvaneLogo->toolTip(), QStringLiteral("https://www.orvane.example/"));
+    EXPECT_EQ(ui(w).cancelBut->text(), QStringLiteral("Exit"));
+    EXPECT_EQ(ui(w).cancelBut->toolTip(), QStringLiteral("Exit application"));
+    EXPECT_EQ(ui(w).filterBut->text(), QStringLiteral("Filter -->"));
+    EXPECT_EQ(ui(w).viewsFoundLbl->text(), QStringLiteral("found"));
+    EXPECT_EQ(ui(w).selectItemsFoundCB->text(), QStringLiteral("Select Items Matching Pattern"));
+    EXPECT_EQ(ui(w).filterActionCombo->currentText(), QStringLiteral("Combo1"));
+    EXPECT_EQ(ui(w).filterActionCombo->count(), 0);
+    EXPECT_EQ(ui(w).selectAllByPatternTxt->text(), QStringLiteral("<pattern>"));
+    EXPECT_EQ(ui(w).filterPatternTxt->text(), QStringLiteral("<pattern>"));
+    EXPECT_TRUE(ui(w).caseInsensitiveCB->isChecked());
+    EXPECT_FALSE(ui(w).selectAllByPatternCB->isChecked());
+    EXPECT_FALSE(ui(w).selectItemsFoundCB->isChecked());
     for (QWidget* off :
-         {static_cast<QWidget*>(w.selectAllBut), static_cast<QWidget*>(w.clearAllBut),
-          static_cast<QWidget*>(w.selectAllByPatternCB),
-          static_cast<QWidget*>(w.selectAllByPatternTxt),
-          static_cast<QWidget*>(w.filterActionCombo), static_cast<QWidget*>(w.filterBut),
-          static_cast<QWidget*>(w.filterPatternTxt)})
+         {static_cast<QWidget*>(ui(w).selectAllBut), static_cast<QWidget*>(ui(w).clearAllBut),
+          static_cast<QWidget*>(ui(w).selectAllByPatternCB),
+          static_cast<QWidget*>(ui(w).selectAllByPatternTxt),
+          static_cast<QWidget*>(ui(w).filterActionCombo), static_cast<QWidget*>(ui(w).filterBut),
+          static_cast<QWidget*>(ui(w).filterPatternTxt)})
         EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
     for (QWidget* on :
-         {static_cast<QWidget*>(w.loadViewsBut), static_cast<QWidget*>(w.viewsList),
-          static_cast<QWidget*>(w.executeFixProtBut), static_cast<QWidget*>(w.caseInsensitiveCB),
-          static_cast<QWidget*>(w.selectItemsFoundCB)})
+         {static_cast<QWidget*>(ui(w).loadViewsBut), static_cast<QWidget*>(ui(w).viewsList),
+          static_cast<QWidget*>(ui(w).executeFixProtBut), static_cast<QWidget*>(ui(w).caseInsensitiveCB),
+          static_cast<QWidget*>(ui(w).selectItemsFoundCB)})
         EXPECT_TRUE(on->isEnabled()) << on->objectName().toStdString();
 }
 
@@ -104,14 +105,14 @@ TEST(MainWindow, LoadingFillsTheTwoBoxesAndTheRunState) {
     MsgRecorder boxes;
     FakeWindow f;
     frmMain& w = *f.w;
-    EXPECT_EQ(w.actionCombo->count(), 1);
-    EXPECT_EQ(w.actionCombo->currentText(), QStringLiteral("fix_prot"));
-    EXPECT_EQ(w.actionArgsTxt->text(), QStringLiteral(" -force -root -recover -recurse "));
-    ASSERT_EQ(w.runModeCombo->count(), 3);
-    EXPECT_EQ(w.runModeCombo->itemText(0), QStringLiteral("Normal"));
-    EXPECT_EQ(w.runModeCombo->itemText(1), QStringLiteral("Hide"));
-    EXPECT_EQ(w.runModeCombo->itemText(2), QStringLiteral("Minimized"));
-    EXPECT_EQ(w.runModeCombo->currentText(), QStringLiteral("Normal"));
+    EXPECT_EQ(ui(w).actionCombo->count(), 1);
+    EXPECT_EQ(ui(w).actionCombo->currentText(), QStringLiteral("fix_prot"));
+    EXPECT_EQ(ui(w).actionArgsTxt->text(), QStringLiteral(" -force -root -recover -recurse "));
+    ASSERT_EQ(ui(w).runModeCombo->count(), 3);
+    EXPECT_EQ(ui(w).runModeCombo->itemText(0), QStringLiteral("Normal"));
+    EXPECT_EQ(ui(w).runModeCombo->itemText(1), QStringLiteral("Hide"));
+    EXPECT_EQ(ui(w).runModeCombo->itemText(2), QStringLiteral("Minimized"));
+    EXPECT_EQ(ui(w).runModeCombo->currentText(), QStringLiteral("Normal"));
     EXPECT_EQ(w.GRunMode, 1);
     EXPECT_EQ(w.CCHOME, f.home.path());
     EXPECT_TRUE(boxes.boxes.isEmpty());
@@ -124,12 +125,12 @@ TEST(MainWindow, TabOrderFollowsTheDesignAndExitHasTheFocus) {
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    EXPECT_EQ(QApplication::focusWidget(), w.cancelBut);
+    EXPECT_EQ(QApplication::focusWidget(), ui(w).cancelBut);
     // Enable everything so that the whole chain can be walked.
     for (QWidget* c : w.findChildren<QWidget*>())
         c->setEnabled(true);
     const QList<QWidget*> expected = designed_tab_order(w);
-    QWidget* at = w.cancelBut;
+    QWidget* at = ui(w).cancelBut;
     for (qsizetype i = 1; i < expected.size(); ++i) {
         at = at->nextInFocusChain();
         while (at->focusPolicy() == Qt::NoFocus || !at->isVisibleTo(&w) ||
@@ -155,7 +156,7 @@ TEST(MainWindow, ClosingClosesTheProgressWindowToo) {
     f.w->show();
     start_progress(QStringLiteral("Executing..."));
     ASSERT_TRUE(progress_window().isVisible());
-    f.w->cancelBut->click();
+    ui(*f.w).cancelBut->click();
     EXPECT_FALSE(f.w->isVisible());
     EXPECT_FALSE(progress_window_exists());
     EXPECT_TRUE(f.w->unloading());

@@ -1,6 +1,6 @@
 #include "app/install.h"
 #include "common/fileexists.h"
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "msgrecorder.h"
 
 #include <QDir>

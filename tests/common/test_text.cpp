@@ -1,6 +1,6 @@
 #include "common/duplist.h"
-#include "common/failure.h"
-#include "common/textutil.h"
+#include "clearcase/failure.h"
+#include "clearcase/textutil.h"
 #include "msgrecorder.h"
 
 #include <QComboBox>

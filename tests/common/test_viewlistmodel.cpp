@@ -1,5 +1,5 @@
 #include "common/duplist.h"
-#include "common/viewlistmodel.h"
+#include "clearcase/viewlistmodel.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>

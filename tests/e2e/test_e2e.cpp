@@ -1,7 +1,8 @@
 // The program against the simulated ClearCase: the real cleartool
 // backend, the real launcher and the simulator's cleartool and fix_prot.
 #include "app/frmmain.h"
-#include "common/viewlistmodel.h"
+#include "ui.h"
+#include "clearcase/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
 #include "simhome.h"
@@ -30,16 +31,16 @@ struct SimWindow {
     }
     void load() { w->loadViewsBut_Click(); }
     void hide_mode() {
-        w->runModeCombo->setCurrentIndex(1);
+        ui(*w).runModeCombo->setCurrentIndex(1);
         w->runModeCombo_Click();
     }
     int row(const QString& tag) const {
-        for (int i = 0; i < w->viewsModel->count(); ++i)
-            if (w->viewsModel->text(i).startsWith(tag + QStringLiteral(":")))
+        for (int i = 0; i < ui(*w).viewsModel->count(); ++i)
+            if (ui(*w).viewsModel->text(i).startsWith(tag + QStringLiteral(":")))
                 return i;
         return -1;
     }
-    void check(const QString& tag) { w->viewsModel->setChecked(row(tag), true); }
+    void check(const QString& tag) { ui(*w).viewsModel->setChecked(row(tag), true); }
     QStringList work() const {
         // The calls of a run: everything after the listing.
         QStringList j = sim.journal();
@@ -67,11 +68,11 @@ TEST(Simulated, LoadsSeveralHundredViewsThroughCleartool) {
         expected.insert(QString(q(v.tag) + QStringLiteral(":") + q(v.host)).toCaseFolded());
     f.load();
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
-    EXPECT_EQ(f.w->viewsModel->count(), expected.size());
-    for (int i = 0; i < f.w->viewsModel->count(); ++i)
-        EXPECT_TRUE(expected.contains(f.w->viewsModel->text(i).toCaseFolded()));
-    EXPECT_EQ(f.w->viewsFoundLbl->text(),
-              QStringLiteral("Found: %1 views").arg(f.w->viewsModel->count()));
+    EXPECT_EQ(ui(*f.w).viewsModel->count(), expected.size());
+    for (int i = 0; i < ui(*f.w).viewsModel->count(); ++i)
+        EXPECT_TRUE(expected.contains(ui(*f.w).viewsModel->text(i).toCaseFolded()));
+    EXPECT_EQ(ui(*f.w).viewsFoundLbl->text(),
+              QStringLiteral("Found: %1 views").arg(ui(*f.w).viewsModel->count()));
     EXPECT_EQ(f.sim.journal(), QStringList{QStringLiteral("cleartool|lsview|-long")});
 }
 
@@ -87,6 +88,7 @@ TEST(Simulated, ExecuteRepairsEachCheckedViewThenStopsItsServer) {
     f.check(QStringLiteral("b"));
     f.sim.home().clearJournal();
     f.w->executeFixProtBut_Click();
+    settle(*f.w);
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
     EXPECT_EQ(f.work(),
               (QStringList{
@@ -116,6 +118,7 @@ TEST(Simulated, TheDetailReportComesFromLsviewAndCatcs) {
     f.load();
     f.w->setCurrentRow(0);
     f.w->viewsList_DblClick();
+    settle(*f.w);
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'snap_dev'"));
     EXPECT_EQ(boxes.last().text,
@@ -140,7 +143,7 @@ TEST(Simulated, OddTagsAreListedReportedAndRepairedWithoutAShell) {
         added.push_back(f.sim.add(t, "host with blank"));
     f.load();
     ASSERT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
-    ASSERT_EQ(f.w->viewsModel->count(), int(std::size(tags)));
+    ASSERT_EQ(ui(*f.w).viewsModel->count(), int(std::size(tags)));
     f.hide_mode();
     for (const std::string& t : tags) {
         ASSERT_GE(f.row(q(t)), 0) << t;
@@ -148,6 +151,7 @@ TEST(Simulated, OddTagsAreListedReportedAndRepairedWithoutAShell) {
     }
     f.sim.home().clearJournal();
     f.w->executeFixProtBut_Click();
+    settle(*f.w);
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
     for (const ccsim::View& v : added) {
         EXPECT_TRUE(f.sim.home().storageFixed(v.tag)) << v.tag;
@@ -159,6 +163,7 @@ TEST(Simulated, OddTagsAreListedReportedAndRepairedWithoutAShell) {
     }
     f.w->setCurrentRow(f.row(QStringLiteral("it's \"quoted\"")));
     f.w->viewsList_DblClick();
+    settle(*f.w);
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'it's \"quoted\"'"));
     EXPECT_TRUE(

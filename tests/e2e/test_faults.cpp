@@ -2,12 +2,13 @@
 // case checks what the operator is told, which views were processed (from
 // the simulator's journal) and that no view was processed twice.
 #include "app/frmmain.h"
-#include "common/viewlistmodel.h"
+#include "ui.h"
+#include "clearcase/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
 #include "repair/repairrun.h"
 #include "simhome.h"
-#include "views/cleartoolcli.h"
+#include "clearcase/cleartoolcli.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,7 +34,7 @@ struct Site {
             storage[QString::fromUtf8(t)] = QString::fromStdString(sim.add(t, "h").storage);
         w = std::make_unique<frmMain>();
         EXPECT_TRUE(w->Form_Load());
-        w->runModeCombo->setCurrentIndex(1); // Hide
+        ui(*w).runModeCombo->setCurrentIndex(1); // Hide
         w->runModeCombo_Click();
     }
     ~Site() {
@@ -43,14 +44,15 @@ struct Site {
     }
     QStringList lines() const {
         QStringList out;
-        for (int i = 0; i < w->viewsModel->count(); ++i)
-            out.append(w->viewsModel->text(i));
+        for (int i = 0; i < ui(*w).viewsModel->count(); ++i)
+            out.append(ui(*w).viewsModel->text(i));
         return out;
     }
-    void checkAll() { w->viewsModel->setCheckedWhere(true, {}); }
+    void checkAll() { ui(*w).viewsModel->setCheckedWhere(true, {}); }
     void execute() {
         sim.home().clearJournal();
         w->executeFixProtBut_Click();
+        settle(*w);
     }
     // The views fix_prot ran on, by tag, in order.
     QStringList repaired() const {
@@ -87,12 +89,13 @@ TEST(FaultsLoading, TheWholeListingFailing) {
     Site s({"a", "b"});
     s.sim.home().setFault("listing_fail");
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_TRUE(boxes.last().text.startsWith(
         QStringLiteral("ClearTool returned error: cleartool: Error: Trouble contacting registry")));
     EXPECT_TRUE(s.lines().isEmpty());
-    EXPECT_FALSE(s.w->selectAllBut->isEnabled());
-    EXPECT_TRUE(s.w->loadViewsBut->isEnabled());
+    EXPECT_FALSE(ui(*s.w).selectAllBut->isEnabled());
+    EXPECT_TRUE(ui(*s.w).loadViewsBut->isEnabled());
 }
 
 TEST(FaultsLoading, OneViewOfTheListingFailing) {
@@ -100,6 +103,7 @@ TEST(FaultsLoading, OneViewOfTheListingFailing) {
     Site s({"a", "b", "c"});
     s.sim.home().setViewFault("b", "lsview_fail");
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     EXPECT_EQ(s.lines(), (QStringList{QStringLiteral("a:h"), QStringLiteral("c:h")}));
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().text,
@@ -113,6 +117,7 @@ TEST(FaultsLoading, GarbledRecordsAreReportedAndNeverListedWrongly) {
         Site s({"a", "b", "c"});
         s.sim.home().setViewFault("b", "garble", how);
         s.w->loadViewsBut_Click();
+        settle(*s.w);
         EXPECT_EQ(s.lines(), (QStringList{QStringLiteral("a:h"), QStringLiteral("c:h")})) << how;
         ASSERT_EQ(boxes.boxes.size(), 1) << how;
         EXPECT_TRUE(boxes.last().text.startsWith(
@@ -127,6 +132,7 @@ TEST(FaultsLoading, AViewWithoutItsServerHost) {
     Site s({"a", "b"});
     s.sim.home().setViewFault("a", "no_host");
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     EXPECT_EQ(s.lines(), QStringList{QStringLiteral("b:h")});
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(
@@ -145,12 +151,14 @@ TEST(FaultsLoading, TruncatedAndBinaryOutputNeverCrashesOrInventsViews) {
         s.sim.home().clearFaults();
         s.sim.home().setFault("truncate", std::to_string(cut));
         s.w->loadViewsBut_Click();
+        settle(*s.w);
         for (const QString& l : s.lines())
             EXPECT_TRUE(real.contains(l)) << cut << " " << l.toStdString();
     }
     s.sim.home().clearFaults();
     s.sim.home().setFault("garbage");
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     for (const QString& l : s.lines())
         EXPECT_TRUE(real.contains(l)) << l.toStdString();
     // Whatever was lost, the operator heard of it.
@@ -162,6 +170,7 @@ TEST(FaultsLoading, CrLfOutputReadsAndRepairsAsUsual) {
     Site s({"a", "b"});
     s.sim.home().setFault("crlf");
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     EXPECT_EQ(s.lines(), (QStringList{QStringLiteral("a:h"), QStringLiteral("b:h")}));
     s.checkAll();
     s.execute();
@@ -175,11 +184,12 @@ TEST(FaultsLoading, CleartoolMissingAfterStartUp) {
     Site s({"a"});
     QFile::remove(QString::fromStdString(s.sim.home().cleartoolPath()));
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_TRUE(boxes.last().text.startsWith(
         QStringLiteral("ClearTool returned error: cannot run cleartool (")))
         << boxes.last().text.toStdString();
-    EXPECT_TRUE(s.w->loadViewsBut->isEnabled());
+    EXPECT_TRUE(ui(*s.w).loadViewsBut->isEnabled());
 }
 
 TEST(FaultsLoading, AHangingCleartoolIsKilledAfterItsTimeLimit) {
@@ -190,6 +200,7 @@ TEST(FaultsLoading, AHangingCleartoolIsKilledAfterItsTimeLimit) {
     QElapsedTimer t;
     t.start();
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     EXPECT_LT(t.elapsed(), 15000);
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().text,
@@ -208,6 +219,7 @@ TEST(FaultsLoading, ClosingTheWindowMidLoad) {
             s.w->close();
     };
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     EXPECT_FALSE(s.w->isVisible());
     EXPECT_FALSE(progress_window_exists());
     EXPECT_TRUE(boxes.boxes.isEmpty());
@@ -220,6 +232,7 @@ TEST(FaultsRun, AFailingLookupSkipsOnlyThatView) {
     MsgRecorder boxes;
     Site s({"a", "b", "c"});
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     s.sim.home().setViewFault("b", "lsview_fail");
     s.checkAll();
     s.execute();
@@ -234,6 +247,7 @@ TEST(FaultsRun, AFailingEndviewEndsTheRun) {
     MsgRecorder boxes;
     Site s({"a", "b", "c"});
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     s.sim.home().setViewFault("a", "endview_fail");
     s.checkAll();
     s.execute();
@@ -252,6 +266,7 @@ TEST(FaultsRun, AMissingUtility) {
     MsgRecorder boxes;
     Site s({"a", "b"});
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     QFile::remove(QString::fromStdString(s.sim.home().fixProtPath()));
     s.checkAll();
     s.execute();
@@ -266,6 +281,7 @@ TEST(FaultsRun, AUtilityThatFailsOrCrashesIsNamedAtTheEnd) {
     MsgRecorder boxes;
     Site s({"a", "b", "c"});
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     s.sim.home().setViewFault("a", "fixprot_exit", "3");
     s.sim.home().setViewFault("c", "fixprot_crash", "KILL");
     s.checkAll();
@@ -286,6 +302,7 @@ TEST(FaultsRun, AVerySlowUtilityKeepsTheWindowAlive) {
     MsgRecorder boxes;
     Site s({"a", "b"});
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     s.sim.home().setViewFault("a", "fixprot_sleep_ms", "1200");
     s.checkAll();
     int ticks = 0;
@@ -304,6 +321,7 @@ TEST(FaultsRun, AHangingLookupTimesOutAndSkipsTheView) {
     MsgRecorder boxes;
     Site s({"a", "b"});
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     s.sim.home().setViewFault("a", "hang");
     cc::CleartoolRunner::setTimeoutMs(1500);
     s.checkAll();
@@ -318,6 +336,7 @@ TEST(FaultsRun, ClosingTheWindowMidRunLetsTheUtilityFinish) {
     MsgRecorder boxes;
     Site s({"a", "b"});
     s.w->loadViewsBut_Click();
+    settle(*s.w);
     s.w->show();
     s.sim.home().setViewFault("a", "fixprot_sleep_ms", "800");
     s.checkAll();

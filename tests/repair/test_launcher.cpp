@@ -1,5 +1,5 @@
 #include "msgrecorder.h"
-#include "repair/launcher.h"
+#include "clearcase/launcher.h"
 
 #include <QElapsedTimer>
 #include <QFile>

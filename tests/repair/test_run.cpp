@@ -1,9 +1,10 @@
 #include "app/frmmain.h"
-#include "common/viewlistmodel.h"
+#include "ui.h"
+#include "clearcase/viewlistmodel.h"
 #include "fakecc.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
-#include "repair/launcher.h"
+#include "clearcase/launcher.h"
 #include "repair/repairrun.h"
 #include "temphome.h"
 
@@ -48,13 +49,14 @@ struct RunWindow : FakeWindow {
             backend->state().views.append(v);
         }
         w->loadViewsBut_Click();
-        w->runModeCombo->setCurrentIndex(1); // Hide: no terminal
+        settle(*w);
+        ui(*w).runModeCombo->setCurrentIndex(1); // Hide: no terminal
         w->runModeCombo_Click();
     }
     void check(const QString& tag) {
-        for (int i = 0; i < w->viewsModel->count(); ++i)
-            if (w->viewsModel->text(i).startsWith(tag + QStringLiteral(":")))
-                w->viewsModel->setChecked(i, true);
+        for (int i = 0; i < ui(*w).viewsModel->count(); ++i)
+            if (ui(*w).viewsModel->text(i).startsWith(tag + QStringLiteral(":")))
+                ui(*w).viewsModel->setChecked(i, true);
     }
     QStringList calls() const {
         QFile f(log);
@@ -76,20 +78,20 @@ TEST(ActionAndRunMode, TheHandlersSetArgumentsAndTheWindowStyle) {
     MsgRecorder boxes;
     FakeWindow f;
     frmMain& w = *f.w;
-    EXPECT_EQ(w.actionArgsTxt->text(), kArgs);
+    EXPECT_EQ(ui(w).actionArgsTxt->text(), kArgs);
     EXPECT_EQ(w.GRunMode, 1);
-    w.actionArgsTxt->setText(QStringLiteral("-chmod 775"));
+    ui(w).actionArgsTxt->setText(QStringLiteral("-chmod 775"));
     w.actionCombo_Click();
-    EXPECT_EQ(w.actionArgsTxt->text(), kArgs);
+    EXPECT_EQ(ui(w).actionArgsTxt->text(), kArgs);
     for (const auto& [index, mode] : {std::pair{2, 2}, std::pair{1, 0}, std::pair{0, 1}}) {
-        w.runModeCombo->setCurrentIndex(index);
+        ui(w).runModeCombo->setCurrentIndex(index);
         w.runModeCombo_Click();
         EXPECT_EQ(w.GRunMode, mode);
     }
     // Typing into the action box runs no handler.
-    w.actionArgsTxt->setText(QStringLiteral("mine"));
-    w.actionCombo->setEditText(QStringLiteral("fix_prot"));
-    EXPECT_EQ(w.actionArgsTxt->text(), QStringLiteral("mine"));
+    ui(w).actionArgsTxt->setText(QStringLiteral("mine"));
+    ui(w).actionCombo->setEditText(QStringLiteral("fix_prot"));
+    EXPECT_EQ(ui(w).actionArgsTxt->text(), QStringLiteral("mine"));
 }
 
 TEST(CommandLine, IsBuiltFromItsPiecesWithTheirBlanks) {
@@ -131,6 +133,7 @@ TEST(Execute, AnEmptyListOrNoCheckedRowStartsNothing) {
             messages.append(progress_window().message());
         };
         f.w->executeFixProtBut_Click();
+        settle(*f.w);
         EXPECT_TRUE(f.calls().isEmpty());
         EXPECT_TRUE(f.commands().isEmpty());
         EXPECT_FALSE(progress_window().isVisible());
@@ -152,13 +155,14 @@ TEST(Execute, RepairsCheckedViewsInOrderThenStopsTheirServers) {
         messages.append(progress_window().message());
     };
     f.w->executeFixProtBut_Click();
+    settle(*f.w);
     EXPECT_EQ(f.commands(),
               (QStringList{QStringLiteral("lsview a"), QStringLiteral("endview -server a"),
                            QStringLiteral("lsview b"), QStringLiteral("endview -server b")}));
     EXPECT_EQ(f.calls(), (QStringList{f.call(QStringLiteral("a")), f.call(QStringLiteral("b"))}));
     EXPECT_TRUE(messages.contains(QStringLiteral("Fixing Protection --> a")));
     // Rows stay checked: a second run does the same again.
-    EXPECT_EQ(f.w->viewsModel->checkedCount(), 2);
+    EXPECT_EQ(ui(*f.w).viewsModel->checkedCount(), 2);
     EXPECT_TRUE(boxes.boxes.isEmpty());
     EXPECT_FALSE(progress_window().isVisible());
 }
@@ -168,18 +172,19 @@ TEST(Execute, ReadsArgumentsOnceAndTheActionAndModeAtEveryRow) {
     RunWindow f({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
     f.check(QStringLiteral("a"));
     f.check(QStringLiteral("c"));
-    f.w->actionArgsTxt->setText(QStringLiteral("<arguments>"));
+    ui(*f.w).actionArgsTxt->setText(QStringLiteral("<arguments>"));
     YieldWatcher yields;
     yields.onYield = [&](int n) {
         if (n == 2) {
             // Inside the run: these take effect on the rows still to come.
-            f.w->actionArgsTxt->setText(QStringLiteral("-late"));
+            ui(*f.w).actionArgsTxt->setText(QStringLiteral("-late"));
             f.check(QStringLiteral("b"));
         }
         if (n == 3)
-            f.w->actionCombo->setEditText(QStringLiteral("other"));
+            ui(*f.w).actionCombo->setEditText(QStringLiteral("other"));
     };
     f.w->executeFixProtBut_Click();
+    settle(*f.w);
     const QString bare = QStringLiteral("[/storage/");
     EXPECT_EQ(f.calls(),
               (QStringList{bare + QStringLiteral("a.vws]"), bare + QStringLiteral("b.vws]")}));
@@ -190,8 +195,9 @@ TEST(Execute, AnyOtherActionTextStartsNothing) {
     MsgRecorder boxes;
     RunWindow f({QStringLiteral("a")});
     f.check(QStringLiteral("a"));
-    f.w->actionCombo->setEditText(QStringLiteral("Fix_prot"));
+    ui(*f.w).actionCombo->setEditText(QStringLiteral("Fix_prot"));
     f.w->executeFixProtBut_Click();
+    settle(*f.w);
     EXPECT_TRUE(f.calls().isEmpty());
     EXPECT_TRUE(f.commands().isEmpty());
 }
@@ -213,6 +219,7 @@ TEST(Execute, AFailingEndviewEndsTheRunWithTheLastCommandLine) {
         progressShownAtBox = progress_window().isVisible();
     };
     f.w->executeFixProtBut_Click();
+    settle(*f.w);
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().title, QStringLiteral("Error:executeFixProtBut()"));
     EXPECT_EQ(boxes.last().icon, MsgIcon::Critical);
@@ -227,8 +234,8 @@ TEST(Execute, AFailingEndviewEndsTheRunWithTheLastCommandLine) {
     EXPECT_TRUE(progressShownAtBox);
     EXPECT_FALSE(progress_window().isVisible());
     EXPECT_EQ(f.w->cursor().shape(), Qt::ArrowCursor);
-    EXPECT_TRUE(f.w->executeFixProtBut->isEnabled());
-    EXPECT_TRUE(f.w->loadViewsBut->isEnabled());
+    EXPECT_TRUE(ui(*f.w).executeFixProtBut->isEnabled());
+    EXPECT_TRUE(ui(*f.w).loadViewsBut->isEnabled());
 }
 
 TEST(Execute, AMissingUtilityIsReportedAndTheRunGoesOn) {
@@ -238,6 +245,7 @@ TEST(Execute, AMissingUtilityIsReportedAndTheRunGoesOn) {
     f.check(QStringLiteral("a"));
     f.check(QStringLiteral("b"));
     f.w->executeFixProtBut_Click();
+    settle(*f.w);
     ASSERT_EQ(boxes.boxes.size(), 2);
     EXPECT_TRUE(boxes.boxes[0].text.startsWith(
         QStringLiteral("ERROR: No such file or directory\r\nCould not execute --> \"") +
@@ -263,6 +271,7 @@ TEST(Execute, AViewWithoutStorageIsSkipped) {
         return QString();
     };
     f.w->executeFixProtBut_Click();
+    settle(*f.w);
     ASSERT_EQ(boxes.boxes.size(), 2);
     EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Error:getViewStg()"));
     EXPECT_EQ(boxes.boxes[1].text,
@@ -279,21 +288,24 @@ TEST(Execute, RefusesLoadExecuteAndFilterUntilItEnds) {
     RunWindow f({QStringLiteral("a"), QStringLiteral("b")});
     f.check(QStringLiteral("a"));
     f.w->Form_Activate();
-    f.w->filterPatternTxt->setText(QStringLiteral("a"));
-    ASSERT_TRUE(f.w->filterBut->isEnabled());
+    ui(*f.w).filterPatternTxt->setText(QStringLiteral("a"));
+    ASSERT_TRUE(ui(*f.w).filterBut->isEnabled());
     YieldWatcher yields;
     int refused = 0;
     yields.onYield = [&](int) {
-        refused += !f.w->loadViewsBut->isEnabled() && !f.w->executeFixProtBut->isEnabled() &&
-                   !f.w->filterBut->isEnabled();
-        f.w->executeFixProtBut_Click(); // a second run inside the first does nothing
+        refused += !ui(*f.w).loadViewsBut->isEnabled() && !ui(*f.w).executeFixProtBut->isEnabled() &&
+                   !ui(*f.w).filterBut->isEnabled();
+        f.w->executeFixProtBut_Click();
+        settle(*f.w); // a second run inside the first does nothing
         f.w->loadViewsBut_Click();
+        settle(*f.w);
     };
     f.w->executeFixProtBut_Click();
+    settle(*f.w);
     EXPECT_EQ(refused, yields.count);
     EXPECT_EQ(f.calls().size(), 1);
     EXPECT_EQ(f.backend->state().collectionsMade, 1);
-    EXPECT_TRUE(f.w->filterBut->isEnabled());
+    EXPECT_TRUE(ui(*f.w).filterBut->isEnabled());
 }
 
 TEST(Execute, ClosingTheWindowMidRunEndsItCleanlyAndLetsTheUtilityFinish) {
@@ -305,6 +317,7 @@ TEST(Execute, ClosingTheWindowMidRunEndsItCleanlyAndLetsTheUtilityFinish) {
     qputenv("TSY_TEST_SLEEP", "0.4");
     QTimer::singleShot(100, f.w.get(), [&] { f.w->close(); });
     f.w->executeFixProtBut_Click();
+    settle(*f.w);
     qunsetenv("TSY_TEST_SLEEP");
     EXPECT_FALSE(f.w->isVisible());
     EXPECT_EQ(f.commands(), QStringList{QStringLiteral("lsview a")}); // no endview while it works

@@ -1,5 +1,6 @@
 #include "app/frmmain.h"
-#include "common/viewlistmodel.h"
+#include "ui.h"
+#include "clearcase/viewlistmodel.h"
 #include "fakecc.h"
 #include "msgrecorder.h"
 #include "selection/selection.h"
@@ -32,32 +33,33 @@ struct ListWindow : FakeWindow {
         }
         w->Form_Activate();
         w->loadViewsBut_Click();
+        settle(*w);
     }
     QStringList checked() const {
         QStringList out;
-        for (int i = 0; i < w->viewsModel->count(); ++i)
-            if (w->viewsModel->isChecked(i))
-                out.append(w->viewsModel->text(i));
+        for (int i = 0; i < ui(*w).viewsModel->count(); ++i)
+            if (ui(*w).viewsModel->isChecked(i))
+                out.append(ui(*w).viewsModel->text(i));
         return out;
     }
     QStringList lines() const {
         QStringList out;
-        for (int i = 0; i < w->viewsModel->count(); ++i)
-            out.append(w->viewsModel->text(i));
+        for (int i = 0; i < ui(*w).viewsModel->count(); ++i)
+            out.append(ui(*w).viewsModel->text(i));
         return out;
     }
     void selectByPattern(const QString& p, bool caseInsensitive) {
-        w->caseInsensitiveCB->setChecked(caseInsensitive);
-        w->selectAllByPatternCB->setChecked(true);
+        ui(*w).caseInsensitiveCB->setChecked(caseInsensitive);
+        ui(*w).selectAllByPatternCB->setChecked(true);
         w->selectAllByPatternCB_Click();
-        w->selectAllByPatternTxt->setText(p);
+        ui(*w).selectAllByPatternTxt->setText(p);
         w->selectAllBut_Click();
     }
     void chooseAction(const QString& a) {
-        w->filterActionCombo->setCurrentIndex(w->filterActionCombo->findText(a));
+        ui(*w).filterActionCombo->setCurrentIndex(ui(*w).filterActionCombo->findText(a));
         w->filterActionCombo_Click();
     }
-    void setPattern(const QString& p) { w->filterPatternTxt->setText(p); }
+    void setPattern(const QString& p) { ui(*w).filterPatternTxt->setText(p); }
 };
 
 const QString kDone = QStringLiteral(
@@ -81,7 +83,7 @@ TEST(SelectAll, PatternCaseFoldingFollowsTheCaseBox) {
         EXPECT_EQ(f.checked(), (QStringList{QStringLiteral("abc:h"), QStringLiteral("xabcx:h2")}));
         // The box's own text is not lower-cased.
         f.selectByPattern(QStringLiteral("ABC"), true);
-        EXPECT_EQ(f.w->selectAllByPatternTxt->text(), QStringLiteral("ABC"));
+        EXPECT_EQ(ui(*f.w).selectAllByPatternTxt->text(), QStringLiteral("ABC"));
     }
     EXPECT_TRUE(boxes.boxes.isEmpty());
 }
@@ -90,7 +92,7 @@ TEST(SelectAll, PatternsAreLiteralAndNeverClearAMark) {
     MsgRecorder boxes;
     ListWindow f({QStringLiteral("dev01:h"), QStringLiteral("dev*x:h"), QStringLiteral("hand:h"),
                   QStringLiteral("a b:h")});
-    f.w->viewsModel->setChecked(f.lines().indexOf(QStringLiteral("hand:h")), true);
+    ui(*f.w).viewsModel->setChecked(f.lines().indexOf(QStringLiteral("hand:h")), true);
     f.selectByPattern(QStringLiteral("dev*"), true);
     EXPECT_EQ(f.checked(), (QStringList{QStringLiteral("dev*x:h"), QStringLiteral("hand:h")}));
     f.w->clearAllBut_Click();
@@ -111,7 +113,7 @@ TEST(SelectAll, PatternsAreLiteralAndNeverClearAMark) {
 TEST(SelectAll, WithoutTheBoxThePatternIsIgnoredAndClearAllClearsEverything) {
     MsgRecorder boxes;
     ListWindow f({QStringLiteral("a:h"), QStringLiteral("b:h")});
-    f.w->selectAllByPatternTxt->setText(QStringLiteral("a"));
+    ui(*f.w).selectAllByPatternTxt->setText(QStringLiteral("a"));
     f.w->selectAllBut_Click();
     EXPECT_EQ(f.checked().size(), 2);
     f.selectByPattern(QStringLiteral("zzz"), true);
@@ -122,8 +124,8 @@ TEST(SelectAll, WithoutTheBoxThePatternIsIgnoredAndClearAllClearsEverything) {
 TEST(SelectAll, OnAnEmptyListNothingChangesOrRepaints) {
     MsgRecorder boxes;
     ListWindow f({});
-    QSignalSpy changes(f.w->viewsModel, &QAbstractItemModel::dataChanged);
-    f.w->selectAllBut->setEnabled(true);
+    QSignalSpy changes(ui(*f.w).viewsModel, &QAbstractItemModel::dataChanged);
+    ui(*f.w).selectAllBut->setEnabled(true);
     f.w->selectAllBut_Click();
     f.w->clearAllBut_Click();
     EXPECT_EQ(changes.count(), 0);
@@ -132,7 +134,7 @@ TEST(SelectAll, OnAnEmptyListNothingChangesOrRepaints) {
 TEST(SelectAll, ABulkChangeIsAnnouncedOnce) {
     MsgRecorder boxes;
     ListWindow f({QStringLiteral("a:h"), QStringLiteral("b:h"), QStringLiteral("c:h")});
-    QSignalSpy changes(f.w->viewsModel, &QAbstractItemModel::dataChanged);
+    QSignalSpy changes(ui(*f.w).viewsModel, &QAbstractItemModel::dataChanged);
     f.w->selectAllBut_Click();
     EXPECT_EQ(changes.count(), 1);
 }
@@ -140,21 +142,21 @@ TEST(SelectAll, ABulkChangeIsAnnouncedOnce) {
 TEST(SelectAll, ThePatternBoxFollowsItsCheckBox) {
     MsgRecorder boxes;
     ListWindow f({QStringLiteral("a:h")});
-    QLineEdit* t = f.w->selectAllByPatternTxt;
+    QLineEdit* t = ui(*f.w).selectAllByPatternTxt;
     t->setText(QStringLiteral("kept"));
-    f.w->selectAllByPatternCB->setChecked(true);
+    ui(*f.w).selectAllByPatternCB->setChecked(true);
     f.w->selectAllByPatternCB_Click();
     EXPECT_TRUE(t->isEnabled());
     EXPECT_EQ(t->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
-    f.w->selectAllByPatternCB->setChecked(false);
+    ui(*f.w).selectAllByPatternCB->setChecked(false);
     f.w->selectAllByPatternCB_Click();
     EXPECT_FALSE(t->isEnabled());
     EXPECT_EQ(t->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Button));
     EXPECT_EQ(t->text(), QStringLiteral("kept"));
     // A partly checked box is not ticked.
-    f.w->selectAllByPatternCB->setTristate(true);
-    f.w->selectAllByPatternCB->setCheckState(Qt::PartiallyChecked);
-    EXPECT_FALSE(selection::ticked(f.w->selectAllByPatternCB));
+    ui(*f.w).selectAllByPatternCB->setTristate(true);
+    ui(*f.w).selectAllByPatternCB->setCheckState(Qt::PartiallyChecked);
+    EXPECT_FALSE(selection::ticked(ui(*f.w).selectAllByPatternCB));
 }
 
 TEST(FilterBar, TheComboIsFilledOnceAndChoosesFind) {
@@ -162,31 +164,31 @@ TEST(FilterBar, TheComboIsFilledOnceAndChoosesFind) {
     ListWindow f({QStringLiteral("a:h")});
     for (int i = 0; i < 4; ++i)
         f.w->Form_Activate();
-    ASSERT_EQ(f.w->filterActionCombo->count(), 2);
-    EXPECT_EQ(f.w->filterActionCombo->itemText(0), QStringLiteral("Find-->"));
-    EXPECT_EQ(f.w->filterActionCombo->itemText(1), QStringLiteral("Filter-->"));
-    EXPECT_EQ(f.w->filterBut->text(), QStringLiteral("Find-->"));
-    EXPECT_TRUE(f.w->selectItemsFoundCB->isEnabled());
+    ASSERT_EQ(ui(*f.w).filterActionCombo->count(), 2);
+    EXPECT_EQ(ui(*f.w).filterActionCombo->itemText(0), QStringLiteral("Find-->"));
+    EXPECT_EQ(ui(*f.w).filterActionCombo->itemText(1), QStringLiteral("Filter-->"));
+    EXPECT_EQ(ui(*f.w).filterBut->text(), QStringLiteral("Find-->"));
+    EXPECT_TRUE(ui(*f.w).selectItemsFoundCB->isEnabled());
     f.chooseAction(QStringLiteral("Filter-->"));
-    EXPECT_EQ(f.w->filterBut->text(), QStringLiteral("Filter-->"));
-    EXPECT_FALSE(f.w->selectItemsFoundCB->isEnabled());
+    EXPECT_EQ(ui(*f.w).filterBut->text(), QStringLiteral("Filter-->"));
+    EXPECT_FALSE(ui(*f.w).selectItemsFoundCB->isEnabled());
     f.w->Form_Activate();
-    EXPECT_EQ(f.w->filterBut->text(), QStringLiteral("Filter-->"));
+    EXPECT_EQ(ui(*f.w).filterBut->text(), QStringLiteral("Filter-->"));
 }
 
 TEST(FilterBar, TheButtonNeedsAUsablePattern) {
     MsgRecorder boxes;
     ListWindow f({QStringLiteral("a:h")});
     f.setPattern(QString());
-    EXPECT_FALSE(f.w->filterBut->isEnabled());
-    EXPECT_FALSE(f.w->selectItemsFoundCB->isEnabled());
+    EXPECT_FALSE(ui(*f.w).filterBut->isEnabled());
+    EXPECT_FALSE(ui(*f.w).selectItemsFoundCB->isEnabled());
     f.setPattern(QStringLiteral("<PATTERN>"));
-    EXPECT_TRUE(f.w->filterBut->isEnabled());
-    EXPECT_TRUE(f.w->selectItemsFoundCB->isEnabled());
+    EXPECT_TRUE(ui(*f.w).filterBut->isEnabled());
+    EXPECT_TRUE(ui(*f.w).selectItemsFoundCB->isEnabled());
     f.setPattern(QStringLiteral("<pattern>"));
-    EXPECT_FALSE(f.w->filterBut->isEnabled());
+    EXPECT_FALSE(ui(*f.w).filterBut->isEnabled());
     f.setPattern(QStringLiteral(" "));
-    EXPECT_TRUE(f.w->filterBut->isEnabled());
+    EXPECT_TRUE(ui(*f.w).filterBut->isEnabled());
 }
 
 TEST(Filter, RemovesMatchesIgnoringCaseWhateverTheBoxSays) {
@@ -194,26 +196,26 @@ TEST(Filter, RemovesMatchesIgnoringCaseWhateverTheBoxSays) {
     for (const bool ci : {true, false}) {
         ListWindow f({QStringLiteral("xABCx:h"), QStringLiteral("abc:h"), QStringLiteral("def:h"),
                       QStringLiteral("ABC:h2")});
-        f.w->caseInsensitiveCB->setChecked(ci);
-        f.w->viewsModel->setChecked(f.lines().indexOf(QStringLiteral("abc:h")), true);
+        ui(*f.w).caseInsensitiveCB->setChecked(ci);
+        ui(*f.w).viewsModel->setChecked(f.lines().indexOf(QStringLiteral("abc:h")), true);
         f.chooseAction(QStringLiteral("Filter-->"));
         f.setPattern(QStringLiteral("abc"));
         f.w->filterBut_Click();
         EXPECT_EQ(f.lines(), QStringList{QStringLiteral("def:h")}) << ci;
         EXPECT_TRUE(f.checked().isEmpty());
-        EXPECT_EQ(f.w->viewsFoundLbl->text(), QStringLiteral("Found: 1 views"));
+        EXPECT_EQ(ui(*f.w).viewsFoundLbl->text(), QStringLiteral("Found: 1 views"));
     }
 }
 
 TEST(Filter, ANonMatchingPatternRewritesTheSameCount) {
     MsgRecorder boxes;
     ListWindow f({QStringLiteral("a:h"), QStringLiteral("b:h")});
-    f.w->viewsFoundLbl->setText(QStringLiteral("stale"));
+    ui(*f.w).viewsFoundLbl->setText(QStringLiteral("stale"));
     f.chooseAction(QStringLiteral("Filter-->"));
     f.setPattern(QStringLiteral("zz"));
     f.w->filterBut_Click();
     EXPECT_EQ(f.lines().size(), 2);
-    EXPECT_EQ(f.w->viewsFoundLbl->text(), QStringLiteral("Found: 2 views"));
+    EXPECT_EQ(ui(*f.w).viewsFoundLbl->text(), QStringLiteral("Found: 2 views"));
 }
 
 TEST(Filter, EmptyingTheListLeavesEveryActionHarmless) {
@@ -224,15 +226,16 @@ TEST(Filter, EmptyingTheListLeavesEveryActionHarmless) {
     f.w->filterBut_Click();
     EXPECT_TRUE(f.lines().isEmpty());
     EXPECT_EQ(f.w->currentRow(), -1);
-    EXPECT_TRUE(f.w->selectAllBut->isEnabled()); // the filter re-evaluates nothing
+    EXPECT_TRUE(ui(*f.w).selectAllBut->isEnabled()); // the filter re-evaluates nothing
     f.w->filterBut_Click();
     f.chooseAction(QStringLiteral("Find-->"));
     f.w->filterBut_Click();
     f.w->selectAllBut_Click();
     f.w->clearAllBut_Click();
     f.w->viewsList_DblClick();
+    settle(*f.w);
     EXPECT_TRUE(boxes.boxes.isEmpty());
-    EXPECT_EQ(f.w->viewsFoundLbl->text(), QStringLiteral("Found: 0 views"));
+    EXPECT_EQ(ui(*f.w).viewsFoundLbl->text(), QStringLiteral("Found: 0 views"));
 }
 
 TEST(Filter, KeepsTheCurrentLineWhenItSurvives) {
@@ -253,14 +256,14 @@ TEST(Filter, IsRefusedWhileAnOperationRuns) {
     f.chooseAction(QStringLiteral("Filter-->"));
     f.setPattern(QStringLiteral("a"));
     f.w->beginOperation();
-    EXPECT_FALSE(f.w->filterBut->isEnabled());
+    EXPECT_FALSE(ui(*f.w).filterBut->isEnabled());
     f.setPattern(QStringLiteral("a "));
     f.setPattern(QStringLiteral("a"));
-    EXPECT_FALSE(f.w->filterBut->isEnabled());
+    EXPECT_FALSE(ui(*f.w).filterBut->isEnabled());
     f.w->filterBut_Click();
     EXPECT_EQ(f.lines().size(), 1);
     f.w->endOperation();
-    EXPECT_TRUE(f.w->filterBut->isEnabled());
+    EXPECT_TRUE(ui(*f.w).filterBut->isEnabled());
 }
 
 TEST(Find, StartsAfterTheCurrentLine) {
@@ -276,7 +279,7 @@ TEST(Find, StartsAfterTheCurrentLine) {
     f.w->filterBut_Click();
     EXPECT_EQ(f.w->currentRow(), 1);
     EXPECT_TRUE(boxes.boxes.isEmpty());
-    EXPECT_EQ(f.w->viewsFoundLbl->text(), QStringLiteral("Found: 3 views"));
+    EXPECT_EQ(ui(*f.w).viewsFoundLbl->text(), QStringLiteral("Found: 3 views"));
     // With no current line it starts with the first.
     f.w->setCurrentRow(-1);
     f.w->filterBut_Click();
@@ -320,11 +323,11 @@ TEST(Find, FollowsTheCaseBox) {
     ListWindow f({QStringLiteral("a:h"), QStringLiteral("xABCx:h")});
     f.chooseAction(QStringLiteral("Find-->"));
     f.setPattern(QStringLiteral("abc"));
-    f.w->caseInsensitiveCB->setChecked(false);
+    ui(*f.w).caseInsensitiveCB->setChecked(false);
     f.w->filterBut_Click();
     EXPECT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(f.w->currentRow(), 0);
-    f.w->caseInsensitiveCB->setChecked(true);
+    ui(*f.w).caseInsensitiveCB->setChecked(true);
     f.w->filterBut_Click();
     EXPECT_EQ(f.w->currentRow(), 1);
     EXPECT_EQ(boxes.boxes.size(), 1);
@@ -335,14 +338,14 @@ TEST(Find, SelectItemsMatchingPatternChecksWhatItFinds) {
     ListWindow f({QStringLiteral("a:h"), QStringLiteral("dev1:h"), QStringLiteral("dev2:h")});
     f.chooseAction(QStringLiteral("Find-->"));
     f.setPattern(QStringLiteral("dev"));
-    f.w->selectItemsFoundCB->setChecked(true);
+    ui(*f.w).selectItemsFoundCB->setChecked(true);
     f.w->filterBut_Click();
     f.w->filterBut_Click();
     EXPECT_EQ(f.checked(), (QStringList{QStringLiteral("dev1:h"), QStringLiteral("dev2:h")}));
     // Disabled, the box changes nothing.
     f.w->clearAllBut_Click();
     f.w->setCurrentRow(0);
-    f.w->selectItemsFoundCB->setEnabled(false);
+    ui(*f.w).selectItemsFoundCB->setEnabled(false);
     f.w->filterBut_Click();
     EXPECT_TRUE(f.checked().isEmpty());
 }
@@ -350,13 +353,13 @@ TEST(Find, SelectItemsMatchingPatternChecksWhatItFinds) {
 TEST(FilterBar, AnyOtherActionTextOnlyRewritesTheCount) {
     MsgRecorder boxes;
     ListWindow f({QStringLiteral("a:h"), QStringLiteral("b:h")});
-    f.w->filterActionCombo->setEditText(QStringLiteral("filter-->"));
+    ui(*f.w).filterActionCombo->setEditText(QStringLiteral("filter-->"));
     f.setPattern(QStringLiteral("a"));
-    f.w->viewsFoundLbl->clear();
+    ui(*f.w).viewsFoundLbl->clear();
     const int current = f.w->currentRow();
     f.w->filterBut_Click();
     EXPECT_EQ(f.lines().size(), 2);
     EXPECT_EQ(f.w->currentRow(), current);
-    EXPECT_EQ(f.w->viewsFoundLbl->text(), QStringLiteral("Found: 2 views"));
+    EXPECT_EQ(ui(*f.w).viewsFoundLbl->text(), QStringLiteral("Found: 2 views"));
     EXPECT_TRUE(boxes.boxes.isEmpty());
 }

@@ -4,7 +4,7 @@
 // in memory, failures injected per view and per call, and a record of the
 // cleartool commands sent.
 
-#include "views/ccauto.h"
+#include "clearcase/session.h"
 
 #include <QList>
 #include <QString>
@@ -44,7 +44,7 @@ struct FakeState {
     int collectionsMade = 0;
 };
 
-class FakeBackend : public cc::Backend {
+class FakeBackend : public cc::SyncBackend {
 public:
     FakeBackend() : m_state(std::make_shared<FakeState>()) {}
     FakeState& state() { return *m_state; }

@@ -1,4 +1,5 @@
 #include "temphome.h"
+#include "ui.h"
 
 #include "fakecc.h"
 
@@ -51,23 +52,23 @@ FakeWindow::~FakeWindow() {
 }
 
 QList<QWidget*> designed_tab_order(frmMain& w) {
-    return {w.cancelBut,
-            w.viewsList,
-            w.executeFixProtBut,
-            w.actionCombo,
-            w.selectAllBut,
-            w.clearAllBut,
-            w.filterBut,
-            w.filterPatternTxt,
-            w.loadViewsBut,
-            w.filterActionCombo,
-            w.caseInsensitiveCB,
-            w.selectItemsFoundCB,
-            w.selectAllByPatternCB,
-            w.selectAllByPatternTxt,
-            w.actionArgsTxt,
-            w.runModeCombo,
-            w.aboutBut};
+    return {ui(w).cancelBut,
+            ui(w).viewsList,
+            ui(w).executeFixProtBut,
+            ui(w).actionCombo,
+            ui(w).selectAllBut,
+            ui(w).clearAllBut,
+            ui(w).filterBut,
+            ui(w).filterPatternTxt,
+            ui(w).loadViewsBut,
+            ui(w).filterActionCombo,
+            ui(w).caseInsensitiveCB,
+            ui(w).selectItemsFoundCB,
+            ui(w).selectAllByPatternCB,
+            ui(w).selectAllByPatternTxt,
+            ui(w).actionArgsTxt,
+            ui(w).runModeCombo,
+            ui(w).aboutBut};
 }
 
 } // namespace tsy::test

@@ -1,6 +1,7 @@
 #include "app/frmmain.h"
-#include "common/textutil.h"
-#include "common/viewlistmodel.h"
+#include "ui.h"
+#include "clearcase/textutil.h"
+#include "clearcase/viewlistmodel.h"
 #include "fakecc.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
@@ -32,14 +33,14 @@ FakeView fv(const char* tag, const char* host) {
 
 QStringList lines(const frmMain& w) {
     QStringList out;
-    for (int i = 0; i < w.viewsModel->count(); ++i)
-        out.append(w.viewsModel->text(i));
+    for (int i = 0; i < ui(w).viewsModel->count(); ++i)
+        out.append(ui(w).viewsModel->text(i));
     return out;
 }
 
 bool selection_controls_enabled(const frmMain& w) {
-    return w.selectAllBut->isEnabled() && w.clearAllBut->isEnabled() &&
-           w.filterActionCombo->isEnabled() && w.filterPatternTxt->isEnabled();
+    return ui(w).selectAllBut->isEnabled() && ui(w).clearAllBut->isEnabled() &&
+           ui(w).filterActionCombo->isEnabled() && ui(w).filterPatternTxt->isEnabled();
 }
 } // namespace
 
@@ -47,21 +48,22 @@ TEST(LoadViews, NoViewsLeavesAnEmptyListAndDisablesTheControls) {
     MsgRecorder boxes;
     FakeWindow f;
     frmMain& w = *f.w;
-    w.filterPatternTxt->setEnabled(true);
-    w.filterPatternTxt->setText(QStringLiteral("x")); // would enable the filter button
+    ui(w).filterPatternTxt->setEnabled(true);
+    ui(w).filterPatternTxt->setText(QStringLiteral("x")); // would enable the filter button
     w.loadViewsBut_Click();
-    EXPECT_EQ(w.viewsModel->count(), 0);
+    settle(w);
+    EXPECT_EQ(ui(w).viewsModel->count(), 0);
     EXPECT_EQ(w.currentRow(), -1);
-    EXPECT_EQ(w.viewsFoundLbl->text(), QStringLiteral("Found: 0 views"));
+    EXPECT_EQ(ui(w).viewsFoundLbl->text(), QStringLiteral("Found: 0 views"));
     for (QWidget* c :
-         {static_cast<QWidget*>(w.selectAllBut), static_cast<QWidget*>(w.clearAllBut),
-          static_cast<QWidget*>(w.filterActionCombo), static_cast<QWidget*>(w.filterBut),
-          static_cast<QWidget*>(w.filterPatternTxt)})
+         {static_cast<QWidget*>(ui(w).selectAllBut), static_cast<QWidget*>(ui(w).clearAllBut),
+          static_cast<QWidget*>(ui(w).filterActionCombo), static_cast<QWidget*>(ui(w).filterBut),
+          static_cast<QWidget*>(ui(w).filterPatternTxt)})
         EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
     EXPECT_TRUE(boxes.boxes.isEmpty());
-    EXPECT_TRUE(w.viewsList->isVisibleTo(&w));
-    EXPECT_TRUE(w.loadViewsBut->isEnabled());
-    EXPECT_TRUE(w.executeFixProtBut->isEnabled());
+    EXPECT_TRUE(ui(w).viewsList->isVisibleTo(&w));
+    EXPECT_TRUE(ui(w).loadViewsBut->isEnabled());
+    EXPECT_TRUE(ui(w).executeFixProtBut->isEnabled());
 }
 
 TEST(LoadViews, FillsASortedListWithoutCaseDuplicates) {
@@ -76,15 +78,16 @@ TEST(LoadViews, FillsASortedListWithoutCaseDuplicates) {
         messages.append(progress_window().message());
     };
     w.loadViewsBut_Click();
+    settle(w);
     EXPECT_EQ(lines(w), (QStringList{QStringLiteral("Alpha:HostA"), QStringLiteral("alpha:hostB"),
                                      QStringLiteral("beta:h1"), QStringLiteral("gamma:h1")}));
     EXPECT_EQ(w.currentRow(), 0);
-    EXPECT_FALSE(w.viewsModel->isChecked(0)); // current is not checked
-    EXPECT_EQ(w.viewsFoundLbl->text(), QStringLiteral("Found: 4 views"));
+    EXPECT_FALSE(ui(w).viewsModel->isChecked(0)); // current is not checked
+    EXPECT_EQ(ui(w).viewsFoundLbl->text(), QStringLiteral("Found: 4 views"));
     EXPECT_TRUE(selection_controls_enabled(w));
-    EXPECT_TRUE(w.selectAllByPatternCB->isEnabled());
-    EXPECT_TRUE(w.selectAllByPatternTxt->isEnabled());
-    EXPECT_FALSE(w.filterBut->isEnabled()); // follows its pattern, which is untouched
+    EXPECT_TRUE(ui(w).selectAllByPatternCB->isEnabled());
+    EXPECT_TRUE(ui(w).selectAllByPatternTxt->isEnabled());
+    EXPECT_FALSE(ui(w).filterBut->isEnabled()); // follows its pattern, which is untouched
     // One yield before the views and one per view; the message names the
     // view loaded before it.
     EXPECT_EQ(yields.count, 6);
@@ -101,28 +104,29 @@ TEST(LoadViews, WhileLoadingLoadExecuteAndFilterAreRefused) {
     frmMain& w = *f.w;
     f.backend->state().views = {fv("a", "h"), fv("b", "h")};
     w.Form_Activate();
-    w.filterPatternTxt->setEnabled(true);
-    w.filterPatternTxt->setText(QStringLiteral("a"));
-    ASSERT_TRUE(w.filterBut->isEnabled());
+    ui(w).filterPatternTxt->setEnabled(true);
+    ui(w).filterPatternTxt->setText(QStringLiteral("a"));
+    ASSERT_TRUE(ui(w).filterBut->isEnabled());
     YieldWatcher yields;
     bool hiddenWhileFilling = false;
     int refused = 0;
     yields.onYield = [&](int) {
-        refused += !w.loadViewsBut->isEnabled() && !w.executeFixProtBut->isEnabled() &&
-                   !w.filterBut->isEnabled();
-        hiddenWhileFilling |= !w.viewsList->isVisibleTo(&w);
+        refused += !ui(w).loadViewsBut->isEnabled() && !ui(w).executeFixProtBut->isEnabled() &&
+                   !ui(w).filterBut->isEnabled();
+        hiddenWhileFilling |= !ui(w).viewsList->isVisibleTo(&w);
         // Editing the pattern mid-load must not re-enable the button.
-        w.filterPatternTxt->setText(QStringLiteral("b"));
-        w.loadViewsBut->click(); // ignored
+        ui(w).filterPatternTxt->setText(QStringLiteral("b"));
+        ui(w).loadViewsBut->click(); // ignored
     };
     w.loadViewsBut_Click();
+    settle(w);
     EXPECT_EQ(refused, yields.count);
     EXPECT_GT(yields.count, 0);
     EXPECT_TRUE(hiddenWhileFilling);
     EXPECT_EQ(f.backend->state().collectionsMade, 1);
-    EXPECT_TRUE(w.loadViewsBut->isEnabled());
-    EXPECT_TRUE(w.executeFixProtBut->isEnabled());
-    EXPECT_TRUE(w.filterBut->isEnabled());
+    EXPECT_TRUE(ui(w).loadViewsBut->isEnabled());
+    EXPECT_TRUE(ui(w).executeFixProtBut->isEnabled());
+    EXPECT_TRUE(ui(w).filterBut->isEnabled());
 }
 
 TEST(LoadViews, AReloadDropsMarksAndBringsFilteredLinesBack) {
@@ -131,13 +135,15 @@ TEST(LoadViews, AReloadDropsMarksAndBringsFilteredLinesBack) {
     frmMain& w = *f.w;
     f.backend->state().views = {fv("a", "h"), fv("b", "h"), fv("c", "h")};
     w.loadViewsBut_Click();
+    settle(w);
     const QStringList once = lines(w);
-    w.viewsModel->setChecked(0, true);
-    w.viewsModel->removeWhere([](const QString& l) { return l.startsWith(u'b'); });
-    ASSERT_EQ(w.viewsModel->count(), 2);
+    ui(w).viewsModel->setChecked(0, true);
+    ui(w).viewsModel->removeWhere([](const QString& l) { return l.startsWith(u'b'); });
+    ASSERT_EQ(ui(w).viewsModel->count(), 2);
     w.loadViewsBut_Click();
+    settle(w);
     EXPECT_EQ(lines(w), once);
-    EXPECT_EQ(w.viewsModel->checkedCount(), 0);
+    EXPECT_EQ(ui(w).viewsModel->checkedCount(), 0);
     // The application object is made once and kept.
     EXPECT_EQ(f.backend->state().applicationsMade, 1);
 }
@@ -153,11 +159,12 @@ TEST(LoadViews, UnreadableViewsAreReportedWhereverTheyAre) {
             QStringLiteral("Unable to contact albd_server on host 'h'");
         int countWhenShown = -1;
         boxes.onBox = [&](const MsgRequest&) {
-            countWhenShown = w.viewsModel->count();
-            EXPECT_TRUE(w.viewsList->isVisibleTo(&w));
-            EXPECT_EQ(w.viewsFoundLbl->text(), QStringLiteral("Found: 2 views"));
+            countWhenShown = ui(w).viewsModel->count();
+            EXPECT_TRUE(ui(w).viewsList->isVisibleTo(&w));
+            EXPECT_EQ(ui(w).viewsFoundLbl->text(), QStringLiteral("Found: 2 views"));
         };
         w.loadViewsBut_Click();
+        settle(w);
         ASSERT_EQ(boxes.boxes.size(), 1) << "bad view " << bad;
         EXPECT_EQ(boxes.last().text,
                   QStringLiteral("ClearTool returned error: Unable to contact albd_server on host "
@@ -174,15 +181,16 @@ TEST(LoadViews, AFailureBeforeTheEnumerationIsReportedAndCleanedUp) {
     frmMain& w = *f.w;
     f.backend->state().failCollection = true;
     w.loadViewsBut_Click();
+    settle(w);
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(
         boxes.last().text,
         QStringLiteral("ClearTool returned error: cleartool: Error: Unable to get the view list"));
-    EXPECT_TRUE(w.viewsList->isVisibleTo(&w));
+    EXPECT_TRUE(ui(w).viewsList->isVisibleTo(&w));
     EXPECT_FALSE(progress_window().isVisible());
     EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
-    EXPECT_TRUE(w.loadViewsBut->isEnabled());
-    EXPECT_EQ(w.viewsFoundLbl->text(), QStringLiteral("Found: 0 views"));
+    EXPECT_TRUE(ui(w).loadViewsBut->isEnabled());
+    EXPECT_EQ(ui(w).viewsFoundLbl->text(), QStringLiteral("Found: 0 views"));
 }
 
 TEST(LoadViews, AFailureMovingToTheNextViewEndsTheEnumeration) {
@@ -191,6 +199,7 @@ TEST(LoadViews, AFailureMovingToTheNextViewEndsTheEnumeration) {
     f.backend->state().views = {fv("a", "h"), fv("b", "h"), fv("c", "h"), fv("d", "h")};
     f.backend->state().failItemAt = 3;
     f.w->loadViewsBut_Click();
+    settle(*f.w);
     EXPECT_EQ(lines(*f.w), (QStringList{QStringLiteral("a:h"), QStringLiteral("b:h")}));
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_TRUE(boxes.last().text.endsWith(
@@ -246,8 +255,10 @@ TEST(ViewDetails, ReportsTheCurrentLinesViewExactly) {
     e.snapshot = true;
     f.backend->state().views = {d, e};
     w.loadViewsBut_Click();
+    settle(w);
     w.setCurrentRow(0);
     w.viewsList_DblClick();
+    settle(w);
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'devview'"));
     EXPECT_EQ(boxes.last().icon, MsgIcon::Information);
@@ -256,9 +267,10 @@ TEST(ViewDetails, ReportsTheCurrentLinesViewExactly) {
                              "Is UCM View: True\r\nView Server Host: hostA\r\n\r\n"
                              "--------------------CONFIG SPEC----------------------------- \r\n"
                              "element * CHECKEDOUT\nelement * /main/LATEST\n"));
-    EXPECT_EQ(w.viewsList->toolTip(), QStringLiteral("devview"));
+    EXPECT_EQ(ui(w).viewsList->toolTip(), QStringLiteral("devview"));
     w.setCurrentRow(1);
     w.viewsList_DblClick();
+    settle(w);
     EXPECT_TRUE(boxes.last().text.endsWith(
         QStringLiteral("Is Snapshot: True\r\nIs UCM View: False\r\nView Server Host: hostB\r\n\r\n"
                        "--------------------CONFIG SPEC----------------------------- \r\n")));
@@ -272,26 +284,29 @@ TEST(ViewDetails, AFailureShowsItsBoxAndKeepsTheToolTip) {
     d.failActive = true;
     f.backend->state().views = {d, fv("gone", "h")};
     w.loadViewsBut_Click();
+    settle(w);
     w.setCurrentRow(0);
     w.viewsList_DblClick();
+    settle(w);
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().text, QStringLiteral("Failed to get information on view --> down"));
     EXPECT_EQ(boxes.last().title, QStringLiteral("Error Encountered..."));
     EXPECT_EQ(boxes.last().icon, MsgIcon::Critical);
-    EXPECT_EQ(w.viewsList->toolTip(), QStringLiteral("down"));
+    EXPECT_EQ(ui(w).viewsList->toolTip(), QStringLiteral("down"));
     // A view the library no longer knows fails before the tool tip is set.
     f.backend->state().views.removeLast();
     w.setCurrentRow(1);
     w.viewsList_DblClick();
+    settle(w);
     EXPECT_EQ(boxes.last().text, QStringLiteral("Failed to get information on view --> gone"));
-    EXPECT_EQ(w.viewsList->toolTip(), QStringLiteral("down"));
+    EXPECT_EQ(ui(w).viewsList->toolTip(), QStringLiteral("down"));
 }
 
 TEST(ViewDetails, ADoubleClickOnAnEmptyListDoesNothing) {
     MsgRecorder boxes;
     FakeWindow f;
     f.w->show();
-    QTest::mouseDClick(f.w->viewsList->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+    QTest::mouseDClick(ui(*f.w).viewsList->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
     EXPECT_TRUE(boxes.boxes.isEmpty());
     EXPECT_EQ(f.backend->state().applicationsMade, 0);
 }
@@ -301,7 +316,9 @@ TEST(ViewDetails, TheTagIsWhatPrecedesTheEarliestColon) {
     FakeWindow f;
     f.backend->state().views = {fv("devview", "hostA:extra")};
     f.w->loadViewsBut_Click();
+    settle(*f.w);
     f.w->viewsList_DblClick();
+    settle(*f.w);
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'devview'"));
 }

@@ -1,6 +1,6 @@
 #include "temphome.h"
-#include "views/cleartoolcli.h"
-#include "views/lsviewparse.h"
+#include "clearcase/cleartoolcli.h"
+#include "clearcase/lsviewparse.h"
 
 #include <QFile>
 

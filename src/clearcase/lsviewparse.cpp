@@ -1,4 +1,4 @@
-#include "lsviewparse.h"
+#include "clearcase/lsviewparse.h"
 
 #include <QStringDecoder>
 

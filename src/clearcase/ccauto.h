@@ -2,12 +2,13 @@
 
 // The ClearCase Automation Library as the program sees it: the application
 // object (view collection, view by tag), the ClearTool object (command
-// execution) and view objects. A backend makes the two top objects:
-// the cleartool command-line backend on POSIX, COM on Windows, and an
-// in-process fake in the unit tests. Every failing call throws
+// execution) and view objects, as synchronous calls. The COM library on
+// Windows and the in-process fake of the tests implement them; the rest of
+// the program reaches them through SyncBackend (session.h). Every failing
+// call throws
 // tsy::Failure whose description is ClearCase's own error text.
 
-#include "common/failure.h"
+#include "clearcase/failure.h"
 
 #include <QString>
 
@@ -47,16 +48,5 @@ public:
     // A cleartool command line without the tool's own name; the output.
     virtual QString cmdExec(const QString& command) = 0;
 };
-
-// Makes the automation objects for the installation at cchome.
-class Backend {
-public:
-    virtual ~Backend() = default;
-    virtual std::unique_ptr<Application> createApplication(const QString& cchome) = 0;
-    virtual std::unique_ptr<ClearTool> createClearTool(const QString& cchome) = 0;
-};
-
-// The platform's own backend.
-std::shared_ptr<Backend> default_backend();
 
 } // namespace tsy::cc

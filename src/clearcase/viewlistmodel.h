@@ -1,6 +1,6 @@
 #pragma once
 
-#include "duplist.h"
+#include "textlist.h"
 
 #include <QAbstractListModel>
 #include <QList>
@@ -11,9 +11,13 @@
 
 namespace tsy {
 
-// One line of the view list: "tag:host" and its check mark.
+// One line of the view list: the view's tag and host, the "tag:host" line
+// shown for them, and its check mark. The tag is kept as ClearCase gave
+// it: a tag may hold a colon, so it is never cut back out of the line.
 struct ViewRow {
     QString line;
+    QString tag;
+    QString host;
     bool checked = false;
 };
 
@@ -53,9 +57,15 @@ public:
 
     void clear();
 
-    // Puts line at its sorted place unless the list holds it already
-    // (ignoring case). Returns whether it was added.
-    bool addSorted(const QString& line);
+    // Puts the view's line at its sorted place unless the list holds it
+    // already (ignoring case). Returns whether it was added.
+    bool addView(const QString& tag, const QString& host);
+    // The line of a view: tag, ":" and host.
+    static QString lineOf(const QString& tag, const QString& host);
+
+    // The stored tag and host of a row.
+    QString tag(int row) const;
+    QString host(int row) const;
 
     // Whether a line equal to line, ignoring case, is in the list.
     bool containsIgnoringCase(const QString& line) const;
@@ -81,6 +91,7 @@ signals:
     void itemCheck(int row);
 
 private:
+    const ViewRow* rowAt(int row) const;
     static QString folded(const QString& line) { return line.toCaseFolded(); }
 
     QList<ViewRow> m_rows;

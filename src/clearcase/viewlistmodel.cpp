@@ -24,6 +24,7 @@ QVariant ViewListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
+    case Qt::ToolTipRole: // a long line is elided; its host must stay readable
         return r.line;
     case Qt::CheckStateRole:
         return r.checked ? Qt::Checked : Qt::Unchecked;
@@ -57,12 +58,8 @@ int ViewListModel::count() const {
 }
 
 QString ViewListModel::text(int row) const {
-    if (row >= 0 && row < m_rows.size())
-        return m_rows.at(row).line;
-    const qsizetype p = row - m_rows.size();
-    if (row >= 0 && p < m_pending.size())
-        return m_pending.at(p).line;
-    return QString();
+    const ViewRow* r = rowAt(row);
+    return r ? r->line : QString();
 }
 
 bool ViewListModel::isChecked(int row) const {
@@ -94,13 +91,37 @@ bool ViewListModel::containsIgnoringCase(const QString& line) const {
     return m_folded.contains(folded(line));
 }
 
-bool ViewListModel::addSorted(const QString& line) {
+QString ViewListModel::lineOf(const QString& tag, const QString& host) {
+    return tag + u':' + host;
+}
+
+const ViewRow* ViewListModel::rowAt(int row) const {
+    if (row >= 0 && row < m_rows.size())
+        return &m_rows.at(row);
+    const qsizetype p = row - m_rows.size();
+    if (row >= 0 && p < m_pending.size())
+        return &m_pending.at(p);
+    return nullptr;
+}
+
+QString ViewListModel::tag(int row) const {
+    const ViewRow* r = rowAt(row);
+    return r ? r->tag : QString();
+}
+
+QString ViewListModel::host(int row) const {
+    const ViewRow* r = rowAt(row);
+    return r ? r->host : QString();
+}
+
+bool ViewListModel::addView(const QString& tag, const QString& host) {
+    const QString line = lineOf(tag, host);
     QString key = folded(line);
     if (m_folded.contains(key))
         return false;
     m_folded.insert(std::move(key));
     if (m_batch) {
-        m_pending.append(ViewRow{line, false});
+        m_pending.append(ViewRow{line, tag, host, false});
         return true;
     }
     const auto at =
@@ -108,7 +129,7 @@ bool ViewListModel::addSorted(const QString& line) {
                          [](const QString& l, const ViewRow& r) { return lineLess(l, r.line); });
     const int row = int(at - m_rows.begin());
     beginInsertRows(QModelIndex(), row, row);
-    m_rows.insert(row, ViewRow{line, false});
+    m_rows.insert(row, ViewRow{line, tag, host, false});
     endInsertRows();
     return true;
 }

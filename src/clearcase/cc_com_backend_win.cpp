@@ -2,9 +2,9 @@
 // Automation Library through the Qt-free COM layer. Texts cross between
 // QString and the layer's ANSI strings; every COM error becomes a
 // tsy::Failure with the library's description.
-#include "ccauto.h"
+#include "clearcase/session.h"
 
-#include "ccauto_com_win.h"
+#include "platform/ccauto_com_win.h"
 
 #include <string>
 #include <utility>
@@ -104,7 +104,7 @@ private:
 
 // The library is registered with COM, so the installation directory plays
 // no part in making its objects.
-class ComBackend : public Backend {
+class ComBackend : public SyncBackend {
 public:
     std::unique_ptr<Application> createApplication(const QString&) override {
         return guarded([]() -> std::unique_ptr<Application> {

@@ -1,0 +1,20 @@
+#pragma once
+
+// What every child process that changes data needs, whatever starts it:
+// a process group of its own, so that a Ctrl-C or hang-up meant for the
+// program does not reach it, and an owner that outlives the request that
+// started it, since destroying a running QProcess kills its program.
+
+class QProcess;
+
+namespace tsy {
+
+// Makes p start its program in a session (POSIX) or process group
+// (Windows) of its own. Call before p->start().
+void put_in_own_session(QProcess& p);
+
+// Takes p over from its owner: it is deleted once its program has ended,
+// and never while the program runs, not even at exit.
+void keep_until_finished(QProcess* p);
+
+} // namespace tsy

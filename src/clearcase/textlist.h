@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+namespace tsy {
+
+// What is_dup_list needs of a list or combo box: the entry count and the
+// text of an entry counted from 0. Either may fail by throwing.
+class TextList {
+public:
+    virtual ~TextList() = default;
+    virtual int count() const = 0;
+    virtual QString text(int index) const = 0;
+};
+
+} // namespace tsy

@@ -1,0 +1,90 @@
+#pragma once
+
+// The repair of one view, step by step and driven by signals: the storage
+// lookup (`lsview TAG`), fix_prot on the storage, then `endview -server
+// TAG` once fix_prot has ended. Each step starts when the one before it
+// has reported; nothing waits. The window's run takes one view at a time;
+// a headless run may keep several going at once.
+
+#include "launcher.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+namespace tsy {
+
+namespace cc {
+class Session;
+class Job;
+} // namespace cc
+
+struct RepairRequest {
+    QString tag;
+    QString program;       // fix_prot's path
+    QStringList arguments; // the words before the storage path
+    RunMode mode = RunMode::Hide;
+    // Whether a fix_prot that failed is still followed by endview.
+    bool endviewAfterFailure = true;
+};
+
+struct RepairOutcome {
+    enum class Kind {
+        Repaired,      // fix_prot succeeded and the server was stopped
+        LookupFailed,  // no usable storage path: nothing was started
+        LaunchFailed,  // fix_prot could not be started: no endview
+        FixProtFailed, // fix_prot ended badly (see end)
+        EndviewFailed, // fix_prot ended, endview failed (see message)
+        Abandoned,     // given up before the end
+    };
+    Kind kind = Kind::Abandoned;
+    QString message; // the lookup's, the launch's or endview's error
+    QString storage;
+    QStringList command; // the words fix_prot was started with
+    ProgramEnd end;      // how fix_prot ended, once it ran
+    bool endviewRan = false;
+    qint64 elapsedMs = 0;
+};
+
+class ViewRepair : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Step { Lookup, FixProt, Endview, Done };
+
+    ViewRepair(cc::Session& session, RepairRequest request, QObject* parent = nullptr);
+    ~ViewRepair() override;
+
+    void start();
+    // Gives up now: a lookup is stopped, a running fix_prot is left to
+    // finish alone and its view's server is not stopped, a running endview
+    // is left to finish. finished() follows with Kind::Abandoned.
+    void abandon();
+
+    const RepairRequest& request() const { return m_request; }
+    Step step() const { return m_step; }
+    const RepairOutcome& outcome() const { return m_outcome; }
+
+signals:
+    // The storage was found; fix_prot is about to start.
+    void storageFound(const QString& storage);
+    void finished();
+
+private:
+    void lookedUp();
+    void fixProtEnded(const ProgramEnd& end);
+    void stopServer();
+    void done(RepairOutcome::Kind kind, const QString& message = QString());
+
+    cc::Session& m_session;
+    RepairRequest m_request;
+    Step m_step = Step::Lookup;
+    RepairOutcome m_outcome;
+    QPointer<cc::Job> m_job;
+    QPointer<Launch> m_launch;
+    QElapsedTimer m_clock;
+};
+
+} // namespace tsy

@@ -1,0 +1,57 @@
+#include "ui.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+
+namespace tsy::test {
+
+namespace {
+template <class T> T* find(frmMain& w, const char* name) {
+    T* c = w.findChild<T*>(QLatin1StringView(name));
+    if (!c)
+        qFatal("no control %s", name);
+    return c;
+}
+} // namespace
+
+Ui::Ui(frmMain& w)
+    : orvaneLogo(find<QLabel>(w, "orvaneLogo")), mainFrame(find<QGroupBox>(w, "mainFrame")),
+      aboutBut(find<QPushButton>(w, "aboutBut")), cancelBut(find<QPushButton>(w, "cancelBut")),
+      loadViewsBut(find<QPushButton>(w, "loadViewsBut")),
+      viewsFoundLbl(find<QLabel>(w, "viewsFoundLbl")), viewsList(find<QListView>(w, "viewsList")),
+      viewsModel(find<ViewListModel>(w, "viewsModel")),
+      selectAllBut(find<QPushButton>(w, "selectAllBut")),
+      clearAllBut(find<QPushButton>(w, "clearAllBut")),
+      caseInsensitiveCB(find<QCheckBox>(w, "caseInsensitiveCB")),
+      selectAllByPatternCB(find<QCheckBox>(w, "selectAllByPatternCB")),
+      selectAllByPatternTxt(find<QLineEdit>(w, "selectAllByPatternTxt")),
+      selectItemsFoundCB(find<QCheckBox>(w, "selectItemsFoundCB")),
+      filterActionCombo(find<QComboBox>(w, "filterActionCombo")),
+      filterBut(find<QPushButton>(w, "filterBut")),
+      filterPatternTxt(find<QLineEdit>(w, "filterPatternTxt")),
+      runModeLbl(find<QLabel>(w, "runModeLbl")), runModeCombo(find<QComboBox>(w, "runModeCombo")),
+      Line1(find<QFrame>(w, "Line1")), actionLbl(find<QLabel>(w, "actionLbl")),
+      actionCombo(find<QComboBox>(w, "actionCombo")),
+      actionArgsTxt(find<QLineEdit>(w, "actionArgsTxt")),
+      executeFixProtBut(find<QPushButton>(w, "executeFixProtBut")),
+      Image1(find<QLabel>(w, "Image1")) {}
+
+bool settle(frmMain& w, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    // One turn at least: every request answers on a later turn.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    while ((w.operationUnderway() || w.reportPending()) && t.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return !w.operationUnderway();
+}
+
+void spin(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, ms - int(t.elapsed()));
+}
+
+} // namespace tsy::test

@@ -1,0 +1,61 @@
+#pragma once
+
+// The main window's controls as tests reach them: by object name, the way
+// an operator's tools see them.
+
+#include "app/frmmain.h"
+#include "clearcase/viewlistmodel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+
+namespace tsy::test {
+
+struct Ui {
+    explicit Ui(frmMain& w);
+    QLabel* orvaneLogo;
+    QGroupBox* mainFrame;
+    QPushButton* aboutBut;
+    QPushButton* cancelBut;
+    QPushButton* loadViewsBut;
+    QLabel* viewsFoundLbl;
+    QListView* viewsList;
+    ViewListModel* viewsModel;
+    QPushButton* selectAllBut;
+    QPushButton* clearAllBut;
+    QCheckBox* caseInsensitiveCB;
+    QCheckBox* selectAllByPatternCB;
+    QLineEdit* selectAllByPatternTxt;
+    QCheckBox* selectItemsFoundCB;
+    QComboBox* filterActionCombo;
+    QPushButton* filterBut;
+    QLineEdit* filterPatternTxt;
+    QLabel* runModeLbl;
+    QComboBox* runModeCombo;
+    QFrame* Line1;
+    QLabel* actionLbl;
+    QComboBox* actionCombo;
+    QLineEdit* actionArgsTxt;
+    QPushButton* executeFixProtBut;
+    QLabel* Image1;
+};
+
+inline Ui ui(frmMain& w) {
+    return Ui(w);
+}
+
+// Lets the event loop turn until the load, run or report under way has
+// ended (or the window went), at most timeoutMs.
+bool settle(frmMain& w, int timeoutMs = 60'000);
+// Lets the event loop turn for ms.
+void spin(int ms);
+
+} // namespace tsy::test
