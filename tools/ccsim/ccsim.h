@@ -9,6 +9,11 @@
 //   <home>/var/ccsim/faults         injected faults
 //   <home>/var/ccsim/journal        one line per call of either stand-in
 //   <home>/var/ccsim/storage/<host>/<tag>.vws   view storage directories
+//   <home>/var/ccsim/bin/ssh, .../sudo   stand-ins for ssh and sudo (not in bin/,
+//                                        which holds only what ClearCase has)
+//   <home>/var/ccsim/strict         present: strict UNIX mode (see Home::setStrict)
+//   <home>/var/ccsim/local_host     the simulated name of this machine
+//   <home>/var/ccsim/net/<host>     links to storage/<host>: global paths in strict mode
 //
 // The stand-ins find their home from their own location, so
 // `CLEARCASEHOME=<home> tessaly` behaves as on a ClearCase host. This library
@@ -38,6 +43,7 @@ struct View {
     std::string host;
     std::string region = "sim";
     std::string owner = "ccadm";
+    std::string group = "ccusers"; // the view's group, printed by lsview -properties
     // Config spec text as `catcs` prints it. Empty on add means a default
     // "element * CHECKEDOUT / element * /main/LATEST" spec.
     std::string configSpec;
@@ -56,7 +62,7 @@ struct View {
 struct JournalEntry {
     std::int64_t timeMs = 0; // wall clock, milliseconds since the epoch
     int pid = 0;
-    std::string program;           // "cleartool" or "fix_prot"
+    std::string program;           // "cleartool", "fix_prot", "ssh" or "sudo"
     std::vector<std::string> args; // argv[1..]
 };
 
@@ -92,16 +98,42 @@ public:
     std::string faultsPath() const;
     std::string journalPath() const;
     std::string storageRoot() const;
+    std::string sshPath() const;  // <home>/var/ccsim/bin/ssh
+    std::string sudoPath() const; // <home>/var/ccsim/bin/sudo
+
+    // Strict UNIX mode, off by default. When on:
+    //  - fix_prot refuses -recover, refuses -root without both -chown and
+    //    -chgrp, and refuses to run unless as the simulated root (CCSIM_ROOT=1,
+    //    set only by the sudo stand-in) and on the host of the view whose
+    //    storage it is given (CCSIM_HOST, set by the ssh stand-in, else
+    //    localHost()); -chown/-chgrp also take the owners and groups of
+    //    registered views, and change ownership only where that is real;
+    //  - cleartool prints as a view's global path another real path to its
+    //    storage, <home>/var/ccsim/net/<host>/<tag>.vws, while "View server
+    //    access path:" stays the storage directory itself.
+    // Stored as the file <home>/var/ccsim/strict.
+    void setStrict(bool on);
+    bool strict() const;
+    // The simulated name of this machine (where fix_prot runs without ssh).
+    // Empty resets it to the short name gethostname() gives.
+    void setLocalHost(const std::string& name);
+    std::string localHost() const;
+    // The global path cleartool prints for the view (see setStrict).
+    std::string globalPath(const std::string& tag) const;
 
     // Registers a view and creates its storage directory, filled with files
     // whose permissions are broken (see storageFixed). Rejects empty tags,
-    // tags with '/', NUL, CR or LF, and duplicates. Returns the view as stored.
+    // tags with '/', NUL, CR or LF, and duplicates (tags are case-sensitive,
+    // as on UNIX: "Rel_Build" and "rel_build" are two views). Returns the
+    // view as stored.
     View addView(View v);
     std::vector<View> views() const; // in registry order
     std::optional<View> find(const std::string& tag) const;
 
     // Faults (names listed in README.md / `ccsim --help`). Unknown names,
     // malformed values and per-view faults for unregistered tags are rejected.
+    // fixprot_noexec and fixprot_dir change etc/utils/fix_prot itself (no
+    // execute bit; a directory in its place); clearFaults puts it back.
     void setFault(const std::string& name, const std::string& value = "1");
     void setViewFault(const std::string& tag, const std::string& name,
                       const std::string& value = "1");
@@ -128,8 +160,8 @@ public:
     void makeDemo();
 
     // Where Home::create copies the stand-ins from. By default: the directory
-    // of the running program if it holds both `cleartool` and `fix_prot`
-    // (the `ccsim` tool), otherwise the build tree's programs.
+    // of the running program if it holds `cleartool`, `fix_prot`, `ccsim-ssh`
+    // and `ccsim-sudo` (the `ccsim` tool), otherwise the build tree's programs.
     static void setProgramDir(const std::string& dir);
 
 private:

@@ -12,19 +12,43 @@ namespace {
 const char kHelp[] = R"(ccsim - a ClearCase simulator for trying and testing Tessaly
 
 A home is a directory laid out like $CLEARCASEHOME: bin/cleartool and
-etc/utils/fix_prot are stand-ins that read the view registry of the home.
-Point Tessaly at it with:  CLEARCASEHOME=HOME tessaly
+etc/utils/fix_prot are stand-ins that read the view registry of the home;
+var/ccsim/bin/ssh and var/ccsim/bin/sudo stand in for ssh and sudo.
+From the repository root, point Tessaly at it with:
+  CLEARCASEHOME=HOME build/src/tessaly
 
 Usage:
   ccsim init HOME [--demo] [--views N] [--hosts H] [--seed S]
-                  [--no-storage] [--shuffle] [--force]
+                  [--no-storage] [--shuffle] [--force] [--strict]
+                  [--local-host NAME]
       Lay out a new home. --demo adds a few hundred plausible views on
       several hosts; --views N adds N generated views (same seed, same
       views; --hosts picks how many server hosts; --no-storage registers
       them without storage directories, for benchmarks; --shuffle writes
       the registry in random order). --force replaces an existing home.
+      --strict and --local-host: see the two commands below.
+  ccsim strict HOME on|off
+      Strict UNIX mode (off by default; the file HOME/var/ccsim/strict).
+      When on, fix_prot:
+        - refuses -recover ("-recover is supported on Windows only");
+        - refuses -root without both -chown NAME and -chgrp NAME;
+        - refuses to run unless CCSIM_ROOT=1 (set only by the sudo stand-in)
+          and on the view's host: CCSIM_HOST (set by the ssh stand-in), or
+          else the home's local host, must be the host of the view whose
+          storage it is given;
+        - takes the owners and groups of registered views for -chown and
+          -chgrp, and changes ownership only where that is real.
+      And cleartool shows each view's global path as another real path to
+      its storage, HOME/var/ccsim/net/HOST/TAG.vws, while "View server
+      access path:" stays the storage directory (HOME/var/ccsim/storage/...).
+      fix_prot repairs a view given either path.
+  ccsim local-host HOME [NAME]
+      The simulated name of this machine, where fix_prot runs without ssh
+      (default: the short host name; an empty NAME resets it). Without
+      NAME, print it.
   ccsim add-view HOME --tag TAG --host HOST [--region R] [--owner O]
-                  [--active] [--snapshot] [--ucm] [--config-spec-file F]
+                  [--group G] [--active] [--snapshot] [--ucm]
+                  [--config-spec-file F]
       Register one view and create its storage with broken permissions.
   ccsim list HOME
       One line per view: flags (a=active s=snapshot u=UCM), tag, host, storage.
@@ -40,6 +64,14 @@ Usage:
         fixprot_exit=N       fix_prot on its storage fails with status N
         fixprot_sleep_ms=N   fix_prot on its storage sleeps N ms first
         fixprot_crash[=SEGV|KILL]  fix_prot dies by that signal half-way
+        lookup_other_tag[=OTHER]  `lsview TAG` prints OTHER's line (1 = some
+                             other registered view) instead of TAG's
+        lookup_two_lines     `lsview TAG` prints its line twice
+        lookup_root[=PATH]   `lsview TAG` prints PATH (1 = /) as the storage
+        lookup_trailing_blanks  `lsview TAG` ends its line in blanks and a tab
+        owner_domain=DOM     owner and group names print as DOM/NAME (a DOM
+                             ending in / or \ is used as it is: DOM\NAME)
+        no_owner, no_group   lsview -properties leaves out "Owner:" / "Group:"
       Command-wide:
         listing_fail[=TEXT]  lsview without tags fails
         truncate=N           lsview output is cut after N bytes
@@ -49,13 +81,51 @@ Usage:
         hang[=SECONDS]       every cleartool call sleeps (1 = one hour)
         fixprot_exit=N       every fix_prot call fails with status N
         fixprot_sleep_ms=N   every fix_prot call sleeps N ms first
+        fixprot_noexec       etc/utils/fix_prot loses its execute bits
+        fixprot_dir          etc/utils/fix_prot becomes a directory
+                             (clear-faults puts the program back)
+        slow_listing_ms=N    lsview -long writes record by record over N ms
+        stall_ms=N           lsview -long writes half, is silent N ms, then the rest
+        listing_stderr_only[=TEXT]  lsview -long (no tags) lists nothing,
+                             prints TEXT on stderr and exits 0
+        listing_warning[=TEXT]  lsview -long (no tags) also prints
+                             "cleartool: Warning: TEXT" on stderr
+        short_fail[=TEXT]    lsview -short fails with TEXT; -long still works
+        owner_domain=DOM, no_owner, no_group   as per view, for every view
+        ssh_unreachable=HOST[,HOST...]  ssh to HOST: "Connection timed out", 255
+        ssh_delay_ms=N       every ssh call waits N ms before connecting
+        sudo_password        sudo says "a password is required" and exits 1
+      In every TEXT the two characters \n print as a line break, so one
+      error can span two lines. lsview_fail, catcs_fail, endview_fail and
+      listing_fail take such TEXT too.
   ccsim clear-faults HOME
   ccsim break-storage HOME [TAG]
       Break the permissions of every (or one) view's storage again.
   ccsim journal HOME [--clear]
-      Print the call journal: time (ms), pid, program, arguments.
+      Print the call journal: time (ms), pid, program, arguments (programs:
+      cleartool, fix_prot, ssh, sudo).
   ccsim --help
+
+Stand-ins for remote runs (copied into every home):
+  HOME/var/ccsim/bin/ssh [-o OPT]... [-n] HOST COMMAND...
+      Joins COMMAND's words with blanks and runs them with /bin/sh -c, with
+      CCSIM_HOST=HOST, without CCSIM_ROOT, and HOME/var/ccsim/bin first in
+      PATH. HOST must be a registered view's host, the local host or
+      localhost, else: "Could not resolve hostname", exit 255.
+  HOME/var/ccsim/bin/sudo [-n] [--] COMMAND [ARG]...
+      Runs COMMAND with CCSIM_ROOT=1.
 )";
+
+// Quotes a word for a POSIX shell, unless it is plain.
+std::string shellQuote(const std::string& s) {
+    if (!s.empty() && s.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                          "0123456789_-./+:@%,=") == std::string::npos)
+        return s;
+    std::string out = "'";
+    for (char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
 
 int fail(const std::string& msg) {
     std::fprintf(stderr, "ccsim: %s\n", msg.c_str());
@@ -145,8 +215,40 @@ int cmdInit(const Args& a) {
         o.shuffle = a.has("shuffle");
         home.generate(number(a, "views", 0), o);
     }
-    std::printf("ccsim home ready: %s (%zu views)\nTry: CLEARCASEHOME=\"%s\" tessaly\n",
-                home.dir().c_str(), home.views().size(), home.dir().c_str());
+    if (const std::string* name = a.get("local-host"))
+        home.setLocalHost(*name);
+    if (a.has("strict"))
+        home.setStrict(true);
+    std::string hint = "CLEARCASEHOME=" + shellQuote(home.dir()) + " ";
+    if (home.strict())
+        hint += "TESSALY_SSH=" + shellQuote(home.sshPath()) +
+                " TESSALY_SUDO=" + shellQuote(home.sudoPath() + " -n") + " ";
+    // The ccsim tool lives in <build>/ccsim-bin; Tessaly in <build>/src.
+    const std::string build = detail::dirName(detail::dirName(detail::selfExe()));
+    const std::string tessaly = build + "/src/tessaly";
+    std::printf("ccsim home ready: %s (%zu views)\n", home.dir().c_str(), home.views().size());
+    if (!detail::exists(tessaly))
+        std::printf("Build Tessaly first: cmake --build %s --target tessaly\n",
+                    shellQuote(build).c_str());
+    std::printf("Start Tessaly on it: %s%s\n", hint.c_str(), shellQuote(tessaly).c_str());
+    return 0;
+}
+
+int cmdStrict(const Args& a) {
+    if (a.positional.size() != 2 || (a.positional[1] != "on" && a.positional[1] != "off"))
+        return usageError("strict needs HOME and on or off");
+    Home(a.positional[0]).setStrict(a.positional[1] == "on");
+    return 0;
+}
+
+int cmdLocalHost(const Args& a) {
+    if (a.positional.empty() || a.positional.size() > 2)
+        return usageError("local-host needs HOME [NAME]");
+    Home home(a.positional[0]);
+    if (a.positional.size() == 2)
+        home.setLocalHost(a.positional[1]);
+    else
+        std::printf("%s\n", home.localHost().c_str());
     return 0;
 }
 
@@ -163,6 +265,8 @@ int cmdAddView(const Args& a) {
         v.region = *a.get("region");
     if (a.has("owner"))
         v.owner = *a.get("owner");
+    if (a.has("group"))
+        v.group = *a.get("group");
     v.active = a.has("active");
     v.snapshot = a.has("snapshot");
     v.ucm = a.has("ucm");
@@ -233,16 +337,17 @@ int run(int argc, char** argv) {
     std::string error;
     std::vector<std::string> withValue, flags;
     if (cmd == "init") {
-        withValue = {"views", "hosts", "seed"};
-        flags = {"demo", "no-storage", "shuffle", "force"};
+        withValue = {"views", "hosts", "seed", "local-host"};
+        flags = {"demo", "no-storage", "shuffle", "force", "strict"};
     } else if (cmd == "add-view") {
-        withValue = {"tag", "host", "region", "owner", "config-spec-file"};
+        withValue = {"tag", "host", "region", "owner", "group", "config-spec-file"};
         flags = {"active", "snapshot", "ucm"};
     } else if (cmd == "fault") {
         withValue = {"view"};
     } else if (cmd == "journal") {
         flags = {"clear"};
-    } else if (cmd != "list" && cmd != "clear-faults" && cmd != "break-storage") {
+    } else if (cmd != "list" && cmd != "clear-faults" && cmd != "break-storage" &&
+               cmd != "strict" && cmd != "local-host") {
         return usageError("unknown command \"" + cmd + "\"");
     }
     if (!parseArgs(argc, argv, 2, withValue, flags, a, error))
@@ -257,6 +362,10 @@ int run(int argc, char** argv) {
         return cmdFault(a);
     if (cmd == "journal")
         return cmdJournal(a);
+    if (cmd == "strict")
+        return cmdStrict(a);
+    if (cmd == "local-host")
+        return cmdLocalHost(a);
     if (a.positional.empty() || a.positional.size() > (cmd == "break-storage" ? 2u : 1u))
         return usageError(cmd + " needs HOME" + (cmd == "break-storage" ? " [TAG]" : ""));
     Home home(a.positional[0]);

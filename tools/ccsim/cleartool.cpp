@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <unordered_map>
@@ -21,6 +22,7 @@ struct Ctx {
     Paths paths;
     Faults faults;
     bool crlf = false;
+    bool strict = false;
     std::string err;
     int status = 0;
 
@@ -42,7 +44,7 @@ struct Ctx {
     // A per-view fault's message, or its default with HOST filled in.
     std::string faultText(const std::string& value, const Record& r) const {
         if (value != "1")
-            return value;
+            return expandText(value);
         return "cleartool: Error: Unable to contact albd_server on host '" + std::string(r.host) +
                "'";
     }
@@ -85,11 +87,70 @@ std::string notFound(const std::string& tag) {
     return "cleartool: Error: No matching entries found for view tag \"" + tag + "\".";
 }
 
-const char kLsviewUsage[] = "Usage: lsview [-short | -long] [-host hostname] "
+const char kLsviewUsage[] = "Usage: lsview [-short | -long] [-properties [-full]] [-host hostname] "
                             "[-region network-region] [view-tag ...]\n";
+
+// A command-wide fault's text, or its default.
+std::string textOr(const std::string& value, const char* fallback) {
+    return value != "1" ? expandText(value) : std::string(fallback);
+}
+
+// "DOM" -> "DOM/"; a value already ending in '/' or '\' is kept.
+std::string domainPrefix(const std::string* value) {
+    if (!value)
+        return {};
+    if (!value->empty() && (value->back() == '/' || value->back() == '\\'))
+        return *value;
+    return *value + '/';
+}
+
+// Writes a long listing record by record: slow_listing_ms spreads the records
+// over that many milliseconds, stall_ms goes silent half-way. Each piece gets
+// the output faults (garbage, crlf, truncate) on its own.
+void writeSlowly(const Ctx& c, const std::string& out, const std::vector<std::size_t>& ends,
+                 std::uint64_t slowMs, std::uint64_t stallMs) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    for (const std::size_t e : ends) {
+        pieces.push_back(out.substr(start, e - start));
+        start = e;
+    }
+    if (start < out.size())
+        pieces.back() += out.substr(start);
+    if (stallMs && pieces.size() == 1) {
+        // One record: stall after its first line.
+        const std::size_t nl = pieces[0].find('\n');
+        if (nl != std::string::npos && nl + 1 < pieces[0].size()) {
+            pieces.push_back(pieces[0].substr(nl + 1));
+            pieces[0].resize(nl + 1);
+        }
+    }
+    const std::size_t stallAfter = pieces.size() > 1 ? pieces.size() / 2 : 0;
+    std::uint64_t budget = UINT64_MAX;
+    if (const std::string* v = c.faults.get("truncate"))
+        parseUint(*v, budget);
+    for (std::size_t i = 0; i < pieces.size() && budget > 0; ++i) {
+        std::string piece = c.faults.get("garbage") ? addGarbage(pieces[i]) : pieces[i];
+        if (c.crlf)
+            piece = toCrlf(piece);
+        if (piece.size() > budget)
+            piece.resize(static_cast<std::size_t>(budget));
+        budget -= piece.size();
+        try {
+            writeAll(1, piece);
+        } catch (const Error&) {
+            return; // the reader went away
+        }
+        if (slowMs)
+            sleepMs(slowMs / pieces.size());
+        if (stallMs && i + 1 == stallAfter)
+            sleepMs(stallMs);
+    }
+}
 
 int lsview(Ctx& c, int argc, char** argv) {
     bool shortForm = false, longForm = false, optionsDone = false;
+    bool properties = false, full = false;
     std::string host, region;
     bool haveHost = false, haveRegion = false;
     std::vector<std::string> tags;
@@ -104,6 +165,10 @@ int lsview(Ctx& c, int argc, char** argv) {
             shortForm = true;
         } else if (optionIs(a, "long", 1)) {
             longForm = true;
+        } else if (optionIs(a, "properties", 3)) {
+            properties = true;
+        } else if (optionIs(a, "full", 3)) {
+            full = true;
         } else if (optionIs(a, "host", 3) || optionIs(a, "region", 3)) {
             if (i + 1 >= argc)
                 return usage(c, "Option \"" + std::string(a) + "\" requires an argument.",
@@ -118,37 +183,120 @@ int lsview(Ctx& c, int argc, char** argv) {
     }
     if (shortForm && longForm)
         return usage(c, "Options \"-short\" and \"-long\" are mutually exclusive.", kLsviewUsage);
+    if (full && !properties)
+        return usage(c, "Option \"-full\" requires \"-properties\".", kLsviewUsage);
     hangFor(c, tags);
+    if (shortForm)
+        if (const std::string* v = c.faults.get("short_fail")) {
+            c.error(textOr(*v, "cleartool: Error: Unable to get the list of view tags: Trouble "
+                               "contacting registry on host \"ccrgy01\"."));
+            return 1;
+        }
 
     const Registry reg = loadRegistry(c.paths.registry());
     std::string out;
+    std::vector<std::size_t> ends; // where each long record ends, for slow output
+    // A per-view fault, or the command-wide one of the same name.
+    const auto viewFault = [&](std::string_view tag, std::string_view name) -> const std::string* {
+        if (!c.faults.perView.empty())
+            if (const std::string* v = c.faults.get(tag, name))
+                return v;
+        return c.faults.get(name);
+    };
+    const auto defaultLine = [&](const Record& r, const std::string& path) {
+        std::string_view tag = r.tag;
+        std::string shown = path, trailing;
+        int times = 1;
+        if (!c.faults.perView.empty()) {
+            // Lookup faults: the line Tessaly reads to find a view's storage.
+            if (const std::string* v = c.faults.get(r.tag, "lookup_other_tag")) {
+                const Record* other = nullptr;
+                if (*v == "1") {
+                    for (const Record& x : reg.records)
+                        if (x.tag != r.tag && !other)
+                            other = &x;
+                } else {
+                    other = reg.find(*v);
+                }
+                tag = *v != "1" ? std::string_view(*v) : other ? other->tag : std::string_view();
+                if (other)
+                    shown = globalPath(c.paths, other->storage, c.strict);
+            }
+            if (tag.empty())
+                tag = "other_view";
+            if (const std::string* v = c.faults.get(r.tag, "lookup_root"))
+                shown = *v == "1" ? "/" : *v;
+            if (c.faults.get(r.tag, "lookup_trailing_blanks"))
+                trailing = " \t  ";
+            if (c.faults.get(r.tag, "lookup_two_lines"))
+                times = 2;
+        }
+        for (int i = 0; i < times; ++i)
+            lsviewDefaultLine(out, r.active && !r.snapshot, tag, shown, trailing);
+    };
     const auto render = [&](const Record& r) {
+        const std::string path = globalPath(c.paths, r.storage, c.strict);
         if (shortForm) {
             out += r.tag;
             out += '\n';
         } else if (longForm) {
-            const std::string* garble = nullptr;
-            bool noHost = false;
+            LongOptions o;
+            o.globalPath = path;
+            const std::string domain = domainPrefix(viewFault(r.tag, "owner_domain"));
+            o.domain = domain;
             if (!c.faults.perView.empty()) {
-                garble = c.faults.get(r.tag, "garble");
-                noHost = c.faults.get(r.tag, "no_host") != nullptr;
+                o.garble = c.faults.get(r.tag, "garble");
+                o.noHost = c.faults.get(r.tag, "no_host") != nullptr;
             }
-            lsviewLongRecord(out, r, noHost, garble);
+            lsviewLongRecord(out, r, o);
         } else {
-            lsviewDefaultLine(out, r);
+            defaultLine(r, path);
         }
+        if (properties) {
+            PropertyOptions o;
+            o.full = full;
+            const std::string domain = domainPrefix(viewFault(r.tag, "owner_domain"));
+            o.domain = domain;
+            o.noOwner = viewFault(r.tag, "no_owner") != nullptr;
+            o.noGroup = viewFault(r.tag, "no_group") != nullptr;
+            lsviewProperties(out, r, o);
+        }
+        if (longForm)
+            ends.push_back(out.size());
     };
+    std::uint64_t slowMs = 0, stallMs = 0;
+    if (longForm) {
+        if (const std::string* v = c.faults.get("slow_listing_ms"))
+            parseUint(*v, slowMs);
+        if (const std::string* v = c.faults.get("stall_ms"))
+            parseUint(*v, stallMs);
+    }
     if (tags.empty()) {
         if (const std::string* v = c.faults.get("listing_fail")) {
-            c.error(*v != "1" ? *v
-                              : "cleartool: Error: Trouble contacting registry on host "
-                                "\"ccrgy01\": timed out trying to communicate with ClearCase "
-                                "remote server.");
+            c.error(textOr(*v, "cleartool: Error: Trouble contacting registry on host "
+                               "\"ccrgy01\": timed out trying to communicate with ClearCase "
+                               "remote server."));
             return 1;
+        }
+        if (longForm) {
+            if (const std::string* v = c.faults.get("listing_stderr_only")) {
+                // Words on stderr, nothing listed, yet a zero exit status.
+                c.err += textOr(*v, "cleartool: Error: Unable to get view information from the "
+                                    "registry.");
+                if (c.err.back() != '\n')
+                    c.err += '\n';
+                return 0;
+            }
+            if (const std::string* v = c.faults.get("listing_warning"))
+                c.err += "cleartool: Warning: " +
+                         textOr(*v, "Unable to get cached view information; using the "
+                                    "registry server.") +
+                         '\n';
         }
         // Without output faults the listing is written in chunks, so even
         // 100,000 views need little memory.
-        const bool stream = !c.crlf && !c.faults.get("garbage") && !c.faults.get("truncate");
+        const bool stream =
+            !c.crlf && !c.faults.get("garbage") && !c.faults.get("truncate") && !slowMs && !stallMs;
         constexpr std::size_t kChunk = 1 << 20;
         out.reserve(stream ? kChunk + 4096 : reg.records.size() * (longForm ? 400 : 100));
         for (const Record* r : reg.sortedByTag()) {
@@ -172,6 +320,7 @@ int lsview(Ctx& c, int argc, char** argv) {
                     return c.status; // the reader went away
                 }
                 out.clear();
+                ends.clear();
             }
         }
     } else {
@@ -195,6 +344,10 @@ int lsview(Ctx& c, int argc, char** argv) {
                 render(*r);
             }
         }
+    }
+    if ((slowMs || stallMs) && !ends.empty()) {
+        writeSlowly(c, out, ends, slowMs, stallMs);
+        return c.status;
     }
     if (c.faults.get("garbage"))
         out = addGarbage(out);
@@ -323,6 +476,7 @@ int main(int argc, char** argv) {
         appendJournal(c.paths.journal(), "cleartool", argc, argv);
         c.faults = loadFaults(c.paths.faults());
         c.crlf = c.faults.get("crlf") != nullptr;
+        c.strict = strictMode(c.paths);
         status = run(c, argc, argv);
     } catch (const Error& e) {
         c.error(std::string("cleartool: Error: ") + e.what());

@@ -10,12 +10,45 @@
 
 namespace ccsim::detail {
 
-const char* const kViewFaultNames[] = {
-    "lsview_fail",  "endview_fail",     "catcs_fail",    "garble", "no_host",
-    "fixprot_exit", "fixprot_sleep_ms", "fixprot_crash", "hang",   nullptr};
-const char* const kGlobalFaultNames[] = {"listing_fail", "truncate",         "garbage",
-                                         "crlf",         "slow_ms",          "hang",
-                                         "fixprot_exit", "fixprot_sleep_ms", nullptr};
+const char* const kViewFaultNames[] = {"lsview_fail",
+                                       "endview_fail",
+                                       "catcs_fail",
+                                       "garble",
+                                       "no_host",
+                                       "fixprot_exit",
+                                       "fixprot_sleep_ms",
+                                       "fixprot_crash",
+                                       "hang",
+                                       "lookup_other_tag",
+                                       "lookup_two_lines",
+                                       "lookup_root",
+                                       "lookup_trailing_blanks",
+                                       "owner_domain",
+                                       "no_owner",
+                                       "no_group",
+                                       nullptr};
+const char* const kGlobalFaultNames[] = {"listing_fail",
+                                         "truncate",
+                                         "garbage",
+                                         "crlf",
+                                         "slow_ms",
+                                         "hang",
+                                         "fixprot_exit",
+                                         "fixprot_sleep_ms",
+                                         "fixprot_noexec",
+                                         "fixprot_dir",
+                                         "slow_listing_ms",
+                                         "stall_ms",
+                                         "listing_stderr_only",
+                                         "listing_warning",
+                                         "short_fail",
+                                         "owner_domain",
+                                         "no_owner",
+                                         "no_group",
+                                         "ssh_unreachable",
+                                         "ssh_delay_ms",
+                                         "sudo_password",
+                                         nullptr};
 
 namespace {
 bool listed(const char* const* names, const std::string& name) {
@@ -57,7 +90,8 @@ void validateFault(bool perView, const std::string& name, const std::string& val
     if (value.find_first_of(std::string_view("\0\n\r", 3)) != std::string::npos)
         throw Error("fault " + name + ": the value cannot contain NUL or a line break");
     std::uint64_t n = 0;
-    if (name == "truncate" || name == "slow_ms" || name == "fixprot_sleep_ms" || name == "hang") {
+    if (name == "truncate" || name == "slow_ms" || name == "fixprot_sleep_ms" || name == "hang" ||
+        name == "slow_listing_ms" || name == "stall_ms" || name == "ssh_delay_ms") {
         if (!parseUint(value, n))
             throw Error("fault " + name + " needs a non-negative number, not " + printable(value));
     } else if (name == "fixprot_exit") {
@@ -70,9 +104,20 @@ void validateFault(bool perView, const std::string& name, const std::string& val
     } else if (name == "garble") {
         if (value != "1" && value != "notag" && value != "junk")
             throw Error("fault garble takes notag or junk (1 = notag), not " + printable(value));
-    } else if (name == "crlf" || name == "garbage" || name == "no_host") {
+    } else if (name == "crlf" || name == "garbage" || name == "no_host" ||
+               name == "lookup_two_lines" || name == "lookup_trailing_blanks" ||
+               name == "no_owner" || name == "no_group" || name == "sudo_password" ||
+               name == "fixprot_noexec" || name == "fixprot_dir") {
         if (value != "1")
             throw Error("fault " + name + " takes no value");
+    } else if (name == "owner_domain" || name == "ssh_unreachable") {
+        if (value == "1" || value.empty())
+            throw Error("fault " + name + " needs a value: " +
+                        (name == "owner_domain" ? "owner_domain=DOMAIN"
+                                                : "ssh_unreachable=HOST[,HOST...]"));
+    } else if (name == "lookup_root" || name == "lookup_other_tag") {
+        if (value.empty())
+            throw Error("fault " + name + " needs a non-empty value");
     }
 }
 

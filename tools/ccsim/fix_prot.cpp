@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ const char kUsage[] =
 struct Options {
     uid_t uid = static_cast<uid_t>(-1);
     gid_t gid = static_cast<gid_t>(-1);
+    bool strict = false;
+    bool root = false, recover = false, haveChown = false, haveChgrp = false;
+    std::string host; // strict mode: the simulated host this runs on
     bool haveChmod = false;
     ChmodSpec chmod;
     char type = 0; // 'd', 'f' or 0 for both
@@ -77,6 +81,13 @@ bool resolveGroup(const std::string& name, gid_t& gid) {
     return false;
 }
 
+bool knownAccount(const Registry& reg, bool user, std::string_view name) {
+    for (const Record& r : reg.records)
+        if ((user ? r.owner : r.group) == name)
+            return true;
+    return false;
+}
+
 [[noreturn]] void crash(const std::string& how) {
     // No core files from a simulated crash.
     rlimit none{0, 0};
@@ -102,6 +113,12 @@ int fixPath(const std::string& path, const Options& o, const Registry& reg, cons
     for (const Record& r : reg.records)
         if (r.storage == resolved)
             view = &r;
+    if (o.strict && view && view->host != o.host)
+        // As over NFS with root squashed: the storage can be seen, not changed.
+        return fail("Unable to change ownership of \"" + path +
+                    "\": Operation not permitted (the storage is on host '" +
+                    std::string(view->host) + "'; fix_prot runs on host '" + o.host +
+                    "'; run it on the storage host).");
     const std::string* crashHow = nullptr;
     if (view) {
         std::uint64_t n = 0;
@@ -153,8 +170,10 @@ int run(int argc, char** argv) {
     const Paths paths{findHome(2)};
     appendJournal(paths.journal(), "fix_prot", argc, argv);
     const Faults faults = loadFaults(paths.faults());
+    const Registry reg = loadRegistry(paths.registry());
 
     Options o;
+    o.strict = strictMode(paths);
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const auto value = [&](const char* what) -> const char* {
@@ -166,16 +185,27 @@ int run(int argc, char** argv) {
         if (a == "-force" || a == "-f" || a == "-root" || a == "-recover" || a == "-recurse" ||
             a == "-r" || a == "-replace_server_process" || a == "-replace" ||
             a == "-replace_server_process_group") {
+            o.root = o.root || a == "-root";
+            o.recover = o.recover || a == "-recover";
             continue; // accepted; the simulator always walks the whole tree without prompting
         }
         if (a == "-chown" || a == "-chgrp" || a == "-chmod" || a == "-type") {
             const char* v = value(a.c_str());
             if (!v)
                 return fail("Option \"" + a + "\" requires an argument.", true);
-            if (a == "-chown" && !resolveUser(v, o.uid))
-                return fail("Unknown user \"" + std::string(v) + "\".");
-            if (a == "-chgrp" && !resolveGroup(v, o.gid))
-                return fail("Unknown group \"" + std::string(v) + "\".");
+            if (a == "-chown" || a == "-chgrp") {
+                const bool user = a == "-chown";
+                (user ? o.haveChown : o.haveChgrp) = true;
+                const bool real = user ? resolveUser(v, o.uid) : resolveGroup(v, o.gid);
+                // Strict mode knows the simulated accounts too: the owners and
+                // groups of registered views. Their ownership change is only
+                // simulated, as is one the real user could not make.
+                if (!real && !(o.strict && knownAccount(reg, user, v)))
+                    return fail(std::string(user ? "Unknown user" : "Unknown group") + " \"" + v +
+                                "\".");
+                if (o.strict && (!real || ::geteuid() != 0))
+                    (user ? o.uid : o.gid) = static_cast<uid_t>(-1);
+            }
             if (a == "-chmod") {
                 if (!parseChmod(v, o.chmod))
                     return fail("Invalid permissions \"" + std::string(v) +
@@ -196,6 +226,18 @@ int run(int argc, char** argv) {
     }
     if (o.paths.empty())
         return fail("No storage path given.", true);
+    if (o.strict) {
+        // UNIX ClearCase: no ACL recovery, ownership named with -root, run
+        // as root on the storage host.
+        if (o.recover)
+            return fail("-recover is supported on Windows only.", true);
+        if (o.root && (!o.haveChown || !o.haveChgrp))
+            return fail("-root requires both -chown and -chgrp on UNIX.", true);
+        const char* root = std::getenv(kRootEnv);
+        if (!root || std::string_view(root) != "1")
+            return fail("Permission denied: fix_prot must be run as root.");
+        o.host = currentHost(paths);
+    }
 
     std::uint64_t n = 0;
     if (const std::string* v = faults.get("fixprot_sleep_ms"); v && parseUint(*v, n))
@@ -204,7 +246,6 @@ int run(int argc, char** argv) {
         fail("Unable to fix protections (simulated failure).");
         return static_cast<int>(n);
     }
-    const Registry reg = loadRegistry(paths.registry());
     int status = 0;
     for (const auto& p : o.paths)
         if (const int s = fixPath(p, o, reg, faults); s != 0)

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -22,29 +23,40 @@ std::string& programDirOverride() {
     return dir;
 }
 
-// Where the stand-ins to copy into a new home live.
-void locatePrograms(std::string& cleartool, std::string& fixProt) {
-    if (!programDirOverride().empty()) {
-        cleartool = programDirOverride() + "/cleartool";
-        fixProt = programDirOverride() + "/fix_prot";
-    } else {
-        std::string self;
+// The stand-ins a new home gets: built program name, place in the home.
+struct Program {
+    const char* built;
+    const char* inHome;
+};
+const Program kPrograms[] = {
+    {"cleartool", "bin/cleartool"},
+    {"fix_prot", "etc/utils/fix_prot"},
+    {"ccsim-ssh", "var/ccsim/bin/ssh"},
+    {"ccsim-sudo", "var/ccsim/bin/sudo"},
+};
+const char* const kBuiltPaths[] = {CCSIM_CLEARTOOL_PATH, CCSIM_FIXPROT_PATH, CCSIM_SSH_PATH,
+                                   CCSIM_SUDO_PATH};
+
+// Where the stand-ins to copy into a new home live, in kPrograms order.
+std::vector<std::string> locatePrograms() {
+    std::string dir = programDirOverride();
+    if (dir.empty()) {
         try {
-            self = dirName(selfExe());
+            dir = dirName(selfExe());
         } catch (const Error&) {
         }
-        if (!self.empty() && exists(self + "/cleartool") && exists(self + "/fix_prot")) {
-            cleartool = self + "/cleartool";
-            fixProt = self + "/fix_prot";
-        } else {
-            cleartool = CCSIM_CLEARTOOL_PATH;
-            fixProt = CCSIM_FIXPROT_PATH;
-        }
+        for (const Program& p : kPrograms)
+            if (!dir.empty() && !exists(dir + "/" + p.built))
+                dir.clear();
     }
-    for (const std::string* p : {&cleartool, &fixProt})
-        if (!exists(*p))
-            throw Error("cannot find the simulator program " + printable(*p) +
-                        "; build the cleartool and fix_prot targets first");
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < std::size(kPrograms); ++i)
+        out.push_back(dir.empty() ? std::string(kBuiltPaths[i]) : dir + "/" + kPrograms[i].built);
+    for (const std::string& p : out)
+        if (!exists(p))
+            throw Error("cannot find the simulator program " + printable(p) +
+                        "; build the cleartool, fix_prot, ccsim_ssh and ccsim_sudo targets first");
+    return out;
 }
 
 const char* const kDefaultConfigSpec = "element * CHECKEDOUT\nelement * /main/LATEST\n";
@@ -63,13 +75,14 @@ Home Home::create(const std::string& dir) {
     Paths p{abs};
     if (exists(p.registry()))
         throw Error(printable(abs) + " already is a ccsim home");
-    std::string cleartool, fixProt;
-    locatePrograms(cleartool, fixProt);
+    const std::vector<std::string> programs = locatePrograms();
     makeDirs(abs + "/bin");
     makeDirs(abs + "/etc/utils");
+    makeDirs(p.bin());
     makeDirs(p.storage());
-    copyExecutable(cleartool, abs + "/bin/cleartool");
-    copyExecutable(fixProt, abs + "/etc/utils/fix_prot");
+    makeDirs(p.net());
+    for (std::size_t i = 0; i < programs.size(); ++i)
+        copyExecutable(programs[i], abs + "/" + kPrograms[i].inHome);
     saveFaults(p.faults(), Faults{});
     writeFileAtomic(p.journal(), "");
     writeFileAtomic(p.registry(), kRegistryHeader); // last: its presence marks a home
@@ -104,13 +117,63 @@ std::string Home::journalPath() const {
 std::string Home::storageRoot() const {
     return Paths{dir_}.storage();
 }
+std::string Home::sshPath() const {
+    return Paths{dir_}.bin() + "/ssh";
+}
+std::string Home::sudoPath() const {
+    return Paths{dir_}.bin() + "/sudo";
+}
+
+void Home::setStrict(bool on) {
+    const Paths p{dir_};
+    if (!on) {
+        if (exists(p.strict()) && ::unlink(p.strict().c_str()) != 0)
+            throw Error("cannot remove " + printable(p.strict()) + ": " + errnoText(errno));
+        return;
+    }
+    // Homes made before the net links existed get them now.
+    std::vector<std::string> hosts;
+    if (listDirectory(p.storage(), hosts))
+        for (const std::string& h : hosts)
+            if (isDir(p.storage() + "/" + h))
+                ensureNetLink(p, h);
+    writeFileAtomic(p.strict(), "strict UNIX mode: see ccsim --help\n");
+}
+
+bool Home::strict() const {
+    return strictMode(Paths{dir_});
+}
+
+void Home::setLocalHost(const std::string& name) {
+    const Paths p{dir_};
+    if (name.empty()) {
+        if (exists(p.localHost()) && ::unlink(p.localHost().c_str()) != 0)
+            throw Error("cannot remove " + printable(p.localHost()) + ": " + errnoText(errno));
+        return;
+    }
+    validateHost(name);
+    writeFileAtomic(p.localHost(), name + "\n");
+}
+
+std::string Home::localHost() const {
+    return detail::localHost(Paths{dir_});
+}
+
+std::string Home::globalPath(const std::string& tag) const {
+    const auto v = find(tag);
+    if (!v)
+        throw Error("no view with tag " + printable(tag) + " is registered");
+    return detail::globalPath(Paths{dir_}, v->storage, strict());
+}
 
 View Home::addView(View v) {
     validateTag(v.tag);
     validateHost(v.host);
-    for (const std::string* s : {&v.region, &v.owner})
+    for (const std::string* s : {&v.region, &v.owner, &v.group})
         if (s->find('\0') != std::string::npos || s->find_first_of("\r\n") != std::string::npos)
-            throw Error("invalid region or owner " + printable(*s));
+            throw Error("invalid region, owner or group " + printable(*s));
+    if (v.group.empty())
+        v.group = "ccusers";
     if (v.region.empty())
         v.region = "sim";
     if (v.configSpec.empty())
@@ -130,6 +193,8 @@ View Home::addView(View v) {
             v.storage = base + encodeFileName(v.tag + "~" + std::to_string(n), ".vws");
     }
     createStorage(v.storage, v);
+    if (const std::string hostDir = dirName(v.storage); dirName(hostDir) == p.storage())
+        ensureNetLink(p, hostDir.substr(p.storage().size() + 1));
     const std::string line = registryLine(v);
     const int fd = ::open(p.registry().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0)
@@ -160,10 +225,44 @@ std::optional<View> Home::find(const std::string& tag) const {
     return std::nullopt;
 }
 
+namespace {
+
+// fixprot_noexec takes the execute bits off etc/utils/fix_prot; fixprot_dir
+// moves the program to var/ccsim/fix_prot.saved and puts a directory there.
+void breakFixProt(const Paths& p, const std::string& name) {
+    const std::string prog = p.fixProt();
+    if (name == "fixprot_noexec") {
+        if (!isDir(prog) && ::chmod(prog.c_str(), 0644) != 0)
+            throw Error("cannot change " + printable(prog) + ": " + errnoText(errno));
+    } else if (!isDir(prog)) {
+        if (::rename(prog.c_str(), p.savedFixProt().c_str()) != 0)
+            throw Error("cannot move " + printable(prog) + ": " + errnoText(errno));
+        makeDirs(prog);
+    }
+}
+
+// Undoes breakFixProt; nothing to do for an intact program.
+void restoreFixProt(const Paths& p) {
+    const std::string prog = p.fixProt();
+    if (exists(p.savedFixProt())) {
+        if (isDir(prog))
+            removeTree(prog);
+        if (::rename(p.savedFixProt().c_str(), prog.c_str()) != 0)
+            throw Error("cannot restore " + printable(prog) + ": " + errnoText(errno));
+    }
+    if (exists(prog) && !isDir(prog))
+        ::chmod(prog.c_str(), 0755);
+}
+
+} // namespace
+
 void Home::setFault(const std::string& name, const std::string& value) {
     validateFault(false, name, value);
-    FileLock lock(Paths{dir_}.lock());
+    const Paths p{dir_};
+    FileLock lock(p.lock());
     Faults f = loadFaults(faultsPath());
+    if (name == "fixprot_noexec" || name == "fixprot_dir")
+        breakFixProt(p, name);
     f.global[name] = value;
     saveFaults(faultsPath(), f);
 }
@@ -180,7 +279,9 @@ void Home::setViewFault(const std::string& tag, const std::string& name, const s
 }
 
 void Home::clearFaults() {
-    FileLock lock(Paths{dir_}.lock());
+    const Paths p{dir_};
+    FileLock lock(p.lock());
+    restoreFixProt(p);
     saveFaults(faultsPath(), Faults{});
 }
 
@@ -359,6 +460,7 @@ View plausibleView(Rng& rng, const GenerateOptions& o, std::size_t index) {
         v.configSpec = csUcm(stream, rng);
     }
     v.active = rng.below(100) < 25;
+    v.group = v.owner == "ccadm" || v.owner == "ccbuild" ? "ccadmin" : "ccusers";
     (void)index;
     return v;
 }
@@ -405,8 +507,10 @@ void Home::generate(std::size_t n, const GenerateOptions& o) {
         const std::string hostDir = p.storage() + "/" + encodeFileName(v.host, "");
         v.storage = hostDir + "/" + encodeFileName(v.tag, ".vws");
         if (o.storage) {
-            if (hostDirs.insert(hostDir).second)
+            if (hostDirs.insert(hostDir).second) {
                 makeDirs(hostDir);
+                ensureNetLink(p, encodeFileName(v.host, ""));
+            }
             createStorage(v.storage, v);
         }
         lines += registryLine(v);
@@ -431,6 +535,7 @@ void Home::makeDemo() {
         v.tag = std::move(tag);
         v.host = std::move(host);
         v.owner = std::move(owner);
+        v.group = v.owner == "ccadm" || v.owner == "ccbuild" ? "ccadmin" : "ccusers";
         v.active = active;
         v.snapshot = snapshot;
         v.ucm = ucm;

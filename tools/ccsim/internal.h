@@ -36,6 +36,8 @@ std::uint64_t fnv1a(std::string_view s);
 std::string toCrlf(std::string_view s);
 // Quotes a string for messages, showing control bytes as \xHH.
 std::string printable(std::string_view s);
+// A fault's message text as printed: the two characters "\n" become a line break.
+std::string expandText(std::string_view s);
 
 // ---- files --------------------------------------------------------------
 
@@ -81,7 +83,38 @@ struct Paths {
     std::string faults() const { return var() + "/faults"; }
     std::string journal() const { return var() + "/journal"; }
     std::string storage() const { return var() + "/storage"; }
+    // Global paths in strict mode: net/<host> links to storage/<host>.
+    std::string net() const { return var() + "/net"; }
+    std::string bin() const { return var() + "/bin"; } // the ssh and sudo stand-ins
+    std::string strict() const { return var() + "/strict"; }
+    std::string localHost() const { return var() + "/local_host"; }
+    std::string fixProt() const { return home + "/etc/utils/fix_prot"; }
+    // Where fix_prot waits while the fixprot_dir fault puts a directory in its place.
+    std::string savedFixProt() const { return var() + "/fix_prot.saved"; }
 };
+
+// Environment variables the stand-ins use to simulate privileges and hosts:
+// sudo sets CCSIM_ROOT=1, ssh sets CCSIM_HOST=<host>. Real programs never do.
+inline constexpr const char* kRootEnv = "CCSIM_ROOT";
+inline constexpr const char* kHostEnv = "CCSIM_HOST";
+
+// True if the home runs in strict UNIX mode (the file var/ccsim/strict exists).
+bool strictMode(const Paths& paths);
+// The simulated name of the machine the stand-ins run on when no ssh stand-in
+// set CCSIM_HOST: the content of var/ccsim/local_host, or else the short name
+// gethostname() gives.
+std::string localHost(const Paths& paths);
+// gethostname(), whole and cut at the first dot.
+std::string systemHostName(bool shortName);
+// The host a stand-in runs on: CCSIM_HOST if set and not empty, else localHost().
+std::string currentHost(const Paths& paths);
+// The global path cleartool prints for a storage directory: in strict mode
+// a storage under var/ccsim/storage is shown through var/ccsim/net (another
+// real path to the same directory); otherwise, and for storages elsewhere,
+// the storage directory itself.
+std::string globalPath(const Paths& paths, std::string_view storage, bool strict);
+// Creates var/ccsim/net/<hostDir> -> ../storage/<hostDir> if missing.
+void ensureNetLink(const Paths& paths, const std::string& hostDirName);
 
 // Finds the home of a stand-in from its own path: `levels` directories up
 // from the directory holding the executable (1 for bin/cleartool, 2 for
@@ -93,7 +126,7 @@ std::string findHome(int levels);
 // Fields point into Registry::data (or, when they held escapes, into
 // Registry::unescaped), so parsing a big registry costs few allocations.
 struct Record {
-    std::string_view tag, host, region, owner, uuid, storage;
+    std::string_view tag, host, region, owner, group, uuid, storage;
     bool active = false, snapshot = false, ucm = false;
     std::size_t flagOffset = 0;             // byte offset of the active flag in the file
     std::size_t csOffset = 0, csLength = 0; // escaped config spec inside the data
@@ -183,8 +216,23 @@ bool parseChmod(std::string_view text, ChmodSpec& out);
 // ---- cleartool output ---------------------------------------------------
 
 // Append one view's line / record to `out`.
-void lsviewDefaultLine(std::string& out, const Record& r);
-void lsviewLongRecord(std::string& out, const Record& r, bool noHost, const std::string* garble);
+// The default line: "* tag   path"; `trailing` goes between path and line end.
+void lsviewDefaultLine(std::string& out, bool star, std::string_view tag, std::string_view path,
+                       std::string_view trailing = {});
+struct LongOptions {
+    std::string_view globalPath; // "  Global path:" (the access path is the storage)
+    bool noHost = false;         // leave out "  Server host:"
+    const std::string* garble = nullptr;
+    std::string_view domain; // prefix of owner and group names, "" for none
+};
+void lsviewLongRecord(std::string& out, const Record& r, const LongOptions& o);
+struct PropertyOptions {
+    bool full = false;
+    std::string_view domain;
+    bool noOwner = false, noGroup = false;
+};
+// The lines -properties [-full] adds after a view's line or record.
+void lsviewProperties(std::string& out, const Record& r, const PropertyOptions& o);
 // Mixes binary junk (NUL, 0xFF, lone CR) into a listing.
 std::string addGarbage(std::string_view listing);
 

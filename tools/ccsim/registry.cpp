@@ -1,10 +1,12 @@
 // The view registry: <home>/var/ccsim/registry.
 //
-// After a "# ccsim registry 1" header, one view per line, eight tab-separated
+// After a "# ccsim registry 1" header, one view per line, nine tab-separated
 // escaped fields:
 //
-//   FLAGS  TAG  HOST  REGION  OWNER  UUID  STORAGE  CONFIG_SPEC
+//   FLAGS  TAG  HOST  REGION  OWNER  GROUP  UUID  STORAGE  CONFIG_SPEC
 //
+// Lines of eight fields (no GROUP, as older homes wrote them) are read with
+// the default group "ccusers".
 // FLAGS is exactly three characters: 'a' (active) or '-', 's' (snapshot) or
 // '-', 'u' (UCM) or '-'. The active flag is the first byte of the line, so
 // endview can flip it in place with a one-byte write under the home's lock
@@ -20,6 +22,10 @@
 #include <cstring>
 
 namespace ccsim::detail {
+
+namespace {
+constexpr std::string_view kDefaultGroup = "ccusers";
+}
 
 std::string Registry::configSpec(const Record& r) const {
     std::string out;
@@ -74,8 +80,9 @@ Registry parseRegistry(std::string data, const std::string& where) {
                          std::to_string(lineNo) + ": " + why);
         };
         const auto f = splitTabs(line);
-        if (f.size() != 8)
-            throw damaged("expected 8 tab-separated fields, found " + std::to_string(f.size()));
+        if (f.size() != 9 && f.size() != 8)
+            throw damaged("expected 9 tab-separated fields, found " + std::to_string(f.size()));
+        const bool hasGroup = f.size() == 9;
         const std::string_view flags = f[0];
         if (flags.size() != 3 || (flags[0] != 'a' && flags[0] != '-') ||
             (flags[1] != 's' && flags[1] != '-') || (flags[2] != 'u' && flags[2] != '-'))
@@ -85,22 +92,28 @@ Registry parseRegistry(std::string data, const std::string& where) {
         r.snapshot = flags[1] == 's';
         r.ucm = flags[2] == 'u';
         r.flagOffset = lineStart;
-        std::string_view* targets[] = {&r.tag, &r.host, &r.region, &r.owner, &r.uuid, &r.storage};
-        for (std::size_t i = 0; i < 6; ++i) {
-            if (f[i + 1].find('\\') == std::string_view::npos) {
-                *targets[i] = f[i + 1];
+        std::string_view* targets[] = {&r.tag,   &r.host, &r.region, &r.owner,
+                                       &r.group, &r.uuid, &r.storage};
+        r.group = kDefaultGroup;
+        for (std::size_t i = 0, field = 1; i < 7; ++i) {
+            if (targets[i] == &r.group && !hasGroup)
+                continue;
+            const std::string_view text = f[field++];
+            if (text.find('\\') == std::string_view::npos) {
+                *targets[i] = text;
                 continue;
             }
             auto owned = std::make_unique<std::string>();
-            if (!unescapeField(f[i + 1], *owned))
-                throw damaged("bad escape in field " + std::to_string(i + 2));
+            if (!unescapeField(text, *owned))
+                throw damaged("bad escape in field " + std::to_string(field));
             *targets[i] = *owned;
             reg.unescaped.push_back(std::move(owned));
         }
         if (r.tag.empty())
             throw damaged("empty view tag");
-        r.csOffset = static_cast<std::size_t>(f[7].data() - all.data());
-        r.csLength = f[7].size();
+        const std::string_view cs = f.back();
+        r.csOffset = static_cast<std::size_t>(cs.data() - all.data());
+        r.csLength = cs.size();
         reg.records.push_back(std::move(r));
     }
     return reg;
@@ -116,7 +129,7 @@ std::string registryLine(const View& v) {
     line += v.snapshot ? 's' : '-';
     line += v.ucm ? 'u' : '-';
     for (const std::string* s :
-         {&v.tag, &v.host, &v.region, &v.owner, &v.uuid, &v.storage, &v.configSpec}) {
+         {&v.tag, &v.host, &v.region, &v.owner, &v.group, &v.uuid, &v.storage, &v.configSpec}) {
         line += '\t';
         line += escapeField(*s);
     }
@@ -130,6 +143,7 @@ View toView(const Registry& reg, const Record& r) {
     v.host = r.host;
     v.region = r.region;
     v.owner = r.owner;
+    v.group = r.group;
     v.configSpec = reg.configSpec(r);
     v.active = r.active;
     v.snapshot = r.snapshot;

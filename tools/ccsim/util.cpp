@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -171,6 +172,20 @@ std::string printable(std::string_view s) {
         }
     }
     out += '"';
+    return out;
+}
+
+std::string expandText(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == 'n') {
+            out += '\n';
+            ++i;
+        } else {
+            out += s[i];
+        }
+    }
     return out;
 }
 
@@ -392,6 +407,53 @@ std::string findHome(int levels) {
         throw Error("not inside a ccsim home: " + printable(exe) +
                     " has no var/ccsim/registry beside it; create a home with `ccsim init`");
     return home;
+}
+
+bool strictMode(const Paths& paths) {
+    return exists(paths.strict());
+}
+
+std::string systemHostName(bool shortName) {
+    char buf[256] = {};
+    if (::gethostname(buf, sizeof buf - 1) != 0 || !buf[0])
+        return "localhost";
+    std::string name = buf;
+    if (shortName)
+        name = name.substr(0, name.find('.'));
+    return name;
+}
+
+std::string localHost(const Paths& paths) {
+    std::string name;
+    if (readFileIfExists(paths.localHost(), name)) {
+        while (!name.empty() && (name.back() == '\n' || name.back() == '\r'))
+            name.pop_back();
+        if (!name.empty())
+            return name;
+    }
+    return systemHostName(true);
+}
+
+std::string currentHost(const Paths& paths) {
+    const char* h = std::getenv(kHostEnv);
+    return h && *h ? std::string(h) : localHost(paths);
+}
+
+std::string globalPath(const Paths& paths, std::string_view storage, bool strict) {
+    const std::string root = paths.storage() + "/";
+    if (!strict || storage.substr(0, root.size()) != root)
+        return std::string(storage);
+    return paths.net() + "/" + std::string(storage.substr(root.size()));
+}
+
+void ensureNetLink(const Paths& paths, const std::string& hostDirName) {
+    const std::string link = paths.net() + "/" + hostDirName;
+    if (exists(link))
+        return;
+    if (!isDir(paths.net()))
+        makeDirs(paths.net());
+    if (::symlink(("../storage/" + hostDirName).c_str(), link.c_str()) != 0 && errno != EEXIST)
+        throw Error("cannot create " + printable(link) + ": " + errnoText(errno));
 }
 
 } // namespace ccsim::detail

@@ -1,0 +1,138 @@
+// Stand-in for ssh, installed as <home>/var/ccsim/bin/ssh (never in bin/,
+// which holds only what a ClearCase installation has).
+//
+//   ssh [-o OPTION]... [-n] [-T] [-q] [-l USER] [-p PORT] [-i FILE] [USER@]HOST COMMAND...
+//
+// As real ssh does, the command words are joined with blanks into one string
+// that the "remote" side runs with /bin/sh -c, so quoting done by the caller
+// for a POSIX shell is undone exactly once. The remote side is the same
+// machine with CCSIM_HOST=HOST set (and CCSIM_ROOT removed: the remote
+// account is not root), and with the home's var/ccsim/bin first in PATH, so
+// a bare `sudo` there is the stand-in. Host names must be a registered view's
+// host, the home's local host or "localhost"; other names do not resolve.
+#include "internal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace ccsim;
+using namespace ccsim::detail;
+
+namespace {
+
+int fail(const std::string& text) {
+    try {
+        writeAll(2, "ssh: " + text + "\n");
+    } catch (const Error&) {
+    }
+    return 255;
+}
+
+bool listedHost(const std::string& list, const std::string& host) {
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t comma = list.find(',', start);
+        if (comma == std::string::npos)
+            comma = list.size();
+        if (list.compare(start, comma - start, host) == 0)
+            return true;
+        start = comma + 1;
+    }
+    return false;
+}
+
+int run(int argc, char** argv) {
+    const Paths paths{findHome(3)};
+    appendJournal(paths.journal(), "ssh", argc, argv);
+    const Faults faults = loadFaults(paths.faults());
+
+    bool noStdin = false;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a.size() < 2 || a[0] != '-')
+            break;
+        if (a == "--") {
+            ++i;
+            break;
+        }
+        // Options with a value, given apart (-o X) or glued (-oX).
+        if (a[1] == 'o' || a[1] == 'l' || a[1] == 'p' || a[1] == 'i' || a[1] == 'F') {
+            if (a.size() == 2 && ++i >= argc)
+                return fail(std::string("option requires an argument -- ") + a[1]);
+            continue;
+        }
+        for (const char f : a.substr(1)) {
+            if (f == 'n')
+                noStdin = true;
+            else if (std::string_view("TtqxvCA46").find(f) == std::string_view::npos)
+                return fail(std::string("illegal option -- ") + f);
+        }
+    }
+    if (i >= argc)
+        return fail("no host given\nusage: ssh [-n] [-o option] destination command ...");
+    std::string host = argv[i++];
+    if (const std::size_t at = host.rfind('@'); at != std::string::npos)
+        host = host.substr(at + 1);
+    if (i >= argc)
+        return fail("no command given (the simulated hosts have no interactive login)");
+    std::string command;
+    for (; i < argc; ++i) {
+        if (!command.empty())
+            command += ' ';
+        command += argv[i];
+    }
+
+    std::uint64_t delay = 0;
+    if (const std::string* v = faults.get("ssh_delay_ms"))
+        parseUint(*v, delay);
+    if (delay)
+        sleepMs(delay);
+    const std::string local = localHost(paths);
+    std::string remote = host;
+    if (host == "localhost" || host == systemHostName(false) || host == systemHostName(true))
+        remote = local;
+    bool known = remote == local;
+    if (!known) {
+        const Registry reg = loadRegistry(paths.registry());
+        for (const Record& r : reg.records)
+            if (r.host == remote) {
+                known = true;
+                break;
+            }
+    }
+    if (!known)
+        return fail("Could not resolve hostname " + host + ": Name or service not known");
+    if (const std::string* v = faults.get("ssh_unreachable"); v && listedHost(*v, remote))
+        return fail("connect to host " + host + " port 22: Connection timed out");
+
+    ::setenv(kHostEnv, remote.c_str(), 1);
+    ::unsetenv(kRootEnv);
+    const char* path = std::getenv("PATH");
+    const std::string newPath = paths.bin() + ":" + (path ? path : "/usr/bin:/bin");
+    ::setenv("PATH", newPath.c_str(), 1);
+    if (noStdin) {
+        const int fd = ::open("/dev/null", O_RDONLY);
+        if (fd >= 0 && fd != 0) {
+            ::dup2(fd, 0);
+            ::close(fd);
+        }
+    }
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    return fail("cannot run /bin/sh on " + host + ": " + errnoText(errno));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+}
