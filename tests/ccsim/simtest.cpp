@@ -47,7 +47,8 @@ Result run(const std::string& program, const std::vector<std::string>& args, int
         ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(rc);
         return r;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&r.out, &r.err};
     int openCount = 2;
@@ -70,6 +71,11 @@ Result run(const std::string& program, const std::vector<std::string>& args, int
             const ssize_t got = ::read(fds[i].fd, buf, sizeof buf);
             if (got > 0) {
                 sinks[i]->append(buf, static_cast<std::size_t>(got));
+                if (i == 0)
+                    r.outPieces.emplace_back(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now() - start)
+                                                 .count(),
+                                             static_cast<std::size_t>(got));
             } else {
                 ::close(fds[i].fd);
                 fds[i].fd = -1;

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace simtest {
@@ -17,6 +18,8 @@ struct Result {
     int signal = 0;        // terminating signal, 0 if it exited
     bool timedOut = false; // killed by run() after the timeout
     std::string out, err;
+    // When each piece of stdout arrived: ms after the start, and its size.
+    std::vector<std::pair<long long, std::size_t>> outPieces;
 };
 
 // Runs `program args...`, stdin from /dev/null, capturing stdout and stderr.

@@ -118,3 +118,31 @@ TEST_F(SimTest, MissingHomesAndRegistries) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("not inside a ccsim home"), std::string::npos) << r.err;
 }
+
+TEST_F(SimTest, CliStrictLocalHostHintAndHelp) {
+    const std::string h = tmp_ + "/strict home";
+    Result r = tool({"init", h, "--strict", "--local-host", "ccview07"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ccsim::Home home(h);
+    EXPECT_TRUE(home.strict());
+    EXPECT_EQ(home.localHost(), "ccview07");
+    EXPECT_EQ(tool({"local-host", h}).out, "ccview07\n");
+    // The hint is a command to paste: the home quoted, Tessaly beside the tool's build.
+    const std::string build = ccsim::detail::dirName(ccsim::detail::dirName(CCSIM_TOOL_PATH));
+    EXPECT_NE(r.out.find("CLEARCASEHOME='" + home.dir() + "' "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" " + build + "/src/tessaly\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("TESSALY_SSH='" + home.sshPath() + "'"), std::string::npos) << r.out;
+    EXPECT_EQ(tool({"strict", h, "off"}).status, 0);
+    EXPECT_FALSE(home.strict());
+    EXPECT_EQ(tool({"strict", h, "maybe"}).status, 1);
+    EXPECT_EQ(tool({"local-host", h, ""}).status, 0);
+    EXPECT_EQ(home.localHost(), ccsim::detail::systemHostName(true));
+
+    // Every fault is documented in --help.
+    const std::string help = tool({"--help"}).out;
+    for (const auto* names : {ccsim::detail::kViewFaultNames, ccsim::detail::kGlobalFaultNames})
+        for (; *names; ++names)
+            EXPECT_NE(help.find(*names), std::string::npos) << *names;
+    for (const char* word : {"strict HOME on|off", "CCSIM_ROOT", "CCSIM_HOST", "var/ccsim/bin/ssh"})
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+}

@@ -1,6 +1,9 @@
 // Every injected fault, per view and command-wide.
 #include "simtest.h"
 
+#include "internal.h"
+
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 
@@ -229,4 +232,106 @@ TEST_F(Faults, BadFaultsAreRejected) {
     home_->clearFaults();
     EXPECT_TRUE(home_->faults().empty());
     EXPECT_EQ(ct({"lsview", "-s"}).out, "a_view\nb_view\n");
+}
+
+TEST_F(Faults, LookupFaultsBendTheLineOfLsviewTag) {
+    const auto line = [](const std::string& tag, const std::string& path,
+                         const std::string& tail = "") {
+        return "* " + tag + std::string(24 - tag.size() + 1, ' ') + path + tail + "\n";
+    };
+    EXPECT_EQ(ct({"lsview", "a_view"}).out, line("a_view", a.storage));
+    home_->setViewFault("a_view", "lookup_other_tag");
+    EXPECT_EQ(ct({"lsview", "a_view"}).out, line("b_view", b.storage));
+    home_->setViewFault("a_view", "lookup_other_tag", "ghost");
+    EXPECT_EQ(ct({"lsview", "a_view"}).out, line("ghost", a.storage));
+    home_->clearFaults();
+    home_->setViewFault("a_view", "lookup_two_lines");
+    EXPECT_EQ(ct({"lsview", "a_view"}).out, line("a_view", a.storage) + line("a_view", a.storage));
+    home_->clearFaults();
+    home_->setViewFault("a_view", "lookup_root");
+    EXPECT_EQ(ct({"lsview", "a_view"}).out, line("a_view", "/"));
+    for (const char* root : {"//", "/.", "/net/.."}) {
+        home_->setViewFault("a_view", "lookup_root", root);
+        EXPECT_EQ(ct({"lsview", "a_view"}).out, line("a_view", root));
+    }
+    home_->clearFaults();
+    home_->setViewFault("b_view", "lookup_trailing_blanks");
+    EXPECT_EQ(ct({"lsview", "b_view"}).out, line("b_view", b.storage, " \t  "));
+    // Only the lookup line is bent; the long record is as it was.
+    EXPECT_NE(ct({"lsview", "-long", "b_view"}).out.find("  Global path: " + b.storage + "\n"),
+              std::string::npos);
+}
+
+TEST_F(Faults, ListingFaultsOnStderr) {
+    const std::string full = ct({"lsview", "-long"}).out;
+    home_->setFault("listing_stderr_only", "Found: 0 views");
+    Result r = ct({"lsview", "-long"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Found: 0 views\n");
+    home_->clearFaults();
+    home_->setFault("listing_warning", "registry cache is stale");
+    r = ct({"lsview", "-long"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, full);
+    EXPECT_EQ(r.err, "cleartool: Warning: registry cache is stale\n");
+    home_->clearFaults();
+    home_->setFault("short_fail", "cleartool: Error: no short list");
+    r = ct({"lsview", "-short"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "cleartool: Error: no short list\n");
+    EXPECT_EQ(ct({"lsview", "-s", "a_view"}).status, 1);
+    r = ct({"lsview", "-long"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, full);
+    // \n in a fault's text makes one view's error two lines.
+    home_->setViewFault("a_view", "lsview_fail",
+                        "cleartool: Error: Unable to contact host 'ccview01'\\n"
+                        "cleartool: Error: Unable to get view a_view");
+    r = ct({"lsview", "-long"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "cleartool: Error: Unable to contact host 'ccview01'\n"
+                     "cleartool: Error: Unable to get view a_view\n");
+}
+
+TEST_F(Faults, SlowAndStallingListingsTalkInPieces) {
+    for (int i = 0; i < 4; ++i)
+        add("more" + std::to_string(i));
+    const std::string full = ct({"lsview", "-long"}).out;
+    home_->setFault("slow_listing_ms", "600");
+    Result r = ct({"lsview", "-long"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, full);
+    ASSERT_GE(r.outPieces.size(), 3u) << "records arrive one by one";
+    EXPECT_GE(r.outPieces.back().first - r.outPieces.front().first, 300);
+    EXPECT_EQ(ct({"lsview", "-s"}).outPieces.size(), 1u) << "only the long listing is slow";
+
+    home_->clearFaults();
+    home_->setFault("stall_ms", "800");
+    r = ct({"lsview", "-long"});
+    EXPECT_EQ(r.out, full);
+    ASSERT_GE(r.outPieces.size(), 2u);
+    long long gap = 0;
+    for (std::size_t i = 1; i < r.outPieces.size(); ++i)
+        gap = std::max(gap, r.outPieces[i].first - r.outPieces[i - 1].first);
+    EXPECT_GE(gap, 600) << "silent in the middle";
+    // With one record, the stall comes after its first line.
+    r = ct({"lsview", "-long", "a_view"});
+    ASSERT_GE(r.outPieces.size(), 2u);
+    EXPECT_EQ(r.outPieces.front().second, std::string("Tag: a_view\n").size());
+}
+
+TEST_F(Faults, FixProtMadeUnrunnableAndPutBack) {
+    const std::string fp = home_->fixProtPath();
+    home_->setFault("fixprot_noexec");
+    EXPECT_EQ(modeOf(fp) & 0111, 0u);
+    home_->clearFaults();
+    EXPECT_EQ(modeOf(fp), 0755u);
+    home_->setFault("fixprot_dir");
+    EXPECT_TRUE(ccsim::detail::isDir(fp));
+    EXPECT_EQ(tool({"clear-faults", home_->dir()}).status, 0);
+    EXPECT_FALSE(ccsim::detail::isDir(fp));
+    EXPECT_EQ(fixProt({"-force", a.storage}).status, 0) << "the program itself is back";
+    EXPECT_TRUE(home_->storageFixed("a_view"));
 }

@@ -132,3 +132,60 @@ TEST_F(Lsview, UnknownCommandAndNoCommand) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Usage:"), std::string::npos);
 }
+
+TEST_F(Lsview, PropertiesFullPrintsOwnerAndGroupLines) {
+    ccsim::View v;
+    v.tag = "owned";
+    v.host = "ccview01";
+    v.owner = "ajones";
+    v.group = "dev team";
+    v = home_->addView(v);
+    // Names are padded to a column of 16.
+    const std::string owner = "Owner: ajones" + std::string(11, ' ') + ": rwx (all)\n";
+    const std::string group = "Group: dev team" + std::string(9, ' ') + ": rwx (all)\n";
+    const std::string other = "Other: " + std::string(17, ' ') + ": r-x (read)\n";
+    for (const char* opt : {"-properties", "-prop"}) {
+        const Result r = ct({"lsview", opt, "-full", "owned"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        // The view's line, then its properties.
+        EXPECT_EQ(r.out.rfind("  owned" + std::string(20, ' ') + v.storage + "\nCreated ", 0), 0u)
+            << r.out;
+        EXPECT_NE(r.out.find(" by ajones.dev team@ccview01\n"), std::string::npos);
+        EXPECT_NE(r.out.find("Text mode: unix\nProperties: dynamic readwrite shareable_dos\n" +
+                             owner + group + other),
+                  std::string::npos)
+            << r.out;
+    }
+    Result r = ct({"lsview", "-long", "-properties", "-full", "zed_snap"});
+    EXPECT_EQ(r.out.rfind("Tag: zed_snap\n", 0), 0u);
+    EXPECT_NE(r.out.find("View owner: ccadm\nCreated "), std::string::npos);
+    EXPECT_NE(r.out.find("Properties: snapshot readwrite nshareable_dos\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Group: ccusers "), std::string::npos) << "the default group";
+    EXPECT_EQ(ct({"lsview", "-properties", "owned"}).out.find("Text mode:"), std::string::npos)
+        << "without -full";
+    EXPECT_EQ(ct({"lsview", "-full", "owned"}).status, 1);
+
+    // Domain prefixes, both separators, and lines left out.
+    home_->setViewFault("owned", "owner_domain", "CORP");
+    r = ct({"lsview", "-long", "-prop", "-full", "owned"});
+    EXPECT_NE(r.out.find("Owner: CORP/ajones" + std::string(6, ' ') + ": rwx (all)\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Group: CORP/dev team" + std::string(4, ' ') + ": rwx (all)\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("View owner: CORP/ajones\n"), std::string::npos);
+    home_->setViewFault("owned", "owner_domain", "CORP\\");
+    EXPECT_NE(ct({"lsview", "-prop", "-full", "owned"}).out.find("Owner: CORP\\ajones "),
+              std::string::npos);
+    EXPECT_NE(ct({"lsview", "-prop", "-full", "alpha"}).out.find("Owner: ccadm "),
+              std::string::npos)
+        << "other views keep plain names";
+    home_->setViewFault("owned", "no_owner");
+    r = ct({"lsview", "-prop", "-full", "owned"});
+    EXPECT_EQ(r.out.find("Owner:"), std::string::npos);
+    EXPECT_NE(r.out.find("Group: CORP\\dev team"), std::string::npos);
+    home_->setFault("no_group");
+    r = ct({"lsview", "-prop", "-full", "owned", "alpha"});
+    EXPECT_EQ(r.out.find("Group:"), std::string::npos);
+    EXPECT_NE(r.out.find("Owner: ccadm "), std::string::npos);
+}

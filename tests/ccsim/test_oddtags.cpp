@@ -106,3 +106,27 @@ TEST_F(SimTest, TagsAFileNameCannotHoldAreRejectedClearly) {
     EXPECT_THROW(add("dup", "ccview02"), ccsim::Error);
     EXPECT_EQ(home_->views().size(), 1u);
 }
+
+TEST_F(SimTest, TagsDifferingInCaseColonTagsAndNonUtf8Bytes) {
+    const auto upper = add("Rel_Build");
+    const auto lower = add("rel_build");
+    const auto colon = add("a:b");
+    const auto bad = add("bad\xff"
+                         "tag",
+                         "host\xfe");
+    EXPECT_NE(upper.storage, lower.storage);
+    EXPECT_TRUE(ccsim::detail::isDir(upper.storage) && ccsim::detail::isDir(lower.storage));
+    EXPECT_EQ(ct({"lsview", "-s"}).out, "Rel_Build\na:b\nbad\xfftag\nrel_build\n");
+    for (const auto& v : {upper, lower, colon, bad}) {
+        SCOPED_TRACE(v.tag);
+        const Result r = ct({"lsview", "-long", v.tag});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.rfind("Tag: " + v.tag + "\n  Global path: " + v.storage + "\n", 0), 0u);
+        EXPECT_NE(r.out.find("  Server host: " + v.host + "\n"), std::string::npos);
+    }
+    EXPECT_EQ(ct({"endview", "-server", "rel_build"}).status, 0);
+    EXPECT_EQ(ct({"catcs", "-tag", "a:b"}).status, 0);
+    EXPECT_EQ(fixProt({"-force", lower.storage}).status, 0);
+    EXPECT_TRUE(home_->storageFixed("rel_build"));
+    EXPECT_FALSE(home_->storageFixed("Rel_Build"));
+}

@@ -123,3 +123,23 @@ TEST(RegistryParser, UnescapesFieldsAndFindsTheActiveFlag) {
     EXPECT_EQ(reg.configSpec(reg.records[0]), "element * CHECKEDOUT\n");
     EXPECT_EQ(data[reg.records[0].flagOffset], 'a');
 }
+
+TEST(RegistryParser, OldLinesWithoutGroupAndNewOnesWithIt) {
+    View v;
+    v.tag = "new";
+    v.host = "h";
+    v.owner = "o";
+    v.group = "g\tx";
+    v.storage = "/s";
+    const std::string data =
+        std::string(kRegistryHeader) + "a--\told\th\tr\to\tu\t/s\tcs\n" + registryLine(v);
+    const Registry reg = parseRegistry(data, "reg");
+    ASSERT_EQ(reg.records.size(), 2u);
+    EXPECT_EQ(reg.records[0].group, "ccusers");
+    EXPECT_EQ(reg.records[0].storage, "/s");
+    EXPECT_EQ(reg.configSpec(reg.records[0]), "cs");
+    const View back = toView(reg, reg.records[1]);
+    EXPECT_EQ(back.group, "g\tx");
+    EXPECT_EQ(back.owner, "o");
+    EXPECT_EQ(back.storage, "/s");
+}
