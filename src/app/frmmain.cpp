@@ -268,7 +268,7 @@ void frmMain::connectControllers() {
         viewsList->hide();
     });
     connect(m_loader, &views::ViewLoader::finished, this, &frmMain::loadFinished);
-    connect(m_details, &views::DetailsReporter::asking, viewsList, &QWidget::setToolTip);
+    connect(m_details, &views::DetailsReporter::viewFound, viewsList, &QWidget::setToolTip);
 
     // The run reads the action and the mode at every row, the arguments
     // once at its start.

@@ -283,6 +283,7 @@ private:
             fail(error);
             return;
         }
+        setViewFound();
         if (!r->serverHost) {
             fail(QStringLiteral("cleartool lsview gave no server host for view \"") + m_tag +
                  QStringLiteral("\""));

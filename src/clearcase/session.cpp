@@ -86,6 +86,7 @@ public:
             ViewDetails d;
             try {
                 std::unique_ptr<View> v = m_o->application().view(tag);
+                setViewFound();
                 d.active = v->isActive();
                 d.snapshot = v->isSnapShot();
                 d.ucm = v->isUCMView();

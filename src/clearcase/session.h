@@ -84,12 +84,16 @@ class DetailsJob : public Job {
 public:
     using Job::Job;
     const ViewDetails& details() const { return m_details; }
+    // The view itself was found, even when reading its details failed.
+    bool viewFound() const { return m_found; }
 
 protected:
     void setDetails(ViewDetails d) { m_details = std::move(d); }
+    void setViewFound() { m_found = true; }
 
 private:
     ViewDetails m_details;
+    bool m_found = false;
 };
 
 // The record of one view from `lsview -long TAG`: its server host and

@@ -16,7 +16,6 @@ QString default_fix_prot_args() {
     return fixprot::default_args();
 }
 
-namespace {
 QString quote_path(const QString& path) {
     // Qt's splitting breaks at every white-space character.
     const bool needs = path.contains(u'"') ||
@@ -29,6 +28,7 @@ QString quote_path(const QString& path) {
     return QStringLiteral("\"") + inner + QStringLiteral("\"");
 }
 
+namespace {
 // A fix_prot that failed must not pass for a repaired view: such views are
 // listed once, after the run.
 void report_failed_repairs(const QStringList& failed, int repaired) {

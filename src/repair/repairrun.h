@@ -33,6 +33,10 @@ QString default_fix_prot_args();
 QString fix_prot_command_line(const QString& program, const QString& argsText,
                               const QString& storage);
 
+// A path as one word of such a line: quoted when it holds white space or
+// a quote.
+QString quote_path(const QString& path);
+
 // The controls' choices as a run reads them: the arguments once at the
 // start, the action text and the run mode at every row.
 struct RunOptions {

@@ -25,11 +25,12 @@ bool DetailsReporter::start(cc::Session& session, const QString& tag) {
     if (m_job)
         return false;
     m_job = session.details(tag, this);
-    emit asking(tag);
     connect(m_job, &cc::Job::finished, this, [this, tag] {
         cc::DetailsJob* job = m_job;
         m_job = nullptr;
         job->deleteLater();
+        if (job->viewFound())
+            emit viewFound(tag);
         if (!job->succeeded()) {
             msg_box(QStringLiteral("Failed to get information on view --> ") + tag,
                     QStringLiteral("Error Encountered..."), MsgIcon::Critical);

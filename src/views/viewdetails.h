@@ -27,8 +27,8 @@ public:
     void abandon();
 
 signals:
-    // The report is about to be asked for (the list shows the tag).
-    void asking(const QString& tag);
+    // ClearCase knows the view (the list shows its tag as a tool tip).
+    void viewFound(const QString& tag);
 
 private:
     QPointer<cc::DetailsJob> m_job;

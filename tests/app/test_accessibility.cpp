@@ -96,6 +96,11 @@ void press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
     QWidget* target = QApplication::focusWidget();
     ASSERT_NE(target, nullptr) << "nothing has the keyboard focus";
     QTest::keyClick(target, key, mods);
+    // What the key started (a report, a load) answers on later turns.
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (auto* m = qobject_cast<tsy::frmMain*>(top))
+            tsy::test::settle(*m);
+    }
 }
 
 } // namespace

@@ -29,7 +29,10 @@ struct SimWindow {
         w.reset();
         close_progress_window();
     }
-    void load() { w->loadViewsBut_Click(); }
+    void load() {
+        w->loadViewsBut_Click();
+        settle(*w);
+    }
     void hide_mode() {
         ui(*w).runModeCombo->setCurrentIndex(1);
         w->runModeCombo_Click();

@@ -38,7 +38,7 @@ struct Site {
         w->runModeCombo_Click();
     }
     ~Site() {
-        cc::CleartoolRunner::setTimeoutMs(0);
+        cc::CleartoolCall::setTimeoutMs(0);
         w.reset();
         close_progress_window();
     }
@@ -196,7 +196,7 @@ TEST(FaultsLoading, AHangingCleartoolIsKilledAfterItsTimeLimit) {
     MsgRecorder boxes;
     Site s({"a"});
     s.sim.home().setFault("hang");
-    cc::CleartoolRunner::setTimeoutMs(1500);
+    cc::CleartoolCall::setTimeoutMs(1500);
     QElapsedTimer t;
     t.start();
     s.w->loadViewsBut_Click();
@@ -270,11 +270,15 @@ TEST(FaultsRun, AMissingUtility) {
     QFile::remove(QString::fromStdString(s.sim.home().fixProtPath()));
     s.checkAll();
     s.execute();
-    ASSERT_EQ(boxes.boxes.size(), 2);
-    for (const MsgRequest& r : boxes.boxes)
-        EXPECT_TRUE(r.text.startsWith(
+    // Each failed start is reported, both views are named at the end as not
+    // repaired, and neither view's server is stopped for nothing.
+    ASSERT_EQ(boxes.boxes.size(), 3);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_TRUE(boxes.boxes[i].text.startsWith(
             QStringLiteral("ERROR: No such file or directory\r\nCould not execute --> ")));
-    EXPECT_EQ(s.stopped(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    EXPECT_TRUE(boxes.boxes[2].text.startsWith(
+        QStringLiteral("fix_prot did not succeed for 2 of 2 views:")));
+    EXPECT_TRUE(s.stopped().isEmpty());
 }
 
 TEST(FaultsRun, AUtilityThatFailsOrCrashesIsNamedAtTheEnd) {
@@ -323,7 +327,7 @@ TEST(FaultsRun, AHangingLookupTimesOutAndSkipsTheView) {
     s.w->loadViewsBut_Click();
     settle(*s.w);
     s.sim.home().setViewFault("a", "hang");
-    cc::CleartoolRunner::setTimeoutMs(1500);
+    cc::CleartoolCall::setTimeoutMs(1500);
     s.checkAll();
     s.execute();
     ASSERT_EQ(boxes.boxes.size(), 1);

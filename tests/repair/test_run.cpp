@@ -238,7 +238,7 @@ TEST(Execute, AFailingEndviewEndsTheRunWithTheLastCommandLine) {
     EXPECT_TRUE(ui(*f.w).loadViewsBut->isEnabled());
 }
 
-TEST(Execute, AMissingUtilityIsReportedAndTheRunGoesOn) {
+TEST(Execute, AMissingUtilityIsReportedTheRunGoesOnAndNoServerIsStopped) {
     MsgRecorder boxes;
     RunWindow f({QStringLiteral("a"), QStringLiteral("b")});
     QFile::remove(f.program());
@@ -246,13 +246,15 @@ TEST(Execute, AMissingUtilityIsReportedAndTheRunGoesOn) {
     f.check(QStringLiteral("b"));
     f.w->executeFixProtBut_Click();
     settle(*f.w);
-    ASSERT_EQ(boxes.boxes.size(), 2);
+    ASSERT_EQ(boxes.boxes.size(), 3);
     EXPECT_TRUE(boxes.boxes[0].text.startsWith(
         QStringLiteral("ERROR: No such file or directory\r\nCould not execute --> \"") +
         f.program()));
-    EXPECT_EQ(f.commands(),
-              (QStringList{QStringLiteral("lsview a"), QStringLiteral("endview -server a"),
-                           QStringLiteral("lsview b"), QStringLiteral("endview -server b")}));
+    // Neither view was repaired: both are named, and neither server stopped.
+    EXPECT_TRUE(boxes.boxes[2].text.startsWith(
+        QStringLiteral("fix_prot did not succeed for 2 of 2 views:\r\na: could not be started")));
+    EXPECT_EQ(boxes.boxes[2].icon, MsgIcon::Warning);
+    EXPECT_EQ(f.commands(), (QStringList{QStringLiteral("lsview a"), QStringLiteral("lsview b")}));
 }
 
 TEST(Execute, AViewWithoutStorageIsSkipped) {
@@ -295,10 +297,8 @@ TEST(Execute, RefusesLoadExecuteAndFilterUntilItEnds) {
     yields.onYield = [&](int) {
         refused += !ui(*f.w).loadViewsBut->isEnabled() && !ui(*f.w).executeFixProtBut->isEnabled() &&
                    !ui(*f.w).filterBut->isEnabled();
-        f.w->executeFixProtBut_Click();
-        settle(*f.w); // a second run inside the first does nothing
+        f.w->executeFixProtBut_Click(); // a second run inside the first does nothing
         f.w->loadViewsBut_Click();
-        settle(*f.w);
     };
     f.w->executeFixProtBut_Click();
     settle(*f.w);

@@ -1,5 +1,6 @@
 #include "app/frmmain.h"
 #include "ui.h"
+#include "clearcase/fixprot.h"
 #include "clearcase/textutil.h"
 #include "clearcase/viewlistmodel.h"
 #include "fakecc.h"
@@ -31,14 +32,14 @@ FakeView fv(const char* tag, const char* host) {
     return v;
 }
 
-QStringList lines(const frmMain& w) {
+QStringList lines(frmMain& w) {
     QStringList out;
     for (int i = 0; i < ui(w).viewsModel->count(); ++i)
         out.append(ui(w).viewsModel->text(i));
     return out;
 }
 
-bool selection_controls_enabled(const frmMain& w) {
+bool selection_controls_enabled(frmMain& w) {
     return ui(w).selectAllBut->isEnabled() && ui(w).clearAllBut->isEnabled() &&
            ui(w).filterActionCombo->isEnabled() && ui(w).filterPatternTxt->isEnabled();
 }
@@ -206,41 +207,37 @@ TEST(LoadViews, AFailureMovingToTheNextViewEndsTheEnumeration) {
         QStringLiteral("2 of 4 views could not be read and are not listed.")));
 }
 
-TEST(ViewStorage, TakesEverythingFromTheEarliestMarker) {
-    MsgRecorder boxes;
-    FakeWindow f;
-    QString answer;
-    f.backend->state().cmdExec = [&](const QString&) {
-        return answer;
+TEST(ViewStorage, TakesThePathFromTheEarliestMarkerOfTheTagsOwnLine) {
+    QString error;
+    EXPECT_EQ(fixprot::storage_from_lookup(QStringLiteral("* my_view   /net/vws/my_view.vws\n"),
+                                           QStringLiteral("my_view"), error),
+              QStringLiteral("/net/vws/my_view.vws"));
+    EXPECT_TRUE(error.isEmpty());
+    // Trailing blanks and tabs are not part of the path.
+    EXPECT_EQ(fixprot::storage_from_lookup(QStringLiteral("  a b  /vws/a b.vws \t\r\n"),
+                                           QStringLiteral("a b"), error),
+              QStringLiteral("/vws/a b.vws"));
+    // Output that cannot be trusted gives no path, and says why.
+    const struct {
+        const char* output;
+        const char* why;
+    } bad[] = {
+        {"no marker here", "lsview printed no storage path for view x"},
+        {"", "lsview printed no storage path for view x"},
+        {"  other  /vws/other.vws\n", "lsview answered for view \"other\" instead of x"},
+        {"  x  /vws/x.vws\n  y  /vws/y.vws\n", "lsview printed 2 lines for view x"},
+        {"  x  /\n", "lsview gave the root directory as the storage of view x: /"},
+        {"  x  //\n", "lsview gave the root directory as the storage of view x: //"},
+        {"  x  /.\n", "lsview gave the root directory as the storage of view x: /."},
+        {"  x  /net/..\n", "lsview gave a storage path that climbs with \"..\" for view x: /net/.."},
     };
-    answer = QStringLiteral("* my_view   /net/vws/my_view.vws\n");
-    EXPECT_EQ(f.w->getViewStg(QStringLiteral("my_view")), QStringLiteral("/net/vws/my_view.vws\n"));
-    EXPECT_EQ(f.backend->state().commands.last(), QStringLiteral("lsview my_view"));
-    answer = QStringLiteral("no marker here");
-    EXPECT_EQ(f.w->getViewStg(QStringLiteral("x")), QStringLiteral("/"));
-    answer = QStringLiteral("/starts/with/path\r\n");
-    EXPECT_EQ(f.w->getViewStg(QStringLiteral("x")), QStringLiteral("/starts/with/path\r\n"));
-    EXPECT_TRUE(boxes.boxes.isEmpty());
-    // The Windows marker is two backslashes; the same routine does both.
-    QString win = QStringLiteral("* doc_nt  \\\\sunfield\\share\\doc_nt.vws\r\n");
-    EXPECT_EQ(split_at_delim(win, QStringLiteral("\\\\")),
-              QStringLiteral("sunfield\\share\\doc_nt.vws\r\n"));
-}
-
-TEST(ViewStorage, AFailingLookupIsReportedWithoutTheTag) {
-    MsgRecorder boxes;
-    FakeWindow f;
-    f.backend->state().cmdExec = [](const QString&) -> QString {
-        throw Failure(
-            QStringLiteral("cleartool: Error: No matching entries found for view tag \"q\"."));
-    };
-    EXPECT_EQ(f.w->getViewStg(QStringLiteral("q")), QString());
-    ASSERT_EQ(boxes.boxes.size(), 1);
-    EXPECT_EQ(boxes.last().text,
-              QStringLiteral("ERROR:cleartool: Error: No matching entries found for view tag "
-                             "\"q\".: Couldn't get view storage"));
-    EXPECT_EQ(boxes.last().title, QStringLiteral("Error:getViewStg()"));
-    EXPECT_EQ(boxes.last().icon, MsgIcon::Critical);
+    for (const auto& b : bad) {
+        EXPECT_EQ(fixprot::storage_from_lookup(QString::fromUtf8(b.output), QStringLiteral("x"),
+                                               error),
+                  QString())
+            << b.output;
+        EXPECT_EQ(error, QString::fromUtf8(b.why)) << b.output;
+    }
 }
 
 TEST(ViewDetails, ReportsTheCurrentLinesViewExactly) {
