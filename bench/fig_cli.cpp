@@ -1,8 +1,8 @@
 // Figure 2: loading through the simulator's cleartool, beside the listing
 // command alone, so that Tessaly's own share of the time shows.
 #include "figures.h"
-#include "ui.h"
 #include "harness.h"
+#include "ui.h"
 
 #include "clearcase/viewlistmodel.h"
 #include "progress/frmprogress.h"

@@ -1,11 +1,11 @@
 // Figure 5: list operations on 100,000 lines through the window's handlers.
 #include "baselines.h"
-#include "ui.h"
 #include "figures.h"
 #include "harness.h"
+#include "ui.h"
 
-#include "common/msgbox.h"
 #include "clearcase/viewlistmodel.h"
+#include "common/msgbox.h"
 
 #include <QCheckBox>
 #include <QComboBox>

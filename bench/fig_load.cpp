@@ -1,8 +1,8 @@
 // Figures 1 and 7: loading views through the in-process fake ClearCase.
 #include "baselines.h"
-#include "ui.h"
 #include "figures.h"
 #include "harness.h"
+#include "ui.h"
 
 #include "clearcase/viewlistmodel.h"
 #include "common/yield.h"

@@ -1,7 +1,7 @@
 // Figure 4: what Execute costs per view beyond the three programs it starts.
 #include "figures.h"
-#include "ui.h"
 #include "harness.h"
+#include "ui.h"
 
 #include "clearcase/viewlistmodel.h"
 #include "progress/frmprogress.h"
@@ -52,11 +52,14 @@ void figure_run() {
     settle();
     w.loadViewsBut_Click();
     tsy::test::settle(w);
-    tsy::test::ui(w).runModeCombo->setCurrentIndex(tsy::test::ui(w).runModeCombo->findText(QStringLiteral("Hide")));
+    tsy::test::ui(w).runModeCombo->setCurrentIndex(
+        tsy::test::ui(w).runModeCombo->findText(QStringLiteral("Hide")));
     w.runModeCombo_Click();
     w.selectAllBut_Click();
     if (tsy::test::ui(w).viewsModel->checkedCount() != n)
-        note(QStringLiteral("4: %1 of %2 views checked").arg(tsy::test::ui(w).viewsModel->checkedCount()).arg(n));
+        note(QStringLiteral("4: %1 of %2 views checked")
+                 .arg(tsy::test::ui(w).viewsModel->checkedCount())
+                 .arg(n));
 
     const QString cleartool = q(home.cleartoolPath());
     const QString fixProt = q(home.fixProtPath());

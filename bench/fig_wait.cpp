@@ -3,8 +3,8 @@
 #include "figures.h"
 #include "harness.h"
 
-#include "progress/frmprogress.h"
 #include "clearcase/launcher.h"
+#include "progress/frmprogress.h"
 #include "repair/repairrun.h"
 
 #include <ccsim.h>

@@ -1,28 +1,23 @@
-// The fix_prot command line and the words the launcher splits it into:
-// QProcess::splitCommand(fix_prot_command_line(program, args, storage))
-// must give back the program, the words of the argument text and the
-// storage path, exactly. And the view-tag commands sent to cleartool keep
-// their tag as one word.
+// The fix_prot argument list and the storage lookup.
+//  - The words of the arguments box are the text split at white space as
+//    QChar::isSpace defines it (the "<arguments>" placeholder stands for
+//    none), when the text holds no quote: quotes are the operator's own.
+//  - The storage path taken from `lsview TAG` output is never the root,
+//    never climbs with "..", starts at the path marker and ends in no blank
+//    or tab; for a one-line answer naming the tag and a sound path, it is
+//    exactly that path.
+//  - The view-tag commands sent to cleartool keep their tag as one word.
 //
-// Input: program, argument text and storage path, separated by zero bytes,
+// Input: tag, argument text and storage path, separated by zero bytes,
 // each UTF-8 (decoded the way cleartool output is).
-//
-// The round trip holds when
-//  - program and storage are not empty (splitCommand has no empty word),
-//  - no text holds CR, LF or NUL (the storage path has been through
-//    strip_crlf; no process argument can hold NUL),
-//  - the argument text holds no double quote: it is the operator's text,
-//    used as typed, so quotes in it are the operator's own quoting.
-// The argument words are then the argument text split at white space as
-// QChar::isSpace defines it (what splitCommand splits at); the
-// "<arguments>" placeholder stands for none.
 
 #include "fuzzcheck.h"
 
-#include "repair/repairrun.h"
 #include "clearcase/cleartoolcli.h"
+#include "clearcase/fixprot.h"
 #include "clearcase/lsviewparse.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QStringList>
 
@@ -52,25 +47,44 @@ QStringList words_of(const QString& text) {
     return words;
 }
 
-void check_command_line(const QString& program, const QString& args, const QString& storage) {
-    if (program.isEmpty() || storage.isEmpty() || has_crlf_nul(program) || has_crlf_nul(args) ||
-        has_crlf_nul(storage) || args.contains(u'"'))
+void check_arguments(const QString& args) {
+    if (args.contains(u'"') || args.contains(u'\''))
         return;
-    const QString line = tsy::repair::fix_prot_command_line(program, args, storage);
-    QStringList expected{program};
-    if (args != QLatin1StringView("<arguments>"))
-        expected += words_of(args);
-    expected.append(storage);
-    const QStringList got = QProcess::splitCommand(line);
-    if (got != expected) {
-        std::fprintf(stderr, "invariant violated: the command line does not split back\n");
-        fuzz::dump("program", program);
-        fuzz::dump("args", args);
-        fuzz::dump("storage", storage);
-        fuzz::dump("command line", line);
-        for (const QString& w : got)
-            fuzz::dump("  split word", w);
-        __builtin_trap();
+    const QStringList expected =
+        args == QLatin1StringView("<arguments>") ? QStringList() : words_of(args);
+    FUZZ_CHECK(tsy::fixprot::argument_words(args) == expected);
+}
+
+void check_lookup(const QString& tag, const QString& path) {
+    QString error;
+    const QString answers[] = {QStringLiteral("* ") + tag + QStringLiteral("  ") + path,
+                               QStringLiteral("  ") + tag + QStringLiteral("  ") + path +
+                                   QStringLiteral("\n"),
+                               tag + path};
+    for (const QString& out : answers) {
+        const QString got = tsy::fixprot::storage_from_lookup(out, tag, error);
+        if (got.isEmpty()) {
+            FUZZ_CHECK(!error.isEmpty());
+            continue;
+        }
+        FUZZ_CHECK(error.isEmpty());
+        FUZZ_CHECK(got.startsWith(u'/'));
+        FUZZ_CHECK(QDir::cleanPath(got) != QLatin1StringView("/"));
+        FUZZ_CHECK(!got.split(u'/').contains(QStringLiteral("..")));
+        FUZZ_CHECK(!got.endsWith(u' ') && !got.endsWith(u'\t'));
+    }
+    // A sound answer gives its path back whole.
+    const bool soundTag = !tag.isEmpty() && tag == tag.trimmed() && !tag.contains(u'/') &&
+                          !tag.startsWith(u'*') && !has_crlf_nul(tag);
+    const bool soundPath = path.startsWith(u'/') && !has_crlf_nul(path) && path == path.trimmed() &&
+                           QDir::cleanPath(path) != QLatin1StringView("/") &&
+                           !path.split(u'/').contains(QStringLiteral(".."));
+    if (soundTag && soundPath) {
+        bool onlyBlanks = true;
+        for (const QChar c : tag)
+            onlyBlanks &= c == u' ' || c == u'\t';
+        if (!onlyBlanks)
+            FUZZ_CHECK(tsy::fixprot::storage_from_lookup(answers[1], tag, error) == path);
     }
 }
 
@@ -99,12 +113,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         parts[i] = bytes.sliced(std::min(start, bytes.size()), std::max<qsizetype>(0, end - start));
         start = end + 1;
     }
-    const QString program = tsy::cc::decode_output(parts[0]);
+    const QString tag = tsy::cc::decode_output(parts[0]);
     const QString args = tsy::cc::decode_output(parts[1]);
     const QString storage = tsy::cc::decode_output(parts[2]);
 
-    check_command_line(program, args, storage);
-    check_tag_commands(program);
+    check_arguments(args);
+    check_lookup(tag, storage);
+    check_tag_commands(tag);
     check_tag_commands(storage);
     return 0;
 }

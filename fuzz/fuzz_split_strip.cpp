@@ -8,8 +8,8 @@
 
 #include "fuzzcheck.h"
 
-#include "clearcase/textutil.h"
 #include "clearcase/lsviewparse.h"
+#include "clearcase/textutil.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,13 +6,13 @@
 #include "wrapcheckbox.h"
 
 #include "clearcase/viewlistmodel.h"
+#include "common/duplist.h"
 #include "common/msgbox.h"
 #include "progress/frmprogress.h"
 #include "repair/repairrun.h"
 #include "selection/selection.h"
 #include "views/viewdetails.h"
 #include "views/viewloading.h"
-#include "common/duplist.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -298,9 +298,9 @@ void frmMain::loadFinished(const cc::ListingReport& report, bool abandoned) {
     update_view_cnt();
     busy(false);
     const bool any = viewsModel->count() >= 1;
-    for (QWidget* w : {static_cast<QWidget*>(selectAllBut), static_cast<QWidget*>(clearAllBut),
-                       static_cast<QWidget*>(filterActionCombo),
-                       static_cast<QWidget*>(filterPatternTxt)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(selectAllBut), static_cast<QWidget*>(clearAllBut),
+          static_cast<QWidget*>(filterActionCombo), static_cast<QWidget*>(filterPatternTxt)})
         w->setEnabled(any);
     if (any) {
         selectAllByPatternCB->setEnabled(true);
@@ -518,16 +518,15 @@ void frmMain::filterBut_Click() {
     const QString action = filterActionCombo->currentText();
     const QString pattern = filterPatternTxt->text();
     if (action == kFind) {
-        m_selection->findNext(pattern, ticked(caseInsensitiveCB),
-                              ticked(selectItemsFoundCB) && selectItemsFoundCB->isEnabled(), [] {
-                                  return msg_box(QStringLiteral(
-                                                     "Either at the end of the list or couldn't "
-                                                     "find\r\nthe pattern\r\n\r\n>> Do you want "
-                                                     "to search from the beginning? <<"),
-                                                 QStringLiteral("Done Searching..."),
-                                                 MsgIcon::Information,
-                                                 MsgButtons::YesNo) == MsgAnswer::Yes;
-                              });
+        m_selection->findNext(
+            pattern, ticked(caseInsensitiveCB),
+            ticked(selectItemsFoundCB) && selectItemsFoundCB->isEnabled(), [] {
+                return msg_box(QStringLiteral("Either at the end of the list or couldn't "
+                                              "find\r\nthe pattern\r\n\r\n>> Do you want "
+                                              "to search from the beginning? <<"),
+                               QStringLiteral("Done Searching..."), MsgIcon::Information,
+                               MsgButtons::YesNo) == MsgAnswer::Yes;
+            });
     } else if (action == kFilter) {
         // Removing lines under a running load or run would change the rows
         // beneath it.

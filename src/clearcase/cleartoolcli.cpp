@@ -215,17 +215,15 @@ private:
 
 // The sound record of tag from a finished `lsview -long TAG` call, or
 // why there is none.
-std::optional<LsviewRecord> listed_record(CleartoolCall& call, const QString& tag,
-                                          QString& error) {
+std::optional<LsviewRecord> listed_record(CleartoolCall& call, const QString& tag, QString& error) {
     error = call_failure(call);
     if (!error.isEmpty())
         return std::nullopt;
     QList<LsviewRecord> records = parse_lsview_long(call.takeOutput());
     std::optional<LsviewRecord> r = record_of(records, tag);
     if (!r) {
-        error = !records.isEmpty() && !records.first().problem.isEmpty()
-                    ? records.first().problem
-                    : not_found(tag);
+        error = !records.isEmpty() && !records.first().problem.isEmpty() ? records.first().problem
+                                                                         : not_found(tag);
         return std::nullopt;
     }
     if (!r->problem.isEmpty()) {
@@ -242,8 +240,8 @@ QStringList long_listing_of(const QString& tag) {
 class CliRecord : public RecordJob {
 public:
     CliRecord(const QString& program, const QString& tag, QObject* parent)
-        : RecordJob(parent), m_call(new CleartoolCall(program, long_listing_of(tag),
-                                                      Effect::Query, this)) {
+        : RecordJob(parent),
+          m_call(new CleartoolCall(program, long_listing_of(tag), Effect::Query, this)) {
         connect(m_call, &CleartoolCall::finished, this, [this, tag] {
             QString error;
             std::optional<LsviewRecord> r = listed_record(*m_call, tag, error);
@@ -299,8 +297,9 @@ private:
         m_details.ucm = r->ucm();
         m_details.host = *r->serverHost;
         m_call->deleteLater();
-        m_call = new CleartoolCall(m_program, {QStringLiteral("catcs"), QStringLiteral("-tag"), m_tag},
-                                   Effect::Query, this);
+        m_call =
+            new CleartoolCall(m_program, {QStringLiteral("catcs"), QStringLiteral("-tag"), m_tag},
+                              Effect::Query, this);
         connect(m_call, &CleartoolCall::finished, this, [this] {
             const QString failure = call_failure(*m_call);
             if (!failure.isEmpty()) {

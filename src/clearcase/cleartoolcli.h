@@ -34,7 +34,7 @@ public:
 
     const QStringList& arguments() const { return m_args; }
     // Known once finished() was emitted.
-    bool ran() const { return m_ran; }    // false: it could not run or was stopped
+    bool ran() const { return m_ran; }            // false: it could not run or was stopped
     QString problem() const { return m_problem; } // why, when it did not run
     int exitCode() const { return m_exitCode; }
     QByteArray takeOutput() { return std::exchange(m_out, {}); }

@@ -59,8 +59,8 @@ QString storage_from_lookup(const QString& output, const QString& tag, QString& 
     while (path.endsWith(u' ') || path.endsWith(u'\t'))
         path.chop(1);
     if (path.split(storage_separators(), Qt::SkipEmptyParts).contains(QStringLiteral(".."))) {
-        error = QStringLiteral("lsview gave a storage path that climbs with \"..\" for view ") + tag +
-                QStringLiteral(": ") + path;
+        error = QStringLiteral("lsview gave a storage path that climbs with \"..\" for view ") +
+                tag + QStringLiteral(": ") + path;
         return QString();
     }
     if (is_storage_root(path)) {

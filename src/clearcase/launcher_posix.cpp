@@ -181,7 +181,8 @@ private:
         m_read = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         // A writer of our own until the wrapper has opened its end, so that
         // an empty FIFO reads as "nothing yet" rather than as its end.
-        m_keepAlive = m_read < 0 ? -1 : ::open(native.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        m_keepAlive =
+            m_read < 0 ? -1 : ::open(native.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (m_read < 0 || m_keepAlive < 0) {
             m_problem = QString::fromLocal8Bit(::strerror(errno));
             closeReport();
@@ -333,8 +334,7 @@ Launch* Launch::start(const LaunchSpec& spec, QObject* parent) {
     const QString problem = start_problem(spec.program, program);
     if (!problem.isEmpty())
         return new RefusedLaunch(problem, QStringList{spec.program} + spec.arguments, parent);
-    const QStringList terminal =
-        spec.mode == RunMode::Hide ? QStringList() : terminal_command();
+    const QStringList terminal = spec.mode == RunMode::Hide ? QStringList() : terminal_command();
     if (terminal.isEmpty())
         return new DirectLaunch(program, spec.arguments, parent);
     return new TerminalLaunch(terminal, program, spec.arguments, spec.mode, parent);

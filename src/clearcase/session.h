@@ -119,10 +119,10 @@ struct ListingReport {
     // Names of the unread views where ClearCase gave them (at most a few
     // hundred are kept), as printable text.
     QStringList unreadNames;
-    QString lastFailure;        // the description of the latest failure
-    bool failedBefore = false;  // the listing itself could not be had
-    QStringList warnings;       // cleartool's warnings, not failures
-    QString sideFailure;        // a failure that lost no view (the short listing)
+    QString lastFailure;       // the description of the latest failure
+    bool failedBefore = false; // the listing itself could not be had
+    QStringList warnings;      // cleartool's warnings, not failures
+    QString sideFailure;       // a failure that lost no view (the short listing)
 };
 
 // Every view of the region, reported one by one as they are read.

@@ -15,7 +15,8 @@ ViewRepair::~ViewRepair() {
 
 void ViewRepair::start() {
     m_clock.start();
-    auto* job = m_session.command({QStringLiteral("lsview"), m_request.tag}, cc::Effect::Query, this);
+    auto* job =
+        m_session.command({QStringLiteral("lsview"), m_request.tag}, cc::Effect::Query, this);
     m_job = job;
     connect(job, &cc::Job::finished, this, &ViewRepair::lookedUp);
 }
@@ -64,8 +65,9 @@ void ViewRepair::fixProtEnded(const ProgramEnd& end) {
 
 void ViewRepair::stopServer() {
     m_step = Step::Endview;
-    auto* job = m_session.command({QStringLiteral("endview"), QStringLiteral("-server"), m_request.tag},
-                                  cc::Effect::Change, this);
+    auto* job =
+        m_session.command({QStringLiteral("endview"), QStringLiteral("-server"), m_request.tag},
+                          cc::Effect::Change, this);
     m_job = job;
     connect(job, &cc::Job::finished, this, [this, job] {
         job->deleteLater();

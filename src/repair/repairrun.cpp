@@ -129,13 +129,14 @@ void RepairRun::viewDone() {
     using Kind = RepairOutcome::Kind;
     switch (o.kind) {
     case Kind::LookupFailed:
-        msg_box(QStringLiteral("ERROR:") + o.message + QStringLiteral(": Couldn't get view storage"),
+        msg_box(QStringLiteral("ERROR:") + o.message +
+                    QStringLiteral(": Couldn't get view storage"),
                 QStringLiteral("Error:getViewStg()"), MsgIcon::Critical);
         break;
     case Kind::LaunchFailed:
         // Not repaired: its server is left running, and it is named at the end.
-        msg_box(QStringLiteral("ERROR: ") + o.message + QStringLiteral("\r\nCould not execute --> ") +
-                m_commandLine);
+        msg_box(QStringLiteral("ERROR: ") + o.message +
+                QStringLiteral("\r\nCould not execute --> ") + m_commandLine);
         ++m_repairs;
         m_failedRepairs.append(tag + QStringLiteral(": could not be started: ") + o.message);
         break;

@@ -32,11 +32,12 @@ bool ViewLoader::start(cc::Session& session) {
     emit started();
     do_events();
     m_job = session.listViews(this);
-    connect(m_job, &cc::ListingJob::viewListed, this, [this](const QString& tag, const QString& host) {
-        m_list.addView(tag, host);
-        do_events();
-        set_msg(QStringLiteral("Loading --> ") + tag);
-    });
+    connect(m_job, &cc::ListingJob::viewListed, this,
+            [this](const QString& tag, const QString& host) {
+                m_list.addView(tag, host);
+                do_events();
+                set_msg(QStringLiteral("Loading --> ") + tag);
+            });
     connect(m_job, &cc::ListingJob::viewUnreadable, this, [] { do_events(); });
     connect(m_job, &cc::Job::finished, this, [this] { done(false); });
     return true;

@@ -92,7 +92,8 @@ int main(int argc, char** argv) {
     if (failedExec) {
         ::waitpid(child, &status, 0);
         report(fd, "failed " + std::to_string(execError));
-        std::fprintf(stderr, "tessaly-wrap: cannot run %s: %s\n", argv[i], std::strerror(execError));
+        std::fprintf(stderr, "tessaly-wrap: cannot run %s: %s\n", argv[i],
+                     std::strerror(execError));
         wait_for_enter("The program could not be started");
         return 127;
     }
@@ -101,7 +102,8 @@ int main(int argc, char** argv) {
     }
     if (WIFSIGNALED(status)) {
         report(fd, "signal " + std::to_string(WTERMSIG(status)));
-        wait_for_enter(std::string(argv[i]) + " ended on signal " + std::to_string(WTERMSIG(status)));
+        wait_for_enter(std::string(argv[i]) + " ended on signal " +
+                       std::to_string(WTERMSIG(status)));
         return 128 + WTERMSIG(status);
     }
     const int code = WEXITSTATUS(status);

@@ -4,12 +4,12 @@
 // answered from the keyboard, and captions that fit their controls at the
 // running scale factor (the suite also runs with QT_SCALE_FACTOR=2).
 #include "app/frmmain.h"
-#include "ui.h"
-#include "common/msgbox.h"
 #include "clearcase/viewlistmodel.h"
+#include "common/msgbox.h"
 #include "fakecc.h"
 #include "msgrecorder.h"
 #include "temphome.h"
+#include "ui.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -126,13 +126,15 @@ TEST(Accessibility, EveryControlHasItsNameAndRole) {
         {ui(w).clearAllBut, QStringLiteral("Clear All"), QAccessible::Button},
         {ui(w).caseInsensitiveCB, QStringLiteral("Case Insensitive"), QAccessible::CheckBox},
         {ui(w).selectAllByPatternCB, QStringLiteral("that matches:"), QAccessible::CheckBox},
-        {ui(w).selectAllByPatternTxt, QStringLiteral("Select All pattern"), QAccessible::EditableText},
+        {ui(w).selectAllByPatternTxt, QStringLiteral("Select All pattern"),
+         QAccessible::EditableText},
         {ui(w).selectItemsFoundCB, QStringLiteral("Select Items Matching Pattern"),
          QAccessible::CheckBox},
         {ui(w).filterActionCombo, QStringLiteral("Find or filter"), QAccessible::ComboBox},
         // The filter button is named by its caption, which is the chosen action.
         {ui(w).filterBut, QStringLiteral("Find-->"), QAccessible::Button},
-        {ui(w).filterPatternTxt, QStringLiteral("Find or filter pattern"), QAccessible::EditableText},
+        {ui(w).filterPatternTxt, QStringLiteral("Find or filter pattern"),
+         QAccessible::EditableText},
         {ui(w).runModeLbl, QStringLiteral("Execute Mode:"), QAccessible::StaticText},
         {ui(w).runModeCombo, QStringLiteral("Execute Mode"), QAccessible::ComboBox},
         {ui(w).actionLbl, QStringLiteral("Execute Command:"), QAccessible::StaticText},

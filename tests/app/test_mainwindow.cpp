@@ -1,5 +1,4 @@
 #include "app/about.h"
-#include "ui.h"
 #include "app/frmmain.h"
 #include "app/mainmodule.h"
 #include "clearcase/viewlistmodel.h"
@@ -7,6 +6,7 @@
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
 #include "temphome.h"
+#include "ui.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -96,7 +96,8 @@ TEST(MainWindow, ControlsStartWhereAndAsDesigned) {
         EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
     for (QWidget* on :
          {static_cast<QWidget*>(ui(w).loadViewsBut), static_cast<QWidget*>(ui(w).viewsList),
-          static_cast<QWidget*>(ui(w).executeFixProtBut), static_cast<QWidget*>(ui(w).caseInsensitiveCB),
+          static_cast<QWidget*>(ui(w).executeFixProtBut),
+          static_cast<QWidget*>(ui(w).caseInsensitiveCB),
           static_cast<QWidget*>(ui(w).selectItemsFoundCB)})
         EXPECT_TRUE(on->isEnabled()) << on->objectName().toStdString();
 }

@@ -1,7 +1,7 @@
 #include "app/install.h"
 #include "common/fileexists.h"
-#include "platform/platform.h"
 #include "msgrecorder.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QFile>

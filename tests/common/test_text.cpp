@@ -1,6 +1,6 @@
-#include "common/duplist.h"
 #include "clearcase/failure.h"
 #include "clearcase/textutil.h"
+#include "common/duplist.h"
 #include "msgrecorder.h"
 
 #include <QComboBox>

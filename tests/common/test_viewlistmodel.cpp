@@ -1,5 +1,5 @@
-#include "common/duplist.h"
 #include "clearcase/viewlistmodel.h"
+#include "common/duplist.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>

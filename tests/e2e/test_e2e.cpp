@@ -1,11 +1,11 @@
 // The program against the simulated ClearCase: the real cleartool
 // backend, the real launcher and the simulator's cleartool and fix_prot.
 #include "app/frmmain.h"
-#include "ui.h"
 #include "clearcase/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
 #include "simhome.h"
+#include "ui.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -2,13 +2,13 @@
 // case checks what the operator is told, which views were processed (from
 // the simulator's journal) and that no view was processed twice.
 #include "app/frmmain.h"
-#include "ui.h"
+#include "clearcase/cleartoolcli.h"
 #include "clearcase/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
 #include "repair/repairrun.h"
 #include "simhome.h"
-#include "clearcase/cleartoolcli.h"
+#include "ui.h"
 
 #include <QCheckBox>
 #include <QComboBox>

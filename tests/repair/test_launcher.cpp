@@ -1,5 +1,5 @@
-#include "msgrecorder.h"
 #include "clearcase/launcher.h"
+#include "msgrecorder.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -98,7 +98,8 @@ TEST(Launch, ReportsTheEndWhileEventsKeepFlowing) {
     TerminalEnv env;
     QTemporaryDir dir;
     const QString done = dir.path() + QStringLiteral("/done");
-    const QString prog = script(dir, QStringLiteral("slow prog"), "sleep 0.4\necho ok > \"$1\"\nexit 3\n");
+    const QString prog =
+        script(dir, QStringLiteral("slow prog"), "sleep 0.4\necho ok > \"$1\"\nexit 3\n");
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, &timer, [&] { ++ticks; });
@@ -121,8 +122,10 @@ TEST(Launch, SeveralProgramsRunAtOnceEachReportingItsOwnEnd) {
     const QString prog = script(dir, QStringLiteral("p"), "sleep \"$1\"\nexit \"$2\"\n");
     QStringList order;
     QEventLoop loop;
-    Launch* slow = Launch::start({prog, {QStringLiteral("0.6"), QStringLiteral("1")}, RunMode::Hide});
-    Launch* quick = Launch::start({prog, {QStringLiteral("0.1"), QStringLiteral("2")}, RunMode::Hide});
+    Launch* slow =
+        Launch::start({prog, {QStringLiteral("0.6"), QStringLiteral("1")}, RunMode::Hide});
+    Launch* quick =
+        Launch::start({prog, {QStringLiteral("0.1"), QStringLiteral("2")}, RunMode::Hide});
     for (Launch* l : {slow, quick}) {
         QObject::connect(l, &Launch::ended, &loop, [&, l](const ProgramEnd& e) {
             order.append(QString::number(e.exitCode));
@@ -145,10 +148,11 @@ TEST(Launch, TheWindowStyleChoosesTheTerminalAndTheWaitIsForTheUtility) {
     // An xterm-compatible stand-in that records its arguments and, like a
     // launcher that hands the command to a server, starts what -e names in
     // the background and returns at once.
-    const QString term = script(
-        dir, QStringLiteral("term"),
-        "for a in \"$@\"; do printf '[%s]' \"$a\"; done >> '" + log.toUtf8() + "'\necho >> '" +
-            log.toUtf8() + "'\nwhile [ \"$1\" != -e ]; do shift; done\nshift\n\"$@\" </dev/null >/dev/null 2>&1 &\nexit 0\n");
+    const QString term = script(dir, QStringLiteral("term"),
+                                "for a in \"$@\"; do printf '[%s]' \"$a\"; done >> '" +
+                                    log.toUtf8() + "'\necho >> '" + log.toUtf8() +
+                                    "'\nwhile [ \"$1\" != -e ]; do shift; done\nshift\n\"$@\" "
+                                    "</dev/null >/dev/null 2>&1 &\nexit 0\n");
     const QString prog = script(dir, QStringLiteral("util"), "sleep 0.5\ntouch \"$1\"\nexit 4\n");
     qputenv("TERMINAL", QFile::encodeName(term));
 
@@ -169,7 +173,8 @@ TEST(Launch, TheWindowStyleChoosesTheTerminalAndTheWaitIsForTheUtility) {
     ASSERT_EQ(calls.size(), 2);
     // terminal -e WRAPPER --report FIFO -- PROGRAM ARGS
     const QByteArray tail = "[--][" + prog.toUtf8() + "][" + dir.path().toUtf8();
-    EXPECT_TRUE(calls[0].startsWith(QByteArray("[-e][" + wrapper_path().toUtf8() + "][--report]["))) << calls[0].constData();
+    EXPECT_TRUE(calls[0].startsWith(QByteArray("[-e][" + wrapper_path().toUtf8() + "][--report][")))
+        << calls[0].constData();
     EXPECT_TRUE(calls[0].endsWith(QByteArray(tail + "/normal]"))) << calls[0].constData();
     EXPECT_TRUE(calls[1].startsWith("[-iconic][-e][")) << calls[1].constData();
     EXPECT_TRUE(calls[1].endsWith(QByteArray(tail + "/min]"))) << calls[1].constData();
@@ -207,7 +212,8 @@ TEST(Launch, ACtrlCForTheProgramsGroupDoesNotReachTheUtility) {
     // reaches it and whatever shares its group, and nothing else. A handler
     // (not SIG_IGN, which a child would inherit) keeps it alive.
     ASSERT_EQ(::setpgid(0, 0) == 0 || ::getpgrp() == ::getpid(), true);
-    struct sigaction sa {}, old {};
+    struct sigaction sa {
+    }, old{};
     sa.sa_handler = ignore_signal;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, &old);

@@ -1,12 +1,12 @@
 #include "app/frmmain.h"
-#include "ui.h"
+#include "clearcase/launcher.h"
 #include "clearcase/viewlistmodel.h"
 #include "fakecc.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
-#include "clearcase/launcher.h"
 #include "repair/repairrun.h"
 #include "temphome.h"
+#include "ui.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -295,8 +295,8 @@ TEST(Execute, RefusesLoadExecuteAndFilterUntilItEnds) {
     YieldWatcher yields;
     int refused = 0;
     yields.onYield = [&](int) {
-        refused += !ui(*f.w).loadViewsBut->isEnabled() && !ui(*f.w).executeFixProtBut->isEnabled() &&
-                   !ui(*f.w).filterBut->isEnabled();
+        refused += !ui(*f.w).loadViewsBut->isEnabled() &&
+                   !ui(*f.w).executeFixProtBut->isEnabled() && !ui(*f.w).filterBut->isEnabled();
         f.w->executeFixProtBut_Click(); // a second run inside the first does nothing
         f.w->loadViewsBut_Click();
     };

@@ -1,10 +1,10 @@
 #include "app/frmmain.h"
-#include "ui.h"
 #include "clearcase/viewlistmodel.h"
 #include "fakecc.h"
 #include "msgrecorder.h"
 #include "selection/selection.h"
 #include "temphome.h"
+#include "ui.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,5 +1,4 @@
 #include "app/frmmain.h"
-#include "ui.h"
 #include "clearcase/fixprot.h"
 #include "clearcase/textutil.h"
 #include "clearcase/viewlistmodel.h"
@@ -7,6 +6,7 @@
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
 #include "temphome.h"
+#include "ui.h"
 #include "views/viewdetails.h"
 #include "views/viewloading.h"
 
@@ -229,12 +229,13 @@ TEST(ViewStorage, TakesThePathFromTheEarliestMarkerOfTheTagsOwnLine) {
         {"  x  /\n", "lsview gave the root directory as the storage of view x: /"},
         {"  x  //\n", "lsview gave the root directory as the storage of view x: //"},
         {"  x  /.\n", "lsview gave the root directory as the storage of view x: /."},
-        {"  x  /net/..\n", "lsview gave a storage path that climbs with \"..\" for view x: /net/.."},
+        {"  x  /net/..\n",
+         "lsview gave a storage path that climbs with \"..\" for view x: /net/.."},
     };
     for (const auto& b : bad) {
-        EXPECT_EQ(fixprot::storage_from_lookup(QString::fromUtf8(b.output), QStringLiteral("x"),
-                                               error),
-                  QString())
+        EXPECT_EQ(
+            fixprot::storage_from_lookup(QString::fromUtf8(b.output), QStringLiteral("x"), error),
+            QString())
             << b.output;
         EXPECT_EQ(error, QString::fromUtf8(b.why)) << b.output;
     }

@@ -1,6 +1,6 @@
-#include "temphome.h"
 #include "clearcase/cleartoolcli.h"
 #include "clearcase/lsviewparse.h"
+#include "temphome.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -167,8 +167,9 @@ TEST(CleartoolListing, ViewsNamedOnStderrFailAloneAndTheOthersAreKept) {
     Listed l = list_views(home.path());
     EXPECT_EQ(l.views, QStringList{QStringLiteral("up:h1")});
     EXPECT_EQ(l.unread,
-              (QStringList{QStringLiteral("cleartool: Error: Unable to contact albd_server on host 'down'"),
-                           QStringLiteral("cleartool: Error: Unable to get view \"gone\"")}));
+              (QStringList{
+                  QStringLiteral("cleartool: Error: Unable to contact albd_server on host 'down'"),
+                  QStringLiteral("cleartool: Error: Unable to get view \"gone\"")}));
     EXPECT_EQ(l.report.total, 3);
     EXPECT_EQ(l.report.unreadable, 2);
 
