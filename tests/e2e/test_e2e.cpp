@@ -8,10 +8,12 @@
 #include "ui.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QSet>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -171,4 +173,64 @@ TEST(Simulated, OddTagsAreListedReportedAndRepairedWithoutAShell) {
     EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'it's \"quoted\"'"));
     EXPECT_TRUE(
         boxes.last().text.contains(QStringLiteral("View Server Host: host with blank\r\n")));
+}
+
+TEST(Simulated, ATagWithAColonIsRepairedAndStoppedAsItself) {
+    // "a:b" on host h1 shows as "a:b:h1", beside the view "a" on host "b:h1"
+    // would; the run must act on the tag ClearCase gave, not a cut of the line.
+    MsgRecorder boxes;
+    SimWindow f;
+    const ccsim::View colon = f.sim.add("a:b", "h1");
+    f.sim.add("a", "h2");
+    f.load();
+    f.hide_mode();
+    ui(*f.w).viewsModel->setCheckedWhere(
+        true, [](const QString& line) { return line == QStringLiteral("a:b:h1"); });
+    f.sim.home().clearJournal();
+    f.w->executeFixProtBut_Click();
+    settle(*f.w);
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    EXPECT_EQ(f.work(),
+              (QStringList{
+                  QStringLiteral("cleartool|lsview|a:b"),
+                  QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") + q(colon.storage),
+                  QStringLiteral("cleartool|endview|-server|a:b"),
+              }));
+    EXPECT_TRUE(f.sim.home().storageFixed("a:b"));
+    EXPECT_FALSE(f.sim.home().storageFixed("a"));
+}
+
+TEST(Simulated, InATerminalThatReturnsAtOnceTheServerStopsOnlyAfterFixProt) {
+    // A terminal whose launcher hands the command on and returns at once,
+    // as gnome-terminal does: endview must still wait for fix_prot's end.
+    MsgRecorder boxes;
+    SimWindow f;
+    const ccsim::View a = f.sim.add("a", "h1");
+    QTemporaryDir dir;
+    const QString term = dir.path() + QStringLiteral("/term");
+    {
+        QFile t(term);
+        ASSERT_TRUE(t.open(QIODevice::WriteOnly));
+        t.write("#!/bin/sh\nwhile [ \"$1\" != -e ]; do shift; done\nshift\n"
+                "\"$@\" </dev/null >/dev/null 2>&1 &\nexit 0\n");
+        t.close();
+        t.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    f.load();
+    qputenv("TERMINAL", QFile::encodeName(term));
+    f.sim.home().setViewFault("a", "fixprot_sleep_ms", "600");
+    f.check(QStringLiteral("a"));
+    f.sim.home().clearJournal();
+    f.w->executeFixProtBut_Click();
+    settle(*f.w);
+    qunsetenv("TERMINAL");
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    const std::vector<ccsim::JournalEntry> j = f.sim.home().journal();
+    ASSERT_EQ(j.size(), 3u);
+    EXPECT_EQ(j[1].program, "fix_prot");
+    EXPECT_EQ(j[2].program, "cleartool");
+    EXPECT_EQ(j[2].args, (std::vector<std::string>{"endview", "-server", "a"}));
+    // fix_prot was journalled as it started and slept 0.6 s before its end.
+    EXPECT_GE(j[2].timeMs - j[1].timeMs, 550);
+    EXPECT_TRUE(f.sim.home().storageFixed("a"));
 }
