@@ -319,16 +319,6 @@ private:
 
 } // namespace
 
-QString ProgramEnd::describe() const {
-    if (!known)
-        return reason;
-    if (crashed)
-        return QStringLiteral("it crashed");
-    return QStringLiteral("exit status %1").arg(exitCode);
-}
-
-Launch::~Launch() = default;
-
 Launch* Launch::start(const LaunchSpec& spec, QObject* parent) {
     QString program;
     const QString problem = start_problem(spec.program, program);

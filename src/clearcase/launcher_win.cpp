@@ -144,16 +144,6 @@ private:
 
 } // namespace
 
-QString ProgramEnd::describe() const {
-    if (!known)
-        return reason;
-    if (crashed)
-        return QStringLiteral("it crashed");
-    return QStringLiteral("exit status %1").arg(exitCode);
-}
-
-Launch::~Launch() = default;
-
 Launch* Launch::start(const LaunchSpec& spec, QObject* parent) {
     return new WinLaunch(spec, parent);
 }
