@@ -1,4 +1,5 @@
 #include "platform/ccauto_com_win.h"
+#include "platform/syserror_win.h"
 
 #include <cstdio>
 #include <utility>
@@ -88,18 +89,7 @@ void check(HRESULT hr) {
 } // namespace
 
 std::string hresult_message(HRESULT hr) {
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message;
-    if (n != 0 && text)
-        message.assign(text, n);
-    if (text)
-        LocalFree(text);
-    while (!message.empty() &&
-           (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
-        message.pop_back();
+    std::string message = plat::system_text(static_cast<DWORD>(hr));
     if (message.empty()) {
         char code[32];
         std::snprintf(code, sizeof code, "COM error 0x%08lX",

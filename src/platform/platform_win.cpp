@@ -1,6 +1,7 @@
 // Windows forms of the registry read, the directory search and the shell
 // call, on the ANSI entry points so that texts stay in the ANSI code page.
 #include "platform.h"
+#include "syserror_win.h"
 
 #include <windows.h>
 
@@ -8,15 +9,11 @@
 
 namespace plat {
 
-namespace {
-
-// The system's own description of an error code, without the line break
-// FormatMessage puts at its end.
-std::string system_message(DWORD code) {
+std::string system_text(unsigned long code) {
     char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    const DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string message;
     if (n != 0 && text)
         message.assign(text, n);
@@ -25,10 +22,17 @@ std::string system_message(DWORD code) {
     while (!message.empty() &&
            (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
         message.pop_back();
+    return message;
+}
+
+std::string system_message(unsigned long code) {
+    std::string message = system_text(code);
     if (message.empty())
         message = "System error " + std::to_string(code);
     return message;
 }
+
+namespace {
 
 // The predefined root keys are 32-bit values that the system sign-extends
 // to pointer width: HKEY_LOCAL_MACHINE is (HKEY)(ULONG_PTR)(LONG)0x80000002.

@@ -1,4 +1,5 @@
 #include "platform/process_win.h"
+#include "platform/syserror_win.h"
 
 #include <windows.h>
 
@@ -8,6 +9,8 @@
 #include <vector>
 
 namespace winproc {
+
+using plat::system_message;
 
 namespace {
 
@@ -39,24 +42,6 @@ public:
 private:
     DWORD m_thread;
 };
-
-std::string system_message(DWORD code) {
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message;
-    if (n != 0 && text)
-        message.assign(text, n);
-    if (text)
-        LocalFree(text);
-    while (!message.empty() &&
-           (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
-        message.pop_back();
-    if (message.empty())
-        message = "System error " + std::to_string(code);
-    return message;
-}
 
 } // namespace
 
