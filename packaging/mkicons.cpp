@@ -1,7 +1,7 @@
 // Writes the program's icon, drawn by tsy::app_icon_pixmap(), as PNG files
 // laid out like the hicolor icon theme: OUTDIR/NxN/apps/tessaly.png.
 // Run at build time; the install rules copy the tree to share/icons/hicolor.
-#include "app/artwork.h"
+#include "common/artwork.h"
 
 #include <QDir>
 #include <QGuiApplication>

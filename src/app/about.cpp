@@ -1,6 +1,6 @@
 #include "about.h"
 
-#include "artwork.h"
+#include "common/artwork.h"
 
 #include "common/msgbox.h"
 #include "platform/platform.h"

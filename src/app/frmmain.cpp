@@ -1,7 +1,7 @@
 #include "frmmain.h"
 
 #include "about.h"
-#include "artwork.h"
+#include "common/artwork.h"
 #include "install.h"
 #include "wrapcheckbox.h"
 

@@ -1,6 +1,6 @@
 #include "frmprogress.h"
 
-#include "app/artwork.h"
+#include "common/artwork.h"
 
 #include <QGuiApplication>
 #include <QLabel>
