@@ -4,10 +4,15 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
+#include <QStyleOptionProgressBar>
 #include <QTimer>
+
+#include <array>
 
 namespace tsy {
 
@@ -20,6 +25,69 @@ constexpr QRect kBar(48, 56, 289, 17);
 constexpr int kTickMs = 10;
 
 bool g_shutdown = false;
+
+// A progress bar that draws each of its values once and then shows the
+// picture again. The bar cycles through the same hundred values for as
+// long as a wait lasts, and the style's drawing of one costs far more than
+// putting a finished picture on the screen. Any change of look (style,
+// palette, size, enabled state, screen scale) draws afresh.
+class CycleBar : public QProgressBar {
+public:
+    using QProgressBar::QProgressBar;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const int v = value() - minimum();
+        if (v < 0 || v >= int(m_pictures.size()) ||
+            maximum() - minimum() >= int(m_pictures.size())) {
+            QPainter p(this);
+            drawInto(p);
+            return;
+        }
+        const qreal dpr = devicePixelRatioF();
+        if (dpr != m_dpr) {
+            m_dpr = dpr;
+            forget();
+        }
+        QPixmap& pm = m_pictures[size_t(v)];
+        if (pm.isNull()) {
+            pm = QPixmap(size() * dpr);
+            pm.setDevicePixelRatio(dpr);
+            // Drawn over the window's own plain background, the picture
+            // blends its soft edges exactly as drawing on the window does;
+            // over transparency they would round differently.
+            const QWidget* under = parentWidget() ? parentWidget() : this;
+            const QBrush bg = under->palette().brush(under->backgroundRole());
+            pm.fill(bg.style() == Qt::SolidPattern && bg.isOpaque() ? bg.color()
+                                                                    : QColor(Qt::transparent));
+            QPainter p(&pm);
+            drawInto(p);
+        }
+        QPainter(this).drawPixmap(0, 0, pm);
+    }
+    void changeEvent(QEvent* e) override {
+        forget();
+        QProgressBar::changeEvent(e);
+    }
+    void resizeEvent(QResizeEvent* e) override {
+        forget();
+        QProgressBar::resizeEvent(e);
+    }
+
+private:
+    void drawInto(QPainter& p) {
+        QStyleOptionProgressBar opt;
+        initStyleOption(&opt);
+        style()->drawControl(QStyle::CE_ProgressBar, &opt, &p, this);
+    }
+    void forget() {
+        for (QPixmap& pm : m_pictures)
+            pm = QPixmap();
+    }
+
+    std::array<QPixmap, 101> m_pictures;
+    qreal m_dpr = 0;
+};
 
 QPointer<frmProgress>& instance() {
     static QPointer<frmProgress> w;
@@ -54,7 +122,7 @@ frmProgress::frmProgress(QWidget* parent) : QWidget(parent, Qt::Window) {
     pal.setColor(QPalette::WindowText, pal.color(QPalette::Highlight));
     progressLbl->setPalette(pal);
 
-    progressBar = new QProgressBar(this);
+    progressBar = new CycleBar(this);
     progressBar->setObjectName(QStringLiteral("progressBar"));
     progressBar->setGeometry(kBar);
     progressBar->setTextVisible(false);
@@ -82,7 +150,13 @@ void frmProgress::Form_Load() {
 
 void frmProgress::progressTimer_Timer() {
     m_counter = qint16((m_counter + 1) % 100);
-    progressBar->setValue(m_counter);
+    // The counter steps every tick; a shown bar is moved to it at most once
+    // a frame. (QProgressBar paces its own repaints by the style's chunk
+    // width, and CycleBar paints in its place.)
+    if (!isVisible() || !m_sinceBarMoved.isValid() || m_sinceBarMoved.elapsed() >= kBarFrameMs) {
+        progressBar->setValue(m_counter);
+        m_sinceBarMoved.start();
+    }
     if (m_messagePending)
         showMessage();
 }
@@ -100,6 +174,7 @@ void frmProgress::start_progress(const QString& msg) {
     show();
     progressTimer->start();
     progressTimer->setInterval(kTickMs);
+    m_sinceBarMoved.invalidate(); // the first tick after a start moves the bar
 }
 
 void frmProgress::stop_progress() {

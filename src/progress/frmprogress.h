@@ -35,6 +35,8 @@ public:
     // repainting a text nobody can read. Ticks and stop_progress catch up.
     QString message() const { return m_message; }
     static constexpr int kMessageIntervalMs = 16;
+    // The shortest time between two moves of a shown bar.
+    static constexpr int kBarFrameMs = 33;
 
     // One tick of the timer: the bar shows 1, 2, ..., 99, 0, 1, ...
     void progressTimer_Timer();
@@ -47,6 +49,7 @@ private:
     QString m_message;
     bool m_messagePending = false;
     QElapsedTimer m_sinceShown;
+    QElapsedTimer m_sinceBarMoved;
 };
 
 // The one progress window, made when first asked for.

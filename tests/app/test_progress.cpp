@@ -1,5 +1,6 @@
 #include "progress/frmprogress.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
@@ -96,4 +97,28 @@ TEST(ProgressWindow, TheTimerMovesTheBarWhileEventsAreProcessed) {
     const int stopped = progress_window().counter();
     QTest::qWait(50);
     EXPECT_EQ(progress_window().counter(), stopped);
+}
+
+TEST(ProgressWindow, TheBarLooksAsAPlainProgressBarAtEachStep) {
+    // The bar reuses its pictures of earlier values: each must be exactly
+    // what the style draws, on a first showing and from the cache alike.
+    FreshProgress fresh;
+    frmProgress& p = progress_window();
+    start_progress(QStringLiteral("Executing..."));
+    QProgressBar plain;
+    plain.setTextVisible(false);
+    plain.setRange(0, 100);
+    plain.setFixedSize(p.progressBar->size());
+    const auto pixels = [](QWidget* w) {
+        return w->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    };
+    for (int v : {0, 1, 37, 99, 37, 0}) {
+        p.progressBar->setValue(v);
+        plain.setValue(v);
+        EXPECT_EQ(pixels(p.progressBar), pixels(&plain)) << "value " << v;
+    }
+    p.progressBar->setEnabled(false);
+    plain.setEnabled(false);
+    EXPECT_EQ(pixels(p.progressBar), pixels(&plain)) << "disabled";
+    stop_progress();
 }
