@@ -6,7 +6,7 @@ namespace tsy::cc {
 
 namespace {
 
-bool unreadable(const QString& s) {
+bool unreadable(QStringView s) {
     for (const QChar c : s) {
         if (c == QChar::ReplacementCharacter || (c.unicode() < 0x20 && c != u'\t') ||
             c.unicode() == 0x7f)
@@ -16,10 +16,10 @@ bool unreadable(const QString& s) {
 }
 
 // "Key: value" with the key one of those known; the value after ": ".
-bool take_field(const QString& line, QLatin1StringView key, QString& value) {
+bool take_field(QStringView line, QLatin1StringView key, QString& value) {
     if (!line.startsWith(key))
         return false;
-    QStringView rest = QStringView(line).mid(key.size());
+    QStringView rest = line.mid(key.size());
     if (!rest.startsWith(u':'))
         return false;
     rest = rest.mid(1);
@@ -27,6 +27,17 @@ bool take_field(const QString& line, QLatin1StringView key, QString& value) {
         rest = rest.mid(1);
     value = rest.toString();
     return true;
+}
+
+// Whether "Tag: " occurs anywhere in the line; found by its capital, which
+// most lines of a listing do not hold at all.
+bool holds_tag_field(QStringView l) {
+    static constexpr char16_t kRest[] = u"ag: ";
+    for (qsizetype i = l.indexOf(u'T'); i >= 0; i = l.indexOf(u'T', i + 1)) {
+        if (l.sliced(i + 1).startsWith(QStringView(kRest, 4)))
+            return true;
+    }
+    return false;
 }
 
 void check_record(LsviewRecord& r) {
@@ -95,7 +106,9 @@ QList<LsviewRecord> parse_lsview_long(QByteArrayView output) {
         qsizetype nl = text.indexOf(u'\n', pos);
         if (nl < 0)
             nl = text.size();
-        QString line = text.mid(pos, nl - pos);
+        // Lines are looked at in place: a listing of tens of thousands of
+        // views has hundreds of thousands of lines, most of them skipped.
+        QStringView line = QStringView(text).mid(pos, nl - pos);
         pos = nl + 1;
         while (line.endsWith(u'\r'))
             line.chop(1);
@@ -103,7 +116,7 @@ QList<LsviewRecord> parse_lsview_long(QByteArrayView output) {
         qsizetype lead = 0;
         while (lead < line.size() && (line.at(lead) == u' ' || line.at(lead) == u'\t'))
             ++lead;
-        const QString l = line.mid(lead);
+        const QStringView l = line.mid(lead);
         if (l.isEmpty())
             continue;
 
@@ -117,7 +130,7 @@ QList<LsviewRecord> parse_lsview_long(QByteArrayView output) {
             current.comment = comment;
             continue;
         }
-        if (l.contains(QLatin1StringView("Tag: "))) {
+        if (holds_tag_field(l)) {
             // A record whose "Tag:" line is preceded by junk: its fields must
             // not be taken for those of the record before it.
             finish();
