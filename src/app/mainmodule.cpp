@@ -9,7 +9,9 @@
 #include <QLockFile>
 #include <QStandardPaths>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace tsy {
 
