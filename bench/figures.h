@@ -20,6 +20,7 @@ void figure_list();          // 5. filter, Select All by pattern and Find on 100
 void figure_startup();       // 6. start-up to the main window shown
 void figure_startup_child(); //    one start-up, in a process of its own
 void figure_memory();        // 7. peak resident memory with 100,000 views
+void figure_stall();         // 8. longest event-loop stall while cleartool is slow
 
 // A main window over the in-process fake ClearCase, loaded and shown
 // (offscreen) as start-up leaves it.

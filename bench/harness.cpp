@@ -109,6 +109,8 @@ void install_quiet_boxes() {
         ++g_unexpected;
         QString t = r.text;
         t.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+        if (t.size() > 300)
+            t = t.left(300) + QStringLiteral("...");
         note(QStringLiteral("unexpected message box \"%1\": %2").arg(r.title, t));
         return r.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
     });
