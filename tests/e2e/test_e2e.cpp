@@ -1,6 +1,7 @@
 // The program against the simulated ClearCase: the real cleartool
 // backend, the real launcher and the simulator's cleartool and fix_prot.
 #include "app/frmmain.h"
+#include "app/sessionend.h"
 #include "clearcase/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
@@ -8,12 +9,19 @@
 #include "ui.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QProgressBar>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -233,4 +241,67 @@ TEST(Simulated, InATerminalThatReturnsAtOnceTheServerStopsOnlyAfterFixProt) {
     // fix_prot was journalled as it started and slept 0.6 s before its end.
     EXPECT_GE(j[2].timeMs - j[1].timeMs, 550);
     EXPECT_TRUE(f.sim.home().storageFixed("a"));
+}
+
+TEST(Simulated, ASlowListingKeepsTheBarMovingAndACloseEndsItCleanly) {
+    MsgRecorder boxes;
+    SimWindow f;
+    f.sim.add("a", "h1");
+    f.w->show();
+    f.sim.home().setFault("slow_ms", "2000");
+    QSet<int> values;
+    QTimer sample;
+    QObject::connect(&sample, &QTimer::timeout, &sample, [&] {
+        if (progress_window_exists() && progress_window().isVisible())
+            values.insert(progress_window().progressBar->value());
+    });
+    sample.start(30);
+    QTimer::singleShot(900, f.w.get(), [&] { f.w->close(); });
+    QElapsedTimer t;
+    t.start();
+    f.w->loadViewsBut_Click();
+    settle(*f.w);
+    // The bar moved while cleartool said nothing, and the close did not
+    // wait for the listing: the query was stopped.
+    EXPECT_GT(values.size(), 5);
+    EXPECT_LT(t.elapsed(), 1800);
+    EXPECT_FALSE(f.w->isVisible());
+    EXPECT_FALSE(progress_window_exists());
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    EXPECT_EQ(ui(*f.w).viewsModel->count(), 0);
+}
+
+TEST(Simulated, ACtrlCToTheWholeProcessGroupMidRunLetsFixProtFinish) {
+    // As a shell sends Ctrl-C to a job: to every process of its group.
+    // Tessaly closes in order; the fix_prot under way is in a session of
+    // its own, so it is not interrupted and finishes its storage.
+    MsgRecorder boxes;
+    SimWindow f;
+    const ccsim::View a = f.sim.add("a", "h1");
+    f.sim.add("b", "h1");
+    f.load();
+    f.hide_mode();
+    f.sim.home().setViewFault("a", "fixprot_sleep_ms", "1000");
+    f.check(QStringLiteral("a"));
+    f.check(QStringLiteral("b"));
+    f.w->show();
+    ASSERT_EQ(::setpgid(0, 0), 0) << "this test must lead a process group of its own";
+    close_windows_on_session_end();
+    QTimer::singleShot(400, f.w.get(), [] { ::kill(0, SIGINT); });
+    f.sim.home().clearJournal();
+    f.w->executeFixProtBut_Click();
+    settle(*f.w);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &dfl, nullptr);
+
+    EXPECT_FALSE(f.w->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return f.sim.home().storageFixed("a"); }, 10000));
+    // The close ended the run: no other view was started, no server stopped.
+    EXPECT_FALSE(f.sim.home().storageFixed("b"));
+    EXPECT_EQ(f.work(), (QStringList{QStringLiteral("cleartool|lsview|a"),
+                                     QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") +
+                                         q(a.storage)}));
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
 }
