@@ -1,11 +1,16 @@
-// Figure 4: what Execute costs per view beyond the three programs it starts.
+// Figure 4: what Execute costs per view beyond the programs it starts: as
+// UNIX ClearCase wants it, the lookup, the view's facts (host, host-local
+// path, owner and group), fix_prot on the view's host through the remote
+// shell and sudo, then endview.
 #include "figures.h"
 #include "harness.h"
 #include "ui.h"
 
+#include "clearcase/fixprot.h"
 #include "clearcase/viewlistmodel.h"
 #include "progress/frmprogress.h"
 #include "repair/repairrun.h"
+#include "simhome.h"
 
 #include <ccsim.h>
 
@@ -40,7 +45,10 @@ void figure_run() {
     const int reps = smoke() ? 1 : 3;
     QTemporaryDir tmp;
     ccsim::Home home = ccsim::Home::create(tmp.path().toStdString() + "/run home");
+    home.setStrict(true);
     home.generate(n);
+    const test::StandIns standIns(home);
+    const fixprot::Reach reach = fixprot::reach_from_environment();
     const std::vector<ccsim::View> views = home.views();
     const QByteArray saved = qgetenv("CLEARCASEHOME");
     qputenv("CLEARCASEHOME", QByteArray::fromStdString(home.dir()));
@@ -63,10 +71,11 @@ void figure_run() {
 
     const QString cleartool = q(home.cleartoolPath());
     const QString fixProt = q(home.fixProtPath());
-    const QStringList fixArgs = QProcess::splitCommand(repair::default_fix_prot_args().trimmed());
+    const QStringList fixArgs =
+        fixprot::argument_words(repair::default_fix_prot_args(fixprot::Style::Unix).trimmed());
 
     std::vector<double> runs, directs;
-    size_t entries = 0;
+    size_t calls = 0, starts = 0;
     int unfixed = 0;
     for (int r = 0; r < reps; ++r) {
         home.breakStorage();
@@ -77,7 +86,13 @@ void figure_run() {
         w.executeFixProtBut_Click();
         tsy::test::settle(w);
         runs.push_back(ms_since(t));
-        entries = home.journal().size();
+        calls = starts = 0;
+        for (const ccsim::JournalEntry& e : home.journal()) {
+            // What Tessaly itself starts: cleartool, and the fix_prot
+            // command's first program (the remote shell, sudo or fix_prot).
+            calls += e.program == "cleartool";
+            starts += e.program == "cleartool" || e.program == "ssh";
+        }
         unfixed = 0;
         for (const ccsim::View& v : views)
             unfixed += home.storageFixed(v.tag) ? 0 : 1;
@@ -87,7 +102,15 @@ void figure_run() {
         t.restart();
         for (const ccsim::View& v : views) {
             run_direct(cleartool, {QStringLiteral("lsview"), q(v.tag)}, true);
-            run_direct(fixProt, fixArgs + QStringList{q(v.storage)}, false);
+            run_direct(cleartool,
+                       {QStringLiteral("lsview"), QStringLiteral("-long"),
+                        QStringLiteral("-properties"), QStringLiteral("-full"), q(v.tag)},
+                       true);
+            QStringList args = fixArgs;
+            fixprot::fill_placeholders(args, q(v.owner), q(v.group));
+            const QStringList words = fixprot::command_on_host(
+                reach, q(v.host), QStringList{fixProt} + args + QStringList{q(v.storage)});
+            run_direct(words.first(), words.mid(1), false);
             run_direct(cleartool, {QStringLiteral("endview"), QStringLiteral("-server"), q(v.tag)},
                        true);
         }
@@ -101,14 +124,16 @@ void figure_run() {
     const double run = median_of(runs) / n;
     const double direct = median_of(directs) / n;
     const double own = run - direct;
-    const double starts = double(entries) / n;
+    const double perView = double(starts) / n;
     row(QStringLiteral("4. Execute (Hide), %1 views: total per view").arg(n), fmt_ms(run),
-        QString(), QStringLiteral("3 starts direct: %1/view").arg(fmt_ms(direct)), -1);
+        QString(), QStringLiteral("the same starts direct: %1/view").arg(fmt_ms(direct)), -1);
     row(QStringLiteral("4. Tessaly's own overhead per view (run - direct starts)"), fmt_ms(own),
         QStringLiteral("<= 10 ms"), QStringLiteral("run/direct = %1").arg(fmt_num(run / direct, 2)),
         own <= 10);
-    row(QStringLiteral("4. Process starts per view (ccsim journal)"), fmt_num(starts, 2),
-        QStringLiteral("<= 3"), QString(), starts <= 3.0);
+    row(QStringLiteral("4. Programs Tessaly starts per view (ccsim journal)"), fmt_num(perView, 2),
+        QStringLiteral("<= 4"),
+        QStringLiteral("cleartool %1 + the remote shell 1").arg(fmt_num(double(calls) / n, 2)),
+        perView <= 4.0);
 }
 
 } // namespace tsy::bench

@@ -546,7 +546,7 @@ void frmMain::filterPatternTxt_Change() {
 
 void frmMain::actionCombo_Click() {
     if (actionCombo->currentText() == QLatin1StringView("fix_prot")) {
-        actionArgsTxt->setText(repair::default_fix_prot_args());
+        actionArgsTxt->setText(repair::default_fix_prot_args(m_backend->fixProtStyle()));
         actionArgsTxt->setCursorPosition(0); // show the arguments from their start
     }
 }

@@ -89,6 +89,7 @@ QString call_failure(const CleartoolCall& call);
 class CliBackend : public Backend {
 public:
     std::unique_ptr<Session> createSession(const QString& cchome) override;
+    fixprot::Style fixProtStyle() const override { return fixprot::Style::Unix; }
     // CCHOME + "/bin/cleartool".
     static QString cleartoolPath(const QString& cchome);
 };

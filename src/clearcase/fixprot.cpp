@@ -5,11 +5,116 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QSysInfo>
 
 namespace tsy::fixprot {
 
-QString default_args() {
+QString default_args(Style style) {
+    if (style == Style::Unix)
+        return QStringLiteral(" -force -root -recurse -chown {owner} -chgrp {group} ");
     return QStringLiteral(" -force -root -recover -recurse ");
+}
+
+QStringList fill_placeholders(QStringList& words, const QString& owner, const QString& group) {
+    QStringList missing;
+    const auto fill = [&](QLatin1StringView name, const QString& value) {
+        bool present = false;
+        for (const QString& w : std::as_const(words))
+            present = present || w.contains(name);
+        if (!present)
+            return;
+        if (value.isEmpty()) {
+            missing.append(name);
+            return;
+        }
+        for (QString& w : words)
+            w.replace(name, value);
+    };
+    // The group first: an owner's name holding "{group}" stays as it is.
+    fill(kGroup, group);
+    fill(kOwner, owner);
+    return missing;
+}
+
+namespace {
+// "NAME    : mode" after the key: the name is what comes before the last
+// " : ", trimmed, and without a domain prefix.
+QString account_name(QStringView rest) {
+    const qsizetype colon = rest.lastIndexOf(QLatin1StringView(" : "));
+    QString name = (colon >= 0 ? rest.left(colon) : rest).trimmed().toString();
+    const qsizetype sep = std::max(name.lastIndexOf(u'/'), name.lastIndexOf(u'\\'));
+    if (sep >= 0)
+        name = name.mid(sep + 1);
+    return name;
+}
+} // namespace
+
+void owner_and_group(const QString& output, QString& owner, QString& group) {
+    owner.clear();
+    group.clear();
+    for (QStringView line : QStringView(output).split(u'\n')) {
+        line = line.trimmed();
+        if (owner.isEmpty() && line.startsWith(QLatin1StringView("Owner:")))
+            owner = account_name(line.mid(6));
+        else if (group.isEmpty() && line.startsWith(QLatin1StringView("Group:")))
+            group = account_name(line.mid(6));
+    }
+}
+
+bool is_this_host(const QString& host) {
+    const QString h = host.trimmed();
+    if (h.compare(QLatin1StringView("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QString full = QSysInfo::machineHostName();
+    if (full.isEmpty())
+        return false;
+    const QString shortName = full.section(u'.', 0, 0);
+    // Host names are not case-sensitive; a short name matches the full
+    // one's first label and the other way round.
+    return h.compare(full, Qt::CaseInsensitive) == 0 ||
+           h.compare(shortName, Qt::CaseInsensitive) == 0 ||
+           (h.contains(u'.') && !full.contains(u'.') &&
+            h.section(u'.', 0, 0).compare(full, Qt::CaseInsensitive) == 0);
+}
+
+bool usable_host(const QString& host) {
+    if (host.isEmpty() || host.startsWith(u'-'))
+        return false;
+    return std::none_of(host.cbegin(), host.cend(), [](QChar c) {
+        return c.isSpace() || c.unicode() < 0x20 || c.unicode() == 0x7f;
+    });
+}
+
+QString shell_quote(const QString& word) {
+    QString q = word;
+    q.replace(u'\'', QLatin1StringView("'\\''"));
+    return u'\'' + q + u'\'';
+}
+
+Reach reach_from_environment() {
+    // A variable that is set, even to nothing, replaces the default.
+    const auto words = [](const char* name, const QStringList& fallback) {
+        return qEnvironmentVariableIsSet(name) ? QProcess::splitCommand(qEnvironmentVariable(name))
+                                               : fallback;
+    };
+    Reach r;
+    r.remoteShell = words("TESSALY_SSH", {QStringLiteral("ssh"), QStringLiteral("-o"),
+                                          QStringLiteral("BatchMode=yes"), QStringLiteral("-o"),
+                                          QStringLiteral("ConnectTimeout=15")});
+    r.privilege = words("TESSALY_SUDO", {QStringLiteral("sudo"), QStringLiteral("-n")});
+    r.root = plat::running_as_root();
+    return r;
+}
+
+QStringList command_on_host(const Reach& reach, const QString& host, const QStringList& words) {
+    if (is_this_host(host))
+        return reach.root ? words : reach.privilege + words;
+    QStringList remote;
+    for (const QString& w : reach.privilege + words)
+        remote.append(shell_quote(w));
+    // The remote shell joins its command words with blanks and hands the
+    // line to the login shell there, which undoes the quoting once.
+    return reach.remoteShell + QStringList{host} + remote;
 }
 
 QStringList argument_words(const QString& argsText) {
@@ -58,6 +163,18 @@ QString storage_from_lookup(const QString& output, const QString& tag, QString& 
     QString path = line.mid(at);
     while (path.endsWith(u' ') || path.endsWith(u'\t'))
         path.chop(1);
+    return checked_storage(path, tag, error);
+}
+
+QString checked_storage(const QString& path, const QString& tag, QString& error) {
+    error.clear();
+    if (path.isEmpty() || !path.startsWith(storage_marker())) {
+        error = (path.isEmpty() ? QStringLiteral("lsview gave no storage path for view ")
+                                : QStringLiteral("lsview gave a storage path that is not "
+                                                 "absolute for view ")) +
+                tag + (path.isEmpty() ? QString() : QStringLiteral(": ") + path);
+        return QString();
+    }
     if (path.split(storage_separators(), Qt::SkipEmptyParts).contains(QStringLiteral(".."))) {
         error = QStringLiteral("lsview gave a storage path that climbs with \"..\" for view ") +
                 tag + QStringLiteral(": ") + path;

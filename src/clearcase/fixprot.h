@@ -1,15 +1,60 @@
 #pragma once
 
-// The fix_prot command as a program and an argument list, and the checks
-// that the storage path found for a view is safe to repair.
+// The fix_prot command as a program and an argument list, the checks that
+// the storage path found for a view is safe to repair, and, for UNIX
+// ClearCase, where and as whom fix_prot runs.
 
 #include <QString>
 #include <QStringList>
 
 namespace tsy::fixprot {
 
+// How the installation's fix_prot wants to be run. Windows ClearCase runs
+// it here, on the view's global path, and rebuilds ACLs with -recover.
+// UNIX ClearCase has no -recover, needs -chown and -chgrp with -root, and
+// runs it as root on the host that holds the storage, on the host-local
+// path.
+enum class Style { Windows, Unix };
+
 // The default arguments of the "fix_prot" action.
-QString default_args();
+QString default_args(Style style);
+
+// The view's owner and group stand for these in the arguments box; they
+// are filled per view, wherever they stand.
+inline constexpr QLatin1StringView kOwner("{owner}");
+inline constexpr QLatin1StringView kGroup("{group}");
+
+// Fills kOwner and kGroup in words. Returns the placeholders that were
+// present but had nothing to fill them (an empty owner or group).
+QStringList fill_placeholders(QStringList& words, const QString& owner, const QString& group);
+
+// The owner's and the group's names from `lsview -properties -full`, from
+// its lines "Owner: NAME : mode" and "Group: NAME : mode", with a
+// "domain/" or "domain\" prefix dropped. Empty when a line is missing.
+void owner_and_group(const QString& output, QString& owner, QString& group);
+
+// Whether host names this machine: its full or short name, or localhost.
+bool is_this_host(const QString& host);
+// Whether host can be handed to a remote shell as a host name: not empty,
+// no white space or control characters, not taken for an option.
+bool usable_host(const QString& host);
+
+// One word for a POSIX shell: single-quoted, a quote written as '\''.
+QString shell_quote(const QString& word);
+
+// How to reach the storage host and become root there.
+struct Reach {
+    QStringList remoteShell; // $TESSALY_SSH, or ssh in batch mode
+    QStringList privilege;   // $TESSALY_SUDO, or sudo -n
+    bool root = false;       // Tessaly runs as root: no prefix locally
+};
+Reach reach_from_environment();
+
+// The words to start for fix_prot (program and arguments, the storage path
+// last) on host: locally, behind the privilege words unless Tessaly is
+// root; elsewhere, the remote shell, the host, and the privilege words and
+// fix_prot's words, each quoted for the remote shell.
+QStringList command_on_host(const Reach& reach, const QString& host, const QStringList& words);
 
 // The words of the arguments box, split once with the usual quoting rules.
 // The "<arguments>" placeholder stands for no arguments.
@@ -23,5 +68,9 @@ QString program_path(const QString& cchome);
 // must be one line naming tag itself, and the path must not be the file
 // system root (or a share's root) nor climb out with "..".
 QString storage_from_lookup(const QString& output, const QString& tag, QString& error);
+
+// path itself if it is a storage path fit to repair (absolute, not a root,
+// no ".."), else empty with the reason in error.
+QString checked_storage(const QString& path, const QString& tag, QString& error);
 
 } // namespace tsy::fixprot

@@ -5,9 +5,9 @@ namespace tsy {
 QString ProgramEnd::describe() const {
     if (!known)
         return reason;
-    if (crashed)
-        return QStringLiteral("it crashed");
-    return QStringLiteral("exit status %1").arg(exitCode);
+    const QString what =
+        crashed ? QStringLiteral("it crashed") : QStringLiteral("exit status %1").arg(exitCode);
+    return message.isEmpty() || succeeded() ? what : what + QStringLiteral(": ") + message;
 }
 
 Launch::~Launch() = default;

@@ -6,7 +6,8 @@
 // program that started it: a Ctrl-C, a hang-up or a closed window never
 // cuts a repair short.
 //
-// Hide runs the program with no window and its output discarded. Normal
+// Hide runs the program with no window, its output discarded and its error
+// output kept in an unnamed file for the failure's message. Normal
 // and Minimized run it in an xterm-compatible terminal (iconified for
 // Minimized) through a small wrapper of ours, which reports the program's
 // own exit status back over a FIFO: the wait is for the utility, not for
@@ -37,9 +38,13 @@ struct ProgramEnd {
     bool crashed = false;
     int exitCode = 0;
     QString reason; // why the status is not known
+    // The first line the program wrote to its error output, where that was
+    // kept (Hide on POSIX): ssh's or sudo's own word on why it failed.
+    QString message;
 
     bool succeeded() const { return known && !crashed && exitCode == 0; }
-    // "exit status N", "it crashed", or the reason.
+    // "exit status N", "it crashed", or the reason; a failure's message
+    // follows after a colon.
     QString describe() const;
 };
 

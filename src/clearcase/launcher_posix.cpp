@@ -8,12 +8,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTimer>
 
 #include <cerrno>
@@ -73,6 +75,24 @@ QStringList terminal_command() {
 // wrapper (a launcher that hands the command to a server and returns).
 int g_graceMs = 10'000;
 
+// The first non-empty line of what a program wrote to f, at most a line's
+// worth of it, made printable.
+QString first_line(QFile& f) {
+    if (!f.seek(0))
+        return QString();
+    const QString text = QString::fromLocal8Bit(f.read(4096));
+    for (QStringView line : QStringView(text).split(u'\n')) {
+        line = line.trimmed();
+        if (line.isEmpty())
+            continue;
+        QString out;
+        for (const QChar c : line.left(300))
+            out += c.unicode() < 0x20 || c.unicode() == 0x7f ? QChar(u'?') : c;
+        return out;
+    }
+    return QString();
+}
+
 class DirectLaunch : public Launch {
 public:
     DirectLaunch(const QString& program, const QStringList& args, QObject* parent)
@@ -81,7 +101,18 @@ public:
         m_process->setArguments(args);
         m_process->setStandardInputFile(QProcess::nullDevice());
         m_process->setStandardOutputFile(QProcess::nullDevice());
-        m_process->setStandardErrorFile(QProcess::nullDevice());
+        // Error output goes to a file, never a pipe: the program must be
+        // able to write it after this process has gone. The file's name is
+        // removed once the program has opened it.
+        if (m_errors.open()) {
+            m_process->setStandardErrorFile(m_errors.fileName());
+            connect(m_process, &QProcess::started, this, [this] {
+                m_errors.setAutoRemove(false);
+                QFile::remove(m_errors.fileName());
+            });
+        } else {
+            m_process->setStandardErrorFile(QProcess::nullDevice());
+        }
         put_in_own_session(*m_process);
         connect(m_process, &QProcess::finished, this,
                 [this](int code, QProcess::ExitStatus status) {
@@ -89,6 +120,8 @@ public:
                     e.known = true;
                     e.crashed = status == QProcess::CrashExit;
                     e.exitCode = code;
+                    if (m_errors.isOpen())
+                        e.message = first_line(m_errors);
                     emit ended(e);
                 });
         connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
@@ -108,6 +141,7 @@ public:
 private:
     QStringList m_words;
     QProcess* m_process;
+    QTemporaryFile m_errors;
 };
 
 class TerminalLaunch : public Launch {

@@ -10,6 +10,7 @@
 // event loop and one listed view per turn.
 
 #include "ccauto.h"
+#include "fixprot.h"
 #include "lsviewparse.h"
 
 #include <QObject>
@@ -152,12 +153,17 @@ public:
     virtual CommandJob* command(const QStringList& words, Effect effect, QObject* parent) = 0;
     virtual DetailsJob* details(const QString& tag, QObject* parent) = 0;
     virtual RecordJob* record(const QString& tag, QObject* parent) = 0;
+    // How this ClearCase wants fix_prot run.
+    virtual fixprot::Style fixProtStyle() const = 0;
 };
 
 class Backend {
 public:
     virtual ~Backend() = default;
     virtual std::unique_ptr<Session> createSession(const QString& cchome) = 0;
+    // cleartool on POSIX speaks to UNIX ClearCase; the automation library
+    // exists only with Windows ClearCase.
+    virtual fixprot::Style fixProtStyle() const = 0;
 };
 
 // A backend of synchronous automation objects: the application object is
@@ -168,6 +174,7 @@ public:
     virtual std::unique_ptr<Application> createApplication(const QString& cchome) = 0;
     virtual std::unique_ptr<ClearTool> createClearTool(const QString& cchome) = 0;
     std::unique_ptr<Session> createSession(const QString& cchome) override;
+    fixprot::Style fixProtStyle() const override { return fixprot::Style::Windows; }
 };
 
 // The platform's own backend: cleartool on POSIX, COM on Windows.

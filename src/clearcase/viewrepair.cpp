@@ -1,6 +1,7 @@
 #include "viewrepair.h"
 
 #include "fixprot.h"
+#include "lsviewparse.h"
 #include "session.h"
 
 namespace tsy {
@@ -36,17 +37,111 @@ void ViewRepair::lookedUp() {
         done(RepairOutcome::Kind::LookupFailed, error);
         return;
     }
-    m_outcome.storage = storage;
+    m_globalPath = storage;
     emit storageFound(storage);
     if (m_step == Step::Done)
         return;
+    if (m_request.style == fixprot::Style::Unix) {
+        m_step = Step::Facts;
+        auto* facts = m_session.command({QStringLiteral("lsview"), QStringLiteral("-long"),
+                                         QStringLiteral("-properties"), QStringLiteral("-full"),
+                                         m_request.tag},
+                                        cc::Effect::Query, this);
+        m_job = facts;
+        connect(facts, &cc::Job::finished, this, &ViewRepair::factsFound);
+        return;
+    }
+    m_outcome.storage = storage;
+    launch(QStringList{m_request.program} + m_request.arguments + QStringList{storage});
+}
+
+void ViewRepair::factsFound() {
+    auto* job = qobject_cast<cc::CommandJob*>(m_job.data());
+    if (!job)
+        return;
+    job->deleteLater();
+    const QString& tag = m_request.tag;
+    if (!job->succeeded()) {
+        done(RepairOutcome::Kind::LookupFailed, job->error());
+        return;
+    }
+    const QString output = job->output();
+    const QList<cc::LsviewRecord> records = cc::parse_lsview_long(output.toUtf8());
+    const auto lookupFailed = [&](const QString& why) {
+        done(RepairOutcome::Kind::LookupFailed, why);
+    };
+    // A tag that ends in a quoted word reads as a tag and its comment.
+    const auto names = [&](const cc::LsviewRecord& r) {
+        return r.tag == tag || (!r.comment.isEmpty() && r.tag &&
+                                *r.tag + QStringLiteral(" \"") + r.comment + u'"' == tag);
+    };
+    if (records.size() != 1 || !records.first().problem.isEmpty() || !names(records.first())) {
+        lookupFailed(QStringLiteral("lsview -long gave no readable record for view ") + tag);
+        return;
+    }
+    const cc::LsviewRecord& r = records.first();
+    const QString host = r.serverHost.value_or(QString()).trimmed();
+    if (host.isEmpty()) {
+        lookupFailed(QStringLiteral("lsview -long gave no server host for view ") + tag);
+        return;
+    }
+    if (!fixprot::usable_host(host)) {
+        lookupFailed(QStringLiteral("the server host of view ") + tag +
+                     QStringLiteral(" is not a usable host name: ") + host);
+        return;
+    }
+    if (r.globalPath.value_or(QString()).trimmed() != m_globalPath.trimmed()) {
+        lookupFailed(QStringLiteral("lsview gave two storage paths for view ") + tag +
+                     QStringLiteral(": ") + m_globalPath + QStringLiteral(" and ") +
+                     r.globalPath.value_or(QStringLiteral("none")));
+        return;
+    }
+    QString error;
+    const QString local =
+        fixprot::checked_storage(r.accessPath.value_or(QString()).trimmed(), tag, error);
+    if (local.isEmpty()) {
+        lookupFailed(error);
+        return;
+    }
+    QString owner, group;
+    fixprot::owner_and_group(output, owner, group);
+    QStringList args = m_request.arguments;
+    const QStringList missing = fixprot::fill_placeholders(args, owner, group);
+    if (!missing.isEmpty()) {
+        done(RepairOutcome::Kind::Skipped,
+             QStringLiteral("View ") + tag + QStringLiteral(" was skipped: lsview -properties ") +
+                 QStringLiteral("-full names no ") +
+                 (missing.contains(fixprot::kOwner) ? QStringLiteral("owner") : QString()) +
+                 (missing.size() == 2 ? QStringLiteral(" and no ") : QString()) +
+                 (missing.contains(fixprot::kGroup) ? QStringLiteral("group") : QString()) +
+                 QStringLiteral(" to fill ") + missing.join(QStringLiteral(" and ")) +
+                 QStringLiteral(" in the arguments."));
+        return;
+    }
+    m_outcome.storage = local;
+    const bool here = fixprot::is_this_host(host);
+    if (!here)
+        m_outcome.host = host;
+    if (!here && m_request.reach.remoteShell.isEmpty()) {
+        done(RepairOutcome::Kind::LaunchFailed,
+             QStringLiteral("view ") + tag + QStringLiteral(" is on host ") + host +
+                 QStringLiteral(" and TESSALY_SSH names no remote shell to reach it"));
+        return;
+    }
+    launch(fixprot::command_on_host(m_request.reach, host,
+                                    QStringList{m_request.program} + args + QStringList{local}));
+}
+
+void ViewRepair::launch(const QStringList& words) {
     m_step = Step::FixProt;
+    m_outcome.command = words;
+    emit launching(words);
+    if (m_step == Step::Done)
+        return;
     LaunchSpec spec;
-    spec.program = m_request.program;
-    spec.arguments = m_request.arguments;
-    spec.arguments.append(storage);
+    spec.program = words.first();
+    spec.arguments = words.mid(1);
     spec.mode = m_request.mode;
-    m_outcome.command = QStringList{spec.program} + spec.arguments;
     Launch* launch = Launch::start(spec, this);
     m_launch = launch;
     connect(launch, &Launch::failedToStart, this,

@@ -5,7 +5,14 @@
 // TAG` once fix_prot has ended. Each step starts when the one before it
 // has reported; nothing waits. The window's run takes one view at a time;
 // a headless run may keep several going at once.
+//
+// For UNIX ClearCase a step comes between the lookup and fix_prot: `lsview
+// -long -properties -full TAG` gives the server host, the host-local
+// storage path, and the owner and group that fill the arguments. fix_prot
+// then runs on that host (through the remote shell unless it is this one)
+// as root, and a fix_prot that failed is not followed by endview.
 
+#include "fixprot.h"
 #include "launcher.h"
 
 #include <QElapsedTimer>
@@ -26,6 +33,8 @@ struct RepairRequest {
     QString program;       // fix_prot's path
     QStringList arguments; // the words before the storage path
     RunMode mode = RunMode::Hide;
+    fixprot::Style style = fixprot::Style::Windows;
+    fixprot::Reach reach; // how UNIX fix_prot reaches its host and root
     // Whether a fix_prot that failed is still followed by endview.
     bool endviewAfterFailure = true;
 };
@@ -34,14 +43,16 @@ struct RepairOutcome {
     enum class Kind {
         Repaired,      // fix_prot succeeded and the server was stopped
         LookupFailed,  // no usable storage path: nothing was started
+        Skipped,       // an argument could not be filled: nothing was started
         LaunchFailed,  // fix_prot could not be started: no endview
         FixProtFailed, // fix_prot ended badly (see end)
         EndviewFailed, // fix_prot ended, endview failed (see message)
         Abandoned,     // given up before the end
     };
     Kind kind = Kind::Abandoned;
-    QString message; // the lookup's, the launch's or endview's error
-    QString storage;
+    QString message;     // the lookup's, the launch's or endview's error
+    QString storage;     // the path fix_prot was given
+    QString host;        // where it ran (UNIX), empty for this machine's run
     QStringList command; // the words fix_prot was started with
     ProgramEnd end;      // how fix_prot ended, once it ran
     bool endviewRan = false;
@@ -52,7 +63,7 @@ class ViewRepair : public QObject {
     Q_OBJECT
 
 public:
-    enum class Step { Lookup, FixProt, Endview, Done };
+    enum class Step { Lookup, Facts, FixProt, Endview, Done };
 
     ViewRepair(cc::Session& session, RepairRequest request, QObject* parent = nullptr);
     ~ViewRepair() override;
@@ -68,12 +79,16 @@ public:
     const RepairOutcome& outcome() const { return m_outcome; }
 
 signals:
-    // The storage was found; fix_prot is about to start.
+    // The storage was found (the global path of the lookup).
     void storageFound(const QString& storage);
+    // fix_prot is about to start with these words.
+    void launching(const QStringList& words);
     void finished();
 
 private:
     void lookedUp();
+    void factsFound();
+    void launch(const QStringList& words);
     void fixProtEnded(const ProgramEnd& end);
     void stopServer();
     void done(RepairOutcome::Kind kind, const QString& message = QString());
@@ -85,6 +100,7 @@ private:
     QPointer<cc::Job> m_job;
     QPointer<Launch> m_launch;
     QElapsedTimer m_clock;
+    QString m_globalPath;
 };
 
 } // namespace tsy

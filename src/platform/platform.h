@@ -57,6 +57,11 @@ bool file_exists(const std::string& path, bool directories);
 const char* cleartool_marker(); // "\bin\cleartool.exe" or "/bin/cleartool"
 const char* fix_prot_suffix();  // "\etc\utils\fix_prot.exe" or "/etc/utils/fix_prot"
 
+// ---- Accounts -------------------------------------------------------------
+
+// Whether this process runs with the superuser's rights (effective uid 0).
+bool running_as_root();
+
 // ---- Shell ----------------------------------------------------------------
 
 // Asks the desktop to open a web address; the result is not examined.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <glob.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace plat {
 
@@ -80,6 +81,10 @@ const char* cleartool_marker() {
 }
 const char* fix_prot_suffix() {
     return "/etc/utils/fix_prot";
+}
+
+bool running_as_root() {
+    return ::geteuid() == 0;
 }
 
 } // namespace plat

@@ -135,6 +135,11 @@ const char* fix_prot_suffix() {
     return "\\etc\\utils\\fix_prot.exe";
 }
 
+bool running_as_root() {
+    // Windows has no one superuser; fix_prot is not run through a prefix.
+    return false;
+}
+
 void shell_open(const std::string& address) {
     ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }

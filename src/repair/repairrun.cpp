@@ -1,6 +1,7 @@
 #include "repairrun.h"
 
 #include "clearcase/fixprot.h"
+#include "clearcase/session.h"
 #include "clearcase/viewlistmodel.h"
 #include "common/msgbox.h"
 #include "common/yield.h"
@@ -12,8 +13,8 @@
 
 namespace tsy::repair {
 
-QString default_fix_prot_args() {
-    return fixprot::default_args();
+QString default_fix_prot_args(fixprot::Style style) {
+    return fixprot::default_args(style);
 }
 
 QString quote_path(const QString& path) {
@@ -58,6 +59,9 @@ bool RepairRun::start(cc::Session& session, const QString& cchome) {
     m_argsText = m_options.argsText;
     m_argWords = fixprot::argument_words(m_argsText);
     m_program = fixprot::program_path(cchome);
+    m_style = session.fixProtStyle();
+    if (m_style == fixprot::Style::Unix)
+        m_reach = fixprot::reach_from_environment();
     m_commandLine.clear();
     m_failedRepairs.clear();
     m_repairs = 0;
@@ -108,10 +112,24 @@ void RepairRun::nextRow() {
         request.program = m_program;
         request.arguments = m_argWords;
         request.mode = m_options.mode;
+        request.style = m_style;
+        request.reach = m_reach;
+        // A UNIX fix_prot that failed leaves the view as it was: its
+        // server is not stopped on top of that.
+        request.endviewAfterFailure = m_style == fixprot::Style::Windows;
         m_view = new ViewRepair(*m_session, request, this);
         connect(m_view, &ViewRepair::storageFound, this, [this](const QString& storage) {
             m_commandLine = fix_prot_command_line(m_program, m_argsText, storage);
         });
+        if (m_style == fixprot::Style::Unix) {
+            // The words really started (remote shell and sudo included).
+            connect(m_view, &ViewRepair::launching, this, [this](const QStringList& words) {
+                QStringList shown;
+                for (const QString& w : words)
+                    shown.append(quote_path(w));
+                m_commandLine = shown.join(u' ');
+            });
+        }
         connect(m_view, &ViewRepair::finished, this, &RepairRun::viewDone);
         m_view->start();
         return;
@@ -132,6 +150,9 @@ void RepairRun::viewDone() {
         msg_box(QStringLiteral("ERROR:") + o.message +
                     QStringLiteral(": Couldn't get view storage"),
                 QStringLiteral("Error:getViewStg()"), MsgIcon::Critical);
+        break;
+    case Kind::Skipped:
+        msg_box(o.message, QString(), MsgIcon::Warning);
         break;
     case Kind::LaunchFailed:
         // Not repaired: its server is left running, and it is named at the end.

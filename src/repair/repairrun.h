@@ -22,8 +22,8 @@ class Session;
 
 namespace tsy::repair {
 
-// The default arguments of the "fix_prot" action.
-QString default_fix_prot_args();
+// The default arguments of the "fix_prot" action for that ClearCase.
+QString default_fix_prot_args(fixprot::Style style);
 
 // The utility's command line as the operator reads it in messages:
 // program, one blank, the argument text (none for the "<arguments>"
@@ -75,6 +75,8 @@ private:
     QString m_program;
     QString m_argsText;
     QStringList m_argWords;
+    fixprot::Style m_style = fixprot::Style::Windows;
+    fixprot::Reach m_reach;
     QString m_commandLine; // the latest, for the message that ends a run
     QStringList m_failedRepairs;
     int m_repairs = 0;

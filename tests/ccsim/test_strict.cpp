@@ -60,8 +60,10 @@ TEST_F(Strict, FixProtRefusesWindowsOptionsAndMissingPrivileges) {
     r = sudo({"-n", fp, "-force", "-root", "-chown", "ccadm", local.storage});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("-root requires both -chown and -chgrp"), std::string::npos) << r.err;
-    // Really being root (as the tests may be) is not the simulated root.
+    // An account marked as not root, whatever the tests run as.
+    ::setenv("CCSIM_ROOT", "0", 1);
     r = fixProt(unixArgs(local, local.storage));
+    ::unsetenv("CCSIM_ROOT");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("must be run as root"), std::string::npos) << r.err;
     // Root, but on the wrong host for the remote view.
@@ -130,7 +132,7 @@ TEST_F(Strict, SshRunsTheJoinedWordsInARemoteShell) {
     cmd += " \"$CCSIM_HOST\" \"${CCSIM_ROOT-unset}\"";
     Result r = ssh({"-o", "BatchMode=yes", "user@ccview02", cmd});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "[a b]\n[it's]\n[$HOME]\n[`id`]\n[x;y]\n[ lead]\n[ccview02]\n[unset]\n");
+    EXPECT_EQ(r.out, "[a b]\n[it's]\n[$HOME]\n[`id`]\n[x;y]\n[ lead]\n[ccview02]\n[0]\n");
     // Words given apart are joined with blanks, not kept apart.
     EXPECT_EQ(ssh({"ccview02", "printf", "'[%s]'", "a  b"}).out, "[a][b]");
     // The remote status comes back; localhost is the local host.

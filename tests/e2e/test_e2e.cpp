@@ -2,6 +2,7 @@
 // backend, the real launcher and the simulator's cleartool and fix_prot.
 #include "app/frmmain.h"
 #include "app/sessionend.h"
+#include "clearcase/fixprot.h"
 #include "clearcase/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
@@ -68,6 +69,36 @@ struct SimWindow {
 QString q(const std::string& s) {
     return QString::fromStdString(s);
 }
+
+// fix_prot's words as UNIX ClearCase wants them for v: owner, group and
+// the host-local storage path.
+QStringList fix_words(SimHome& sim, const ccsim::View& v) {
+    return {q(sim.home().fixProtPath()),
+            QStringLiteral("-force"),
+            QStringLiteral("-root"),
+            QStringLiteral("-recurse"),
+            QStringLiteral("-chown"),
+            q(v.owner),
+            QStringLiteral("-chgrp"),
+            q(v.group),
+            q(v.storage)};
+}
+
+// The journal of fix_prot run as root on v's host: the remote shell given
+// the host and the quoted words, sudo, then fix_prot, each as it arrived.
+QStringList on_host(SimHome& sim, const ccsim::View& v) {
+    const QStringList fix = fix_words(sim, v);
+    QStringList quoted;
+    for (const QString& w : QStringList{q(sim.home().sudoPath()), QStringLiteral("-n")} + fix)
+        quoted.append(fixprot::shell_quote(w));
+    return {QStringLiteral("ssh|") + q(v.host) + u'|' + quoted.join(u'|'),
+            QStringLiteral("sudo|-n|") + fix.join(u'|'),
+            QStringLiteral("fix_prot|") + fix.mid(1).join(u'|')};
+}
+
+QString facts(const QString& tag) {
+    return QStringLiteral("cleartool|lsview|-long|-properties|-full|") + tag;
+}
 } // namespace
 
 TEST(Simulated, LoadsSeveralHundredViewsThroughCleartool) {
@@ -104,14 +135,11 @@ TEST(Simulated, ExecuteRepairsEachCheckedViewThenStopsItsServer) {
     settle(*f.w);
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
     EXPECT_EQ(f.work(),
-              (QStringList{
-                  QStringLiteral("cleartool|lsview|a"),
-                  QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") + q(a.storage),
-                  QStringLiteral("cleartool|endview|-server|a"),
-                  QStringLiteral("cleartool|lsview|b"),
-                  QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") + q(b.storage),
-                  QStringLiteral("cleartool|endview|-server|b"),
-              }));
+              (QStringList{QStringLiteral("cleartool|lsview|a"), facts(QStringLiteral("a"))} +
+               on_host(f.sim, a) +
+               QStringList{QStringLiteral("cleartool|endview|-server|a"),
+                           QStringLiteral("cleartool|lsview|b"), facts(QStringLiteral("b"))} +
+               on_host(f.sim, b) + QStringList{QStringLiteral("cleartool|endview|-server|b")}));
     EXPECT_TRUE(f.sim.home().storageFixed("a"));
     EXPECT_TRUE(f.sim.home().storageFixed("b"));
     EXPECT_FALSE(f.sim.home().storageFixed("c"));
@@ -143,6 +171,8 @@ TEST(Simulated, TheDetailReportComesFromLsviewAndCatcs) {
 
 TEST(Simulated, OddTagsAreListedReportedAndRepairedWithoutAShell) {
     MsgRecorder boxes;
+    // The tags, the owner and the home path reach fix_prot on the view's
+    // host whole, through the remote shell's quoting.
     SimWindow f(QStringLiteral("home with 'quotes' and $dollar"));
     const std::string tags[] = {"my view",
                                 "it's \"quoted\"",
@@ -152,8 +182,13 @@ TEST(Simulated, OddTagsAreListedReportedAndRepairedWithoutAShell) {
                                 "Ünïcødé_視圖",
                                 std::string(220, 'L') + "_long"};
     std::vector<ccsim::View> added;
-    for (const std::string& t : tags)
-        added.push_back(f.sim.add(t, "host with blank"));
+    for (const std::string& t : tags) {
+        ccsim::View v;
+        v.tag = t;
+        v.host = "oddhost";
+        v.owner = "o'wner $USER x";
+        added.push_back(f.sim.home().addView(v));
+    }
     f.load();
     ASSERT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
     ASSERT_EQ(ui(*f.w).viewsModel->count(), int(std::size(tags)));
@@ -170,8 +205,8 @@ TEST(Simulated, OddTagsAreListedReportedAndRepairedWithoutAShell) {
         EXPECT_TRUE(f.sim.home().storageFixed(v.tag)) << v.tag;
         EXPECT_TRUE(f.work().contains(QStringLiteral("cleartool|endview|-server|") + q(v.tag)))
             << v.tag;
-        EXPECT_TRUE(f.work().contains(QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") +
-                                      q(v.storage)))
+        EXPECT_TRUE(
+            f.work().contains(QStringLiteral("fix_prot|") + fix_words(f.sim, v).mid(1).join(u'|')))
             << v.tag;
     }
     f.w->setCurrentRow(f.row(QStringLiteral("it's \"quoted\"")));
@@ -179,8 +214,7 @@ TEST(Simulated, OddTagsAreListedReportedAndRepairedWithoutAShell) {
     settle(*f.w);
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'it's \"quoted\"'"));
-    EXPECT_TRUE(
-        boxes.last().text.contains(QStringLiteral("View Server Host: host with blank\r\n")));
+    EXPECT_TRUE(boxes.last().text.contains(QStringLiteral("View Server Host: oddhost\r\n")));
 }
 
 TEST(Simulated, ATagWithAColonIsRepairedAndStoppedAsItself) {
@@ -199,11 +233,9 @@ TEST(Simulated, ATagWithAColonIsRepairedAndStoppedAsItself) {
     settle(*f.w);
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
     EXPECT_EQ(f.work(),
-              (QStringList{
-                  QStringLiteral("cleartool|lsview|a:b"),
-                  QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") + q(colon.storage),
-                  QStringLiteral("cleartool|endview|-server|a:b"),
-              }));
+              (QStringList{QStringLiteral("cleartool|lsview|a:b"), facts(QStringLiteral("a:b"))} +
+               on_host(f.sim, colon) +
+               QStringList{QStringLiteral("cleartool|endview|-server|a:b")}));
     EXPECT_TRUE(f.sim.home().storageFixed("a:b"));
     EXPECT_FALSE(f.sim.home().storageFixed("a"));
 }
@@ -234,12 +266,13 @@ TEST(Simulated, InATerminalThatReturnsAtOnceTheServerStopsOnlyAfterFixProt) {
     qunsetenv("TERMINAL");
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
     const std::vector<ccsim::JournalEntry> j = f.sim.home().journal();
-    ASSERT_EQ(j.size(), 3u);
-    EXPECT_EQ(j[1].program, "fix_prot");
-    EXPECT_EQ(j[2].program, "cleartool");
-    EXPECT_EQ(j[2].args, (std::vector<std::string>{"endview", "-server", "a"}));
+    // lsview, the view's facts, ssh, sudo, fix_prot, endview.
+    ASSERT_EQ(j.size(), 6u);
+    EXPECT_EQ(j[4].program, "fix_prot");
+    EXPECT_EQ(j[5].program, "cleartool");
+    EXPECT_EQ(j[5].args, (std::vector<std::string>{"endview", "-server", "a"}));
     // fix_prot was journalled as it started and slept 0.6 s before its end.
-    EXPECT_GE(j[2].timeMs - j[1].timeMs, 550);
+    EXPECT_GE(j[5].timeMs - j[4].timeMs, 550);
     EXPECT_TRUE(f.sim.home().storageFixed("a"));
 }
 
@@ -300,8 +333,8 @@ TEST(Simulated, ACtrlCToTheWholeProcessGroupMidRunLetsFixProtFinish) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return f.sim.home().storageFixed("a"); }, 10000));
     // The close ended the run: no other view was started, no server stopped.
     EXPECT_FALSE(f.sim.home().storageFixed("b"));
-    EXPECT_EQ(f.work(), (QStringList{QStringLiteral("cleartool|lsview|a"),
-                                     QStringLiteral("fix_prot|-force|-root|-recover|-recurse|") +
-                                         q(a.storage)}));
+    EXPECT_EQ(f.work(),
+              (QStringList{QStringLiteral("cleartool|lsview|a"), facts(QStringLiteral("a"))} +
+               on_host(f.sim, a)));
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
 }

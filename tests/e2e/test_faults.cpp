@@ -3,6 +3,7 @@
 // the simulator's journal) and that no view was processed twice.
 #include "app/frmmain.h"
 #include "clearcase/cleartoolcli.h"
+#include "clearcase/fixprot.h"
 #include "clearcase/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
@@ -255,8 +256,10 @@ TEST(FaultsRun, AFailingEndviewEndsTheRun) {
     EXPECT_EQ(boxes.last().title, QStringLiteral("Error:executeFixProtBut()"));
     EXPECT_TRUE(boxes.last().text.startsWith(QStringLiteral("ERROR:") + kAlbd +
                                              QStringLiteral(":Execute::")));
-    EXPECT_TRUE(
-        boxes.last().text.endsWith(repair::quote_path(s.storage.value(QStringLiteral("a")))));
+    // The command shown is the one started: the storage is the last word
+    // given to the remote shell.
+    EXPECT_TRUE(boxes.last().text.endsWith(
+        repair::quote_path(fixprot::shell_quote(s.storage.value(QStringLiteral("a"))))));
     EXPECT_EQ(s.repaired(), QStringList{QStringLiteral("a")});
     EXPECT_FALSE(s.sim.home().storageFixed("b"));
     EXPECT_FALSE(s.sim.home().storageFixed("c"));
@@ -270,14 +273,12 @@ TEST(FaultsRun, AMissingUtility) {
     QFile::remove(QString::fromStdString(s.sim.home().fixProtPath()));
     s.checkAll();
     s.execute();
-    // Each failed start is reported, both views are named at the end as not
-    // repaired, and neither view's server is stopped for nothing.
-    ASSERT_EQ(boxes.boxes.size(), 3);
-    for (int i = 0; i < 2; ++i)
-        EXPECT_TRUE(boxes.boxes[i].text.startsWith(
-            QStringLiteral("ERROR: No such file or directory\r\nCould not execute --> ")));
-    EXPECT_TRUE(boxes.boxes[2].text.startsWith(
-        QStringLiteral("fix_prot did not succeed for 2 of 2 views:")));
+    // On the views' host sudo finds no fix_prot: both views are named at
+    // the end with its word on it, and neither view's server is stopped.
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(boxes.last().text.startsWith(
+        QStringLiteral("fix_prot did not succeed for 2 of 2 views:\r\na: exit status 1: sudo: ")));
+    EXPECT_EQ(boxes.last().text.count(QStringLiteral("command not found")), 2);
     EXPECT_TRUE(s.stopped().isEmpty());
 }
 
@@ -292,13 +293,19 @@ TEST(FaultsRun, AUtilityThatFailsOrCrashesIsNamedAtTheEnd) {
     s.execute();
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().icon, MsgIcon::Warning);
+    // Each with the word its host gave: fix_prot's own message, and the
+    // remote shell's status for one killed there.
     EXPECT_EQ(boxes.last().text, QStringLiteral("fix_prot did not succeed for 2 of 3 views:\r\n"
-                                                "a: exit status 3\r\nc: it crashed"));
-    // The run went on regardless, each view once.
+                                                "a: exit status 3: fix_prot: Error: Unable to fix "
+                                                "protections of \"") +
+                                     s.storage.value(QStringLiteral("a")) +
+                                     QStringLiteral("\" (simulated failure).\r\n"
+                                                    "c: exit status 137: Killed"));
+    // The run went on regardless, each view once; only the repaired view's
+    // server was stopped.
     EXPECT_EQ(s.repaired(),
               (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
-    EXPECT_EQ(s.stopped(),
-              (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+    EXPECT_EQ(s.stopped(), QStringList{QStringLiteral("b")});
     EXPECT_TRUE(s.sim.home().storageFixed("b"));
 }
 

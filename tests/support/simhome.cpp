@@ -6,10 +6,40 @@
 
 namespace tsy::test {
 
+namespace {
+// One word for QProcess::splitCommand: quoted, a quote inside as three.
+QByteArray word(const std::string& path) {
+    QString p = QString::fromStdString(path);
+    p.replace(QStringLiteral("\""), QStringLiteral("\"\"\""));
+    return QFile::encodeName(QStringLiteral("\"") + p + QStringLiteral("\""));
+}
+} // namespace
+
+StandIns::StandIns(const ccsim::Home& home)
+    : m_ssh(qgetenv("TESSALY_SSH")), m_sudo(qgetenv("TESSALY_SUDO")),
+      m_hadSsh(qEnvironmentVariableIsSet("TESSALY_SSH")),
+      m_hadSudo(qEnvironmentVariableIsSet("TESSALY_SUDO")) {
+    qputenv("TESSALY_SSH", word(home.sshPath()));
+    qputenv("TESSALY_SUDO", word(home.sudoPath()) + " -n");
+}
+
+StandIns::~StandIns() {
+    const auto restore = [](const char* name, bool had, const QByteArray& value) {
+        if (had)
+            qputenv(name, value);
+        else
+            qunsetenv(name);
+    };
+    restore("TESSALY_SSH", m_hadSsh, m_ssh);
+    restore("TESSALY_SUDO", m_hadSudo, m_sudo);
+}
+
 SimHome::SimHome(const QString& dirName)
     : m_saved(qgetenv("CLEARCASEHOME")), m_had(qEnvironmentVariableIsSet("CLEARCASEHOME")) {
     m_path = QDir(m_dir.path()).canonicalPath() + QStringLiteral("/") + dirName;
     m_home.emplace(ccsim::Home::create(QFile::encodeName(m_path).toStdString()));
+    m_home->setStrict(true);
+    m_standIns.emplace(*m_home);
     qputenv("CLEARCASEHOME", QFile::encodeName(m_path));
 }
 

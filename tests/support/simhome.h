@@ -14,6 +14,22 @@
 
 namespace tsy::test {
 
+// Points TESSALY_SSH and TESSALY_SUDO at a home's ssh and sudo stand-ins
+// (sudo with -n, as by default) for as long as it lives.
+class StandIns {
+public:
+    explicit StandIns(const ccsim::Home& home);
+    ~StandIns();
+    StandIns(const StandIns&) = delete;
+    StandIns& operator=(const StandIns&) = delete;
+
+private:
+    QByteArray m_ssh, m_sudo;
+    bool m_hadSsh, m_hadSudo;
+};
+
+// A strict home: its fix_prot behaves as UNIX ClearCase's, and the
+// stand-ins take the place of ssh and sudo.
 class SimHome {
 public:
     // dirName may hold blanks; the simulator must cope with them.
@@ -34,6 +50,7 @@ private:
     QTemporaryDir m_dir;
     QString m_path;
     std::optional<ccsim::Home> m_home;
+    std::optional<StandIns> m_standIns;
     QByteArray m_saved;
     bool m_had;
 };

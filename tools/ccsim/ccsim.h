@@ -103,8 +103,9 @@ public:
 
     // Strict UNIX mode, off by default. When on:
     //  - fix_prot refuses -recover, refuses -root without both -chown and
-    //    -chgrp, and refuses to run unless as the simulated root (CCSIM_ROOT=1,
-    //    set only by the sudo stand-in) and on the host of the view whose
+    //    -chgrp, and refuses to run unless as root (CCSIM_ROOT=1, set by the
+    //    sudo stand-in; unset, the real account decides; the ssh stand-in
+    //    sets 0 for its account) and on the host of the view whose
     //    storage it is given (CCSIM_HOST, set by the ssh stand-in, else
     //    localHost()); -chown/-chgrp also take the owners and groups of
     //    registered views, and change ownership only where that is real;

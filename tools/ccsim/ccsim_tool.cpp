@@ -32,7 +32,8 @@ Usage:
       When on, fix_prot:
         - refuses -recover ("-recover is supported on Windows only");
         - refuses -root without both -chown NAME and -chgrp NAME;
-        - refuses to run unless CCSIM_ROOT=1 (set only by the sudo stand-in)
+        - refuses to run unless as root: CCSIM_ROOT=1 (set by the sudo
+          stand-in), or the real root where CCSIM_ROOT is unset
           and on the view's host: CCSIM_HOST (set by the ssh stand-in), or
           else the home's local host, must be the host of the view whose
           storage it is given;
@@ -109,7 +110,7 @@ Usage:
 Stand-ins for remote runs (copied into every home):
   HOME/var/ccsim/bin/ssh [-o OPT]... [-n] HOST COMMAND...
       Joins COMMAND's words with blanks and runs them with /bin/sh -c, with
-      CCSIM_HOST=HOST, without CCSIM_ROOT, and HOME/var/ccsim/bin first in
+      CCSIM_HOST=HOST, CCSIM_ROOT=0 (not root), and HOME/var/ccsim/bin first in
       PATH. HOST must be a registered view's host, the local host or
       localhost, else: "Could not resolve hostname", exit 255.
   HOME/var/ccsim/bin/sudo [-n] [--] COMMAND [ARG]...

@@ -233,8 +233,11 @@ int run(int argc, char** argv) {
             return fail("-recover is supported on Windows only.", true);
         if (o.root && (!o.haveChown || !o.haveChgrp))
             return fail("-root requires both -chown and -chgrp on UNIX.", true);
+        // Root is the stand-in sudo's mark (1); the stand-in ssh marks its
+        // account as not root (0); unmarked, the real account decides.
         const char* root = std::getenv(kRootEnv);
-        if (!root || std::string_view(root) != "1")
+        const bool isRoot = root ? std::string_view(root) == "1" : ::geteuid() == 0;
+        if (!isRoot)
             return fail("Permission denied: fix_prot must be run as root.");
         o.host = currentHost(paths);
     }

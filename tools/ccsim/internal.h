@@ -94,7 +94,8 @@ struct Paths {
 };
 
 // Environment variables the stand-ins use to simulate privileges and hosts:
-// sudo sets CCSIM_ROOT=1, ssh sets CCSIM_HOST=<host>. Real programs never do.
+// sudo sets CCSIM_ROOT=1, ssh sets CCSIM_HOST=<host> and CCSIM_ROOT=0 (its
+// account is not root). Real programs never do.
 inline constexpr const char* kRootEnv = "CCSIM_ROOT";
 inline constexpr const char* kHostEnv = "CCSIM_HOST";
 

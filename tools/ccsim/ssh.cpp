@@ -6,8 +6,8 @@
 // As real ssh does, the command words are joined with blanks into one string
 // that the "remote" side runs with /bin/sh -c, so quoting done by the caller
 // for a POSIX shell is undone exactly once. The remote side is the same
-// machine with CCSIM_HOST=HOST set (and CCSIM_ROOT removed: the remote
-// account is not root), and with the home's var/ccsim/bin first in PATH, so
+// machine with CCSIM_HOST=HOST set (and CCSIM_ROOT=0: the remote account
+// is not root), and with the home's var/ccsim/bin first in PATH, so
 // a bare `sudo` there is the stand-in. Host names must be a registered view's
 // host, the home's local host or "localhost"; other names do not resolve.
 #include "internal.h"
@@ -112,7 +112,7 @@ int run(int argc, char** argv) {
         return fail("connect to host " + host + " port 22: Connection timed out");
 
     ::setenv(kHostEnv, remote.c_str(), 1);
-    ::unsetenv(kRootEnv);
+    ::setenv(kRootEnv, "0", 1);
     const char* path = std::getenv("PATH");
     const std::string newPath = paths.bin() + ":" + (path ? path : "/usr/bin:/bin");
     ::setenv("PATH", newPath.c_str(), 1);
