@@ -1,4 +1,5 @@
 #include "app/frmmain.h"
+#include "clearcase/fixprot.h"
 #include "clearcase/launcher.h"
 #include "clearcase/viewlistmodel.h"
 #include "fakecc.h"
@@ -16,6 +17,7 @@
 #include <QListView>
 #include <QProcess>
 #include <QPushButton>
+#include <QSysInfo>
 #include <QTest>
 #include <QTimer>
 
@@ -324,4 +326,51 @@ TEST(Execute, ClosingTheWindowMidRunEndsItCleanlyAndLetsTheUtilityFinish) {
     EXPECT_EQ(f.calls().size(), 1);
     EXPECT_FALSE(progress_window_exists());
     EXPECT_TRUE(boxes.boxes.isEmpty());
+}
+
+TEST(UnixCommand, OwnerAndGroupComeFromThePropertyLinesWithoutTheirDomain) {
+    QString owner, group;
+    fixprot::owner_and_group(QStringLiteral("Created 2024-01-01 by a.b@h\n"
+                                            "Owner: CORP/jsmith        : rwx (all)\r\n"
+                                            "Group: CORP\\dev team      : rwx (all)\n"
+                                            "Other:                  : r-x (read)\n"),
+                             owner, group);
+    EXPECT_EQ(owner, QStringLiteral("jsmith"));
+    EXPECT_EQ(group, QStringLiteral("dev team"));
+    fixprot::owner_and_group(QStringLiteral("Group: ccusers : rwx (all)\n"), owner, group);
+    EXPECT_TRUE(owner.isEmpty());
+
+    // Filled wherever they stand; a placeholder with nothing to fill it is
+    // named, and nothing is filled with an empty name.
+    QStringList words{QStringLiteral("-chown"), QStringLiteral("{owner}"),
+                      QStringLiteral("--as={owner}:{group}")};
+    EXPECT_TRUE(
+        fixprot::fill_placeholders(words, QStringLiteral("jo"), QStringLiteral("g")).isEmpty());
+    EXPECT_EQ(words, (QStringList{QStringLiteral("-chown"), QStringLiteral("jo"),
+                                  QStringLiteral("--as=jo:g")}));
+    words = QStringList{QStringLiteral("-chgrp"), QStringLiteral("{group}")};
+    EXPECT_EQ(fixprot::fill_placeholders(words, QStringLiteral("jo"), QString()),
+              QStringList{QStringLiteral("{group}")});
+    words = QStringList{QStringLiteral("-force")};
+    EXPECT_TRUE(fixprot::fill_placeholders(words, QString(), QString()).isEmpty());
+}
+
+TEST(UnixCommand, RemoteWordsAreQuotedOnceAndLocalOnesGoAsTheyAre) {
+    fixprot::Reach reach;
+    reach.remoteShell = {QStringLiteral("ssh"), QStringLiteral("-o"),
+                         QStringLiteral("BatchMode=yes")};
+    reach.privilege = {QStringLiteral("sudo"), QStringLiteral("-n")};
+    const QStringList fix{QStringLiteral("/cc/fix_prot"), QStringLiteral("/vws/it's a $view")};
+    EXPECT_EQ(
+        fixprot::command_on_host(reach, QStringLiteral("ccview02"), fix),
+        (QStringList{QStringLiteral("ssh"), QStringLiteral("-o"), QStringLiteral("BatchMode=yes"),
+                     QStringLiteral("ccview02"), QStringLiteral("'sudo'"), QStringLiteral("'-n'"),
+                     QStringLiteral("'/cc/fix_prot'"), QStringLiteral("'/vws/it'\\''s a $view'")}));
+    EXPECT_EQ(fixprot::command_on_host(reach, QStringLiteral("localhost"), fix),
+              QStringList{QStringLiteral("sudo")} + QStringList{QStringLiteral("-n")} + fix);
+    reach.root = true;
+    EXPECT_EQ(fixprot::command_on_host(reach, QSysInfo::machineHostName(), fix), fix);
+    for (const char* bad : {"", "-oProxyCommand=x", "two words", "tab\there"})
+        EXPECT_FALSE(fixprot::usable_host(QString::fromUtf8(bad))) << bad;
+    EXPECT_TRUE(fixprot::usable_host(QStringLiteral("ccview02.example.com")));
 }
