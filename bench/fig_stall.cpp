@@ -8,6 +8,7 @@
 
 #include "clearcase/viewlistmodel.h"
 #include "progress/frmprogress.h"
+#include "simhome.h"
 
 #include <ccsim.h>
 
@@ -118,8 +119,10 @@ void figure_stall() {
     // Execute over a few views whose every cleartool call takes lookupMs,
     // in a window of its own over a home whose views have storage.
     ccsim::Home runHome = ccsim::Home::create(tmp.path().toStdString() + "/stall run home");
+    runHome.setStrict(true);
     runHome.generate(runViews);
     UseHome useRun(runHome.dir());
+    const test::StandIns standIns(runHome);
     frmMain rw;
     if (!rw.Form_Load())
         qFatal("the main window did not load over the simulator home");

@@ -19,21 +19,23 @@ From the repository root, point Tessaly at it with:
 
 Usage:
   ccsim init HOME [--demo] [--views N] [--hosts H] [--seed S]
-                  [--no-storage] [--shuffle] [--force] [--strict]
+                  [--no-storage] [--shuffle] [--force] [--lenient]
                   [--local-host NAME]
       Lay out a new home. --demo adds a few hundred plausible views on
       several hosts; --views N adds N generated views (same seed, same
       views; --hosts picks how many server hosts; --no-storage registers
       them without storage directories, for benchmarks; --shuffle writes
       the registry in random order). --force replaces an existing home.
-      --strict and --local-host: see the two commands below.
+      A new home is strict, as UNIX ClearCase is; --lenient makes it
+      accept the Windows command line instead (--strict is still taken).
+      See the strict and local-host commands below.
   ccsim strict HOME on|off
-      Strict UNIX mode (off by default; the file HOME/var/ccsim/strict).
+      Strict UNIX mode (the file HOME/var/ccsim/strict).
       When on, fix_prot:
         - refuses -recover ("-recover is supported on Windows only");
         - refuses -root without both -chown NAME and -chgrp NAME;
         - refuses to run unless as root: CCSIM_ROOT=1 (set by the sudo
-          stand-in), or the real root where CCSIM_ROOT is unset
+          stand-in), or the real root where CCSIM_ROOT is unset;
           and on the view's host: CCSIM_HOST (set by the ssh stand-in), or
           else the home's local host, must be the host of the view whose
           storage it is given;
@@ -218,8 +220,7 @@ int cmdInit(const Args& a) {
     }
     if (const std::string* name = a.get("local-host"))
         home.setLocalHost(*name);
-    if (a.has("strict"))
-        home.setStrict(true);
+    home.setStrict(!a.has("lenient"));
     std::string hint = "CLEARCASEHOME=" + shellQuote(home.dir()) + " ";
     if (home.strict())
         hint += "TESSALY_SSH=" + shellQuote(home.sshPath()) +
@@ -339,7 +340,7 @@ int run(int argc, char** argv) {
     std::vector<std::string> withValue, flags;
     if (cmd == "init") {
         withValue = {"views", "hosts", "seed", "local-host"};
-        flags = {"demo", "no-storage", "shuffle", "force", "strict"};
+        flags = {"demo", "no-storage", "shuffle", "force", "strict", "lenient"};
     } else if (cmd == "add-view") {
         withValue = {"tag", "host", "region", "owner", "group", "config-spec-file"};
         flags = {"active", "snapshot", "ucm"};
