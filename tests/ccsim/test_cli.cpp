@@ -12,9 +12,11 @@ TEST_F(SimTest, CliInitListAddViewAndFaults) {
     EXPECT_NE(r.out.find("20 views"), std::string::npos);
     ccsim::Home home(h);
     EXPECT_EQ(home.views().size(), 20u);
+    EXPECT_TRUE(home.strict()) << "a new home is as strict as UNIX ClearCase";
     EXPECT_EQ(tool({"init", h}).status, 1) << "an existing home is not overwritten";
-    ASSERT_EQ(tool({"init", h, "--force", "--views", "5"}).status, 0);
+    ASSERT_EQ(tool({"init", h, "--force", "--views", "5", "--lenient"}).status, 0);
     EXPECT_EQ(home.views().size(), 5u);
+    EXPECT_FALSE(home.strict());
 
     const std::string cs = tmp_ + "/cs";
     ccsim::detail::writeFileAtomic(cs, "element * /main/LATEST\n");
