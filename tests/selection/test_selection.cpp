@@ -354,7 +354,10 @@ TEST(Find, SelectItemsMatchingPatternChecksWhatItFinds) {
 TEST(FilterBar, AnyOtherActionTextOnlyRewritesTheCount) {
     MsgRecorder boxes;
     ListWindow f({QStringLiteral("a:h"), QStringLiteral("b:h")});
-    ui(*f.w).filterActionCombo->setEditText(QStringLiteral("filter-->"));
+    f.w->show();
+    // Typed with Return, "filter-->" stays as typed: it is not "Filter-->".
+    type_into(ui(*f.w).filterActionCombo, QStringLiteral("filter-->"));
+    EXPECT_EQ(ui(*f.w).filterActionCombo->currentText(), QStringLiteral("filter-->"));
     f.setPattern(QStringLiteral("a"));
     ui(*f.w).viewsFoundLbl->clear();
     const int current = f.w->currentRow();

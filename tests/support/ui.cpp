@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTest>
 
 namespace tsy::test {
 
@@ -52,6 +53,15 @@ void spin(int ms) {
     t.start();
     while (t.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, ms - int(t.elapsed()));
+}
+
+void type_into(QComboBox* box, const QString& text, bool pressReturn) {
+    QLineEdit* edit = box->lineEdit();
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+    if (pressReturn)
+        QTest::keyClick(edit, Qt::Key_Return);
 }
 
 } // namespace tsy::test

@@ -58,4 +58,8 @@ bool settle(frmMain& w, int timeoutMs = 60'000);
 // Lets the event loop turn for ms.
 void spin(int ms);
 
+// Types text into an editable combo box as a person does: the box's text
+// selected, the keys pressed, then Return if asked.
+void type_into(QComboBox* box, const QString& text, bool pressReturn = true);
+
 } // namespace tsy::test
