@@ -34,6 +34,16 @@ constexpr QRect twips(int left, int top, int width, int height) {
     return QRect(left / 15, top / 15, width / 15, height / 15);
 }
 
+// What is typed into an editable box stays as typed and runs no handler:
+// no completion, and Return neither picks the item that matches ignoring
+// case nor reports it as chosen. Only an item chosen from the list does.
+void typed_text_stays(QComboBox* c) {
+    c->setInsertPolicy(QComboBox::NoInsert);
+    c->setCompleter(nullptr);
+    // With duplicates allowed, Return does not look for a matching item.
+    c->setDuplicatesEnabled(true);
+}
+
 void use_highlight_text(QWidget* w) {
     QPalette pal = w->palette();
     pal.setColor(QPalette::WindowText, pal.color(QPalette::Highlight));
@@ -97,6 +107,8 @@ void frmMain::buildControls() {
 
     viewsList = place(new QListView(fr), "viewsList", twips(240, 480, 6495, 3660));
     viewsModel = new ViewListModel(this);
+    // Tags are case-sensitive on UNIX ClearCase, not on Windows.
+    viewsModel->setCaseSensitiveTags(m_backend->fixProtStyle() == fixprot::Style::Unix);
     viewsModel->setObjectName(QStringLiteral("viewsModel"));
     viewsList->setModel(viewsModel);
     viewsList->setUniformItemSizes(true);
@@ -129,7 +141,7 @@ void frmMain::buildControls() {
               "selectItemsFoundCB", twips(4680, 4560, 2055, 495));
     filterActionCombo = place(new QComboBox(fr), "filterActionCombo", twips(240, 4920, 1335, 315));
     filterActionCombo->setEditable(true);
-    filterActionCombo->setInsertPolicy(QComboBox::NoInsert);
+    typed_text_stays(filterActionCombo);
     filterActionCombo->setEditText(QStringLiteral("Combo1"));
     use_highlight_text(filterActionCombo);
     filterBut = place(new QPushButton(QStringLiteral("Filter -->"), fr), "filterBut",
@@ -147,7 +159,7 @@ void frmMain::buildControls() {
                       twips(6840, 1320, 1575, 255));
     actionCombo = place(new QComboBox(fr), "actionCombo", twips(6840, 1560, 2295, 315));
     actionCombo->setEditable(true);
-    actionCombo->setInsertPolicy(QComboBox::NoInsert);
+    typed_text_stays(actionCombo);
     actionArgsTxt = place(new QLineEdit(QStringLiteral("<arguments>"), fr), "actionArgsTxt",
                           twips(6840, 1920, 2295, 285));
     executeFixProtBut = place(new QPushButton(QStringLiteral("Execute"), fr), "executeFixProtBut",
@@ -389,6 +401,15 @@ bool frmMain::eventFilter(QObject* watched, QEvent* e) {
             orvaneLogo_Click();
         return false;
     }
+    if (watched == viewsList->viewport() && e->type() == QEvent::MouseButtonPress) {
+        // As in a check-box list: a press on a line, its box included, makes
+        // it current (the view would tick the box and leave the current
+        // line where it was); a press below the last line leaves none.
+        const QModelIndex at =
+            viewsList->indexAt(static_cast<QMouseEvent*>(e)->position().toPoint());
+        setCurrentRow(at.isValid() ? at.row() : -1);
+        return false;
+    }
     if (watched == viewsList->viewport() && e->type() == QEvent::MouseButtonDblClick) {
         // The press before it has made the line under the pointer current.
         viewsList_DblClick();
@@ -427,7 +448,16 @@ bool frmMain::reportPending() const {
 }
 
 void frmMain::beginOperation() {
-    ++m_operations;
+    if (m_operations++ == 0) {
+        // The button that started it is about to be disabled, and Qt would
+        // hand the focus to the next control: an editable box with its text
+        // selected, where one stray key rewrites the action mid-run. The
+        // list takes it instead, where keys only move or tick lines.
+        // The window's own focus widget: another window may be the active one.
+        m_focusBefore = focusWidget();
+        if (m_focusBefore)
+            viewsList->setFocus(Qt::OtherFocusReason);
+    }
     applyOperationState();
 }
 
@@ -435,6 +465,9 @@ void frmMain::endOperation() {
     if (m_operations > 0)
         --m_operations;
     applyOperationState();
+    if (m_operations == 0 && m_focusBefore && focusWidget() == viewsList &&
+        m_focusBefore->isEnabled())
+        m_focusBefore->setFocus(Qt::OtherFocusReason);
 }
 
 void frmMain::setFilterButWanted(bool enabled) {

@@ -2,6 +2,7 @@
 
 #include "clearcase/session.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -140,6 +141,7 @@ private:
     selection::Selection* m_selection = nullptr;
     repair::RepairRun* m_run = nullptr;
 
+    QPointer<QWidget> m_focusBefore; // where the focus was when an operation began
     std::shared_ptr<cc::Backend> m_backend;
     std::unique_ptr<cc::Session> m_session;
     bool m_unloading = false;

@@ -1,8 +1,9 @@
 #include "install.h"
 
-#include "common/fileexists.h"
 #include "common/msgbox.h"
 #include "platform/platform.h"
+
+#include <cstdio>
 
 namespace tsy {
 
@@ -23,9 +24,14 @@ bool is_clearcase_installed(QString& home) {
                            QStringLiteral("SOFTWARE\\Atria\\ClearCase\\CurrentVersion"),
                            QStringLiteral("ProductHome"), local))
             return false;
-        const bool directories = false;
-        if (!file_exists(local + QString::fromLocal8Bit(plat::cleartool_marker()), directories))
+        if (!plat::holds_cleartool(local.toLocal8Bit().toStdString())) {
+            // The box says only that ClearCase is missing; say where it was looked for.
+            std::fprintf(stderr, "tessaly: no ClearCase installation found: %s is missing\n",
+                         (local + QString::fromLocal8Bit(plat::cleartool_marker()))
+                             .toLocal8Bit()
+                             .constData());
             return false;
+        }
         home = local;
         return true;
     } catch (const std::exception& e) {

@@ -4,10 +4,56 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void say_no_display() {
+    const QByteArray display = qgetenv("DISPLAY");
+    QByteArray which("DISPLAY is not set");
+    if (!display.isEmpty())
+        which = QByteArray("DISPLAY=") + display + QByteArray(" does not answer");
+    std::fprintf(stderr,
+                 "tessaly: no display could be opened (%s); start it in a desktop session, "
+                 "or set DISPLAY to a running X server\n",
+                 which.constData());
+}
+
+// While the application object is made, a fatal message can only mean
+// the window system could not be reached: Qt would abort with a core
+// dump; Tessaly says why and ends with status 2.
+void startup_messages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg) {
+        say_no_display();
+        std::_Exit(2);
+    }
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+// Whether Qt is left to pick its platform and nothing could serve as one.
+bool no_display_at_all() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    return (platform.isEmpty() || platform == "xcb") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+#ifndef Q_OS_WIN
+    if (no_display_at_all()) {
+        say_no_display();
+        return 2;
+    }
+#endif
+    const QtMessageHandler previous = qInstallMessageHandler(startup_messages);
     QApplication app(argc, argv);
+    qInstallMessageHandler(previous);
     QApplication::setApplicationName(QStringLiteral("Tessaly"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tessaly"));
+    // No display name: Qt would append it to every title the window system
+    // shows. The desktop knows the program by its desktop file instead.
+    QApplication::setDesktopFileName(QStringLiteral("tessaly"));
     QApplication::setQuitOnLastWindowClosed(true);
     // The command line is not read.
 

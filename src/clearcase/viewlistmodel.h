@@ -28,14 +28,20 @@ Q_DECLARE_TYPEINFO(tsy::ViewRow, Q_RELOCATABLE_TYPE);
 namespace tsy {
 
 // The check-box list of view lines. Lines are kept sorted alphabetically,
-// ignoring letter case, and no two lines are equal when case is ignored.
-// A case-folded hash set answers the duplicate test, so loading many
+// ignoring letter case, and no two lines are equal when case is ignored,
+// unless tags are case-sensitive (UNIX ClearCase: "Rel:h" and "rel:h" are
+// two views), when only exact duplicates are dropped. A hash set of the
+// (case-folded) lines answers the duplicate test, so loading many
 // thousands of views stays linear.
 class ViewListModel : public QAbstractListModel, public TextList {
     Q_OBJECT
 
 public:
     explicit ViewListModel(QObject* parent = nullptr);
+
+    // Whether lines differing only in letter case are different views. Set
+    // while the list is empty.
+    void setCaseSensitiveTags(bool on) { m_caseSensitive = on; }
 
     // The sort order: case-insensitive, ties broken by the exact text so
     // that the order is total.
@@ -92,10 +98,13 @@ signals:
 
 private:
     const ViewRow* rowAt(int row) const;
-    static QString folded(const QString& line) { return line.toCaseFolded(); }
+    QString folded(const QString& line) const {
+        return m_caseSensitive ? line : line.toCaseFolded();
+    }
 
     QList<ViewRow> m_rows;
     QSet<QString> m_folded;
+    bool m_caseSensitive = false;
     QList<ViewRow> m_pending;
     bool m_batch = false;
 };

@@ -53,6 +53,12 @@ bool get_key_value(std::uint32_t root, const std::string& keyPath, const std::st
 // is true. Throws PlatformError when the search itself fails.
 bool file_exists(const std::string& path, bool directories);
 
+// Whether the installation directory home holds cleartool: on Windows the
+// search of file_exists on home + cleartool_marker(); on POSIX that exact
+// name, a regular file (links followed), whatever characters home holds.
+// Throws what file_exists throws.
+bool holds_cleartool(const std::string& home);
+
 // The separator-led suffixes appended to the installation directory.
 const char* cleartool_marker(); // "\bin\cleartool.exe" or "/bin/cleartool"
 const char* fix_prot_suffix();  // "\etc\utils\fix_prot.exe" or "/etc/utils/fix_prot"

@@ -38,16 +38,8 @@ bool get_key_value(std::uint32_t root, const std::string& keyPath, const std::st
         result.clear();
         return false;
     }
-    const std::string home = product_home();
-    // The value as the registry would hand it over: a zero-terminated
-    // string in a buffer of fixed size. Longer data do not fit and fail.
-    unsigned char buffer[kRegBufferSize] = {};
-    if (home.size() + 1 > kRegBufferSize) {
-        result.clear();
-        return false;
-    }
-    std::memcpy(buffer, home.data(), home.size());
-    convert_reg_value(buffer, kRegBufferSize, kRegSz, result);
+    // The value as it stands: no registry buffer limits its length here.
+    result = product_home();
     return true;
 }
 
@@ -81,6 +73,12 @@ const char* cleartool_marker() {
 }
 const char* fix_prot_suffix() {
     return "/etc/utils/fix_prot";
+}
+
+bool holds_cleartool(const std::string& home) {
+    // A fixed name, not a pattern: the home may hold any character.
+    struct stat st {};
+    return ::stat((home + cleartool_marker()).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool running_as_root() {

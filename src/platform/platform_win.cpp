@@ -135,6 +135,10 @@ const char* fix_prot_suffix() {
     return "\\etc\\utils\\fix_prot.exe";
 }
 
+bool holds_cleartool(const std::string& home) {
+    return file_exists(home + cleartool_marker(), false);
+}
+
 bool running_as_root() {
     // Windows has no one superuser; fix_prot is not run through a prefix.
     return false;

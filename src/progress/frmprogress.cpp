@@ -2,7 +2,9 @@
 
 #include "common/artwork.h"
 
+#include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -167,6 +169,25 @@ void frmProgress::showMessage() {
     m_sinceShown.start();
 }
 
+void frmProgress::closeEvent(QCloseEvent* e) {
+    // Only the operator's close box is a question; the program's own
+    // closes (shutdown, closing all windows) go through.
+    if (m_closeAllowed || !isVisible() || !e->spontaneous()) {
+        QWidget::closeEvent(e);
+        return;
+    }
+    e->ignore();
+    emit closeRequested();
+}
+
+void frmProgress::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        emit closeRequested();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
 void frmProgress::start_progress(const QString& msg) {
     if (!msg.isEmpty())
         m_message = msg;
@@ -206,6 +227,7 @@ bool progress_window_exists() {
 
 void close_progress_window() {
     if (frmProgress* w = instance().data()) {
+        w->allowClose();
         w->close();
         delete w;
     }

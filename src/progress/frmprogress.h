@@ -41,6 +41,19 @@ public:
     // One tick of the timer: the bar shows 1, 2, ..., 99, 0, 1, ...
     void progressTimer_Timer();
 
+signals:
+    // The operator asked to close the shown window (its close box, or
+    // Esc). It stays up: the operation under way decides what that means.
+    void closeRequested();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+
+public:
+    // Lets the next close go through: the program closes the window.
+    void allowClose() { m_closeAllowed = true; }
+
 private:
     void Form_Load();
     void showMessage();
@@ -50,6 +63,7 @@ private:
     bool m_messagePending = false;
     QElapsedTimer m_sinceShown;
     QElapsedTimer m_sinceBarMoved;
+    bool m_closeAllowed = false;
 };
 
 // The one progress window, made when first asked for.

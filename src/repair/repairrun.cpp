@@ -69,7 +69,11 @@ bool RepairRun::start(cc::Session& session, const QString& cchome) {
     m_rows = m_list.count();
     m_running = true;
     m_abandoned = false;
+    m_stopAfterView = false;
     start_progress(QStringLiteral("Executing..."));
+    if (progress_window_exists())
+        connect(&progress_window(), &frmProgress::closeRequested, this, &RepairRun::askToStop,
+                Qt::UniqueConnection);
     emit started();
     QTimer::singleShot(0, this, &RepairRun::nextRow);
     return true;
@@ -83,9 +87,19 @@ void RepairRun::abandon() {
         m_view->abandon();
 }
 
+void RepairRun::askToStop() {
+    if (!m_running || m_stopAfterView)
+        return;
+    // The run goes on while the question is open; the view at work always
+    // finishes, its endview only after its fix_prot.
+    if (msg_box(QStringLiteral("Stop after the current view?"), QString(), MsgIcon::None,
+                MsgButtons::YesNo) == MsgAnswer::Yes)
+        m_stopAfterView = true;
+}
+
 void RepairRun::nextRow() {
     while (m_running && !m_abandoned) {
-        if (m_row >= m_rows) {
+        if (m_row >= m_rows || m_stopAfterView) {
             end();
             return;
         }

@@ -68,6 +68,7 @@ private:
     void nextRow();
     void viewDone();
     void end();
+    void askToStop();
 
     ViewListModel& m_list;
     RunOptions m_options;
@@ -84,6 +85,7 @@ private:
     int m_rows = 0; // the rows the list held when the run started
     bool m_running = false;
     bool m_abandoned = false;
+    bool m_stopAfterView = false; // the operator asked to stop after this view
     QPointer<ViewRepair> m_view;
 };
 

@@ -99,10 +99,11 @@ TEST(InstallationDiscovery, ProductHomeComesFromTheClearCaseVariablesInOrder) {
     EXPECT_TRUE(v.isEmpty());
     EXPECT_FALSE(
         get_key_value(0x80000001u, QString::fromLatin1(kKey), QStringLiteral("ProductHome"), v));
-    // A value too long for the 1024-byte buffer cannot be read.
-    HomeEnv::set("CLEARCASEHOME", QString(1024, u'a'));
-    EXPECT_FALSE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(kKey),
-                               QStringLiteral("ProductHome"), v));
+    // No registry buffer limits the length here.
+    HomeEnv::set("CLEARCASEHOME", QString(1100, u'a'));
+    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(kKey),
+                              QStringLiteral("ProductHome"), v));
+    EXPECT_EQ(v, QString(1100, u'a'));
 }
 
 TEST(InstallationDiscovery, NeedsARegularCleartoolBeneathTheHome) {
@@ -126,6 +127,16 @@ TEST(InstallationDiscovery, NeedsARegularCleartoolBeneathTheHome) {
     touch(home + QStringLiteral("/bin/cleartool"), QFile::ReadOwner);
     EXPECT_TRUE(is_clearcase_installed(cchome));
     EXPECT_EQ(cchome, home); // exactly as stored, the trailing slash too
+
+    // Pattern characters are characters: such a home is found as itself,
+    // and a pattern never finds another directory's cleartool.
+    const QString odd = dir.path() + QStringLiteral("/cc[1]*\\home");
+    touch(odd + QStringLiteral("/bin/cleartool"), QFile::ReadOwner);
+    HomeEnv::set("CLEARCASEHOME", odd);
+    EXPECT_TRUE(is_clearcase_installed(cchome));
+    EXPECT_EQ(cchome, odd);
+    HomeEnv::set("CLEARCASEHOME", dir.path() + QStringLiteral("/with*"));
+    EXPECT_FALSE(is_clearcase_installed(cchome));
     EXPECT_TRUE(boxes.boxes.isEmpty());
 }
 

@@ -42,6 +42,25 @@ for home in "$work/sim home" "$work/none"; do
 done
 lock_up && fail "a lock file was left behind" || pass "no lock left behind"
 
+# ---- no display: one line saying so, status 2, no core dump
+for d in "" ":987"; do
+    if [ -z "$d" ]; then
+        env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM CLEARCASEHOME="$work/sim home" \
+            timeout 20 "$tessaly" >"$work/nodisp.out" 2>"$work/nodisp.err"
+    else
+        env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY="$d" CLEARCASEHOME="$work/sim home" \
+            timeout 20 "$tessaly" >"$work/nodisp.out" 2>"$work/nodisp.err"
+    fi
+    st=$?
+    what=${d:-unset}
+    [ "$st" = 2 ] && pass "DISPLAY $what: ended with 2" || fail "DISPLAY $what: ended with $st"
+    if grep -q "no display could be opened" "$work/nodisp.err" && ! grep -q "Reinstalling" "$work/nodisp.err"; then
+        pass "DISPLAY $what: says no display could be opened"
+    else
+        fail "DISPLAY $what: said: $(head -c 300 "$work/nodisp.err")"
+    fi
+done
+
 # ---- under Xvfb: the windows a person would see
 if ! command -v xvfb-run >/dev/null || ! command -v xdotool >/dev/null; then
     echo "xvfb-run or xdotool missing: the on-screen half is skipped"
@@ -65,8 +84,15 @@ press_return() { xdotool windowfocus --sync "$1" 2>/dev/null; xdotool key --clea
 
 # Without ClearCase: only the box, then the process is gone.
 CLEARCASEHOME=$none "$tessaly" & pid=$!
-w=$(find_win '^ClearCase Not installed!$')
+# The title the window system shows, exactly: nothing appended.
+title_is() {
+    local name
+    name=$(xdotool getwindowname "$1" 2>/dev/null)
+    [ "$name" = "$2" ] && pass "title exactly '$2'" || fail "title '$name', not '$2'"
+}
+w=$(find_win '^ClearCase Not installed!')
 [ -n "$w" ] && pass "box 'ClearCase Not installed!' shown" || fail "no 'ClearCase Not installed!' box"
+[ -n "$w" ] && title_is "$w" "ClearCase Not installed!"
 [ -z "$(xdotool search --onlyvisible --name '^Tessaly \(TSY\)' 2>/dev/null)" ] && pass "no main window" || fail "a main window appeared"
 [ -n "$w" ] && press_return "$w"
 wait_end $pid
@@ -74,8 +100,9 @@ wait_end $pid
 
 # With the simulated home: the main window; a second copy is refused.
 CLEARCASEHOME=$home "$tessaly" & first=$!
-m=$(find_win '^Tessaly \(TSY\) - www\.orvane\.example$' 15)
+m=$(find_win '^Tessaly \(TSY\) - www\.orvane\.example' 15)
 [ -n "$m" ] && pass "main window shown" || fail "no main window"
+[ -n "$m" ] && title_is "$m" "Tessaly (TSY) - www.orvane.example"
 CLEARCASEHOME=$home "$tessaly" & second=$!
 b=$(find_win '^Tessaly$')
 [ -n "$b" ] && pass "second copy shows its box" || fail "second copy showed no box"

@@ -338,3 +338,23 @@ TEST(Simulated, ACtrlCToTheWholeProcessGroupMidRunLetsFixProtFinish) {
                on_host(f.sim, a)));
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
 }
+
+TEST(Simulated, ViewsDifferingOnlyInLetterCaseAreTwoViews) {
+    // UNIX ClearCase tags are case-sensitive: both are listed and each is
+    // repaired as itself.
+    MsgRecorder boxes;
+    SimWindow f;
+    f.sim.add("Rel_Build", "srv1");
+    f.sim.add("rel_build", "srv1");
+    f.load();
+    EXPECT_EQ(ui(*f.w).viewsModel->count(), 2);
+    EXPECT_GE(f.row(QStringLiteral("Rel_Build")), 0);
+    EXPECT_GE(f.row(QStringLiteral("rel_build")), 0);
+    f.hide_mode();
+    ui(*f.w).viewsModel->setCheckedWhere(true, {});
+    f.w->executeFixProtBut_Click();
+    settle(*f.w);
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    EXPECT_TRUE(f.sim.home().storageFixed("Rel_Build"));
+    EXPECT_TRUE(f.sim.home().storageFixed("rel_build"));
+}

@@ -9,6 +9,7 @@
 #include "temphome.h"
 #include "ui.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -90,10 +91,14 @@ TEST(ActionAndRunMode, TheHandlersSetArgumentsAndTheWindowStyle) {
         w.runModeCombo_Click();
         EXPECT_EQ(w.GRunMode, mode);
     }
-    // Typing into the action box runs no handler.
+    // Typing into the action box runs no handler, Return included, and
+    // nothing typed is completed.
     ui(w).actionArgsTxt->setText(QStringLiteral("mine"));
-    ui(w).actionCombo->setEditText(QStringLiteral("fix_prot"));
+    w.show();
+    type_into(ui(w).actionCombo, QStringLiteral("fix_prot"));
     EXPECT_EQ(ui(w).actionArgsTxt->text(), QStringLiteral("mine"));
+    type_into(ui(w).actionCombo, QStringLiteral("fix"), false);
+    EXPECT_EQ(ui(w).actionCombo->currentText(), QStringLiteral("fix"));
 }
 
 TEST(CommandLine, IsBuiltFromItsPiecesWithTheirBlanks) {
@@ -183,7 +188,7 @@ TEST(Execute, ReadsArgumentsOnceAndTheActionAndModeAtEveryRow) {
             f.check(QStringLiteral("b"));
         }
         if (n == 3)
-            ui(*f.w).actionCombo->setEditText(QStringLiteral("other"));
+            type_into(ui(*f.w).actionCombo, QStringLiteral("other"), false);
     };
     f.w->executeFixProtBut_Click();
     settle(*f.w);
@@ -197,7 +202,10 @@ TEST(Execute, AnyOtherActionTextStartsNothing) {
     MsgRecorder boxes;
     RunWindow f({QStringLiteral("a")});
     f.check(QStringLiteral("a"));
-    ui(*f.w).actionCombo->setEditText(QStringLiteral("Fix_prot"));
+    f.w->show();
+    // Return must not pick "fix_prot" for a text that matches it ignoring case.
+    type_into(ui(*f.w).actionCombo, QStringLiteral("FIX_PROT"));
+    EXPECT_EQ(ui(*f.w).actionCombo->currentText(), QStringLiteral("FIX_PROT"));
     f.w->executeFixProtBut_Click();
     settle(*f.w);
     EXPECT_TRUE(f.calls().isEmpty());
@@ -373,4 +381,58 @@ TEST(UnixCommand, RemoteWordsAreQuotedOnceAndLocalOnesGoAsTheyAre) {
     for (const char* bad : {"", "-oProxyCommand=x", "two words", "tab\there"})
         EXPECT_FALSE(fixprot::usable_host(QString::fromUtf8(bad))) << bad;
     EXPECT_TRUE(fixprot::usable_host(QStringLiteral("ccview02.example.com")));
+}
+
+TEST(Execute, AKeyTypedDuringARunGoesToTheListAndSkipsNoView) {
+    // Execute disables itself; the focus must not pass to the editable
+    // action box, where one key would rewrite "fix_prot" mid-run.
+    MsgRecorder boxes;
+    RunWindow f({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    for (const char* t : {"a", "b", "c"})
+        f.check(QString::fromUtf8(t));
+    f.w->show();
+    f.w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(f.w.get()));
+    qputenv("TSY_TEST_SLEEP", "0.3");
+    QWidget* during = nullptr;
+    // The main window's own focus: the progress window may be the active
+    // one meanwhile.
+    QTimer::singleShot(150, f.w.get(), [&] {
+        during = f.w->focusWidget();
+        if (during)
+            QTest::keyClicks(during, QStringLiteral("x"));
+    });
+    QTest::mouseClick(ui(*f.w).executeFixProtBut, Qt::LeftButton);
+    settle(*f.w);
+    qunsetenv("TSY_TEST_SLEEP");
+    EXPECT_EQ(during, ui(*f.w).viewsList);
+    EXPECT_EQ(ui(*f.w).actionCombo->currentText(), QStringLiteral("fix_prot"));
+    EXPECT_EQ(f.calls().size(), 3);
+    EXPECT_EQ(f.w->focusWidget(), ui(*f.w).executeFixProtBut);
+}
+
+TEST(Execute, EscInTheProgressWindowAsksAndYesStopsAfterTheCurrentView) {
+    MsgRecorder boxes;
+    RunWindow f({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    for (const char* t : {"a", "b", "c"})
+        f.check(QString::fromUtf8(t));
+    qputenv("TSY_TEST_SLEEP", "0.4");
+    boxes.answers = {MsgAnswer::No, MsgAnswer::Yes};
+    // Asked twice while a's fix_prot runs: No goes on, Yes stops after it.
+    QTimer::singleShot(100, f.w.get(), [&] {
+        QTest::keyClick(&progress_window(), Qt::Key_Escape);
+        QTest::keyClick(&progress_window(), Qt::Key_Escape);
+    });
+    f.w->executeFixProtBut_Click();
+    settle(*f.w);
+    qunsetenv("TSY_TEST_SLEEP");
+    ASSERT_EQ(boxes.boxes.size(), 2);
+    EXPECT_EQ(boxes.last().text, QStringLiteral("Stop after the current view?"));
+    EXPECT_EQ(boxes.last().buttons, MsgButtons::YesNo);
+    // a finished whole, its server stopped after its fix_prot; b and c
+    // were not started.
+    EXPECT_EQ(f.calls(), QStringList{f.call(QStringLiteral("a"))});
+    EXPECT_EQ(f.commands(),
+              (QStringList{QStringLiteral("lsview a"), QStringLiteral("endview -server a")}));
+    EXPECT_FALSE(progress_window().isVisible());
 }

@@ -11,6 +11,20 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
+namespace {
+QtMessageHandler g_previous = nullptr;
+
+// A warning from QProcess means a child was set up inconsistently (its
+// channels, its start): it fails the test that caused it.
+void fail_on_process_warnings(QtMsgType type, const QMessageLogContext& context,
+                              const QString& text) {
+    if (type == QtWarningMsg && text.startsWith(QLatin1StringView("QProcess")))
+        ADD_FAILURE() << "Qt warning: " << text.toStdString();
+    if (g_previous)
+        g_previous(type, context, text);
+}
+} // namespace
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -18,6 +32,7 @@ int main(int argc, char** argv) {
     ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     QApplication app(argc, argv);
+    g_previous = qInstallMessageHandler(fail_on_process_warnings);
     tsy::set_wrapper_path(QStringLiteral(TESSALY_TEST_WRAP));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

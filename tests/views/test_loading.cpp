@@ -17,6 +17,8 @@
 #include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -319,4 +321,41 @@ TEST(ViewDetails, TheTagIsWhatPrecedesTheEarliestColon) {
     settle(*f.w);
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'devview'"));
+}
+
+TEST(ViewDetails, AClickOnALinesBoxMakesItCurrentAndBelowTheLinesNone) {
+    // The report is on the line the pointer was on, even when it was its
+    // check box that took the clicks; below the last line no line is
+    // current, and a double-click there reports nothing.
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    f.backend->state().views = {fv("v1", "h"), fv("v2", "h"), fv("v3", "h")};
+    w.loadViewsBut_Click();
+    settle(w);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QListView* list = ui(w).viewsList;
+    w.setCurrentRow(0);
+    const QModelIndex third = ui(w).viewsModel->index(2);
+    QStyleOptionViewItem opt;
+    opt.initFrom(list);
+    opt.rect = list->visualRect(third);
+    opt.features |= QStyleOptionViewItem::HasCheckIndicator;
+    const QPoint box =
+        list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, list).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box);
+    EXPECT_TRUE(ui(w).viewsModel->isChecked(2)) << "the click ticked the box";
+    EXPECT_EQ(w.currentRow(), 2);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, box);
+    settle(w);
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'v3'"));
+
+    const QPoint below(box.x(), list->visualRect(third).bottom() + 20);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, below);
+    EXPECT_EQ(w.currentRow(), -1);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, below);
+    settle(w);
+    EXPECT_EQ(boxes.boxes.size(), 1);
 }
