@@ -417,8 +417,8 @@ private:
     void unread(const QString& problem, const QString& name) {
         ++m_report.unreadable;
         m_report.lastFailure = problem;
-        if (m_report.unreadNames.size() < kNamesKept)
-            m_report.unreadNames.append(name.isEmpty() ? problem : name);
+        if (!name.isEmpty() && m_report.unreadNames.size() < kNamesKept)
+            m_report.unreadNames.append(printable_name(name));
         emit viewUnreadable(problem);
     }
 

@@ -9,7 +9,7 @@ namespace {
 bool unreadable(QStringView s) {
     for (const QChar c : s) {
         if (c == QChar::ReplacementCharacter || (c.unicode() < 0x20 && c != u'\t') ||
-            c.unicode() == 0x7f)
+            c.unicode() == 0x7f || c.isSurrogate())
             return true;
     }
     return false;
@@ -63,12 +63,68 @@ bool LsviewRecord::ucm() const {
     return attributes && attributes->split(u',').contains(QStringLiteral("ucmview"));
 }
 
+namespace {
+// The length of the valid UTF-8 sequence at p (at most n bytes), or 0.
+qsizetype utf8_sequence(const unsigned char* p, qsizetype n) {
+    const unsigned char b = p[0];
+    qsizetype len = b < 0x80           ? 1
+                    : (b >> 5) == 0x6  ? 2
+                    : (b >> 4) == 0xe  ? 3
+                    : (b >> 3) == 0x1e ? 4
+                                       : 0;
+    if (len == 0 || len > n)
+        return 0;
+    for (qsizetype i = 1; i < len; ++i)
+        if ((p[i] & 0xc0) != 0x80)
+            return 0;
+    // Overlong forms, surrogates and values past U+10FFFF are not valid.
+    if ((len == 2 && b < 0xc2) || (len == 3 && b == 0xe0 && p[1] < 0xa0) ||
+        (len == 3 && b == 0xed && p[1] >= 0xa0) || (len == 4 && b == 0xf0 && p[1] < 0x90) ||
+        (len == 4 && (b > 0xf4 || (b == 0xf4 && p[1] >= 0x90))))
+        return 0;
+    return len;
+}
+} // namespace
+
 QString decode_output(QByteArrayView output) {
     QStringDecoder utf8(QStringDecoder::Utf8);
     QString text = utf8.decode(output);
     if (!utf8.hasError())
         return text;
-    return QString::fromLocal8Bit(output);
+    // A local code other than UTF-8 (a Windows code page) reads every byte.
+    static const bool localIsUtf8 = QString::fromLocal8Bit("\xc3\xbc") == QStringLiteral("\u00fc");
+    if (!localIsUtf8)
+        return QString::fromLocal8Bit(output);
+    // Valid sequences as text, every other byte kept as a lone surrogate.
+    text.clear();
+    text.reserve(output.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(output.data());
+    const qsizetype n = output.size();
+    for (qsizetype i = 0; i < n;) {
+        const qsizetype len = utf8_sequence(p + i, n - i);
+        if (len == 0) {
+            text.append(QChar(char16_t(0xdc00 + p[i])));
+            ++i;
+            continue;
+        }
+        text.append(QString::fromUtf8(reinterpret_cast<const char*>(p + i), len));
+        i += len;
+    }
+    return text;
+}
+
+QString printable_name(const QString& name) {
+    QString out;
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        const bool kept = u >= 0xdc80 && u <= 0xdcff;
+        if (kept || u < 0x20 || u == 0x7f)
+            out += QStringLiteral("\\x") +
+                   QString::number(kept ? u - 0xdc00 : u, 16).toUpper().rightJustified(2, u'0');
+        else
+            out += c;
+    }
+    return out;
 }
 
 void split_tag_comment(const QString& value, QString& tag, QString& comment) {

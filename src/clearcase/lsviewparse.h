@@ -40,6 +40,13 @@ QList<LsviewRecord> parse_lsview_long(QByteArrayView output);
 void split_tag_comment(const QString& value, QString& tag, QString& comment);
 
 // Decodes cleartool's bytes: UTF-8 where valid, else the local 8-bit code.
+// Where that too is UTF-8, each byte that is not valid UTF-8 (0x80-0xFF)
+// becomes the lone surrogate U+DC00 + byte, which marks the text unreadable
+// and keeps the byte, so that a garbled name can still be shown as it came.
 QString decode_output(QByteArrayView output);
+
+// A name as an operator can read it: kept bytes and control characters
+// as \xNN.
+QString printable_name(const QString& name);
 
 } // namespace tsy::cc

@@ -118,7 +118,7 @@ struct ListingReport {
     int total = 0;      // views the listing held, read or not
     int unreadable = 0; // of those, views that could not be read
     // Names of the unread views where ClearCase gave them (at most a few
-    // hundred are kept), as printable text.
+    // hundred are kept), as printable text (printable_name).
     QStringList unreadNames;
     QString lastFailure;       // the description of the latest failure
     bool failedBefore = false; // the listing itself could not be had

@@ -4,6 +4,8 @@
 #include "common/yield.h"
 #include "progress/frmprogress.h"
 
+#include <algorithm>
+
 namespace tsy::views {
 
 QString load_report_text(const cc::ListingReport& r) {
@@ -15,6 +17,15 @@ QString load_report_text(const cc::ListingReport& r) {
         text += QStringLiteral("\r\n%1 of %2 views could not be read and are not listed.")
                     .arg(r.unreadable)
                     .arg(r.total);
+    }
+    if (!r.unreadNames.isEmpty()) {
+        // Each view that was lost is named, so that it can be looked at.
+        constexpr int kShown = 20;
+        const int named = std::max<int>(r.unreadNames.size(), r.unreadable);
+        text += QStringLiteral("\r\nNot listed: ") +
+                QStringList(r.unreadNames.mid(0, kShown)).join(QStringLiteral(", "));
+        if (named > kShown)
+            text += QStringLiteral(" and %1 more").arg(named - kShown);
     }
     if (!r.sideFailure.isEmpty() && r.sideFailure != r.lastFailure)
         text += QStringLiteral("\r\n") + r.sideFailure;

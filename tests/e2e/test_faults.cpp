@@ -139,7 +139,8 @@ TEST(FaultsLoading, AViewWithoutItsServerHost) {
     EXPECT_EQ(
         boxes.last().text,
         QStringLiteral("ClearTool returned error: cleartool lsview gave no server host for view "
-                       "\"a\"\r\n1 of 2 views could not be read and are not listed."));
+                       "\"a\"\r\n1 of 2 views could not be read and are not listed.\r\n"
+                       "Not listed: a"));
 }
 
 TEST(FaultsLoading, TruncatedAndBinaryOutputNeverCrashesOrInventsViews) {

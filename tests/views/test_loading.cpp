@@ -1,5 +1,7 @@
 #include "app/frmmain.h"
 #include "clearcase/fixprot.h"
+#include "clearcase/lsviewparse.h"
+#include "clearcase/session.h"
 #include "clearcase/textutil.h"
 #include "clearcase/viewlistmodel.h"
 #include "fakecc.h"
@@ -358,4 +360,27 @@ TEST(ViewDetails, AClickOnALinesBoxMakesItCurrentAndBelowTheLinesNone) {
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, below);
     settle(w);
     EXPECT_EQ(boxes.boxes.size(), 1);
+}
+
+TEST(LoadReport, NamesUnreadViewsWithTheirBytesAndAtMostTwenty) {
+    // A tag that is not valid UTF-8 is unreadable, but named as it came.
+    const QList<cc::LsviewRecord> r = cc::parse_lsview_long(
+        QByteArrayView("Tag: ok\n  Server host: h\nTag: ab\xff\xfe\x01z\n  Server host: h\n"));
+    ASSERT_EQ(r.size(), 2);
+    EXPECT_TRUE(r[0].problem.isEmpty());
+    EXPECT_FALSE(r[1].problem.isEmpty());
+    EXPECT_EQ(cc::printable_name(r[1].tag.value_or(QString())),
+              QStringLiteral("ab\\xFF\\xFE\\x01z"));
+    // Valid text stays as it is, whatever its script.
+    EXPECT_EQ(cc::decode_output(QByteArrayView("\xc3\xbc")), QStringLiteral("ü"));
+
+    cc::ListingReport report;
+    report.total = 40;
+    report.unreadable = 25;
+    report.lastFailure = QStringLiteral("unreadable lsview output");
+    for (int i = 1; i <= 25; ++i)
+        report.unreadNames.append(QStringLiteral("v%1").arg(i));
+    const QString text = views::load_report_text(report);
+    EXPECT_TRUE(text.contains(QStringLiteral("\r\nNot listed: v1, v2, ")));
+    EXPECT_TRUE(text.endsWith(QStringLiteral(", v20 and 5 more")));
 }
