@@ -436,9 +436,12 @@ private:
         }
         const ListingErrors errors = split_errors(decode_output(m_call->errorOutput()));
         m_report.warnings = errors.warnings;
-        if (m_call->exitCode() != 0 && m_report.total == 0) {
-            // Nothing was listed: the listing as such failed.
-            m_report.lastFailure = call_failure(*m_call);
+        if (m_report.total == 0 && (m_call->exitCode() != 0 || !errors.errors.isEmpty())) {
+            // Nothing was listed: the listing as such failed, whatever the
+            // exit status said. Its errors are no views.
+            m_report.lastFailure = m_call->exitCode() != 0
+                                       ? call_failure(*m_call)
+                                       : errors.errors.join(QStringLiteral("\r\n"));
             m_report.failedBefore = true;
             succeed();
             return;

@@ -38,6 +38,22 @@ TEST(ViewListModel, KeepsLinesSortedIgnoringCaseAndRefusesCaseDuplicates) {
                                      QStringLiteral("beta:h1"), QStringLiteral("gamma:h1")}));
     // The first one met keeps its own case.
     EXPECT_TRUE(m.containsIgnoringCase(QStringLiteral("alpha:H2")));
+
+    // With case-sensitive tags only exact duplicates are refused.
+    ViewListModel sensitive;
+    sensitive.setCaseSensitiveTags(true);
+    EXPECT_TRUE(add(sensitive, QStringLiteral("Rel_Build:srv1")));
+    EXPECT_TRUE(add(sensitive, QStringLiteral("rel_build:srv1")));
+    EXPECT_FALSE(add(sensitive, QStringLiteral("rel_build:srv1")));
+    EXPECT_EQ(sensitive.count(), 2);
+}
+
+TEST(ViewListModel, ALongLineShowsItsWholeTextAsItsToolTip) {
+    // An elided line hides its host; the tooltip gives it back.
+    ViewListModel m;
+    const QString line = QString(300, u'L') + QStringLiteral(":far_host");
+    add(m, line);
+    EXPECT_EQ(m.data(m.index(0), Qt::ToolTipRole).toString(), line);
 }
 
 TEST(ViewListModel, HashDuplicateTestAgreesWithTheLinearScan) {

@@ -360,3 +360,86 @@ TEST(FaultsRun, ClosingTheWindowMidRunLetsTheUtilityFinish) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return s.sim.home().storageFixed("a"); }, 10000));
     EXPECT_TRUE(boxes.boxes.isEmpty());
 }
+
+TEST(FaultsLoading, ListingFaultsLoseNoViewAndCountEachViewOnce) {
+    MsgRecorder boxes;
+    Site s({"a", "b", "c \"quoted\""});
+    const auto load = [&] {
+        boxes.boxes.clear();
+        s.w->loadViewsBut_Click();
+        settle(*s.w);
+    };
+    // The short listing fails: every view of the long one stays listed,
+    // and the report names the short listing's error.
+    s.sim.home().setFault("short_fail", "cleartool: Error: short listing refused");
+    load();
+    EXPECT_EQ(s.lines().size(), 3);
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(boxes.last().text.contains(QStringLiteral("short listing refused")));
+    EXPECT_FALSE(boxes.last().text.contains(QStringLiteral("could not be read")));
+
+    // A warning is no failure; an error of two lines is one view.
+    s.sim.home().clearFaults();
+    s.sim.home().setFault("listing_warning", "the registry is slow");
+    load();
+    EXPECT_EQ(s.lines().size(), 3);
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    s.sim.home().clearFaults();
+    s.sim.home().setViewFault("b", "lsview_fail",
+                              "cleartool: Error: Unable to get view \"b\"\\n    (retried)");
+    load();
+    EXPECT_EQ(s.lines().size(), 2);
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(boxes.last().text.contains(QStringLiteral("1 of 3 views could not be read")))
+        << boxes.last().text.toStdString();
+
+    // Errors with exit status 0 and nothing listed: a failed listing.
+    s.sim.home().clearFaults();
+    s.sim.home().setFault("listing_stderr_only", "cleartool: Error: no registry server");
+    load();
+    EXPECT_TRUE(s.lines().isEmpty());
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.last().text,
+              QStringLiteral("ClearTool returned error: cleartool: Error: no registry server"));
+}
+
+TEST(FaultsLoading, AListingStillTalkingOutlivesTheTimeLimitAndASilentOneDoesNot) {
+    MsgRecorder boxes;
+    Site s({"a", "b", "c", "d"});
+    cc::CleartoolCall::setTimeoutMs(700);
+    s.sim.home().setFault("slow_listing_ms", "2000");
+    s.w->loadViewsBut_Click();
+    settle(*s.w);
+    EXPECT_EQ(s.lines().size(), 4);
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    s.sim.home().clearFaults();
+    s.sim.home().setFault("stall_ms", "3000");
+    s.w->loadViewsBut_Click();
+    settle(*s.w);
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(boxes.last().text.contains(QStringLiteral("did not answer in time")));
+}
+
+TEST(FaultsRun, LookupAnswersThatCannotBeTrustedSkipTheView) {
+    MsgRecorder boxes;
+    Site s({"a", "b", "c", "d", "e"});
+    s.w->loadViewsBut_Click();
+    settle(*s.w);
+    s.sim.home().setViewFault("a", "lookup_other_tag", "e");
+    s.sim.home().setViewFault("b", "lookup_two_lines");
+    s.sim.home().setViewFault("c", "lookup_root");
+    s.sim.home().setViewFault("d", "lookup_trailing_blanks");
+    s.checkAll();
+    s.execute();
+    ASSERT_EQ(boxes.boxes.size(), 3) << boxes.texts().join(u'\n').toStdString();
+    EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("ERROR:lsview answered for view \"e\" instead "
+                                                  "of a: Couldn't get view storage"));
+    EXPECT_EQ(boxes.boxes[1].text,
+              QStringLiteral("ERROR:lsview printed 2 lines for view b: Couldn't get view storage"));
+    EXPECT_TRUE(boxes.boxes[2].text.startsWith(
+        QStringLiteral("ERROR:lsview gave the root directory as the storage of view c")));
+    // Only the views with a sound answer were touched, d's path without
+    // its trailing blanks.
+    EXPECT_EQ(s.repaired(), (QStringList{QStringLiteral("d"), QStringLiteral("e")}));
+    EXPECT_EQ(s.stopped(), (QStringList{QStringLiteral("d"), QStringLiteral("e")}));
+}
