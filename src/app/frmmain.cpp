@@ -277,6 +277,11 @@ void frmMain::connectControllers() {
     connect(m_loader, &views::ViewLoader::started, this, [this] {
         beginOperation();
         busy(true);
+        // The list is hidden while it fills, and a hidden list would pass
+        // its focus on to the next control: the window itself holds it
+        // meanwhile, where keys do nothing. (With no focus at all, the
+        // window would hand it to its first control when next activated.)
+        setFocus(Qt::OtherFocusReason);
         viewsList->hide();
     });
     connect(m_loader, &views::ViewLoader::finished, this, &frmMain::loadFinished);
@@ -465,8 +470,8 @@ void frmMain::endOperation() {
     if (m_operations > 0)
         --m_operations;
     applyOperationState();
-    if (m_operations == 0 && m_focusBefore && focusWidget() == viewsList &&
-        m_focusBefore->isEnabled())
+    if (m_operations == 0 && m_focusBefore &&
+        (focusWidget() == viewsList || focusWidget() == this) && m_focusBefore->isEnabled())
         m_focusBefore->setFocus(Qt::OtherFocusReason);
 }
 

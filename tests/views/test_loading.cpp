@@ -384,3 +384,22 @@ TEST(LoadReport, NamesUnreadViewsWithTheirBytesAndAtMostTwenty) {
     EXPECT_TRUE(text.contains(QStringLiteral("\r\nNot listed: v1, v2, ")));
     EXPECT_TRUE(text.endsWith(QStringLiteral(", v20 and 5 more")));
 }
+
+TEST(LoadViews, NoControlHoldsTheFocusWhileLoadingAndTheButtonHasItAfter) {
+    // Not the find/filter box with its text selected, nor a check box: the
+    // list is hidden while it fills, so the window itself holds the focus.
+    FakeWindow f;
+    frmMain& w = *f.w;
+    f.backend->state().views = {fv("a", "h"), fv("b", "h")};
+    w.show();
+    QWidget* during = nullptr;
+    YieldWatcher yields;
+    yields.onYield = [&](int n) {
+        if (n == 1)
+            during = w.focusWidget();
+    };
+    QTest::mouseClick(ui(w).loadViewsBut, Qt::LeftButton);
+    settle(w);
+    EXPECT_EQ(during, &w);
+    EXPECT_EQ(w.focusWidget(), ui(w).loadViewsBut);
+}
