@@ -1,4 +1,5 @@
 #include "frmmain.h"
+#include "headless/headless.h"
 #include "mainmodule.h"
 #include "sessionend.h"
 
@@ -41,6 +42,9 @@ bool no_display_at_all() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Any option is for the headless face, which needs no display.
+    if (argc > 1)
+        return tsy::headless::run(argc, argv);
 #ifndef Q_OS_WIN
     if (no_display_at_all()) {
         say_no_display();
@@ -55,7 +59,6 @@ int main(int argc, char** argv) {
     // shows. The desktop knows the program by its desktop file instead.
     QApplication::setDesktopFileName(QStringLiteral("tessaly"));
     QApplication::setQuitOnLastWindowClosed(true);
-    // The command line is not read.
 
     // Logout or a termination request closes the windows as the close box
     // would, message boxes of the start-up included, so the program always

@@ -10,8 +10,10 @@ class QProcess;
 namespace tsy {
 
 // Makes p start its program in a session (POSIX) or process group
-// (Windows) of its own. Call before p->start().
-void put_in_own_session(QProcess& p);
+// (Windows) of its own. Call before p->start(). A keepFd of 0 or more is
+// handed down to the program (POSIX), which then holds whatever lock it
+// carries for as long as it runs.
+void put_in_own_session(QProcess& p, int keepFd = -1);
 
 // Takes p over from its owner: it is deleted once its program has ended,
 // and never while the program runs, not even at exit.

@@ -6,7 +6,7 @@
 
 namespace tsy {
 
-void put_in_own_session(QProcess& p) {
+void put_in_own_session(QProcess& p, int) {
     // A group of its own: a console Ctrl-C or Ctrl-Break for the program
     // is not delivered to the child.
     p.setCreateProcessArgumentsModifier(

@@ -3,6 +3,7 @@
 #include "childprocess.h"
 #include "lsviewstream.h"
 #include "platform/platform.h"
+#include "runlog.h"
 
 #include <QPointer>
 #include <QRegularExpression>
@@ -52,6 +53,7 @@ void CleartoolCall::start() {
     connect(m_process, &QProcess::finished, this, &CleartoolCall::onFinished);
     connect(m_process, &QProcess::errorOccurred, this, &CleartoolCall::onError);
     m_silence.start(timeoutMs());
+    m_clock.start();
     m_starting = true;
     m_process->start(QIODevice::ReadOnly);
     m_starting = false;
@@ -114,6 +116,9 @@ void CleartoolCall::onSilence() {
 void CleartoolCall::end() {
     m_done = true;
     m_silence.stop();
+    log_command(QStringList{m_program} + m_args,
+                m_ran ? QStringLiteral("exit status %1").arg(m_exitCode) : m_problem,
+                m_clock.isValid() ? m_clock.elapsed() : 0);
     // Callers learn of the end on a later turn of the event loop than the
     // one that started the call, even when the start itself failed.
     QMetaObject::invokeMethod(

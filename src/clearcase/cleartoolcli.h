@@ -62,6 +62,7 @@ private:
 
     QString m_program;
     QStringList m_args;
+    QElapsedTimer m_clock;
     Effect m_effect;
     QProcess* m_process = nullptr;
     QTimer m_silence;

@@ -30,6 +30,9 @@ struct LaunchSpec {
     QString program;
     QStringList arguments;
     RunMode mode = RunMode::Normal;
+    // A descriptor the program inherits and keeps (POSIX): the lock on
+    // the storage it repairs. -1 for none.
+    int keepDescriptor = -1;
 };
 
 // How a started program ended, as far as it is known.

@@ -95,7 +95,7 @@ QString first_line(QFile& f) {
 
 class DirectLaunch : public Launch {
 public:
-    DirectLaunch(const QString& program, const QStringList& args, QObject* parent)
+    DirectLaunch(const QString& program, const QStringList& args, int keepFd, QObject* parent)
         : Launch(parent), m_words(QStringList{program} + args), m_process(new QProcess(this)) {
         m_process->setProgram(program);
         m_process->setArguments(args);
@@ -113,7 +113,7 @@ public:
         } else {
             m_process->setStandardErrorFile(QProcess::nullDevice());
         }
-        put_in_own_session(*m_process);
+        put_in_own_session(*m_process, keepFd);
         connect(m_process, &QProcess::finished, this,
                 [this](int code, QProcess::ExitStatus status) {
                     ProgramEnd e;
@@ -147,7 +147,7 @@ private:
 class TerminalLaunch : public Launch {
 public:
     TerminalLaunch(const QStringList& terminal, const QString& program, const QStringList& args,
-                   RunMode mode, QObject* parent)
+                   RunMode mode, int keepFd, QObject* parent)
         : Launch(parent), m_process(new QProcess(this)) {
         m_grace.setSingleShot(true);
         connect(&m_grace, &QTimer::timeout, this, [this] {
@@ -167,7 +167,7 @@ public:
         m_process->setStandardInputFile(QProcess::nullDevice());
         m_process->setStandardOutputFile(QProcess::nullDevice());
         m_process->setStandardErrorFile(QProcess::nullDevice());
-        put_in_own_session(*m_process);
+        put_in_own_session(*m_process, keepFd);
         connect(m_process, &QProcess::finished, this, &TerminalLaunch::terminalEnded);
         connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
             if (error == QProcess::FailedToStart && !m_done) {
@@ -360,8 +360,9 @@ Launch* Launch::start(const LaunchSpec& spec, QObject* parent) {
         return new RefusedLaunch(problem, QStringList{spec.program} + spec.arguments, parent);
     const QStringList terminal = spec.mode == RunMode::Hide ? QStringList() : terminal_command();
     if (terminal.isEmpty())
-        return new DirectLaunch(program, spec.arguments, parent);
-    return new TerminalLaunch(terminal, program, spec.arguments, spec.mode, parent);
+        return new DirectLaunch(program, spec.arguments, spec.keepDescriptor, parent);
+    return new TerminalLaunch(terminal, program, spec.arguments, spec.mode, spec.keepDescriptor,
+                              parent);
 }
 
 QString wrapper_path() {

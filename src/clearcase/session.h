@@ -126,6 +126,10 @@ struct ListingReport {
     QString sideFailure;       // a failure that lost no view (the short listing)
 };
 
+// What the operator is told of a listing: the failure, how many views could
+// not be read and their names (20 at most). Empty when all went well.
+QString report_text(const ListingReport& report);
+
 // Every view of the region, reported one by one as they are read.
 class ListingJob : public Job {
     Q_OBJECT

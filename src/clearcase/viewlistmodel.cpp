@@ -4,6 +4,12 @@
 
 namespace tsy {
 
+bool line_matches(const QString& line, const QString& pattern, bool foldCase) {
+    if (foldCase)
+        return line.toLower().contains(pattern, Qt::CaseSensitive);
+    return line.contains(pattern, Qt::CaseSensitive);
+}
+
 ViewListModel::ViewListModel(QObject* parent) : QAbstractListModel(parent) {}
 
 bool ViewListModel::lineLess(const QString& a, const QString& b) {

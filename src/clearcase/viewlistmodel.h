@@ -27,6 +27,11 @@ Q_DECLARE_TYPEINFO(tsy::ViewRow, Q_RELOCATABLE_TYPE);
 
 namespace tsy {
 
+// Whether pattern occurs in line as a contiguous substring, no wildcards:
+// the rule of Select All by pattern, Find and Filter. With foldCase the line
+// is lower-cased first; the caller lower-cases the pattern once for a walk.
+bool line_matches(const QString& line, const QString& pattern, bool foldCase);
+
 // The check-box list of view lines. Lines are kept sorted alphabetically,
 // ignoring letter case, and no two lines are equal when case is ignored,
 // unless tags are case-sensitive (UNIX ClearCase: "Rel:h" and "rel:h" are

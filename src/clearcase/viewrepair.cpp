@@ -2,6 +2,8 @@
 
 #include "fixprot.h"
 #include "lsviewparse.h"
+#include "runlocks.h"
+#include "runlog.h"
 #include "session.h"
 
 namespace tsy {
@@ -135,6 +137,18 @@ void ViewRepair::factsFound() {
 void ViewRepair::launch(const QStringList& words) {
     m_step = Step::FixProt;
     m_outcome.command = words;
+    if (m_request.dryRun) {
+        done(RepairOutcome::Kind::Planned);
+        return;
+    }
+    // One fix_prot per storage: the lock goes with the fix_prot started
+    // here and stays held for as long as it runs, whatever becomes of us.
+    m_storageLock = std::make_unique<StorageLock>(m_outcome.host + u':' + m_outcome.storage);
+    if (m_storageLock->busy()) {
+        done(RepairOutcome::Kind::Busy,
+             QStringLiteral("fix_prot from an earlier run still at work"));
+        return;
+    }
     emit launching(words);
     if (m_step == Step::Done)
         return;
@@ -142,6 +156,8 @@ void ViewRepair::launch(const QStringList& words) {
     spec.program = words.first();
     spec.arguments = words.mid(1);
     spec.mode = m_request.mode;
+    spec.keepDescriptor = m_storageLock->descriptor();
+    m_fixClock.start();
     Launch* launch = Launch::start(spec, this);
     m_launch = launch;
     connect(launch, &Launch::failedToStart, this,
@@ -151,6 +167,8 @@ void ViewRepair::launch(const QStringList& words) {
 
 void ViewRepair::fixProtEnded(const ProgramEnd& end) {
     m_outcome.end = end;
+    log_command(m_outcome.command, end.describe(), m_fixClock.elapsed());
+    m_storageLock.reset();
     if (!end.succeeded() && !m_request.endviewAfterFailure) {
         done(RepairOutcome::Kind::FixProtFailed);
         return;

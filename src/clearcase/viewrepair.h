@@ -20,8 +20,11 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 namespace tsy {
+
+class StorageLock;
 
 namespace cc {
 class Session;
@@ -37,6 +40,8 @@ struct RepairRequest {
     fixprot::Reach reach; // how UNIX fix_prot reaches its host and root
     // Whether a fix_prot that failed is still followed by endview.
     bool endviewAfterFailure = true;
+    // Only the lookups: the words fix_prot would get end the repair.
+    bool dryRun = false;
 };
 
 struct RepairOutcome {
@@ -44,6 +49,8 @@ struct RepairOutcome {
         Repaired,      // fix_prot succeeded and the server was stopped
         LookupFailed,  // no usable storage path: nothing was started
         Skipped,       // an argument could not be filled: nothing was started
+        Busy,          // a fix_prot of an earlier run still works on the storage
+        Planned,       // a dry run: command holds what would have run
         LaunchFailed,  // fix_prot could not be started: no endview
         FixProtFailed, // fix_prot ended badly (see end)
         EndviewFailed, // fix_prot ended, endview failed (see message)
@@ -100,7 +107,9 @@ private:
     QPointer<cc::Job> m_job;
     QPointer<Launch> m_launch;
     QElapsedTimer m_clock;
+    QElapsedTimer m_fixClock;
     QString m_globalPath;
+    std::unique_ptr<StorageLock> m_storageLock;
 };
 
 } // namespace tsy

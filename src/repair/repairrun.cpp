@@ -55,6 +55,13 @@ RepairRun::RepairRun(ViewListModel& list, QObject* parent) : QObject(parent), m_
 bool RepairRun::start(cc::Session& session, const QString& cchome) {
     if (m_running)
         return false;
+    // One run at a time, in a window or headless.
+    if (!m_lock.acquire()) {
+        msg_box(QStringLiteral("Another repair run is under way (") + m_lock.holder() +
+                    QStringLiteral("). Execute again once it has ended."),
+                QString(), MsgIcon::Warning);
+        return false;
+    }
     m_session = &session;
     m_argsText = m_options.argsText;
     m_argWords = fixprot::argument_words(m_argsText);
@@ -168,6 +175,12 @@ void RepairRun::viewDone() {
     case Kind::Skipped:
         msg_box(o.message, QString(), MsgIcon::Warning);
         break;
+    case Kind::Busy:
+        ++m_repairs;
+        m_failedRepairs.append(tag + QStringLiteral(": ") + o.message);
+        break;
+    case Kind::Planned:
+        break;
     case Kind::LaunchFailed:
         // Not repaired: its server is left running, and it is named at the end.
         msg_box(QStringLiteral("ERROR: ") + o.message +
@@ -204,6 +217,7 @@ void RepairRun::end() {
     if (!m_running)
         return;
     m_running = false;
+    m_lock.release();
     stop_progress();
     do_events();
     emit finished();

@@ -6,6 +6,7 @@
 // before it; the window stays live throughout.
 
 #include "clearcase/launcher.h"
+#include "clearcase/runlocks.h"
 #include "clearcase/viewrepair.h"
 
 #include <QObject>
@@ -87,6 +88,7 @@ private:
     bool m_abandoned = false;
     bool m_stopAfterView = false; // the operator asked to stop after this view
     QPointer<ViewRepair> m_view;
+    RunLock m_lock;
 };
 
 } // namespace tsy::repair

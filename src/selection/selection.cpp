@@ -6,12 +6,6 @@
 
 namespace tsy::selection {
 
-bool line_matches(const QString& line, const QString& pattern, bool foldCase) {
-    if (foldCase)
-        return line.toLower().contains(pattern, Qt::CaseSensitive);
-    return line.contains(pattern, Qt::CaseSensitive);
-}
-
 Selection::Selection(ViewListModel& list, QItemSelectionModel& current, QObject* parent)
     : QObject(parent), m_list(list), m_current(current) {}
 

@@ -5,6 +5,8 @@
 // list model and its current line (a QItemSelectionModel), with the
 // options the window's controls give.
 
+#include "clearcase/viewlistmodel.h"
+
 #include <QObject>
 #include <QString>
 
@@ -18,10 +20,7 @@ class ViewListModel;
 
 namespace tsy::selection {
 
-// Whether pattern occurs in line as a contiguous substring, no wildcards.
-// With foldCase the line is lower-cased first; the caller lower-cases the
-// pattern once for the whole walk.
-bool line_matches(const QString& line, const QString& pattern, bool foldCase);
+using tsy::line_matches;
 
 class Selection : public QObject {
     Q_OBJECT

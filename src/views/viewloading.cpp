@@ -4,32 +4,10 @@
 #include "common/yield.h"
 #include "progress/frmprogress.h"
 
-#include <algorithm>
-
 namespace tsy::views {
 
 QString load_report_text(const cc::ListingReport& r) {
-    if (!r.failedBefore && r.unreadable == 0 && r.sideFailure.isEmpty())
-        return QString();
-    QString text = QStringLiteral("ClearTool returned error: ") +
-                   (r.lastFailure.isEmpty() ? r.sideFailure : r.lastFailure);
-    if (r.unreadable > 0) {
-        text += QStringLiteral("\r\n%1 of %2 views could not be read and are not listed.")
-                    .arg(r.unreadable)
-                    .arg(r.total);
-    }
-    if (!r.unreadNames.isEmpty()) {
-        // Each view that was lost is named, so that it can be looked at.
-        constexpr int kShown = 20;
-        const int named = std::max<int>(r.unreadNames.size(), r.unreadable);
-        text += QStringLiteral("\r\nNot listed: ") +
-                QStringList(r.unreadNames.mid(0, kShown)).join(QStringLiteral(", "));
-        if (named > kShown)
-            text += QStringLiteral(" and %1 more").arg(named - kShown);
-    }
-    if (!r.sideFailure.isEmpty() && r.sideFailure != r.lastFailure)
-        text += QStringLiteral("\r\n") + r.sideFailure;
-    return text;
+    return cc::report_text(r);
 }
 
 ViewLoader::ViewLoader(ViewListModel& list, QObject* parent) : QObject(parent), m_list(list) {}

@@ -1,6 +1,7 @@
 #include "app/frmmain.h"
 #include "clearcase/fixprot.h"
 #include "clearcase/launcher.h"
+#include "clearcase/runlocks.h"
 #include "clearcase/viewlistmodel.h"
 #include "fakecc.h"
 #include "msgrecorder.h"
@@ -435,4 +436,23 @@ TEST(Execute, EscInTheProgressWindowAsksAndYesStopsAfterTheCurrentView) {
     EXPECT_EQ(f.commands(),
               (QStringList{QStringLiteral("lsview a"), QStringLiteral("endview -server a")}));
     EXPECT_FALSE(progress_window().isVisible());
+}
+
+TEST(Execute, RefusesWhileAnotherRunHoldsTheRunLock) {
+    MsgRecorder boxes;
+    RunWindow f({QStringLiteral("a")});
+    f.check(QStringLiteral("a"));
+    RunLock other; // as a headless run of the same user would
+    ASSERT_TRUE(other.acquire());
+    f.w->executeFixProtBut_Click();
+    settle(*f.w);
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(boxes.last().text.startsWith(
+        QStringLiteral("Another repair run is under way (process ")));
+    EXPECT_TRUE(f.calls().isEmpty());
+    EXPECT_TRUE(f.commands().isEmpty());
+    other.release();
+    f.w->executeFixProtBut_Click();
+    settle(*f.w);
+    EXPECT_EQ(f.calls().size(), 1);
 }
