@@ -17,7 +17,8 @@ void say_no_display() {
         which = QByteArray("DISPLAY=") + display + QByteArray(" does not answer");
     std::fprintf(stderr,
                  "tessaly: no display could be opened (%s); start it in a desktop session, "
-                 "or set DISPLAY to a running X server\n",
+                 "or set DISPLAY to a running X server (tessaly --list and tessaly --repair need "
+                 "none)\n",
                  which.constData());
 }
 
