@@ -40,6 +40,28 @@ void run_direct(const QString& program, const QStringList& args, bool readOutput
 }
 } // namespace
 
+void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& views) {
+    const fixprot::Reach reach = fixprot::reach_from_environment();
+    const QString cleartool = q(home.cleartoolPath());
+    const QString fixProt = q(home.fixProtPath());
+    const QStringList fixArgs =
+        fixprot::argument_words(repair::default_fix_prot_args(fixprot::Style::Unix).trimmed());
+    for (const ccsim::View& v : views) {
+        run_direct(cleartool, {QStringLiteral("lsview"), q(v.tag)}, true);
+        run_direct(cleartool,
+                   {QStringLiteral("lsview"), QStringLiteral("-long"),
+                    QStringLiteral("-properties"), QStringLiteral("-full"), q(v.tag)},
+                   true);
+        QStringList args = fixArgs;
+        fixprot::fill_placeholders(args, q(v.owner), q(v.group));
+        const QStringList words = fixprot::command_on_host(
+            reach, q(v.host), QStringList{fixProt} + args + QStringList{q(v.storage)});
+        run_direct(words.first(), words.mid(1), false);
+        run_direct(cleartool, {QStringLiteral("endview"), QStringLiteral("-server"), q(v.tag)},
+                   true);
+    }
+}
+
 void figure_run() {
     const int n = smoke() ? 10 : 200;
     const int reps = smoke() ? 1 : 3;
@@ -48,7 +70,6 @@ void figure_run() {
     home.setStrict(true);
     home.generate(n);
     const test::StandIns standIns(home);
-    const fixprot::Reach reach = fixprot::reach_from_environment();
     const std::vector<ccsim::View> views = home.views();
     const QByteArray saved = qgetenv("CLEARCASEHOME");
     qputenv("CLEARCASEHOME", QByteArray::fromStdString(home.dir()));
@@ -68,11 +89,6 @@ void figure_run() {
         note(QStringLiteral("4: %1 of %2 views checked")
                  .arg(tsy::test::ui(w).viewsModel->checkedCount())
                  .arg(n));
-
-    const QString cleartool = q(home.cleartoolPath());
-    const QString fixProt = q(home.fixProtPath());
-    const QStringList fixArgs =
-        fixprot::argument_words(repair::default_fix_prot_args(fixprot::Style::Unix).trimmed());
 
     std::vector<double> runs, directs;
     size_t calls = 0, starts = 0;
@@ -97,23 +113,10 @@ void figure_run() {
         for (const ccsim::View& v : views)
             unfixed += home.storageFixed(v.tag) ? 0 : 1;
 
-        // The same three programs per view, started directly.
+        // The same programs per view, started directly.
         home.breakStorage();
         t.restart();
-        for (const ccsim::View& v : views) {
-            run_direct(cleartool, {QStringLiteral("lsview"), q(v.tag)}, true);
-            run_direct(cleartool,
-                       {QStringLiteral("lsview"), QStringLiteral("-long"),
-                        QStringLiteral("-properties"), QStringLiteral("-full"), q(v.tag)},
-                       true);
-            QStringList args = fixArgs;
-            fixprot::fill_placeholders(args, q(v.owner), q(v.group));
-            const QStringList words = fixprot::command_on_host(
-                reach, q(v.host), QStringList{fixProt} + args + QStringList{q(v.storage)});
-            run_direct(words.first(), words.mid(1), false);
-            run_direct(cleartool, {QStringLiteral("endview"), QStringLiteral("-server"), q(v.tag)},
-                       true);
-        }
+        direct_starts(home, views);
         directs.push_back(ms_since(t));
     }
     close_progress_window();

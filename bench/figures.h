@@ -6,6 +6,8 @@
 #include "fakecc.h"
 #include "temphome.h"
 
+#include <ccsim.h>
+
 #include "app/frmmain.h"
 
 #include <memory>
@@ -20,7 +22,13 @@ void figure_list();          // 5. filter, Select All by pattern and Find on 100
 void figure_startup();       // 6. start-up to the main window shown
 void figure_startup_child(); //    one start-up, in a process of its own
 void figure_memory();        // 7. peak resident memory with 100,000 views
-void figure_stall();         // 8. longest event-loop stall while cleartool is slow
+void figure_stall();
+void figure_headless(); // 9. --list and --repair as processes, beside their own work
+// The programs a UNIX repair starts for each view (lookup, facts, fix_prot
+// through the remote shell, endview), started directly one after another.
+void direct_starts(
+    const ccsim::Home& home,
+    const std::vector<ccsim::View>& views); // 8. longest event-loop stall while cleartool is slow
 
 // A main window over the in-process fake ClearCase, loaded and shown
 // (offscreen) as start-up leaves it.
