@@ -447,8 +447,8 @@ TEST(Execute, RefusesWhileAnotherRunHoldsTheRunLock) {
     f.w->executeFixProtBut_Click();
     settle(*f.w);
     ASSERT_EQ(boxes.boxes.size(), 1);
-    EXPECT_TRUE(boxes.last().text.startsWith(
-        QStringLiteral("Another repair run is under way (process ")));
+    EXPECT_TRUE(
+        boxes.last().text.startsWith(QStringLiteral("Another repair run is under way (process ")));
     EXPECT_TRUE(f.calls().isEmpty());
     EXPECT_TRUE(f.commands().isEmpty());
     other.release();
