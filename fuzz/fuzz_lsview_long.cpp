@@ -101,9 +101,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     QByteArray rewritten;
     QList<LsviewRecord> sound;
+    // Bytes that are not UTF-8 are kept as lone surrogates, which no text
+    // can be written back as: such records are not rewritten.
+    const auto keptBytes = [](const LsviewRecord& r) {
+        for (const std::optional<QString>* f : {&r.tag, &r.globalPath, &r.serverHost, &r.region,
+                                                &r.attributes, &r.accessPath, &r.owner})
+            if (*f &&
+                std::any_of((*f)->cbegin(), (*f)->cend(), [](QChar c) { return c.isSurrogate(); }))
+                return true;
+        return std::any_of(r.comment.cbegin(), r.comment.cend(),
+                           [](QChar c) { return c.isSurrogate(); });
+    };
     for (const LsviewRecord& r : records) {
         check_record(r);
-        if (r.problem.isEmpty()) {
+        if (r.problem.isEmpty() && !keptBytes(r)) {
             sound.append(r);
             rewritten += write_record(r);
         }
