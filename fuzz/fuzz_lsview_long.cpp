@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
