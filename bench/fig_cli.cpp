@@ -16,17 +16,6 @@
 
 namespace tsy::bench {
 
-namespace {
-// Points CLEARCASEHOME at a home for as long as it lives.
-struct UseHome {
-    explicit UseHome(const std::string& dir) : saved(qgetenv("CLEARCASEHOME")) {
-        qputenv("CLEARCASEHOME", QByteArray::fromStdString(dir));
-    }
-    ~UseHome() { qputenv("CLEARCASEHOME", saved); }
-    QByteArray saved;
-};
-} // namespace
-
 void figure_cli() {
     const int n = smoke() ? 1000 : 32767;
     const int reps = smoke() ? 1 : 5;

@@ -12,14 +12,6 @@
 namespace tsy::bench {
 
 namespace {
-struct UseHome {
-    explicit UseHome(const std::string& dir) : saved(qgetenv("CLEARCASEHOME")) {
-        qputenv("CLEARCASEHOME", QByteArray::fromStdString(dir));
-    }
-    ~UseHome() { qputenv("CLEARCASEHOME", saved); }
-    QByteArray saved;
-};
-
 // Milliseconds of one run of program; its output is read and dropped.
 double run_ms(const QString& program, const QStringList& args, int* status = nullptr) {
     QProcess p;

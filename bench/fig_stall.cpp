@@ -59,14 +59,6 @@ private:
     int m_ticks = 0;
 };
 
-struct UseHome {
-    explicit UseHome(const std::string& dir) : saved(qgetenv("CLEARCASEHOME")) {
-        qputenv("CLEARCASEHOME", QByteArray::fromStdString(dir));
-    }
-    ~UseHome() { qputenv("CLEARCASEHOME", saved); }
-    QByteArray saved;
-};
-
 } // namespace
 
 void figure_stall() {

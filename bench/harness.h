@@ -4,10 +4,12 @@
 // runs, the process's own CPU time and memory, and the rows the driver
 // prints for scripts/bench.sh to lay out as one table.
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace tsy::bench {
@@ -42,6 +44,15 @@ void note(const QString& text);
 QString fmt_ms(double ms);          // "12.3 ms" or "1.23 s"
 QString fmt_num(double v, int dec); // fixed decimals
 QString fmt_count(int n);           // "32,767"
+
+// Points CLEARCASEHOME at a home for as long as it lives.
+struct UseHome {
+    explicit UseHome(const std::string& dir) : saved(qgetenv("CLEARCASEHOME")) {
+        qputenv("CLEARCASEHOME", QByteArray::fromStdString(dir));
+    }
+    ~UseHome() { qputenv("CLEARCASEHOME", saved); }
+    QByteArray saved;
+};
 
 // Every message box answered without a window: Yes/No boxes get `No`,
 // others `Ok`. Boxes nobody expected are counted and shown as notes.
