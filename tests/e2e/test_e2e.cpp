@@ -70,18 +70,8 @@ QString q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// fix_prot's words as UNIX ClearCase wants them for v: owner, group and
-// the host-local storage path.
 QStringList fix_words(SimHome& sim, const ccsim::View& v) {
-    return {q(sim.home().fixProtPath()),
-            QStringLiteral("-force"),
-            QStringLiteral("-root"),
-            QStringLiteral("-recurse"),
-            QStringLiteral("-chown"),
-            q(v.owner),
-            QStringLiteral("-chgrp"),
-            q(v.group),
-            q(v.storage)};
+    return unix_fix_words(sim.home(), v);
 }
 
 // The journal of fix_prot run as root on v's host: the remote shell given

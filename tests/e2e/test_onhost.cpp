@@ -45,17 +45,7 @@ struct HostRun {
         w->executeFixProtBut_Click();
         settle(*w);
     }
-    QStringList fixWords(const ccsim::View& v) {
-        return {q(sim.home().fixProtPath()),
-                QStringLiteral("-force"),
-                QStringLiteral("-root"),
-                QStringLiteral("-recurse"),
-                QStringLiteral("-chown"),
-                q(v.owner),
-                QStringLiteral("-chgrp"),
-                q(v.group),
-                q(v.storage)};
-    }
+    QStringList fixWords(const ccsim::View& v) { return unix_fix_words(sim.home(), v); }
     QStringList stopped() const {
         QStringList out;
         for (const QString& e : sim.journal("cleartool"))

@@ -34,6 +34,21 @@ StandIns::~StandIns() {
     restore("TESSALY_SUDO", m_hadSudo, m_sudo);
 }
 
+QStringList unix_fix_words(const ccsim::Home& home, const ccsim::View& v) {
+    const auto q = [](const std::string& t) {
+        return QString::fromStdString(t);
+    };
+    return {q(home.fixProtPath()),
+            QStringLiteral("-force"),
+            QStringLiteral("-root"),
+            QStringLiteral("-recurse"),
+            QStringLiteral("-chown"),
+            q(v.owner),
+            QStringLiteral("-chgrp"),
+            q(v.group),
+            q(v.storage)};
+}
+
 SimHome::SimHome(const QString& dirName)
     : m_saved(qgetenv("CLEARCASEHOME")), m_had(qEnvironmentVariableIsSet("CLEARCASEHOME")) {
     m_path = QDir(m_dir.path()).canonicalPath() + QStringLiteral("/") + dirName;

@@ -8,6 +8,7 @@
 #include <ccsim.h>
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <optional>
@@ -27,6 +28,10 @@ private:
     QByteArray m_ssh, m_sudo;
     bool m_hadSsh, m_hadSudo;
 };
+
+// fix_prot's words as UNIX ClearCase wants them for v, with the default
+// arguments: owner, group and the host-local storage path.
+QStringList unix_fix_words(const ccsim::Home& home, const ccsim::View& v);
 
 // A strict home: its fix_prot behaves as UNIX ClearCase's, and the
 // stand-ins take the place of ssh and sudo.
