@@ -1,11 +1,10 @@
 #include "headless.h"
 
-#include "stopsignals.h"
-
 #include "clearcase/fixprot.h"
 #include "clearcase/runlocks.h"
 #include "clearcase/runlog.h"
 #include "clearcase/session.h"
+#include "clearcase/stopsignals.h"
 #include "clearcase/viewlistmodel.h"
 #include "clearcase/viewrepair.h"
 #include "platform/platform.h"
