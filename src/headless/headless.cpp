@@ -111,8 +111,16 @@ private:
         }
         const bool lost = report.failedBefore || report.unreadable > 0;
         if (m_o.list) {
-            for (int i = 0; i < m_list.count(); ++i)
-                out(m_list.text(i));
+            // One write for the whole list: a flush per line costs more
+            // than the listing itself for a large region.
+            QString all;
+            for (int i = 0; i < m_list.count(); ++i) {
+                all += m_list.text(i);
+                all += u'\n';
+            }
+            const QByteArray bytes = all.toLocal8Bit();
+            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+            std::fflush(stdout);
             QCoreApplication::exit(lost ? 1 : 0);
             return;
         }
