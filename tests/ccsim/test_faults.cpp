@@ -211,6 +211,32 @@ TEST_F(Faults, FixProtCrashDiesBySignalHalfWayAfterJournalling) {
     EXPECT_EQ(fixProt({"-force", b.storage}).signal, SIGKILL);
 }
 
+TEST_F(Faults, FixProtEndsAreRecordedByPidOnEveryReturnButACrash) {
+    home_->clearJournal();
+    home_->setViewFault("a_view", "fixprot_sleep_ms", "300");
+    home_->setViewFault("b_view", "fixprot_exit", "7");
+    EXPECT_EQ(fixProt({"-force", a.storage}).status, 0);
+    EXPECT_EQ(fixProt({"-force", b.storage}).status, 7);
+    EXPECT_EQ(fixProt({"-bogus", a.storage}).status, 1);
+    home_->setViewFault("a_view", "fixprot_crash", "KILL");
+    EXPECT_EQ(fixProt({"-force", a.storage}).signal, SIGKILL);
+
+    const auto starts = home_->journal();
+    const auto ends = home_->ends();
+    ASSERT_EQ(starts.size(), 4u);
+    ASSERT_EQ(ends.size(), 3u) << "the crashed call has no end";
+    const char* const statuses[] = {"0", "7", "1"};
+    for (std::size_t i = 0; i < ends.size(); ++i) {
+        EXPECT_EQ(ends[i].pid, starts[i].pid);
+        EXPECT_EQ(ends[i].program, "fix_prot");
+        EXPECT_EQ(ends[i].args, std::vector<std::string>{statuses[i]});
+        EXPECT_GE(ends[i].timeMs, starts[i].timeMs);
+    }
+    EXPECT_GE(ends[0].timeMs - starts[0].timeMs, 300) << "written when it returns";
+    home_->clearJournal();
+    EXPECT_TRUE(home_->ends().empty());
+}
+
 TEST_F(Faults, BadFaultsAreRejected) {
     EXPECT_THROW(home_->setFault("no_such_fault"), ccsim::Error);
     EXPECT_THROW(home_->setFault("garble"), ccsim::Error) << "garble is per view only";

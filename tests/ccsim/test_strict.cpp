@@ -178,3 +178,22 @@ TEST_F(Strict, SshAndSudoFailuresAsTheRealOnesReportThem) {
     EXPECT_EQ(r.err, "sudo: no_such_program_xyz: command not found\n");
     EXPECT_EQ(sudo({"-n"}).status, 1);
 }
+
+TEST_F(Strict, SshTimeoutDelaysOnlyTheUnreachableHosts) {
+    EXPECT_THROW(home_->setFault("ssh_timeout_ms", "soon"), ccsim::Error);
+    home_->setFault("ssh_unreachable", "ccview02");
+    home_->setFault("ssh_timeout_ms", "400");
+    const auto timed = [&](const std::string& host, Result& r) {
+        const auto start = std::chrono::steady_clock::now();
+        r = ssh({"-o", "BatchMode=yes", host, "true"});
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    Result r;
+    EXPECT_GE(timed("ccview02", r), 400);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "ssh: connect to host ccview02 port 22: Connection timed out\n");
+    EXPECT_LT(timed("ccview01", r), 400);
+    EXPECT_EQ(r.status, 0) << r.err;
+}

@@ -8,6 +8,7 @@
 //   <home>/var/ccsim/registry       the view registry (one view per line)
 //   <home>/var/ccsim/faults         injected faults
 //   <home>/var/ccsim/journal        one line per call of either stand-in
+//   <home>/var/ccsim/ends           one line per fix_prot that returned (its status)
 //   <home>/var/ccsim/storage/<host>/<tag>.vws   view storage directories
 //   <home>/var/ccsim/bin/ssh, .../sudo   stand-ins for ssh and sudo (not in bin/,
 //                                        which holds only what ClearCase has)
@@ -97,6 +98,7 @@ public:
     std::string registryPath() const;
     std::string faultsPath() const;
     std::string journalPath() const;
+    std::string endsPath() const; // <home>/var/ccsim/ends
     std::string storageRoot() const;
     std::string sshPath() const;  // <home>/var/ccsim/bin/ssh
     std::string sudoPath() const; // <home>/var/ccsim/bin/sudo
@@ -142,6 +144,11 @@ public:
     std::vector<Fault> faults() const;
 
     std::vector<JournalEntry> journal() const;
+    // One entry per fix_prot call that returned (whatever its exit status;
+    // none for one a crash fault killed): its end time, the pid of its
+    // journal entry, program "fix_prot" and args {STATUS}. In end order.
+    std::vector<JournalEntry> ends() const;
+    // Empties the journal and the end records.
     void clearJournal();
 
     // True if every entry under the view's storage has the permissions

@@ -97,6 +97,8 @@ Usage:
         owner_domain=DOM, no_owner, no_group   as per view, for every view
         ssh_unreachable=HOST[,HOST...]  ssh to HOST: "Connection timed out", 255
         ssh_delay_ms=N       every ssh call waits N ms before connecting
+        ssh_timeout_ms=N     an ssh to an ssh_unreachable HOST waits N ms
+                             before timing out (as ssh's ConnectTimeout)
         sudo_password        sudo says "a password is required" and exits 1
       In every TEXT the two characters \n print as a line break, so one
       error can span two lines. lsview_fail, catcs_fail, endview_fail and
@@ -106,7 +108,9 @@ Usage:
       Break the permissions of every (or one) view's storage again.
   ccsim journal HOME [--clear]
       Print the call journal: time (ms), pid, program, arguments (programs:
-      cleartool, fix_prot, ssh, sudo).
+      cleartool, fix_prot, ssh, sudo). The end of each fix_prot that
+      returned (time, pid, exit status) is in HOME/var/ccsim/ends, not
+      shown here. --clear empties both.
   ccsim --help
 
 Stand-ins for remote runs (copied into every home):

@@ -47,6 +47,7 @@ const char* const kGlobalFaultNames[] = {"listing_fail",
                                          "no_group",
                                          "ssh_unreachable",
                                          "ssh_delay_ms",
+                                         "ssh_timeout_ms",
                                          "sudo_password",
                                          nullptr};
 
@@ -91,7 +92,8 @@ void validateFault(bool perView, const std::string& name, const std::string& val
         throw Error("fault " + name + ": the value cannot contain NUL or a line break");
     std::uint64_t n = 0;
     if (name == "truncate" || name == "slow_ms" || name == "fixprot_sleep_ms" || name == "hang" ||
-        name == "slow_listing_ms" || name == "stall_ms" || name == "ssh_delay_ms") {
+        name == "slow_listing_ms" || name == "stall_ms" || name == "ssh_delay_ms" ||
+        name == "ssh_timeout_ms") {
         if (!parseUint(value, n))
             throw Error("fault " + name + " needs a non-negative number, not " + printable(value));
     } else if (name == "fixprot_exit") {

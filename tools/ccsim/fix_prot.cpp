@@ -166,9 +166,11 @@ int fixPath(const std::string& path, const Options& o, const Registry& reg, cons
     return 0;
 }
 
-int run(int argc, char** argv) {
+// Sets endsPath once the call is journalled, so that main records its end.
+int run(int argc, char** argv, std::string& endsPath) {
     const Paths paths{findHome(2)};
     appendJournal(paths.journal(), "fix_prot", argc, argv);
+    endsPath = paths.ends();
     const Faults faults = loadFaults(paths.faults());
     const Registry reg = loadRegistry(paths.registry());
 
@@ -259,9 +261,21 @@ int run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Every return, failures included, leaves an end record beside the
+    // journal line; a simulated crash never gets here and leaves none.
+    std::string endsPath;
+    int status;
     try {
-        return run(argc, argv);
+        status = run(argc, argv, endsPath);
     } catch (const std::exception& e) {
-        return fail(e.what());
+        status = fail(e.what());
     }
+    if (!endsPath.empty()) {
+        try {
+            appendEnd(endsPath, "fix_prot", status);
+        } catch (const std::exception& e) {
+            fail(e.what());
+        }
+    }
+    return status;
 }

@@ -85,6 +85,7 @@ Home Home::create(const std::string& dir) {
         copyExecutable(programs[i], abs + "/" + kPrograms[i].inHome);
     saveFaults(p.faults(), Faults{});
     writeFileAtomic(p.journal(), "");
+    writeFileAtomic(p.ends(), "");
     writeFileAtomic(p.registry(), kRegistryHeader); // last: its presence marks a home
     return Home(abs);
 }
@@ -113,6 +114,9 @@ std::string Home::faultsPath() const {
 }
 std::string Home::journalPath() const {
     return Paths{dir_}.journal();
+}
+std::string Home::endsPath() const {
+    return Paths{dir_}.ends();
 }
 std::string Home::storageRoot() const {
     return Paths{dir_}.storage();
@@ -300,8 +304,13 @@ std::vector<JournalEntry> Home::journal() const {
     return readJournal(journalPath());
 }
 
+std::vector<JournalEntry> Home::ends() const {
+    return readJournal(endsPath());
+}
+
 void Home::clearJournal() {
     writeFileAtomic(journalPath(), "");
+    writeFileAtomic(endsPath(), "");
 }
 
 bool Home::storageFixed(const std::string& tag) const {

@@ -82,6 +82,8 @@ struct Paths {
     std::string lock() const { return var() + "/lock"; }
     std::string faults() const { return var() + "/faults"; }
     std::string journal() const { return var() + "/journal"; }
+    // fix_prot's end records, in the journal's format (see appendEnd).
+    std::string ends() const { return var() + "/ends"; }
     std::string storage() const { return var() + "/storage"; }
     // Global paths in strict mode: net/<host> links to storage/<host>.
     std::string net() const { return var() + "/net"; }
@@ -178,6 +180,9 @@ extern const char* const kGlobalFaultNames[];
 
 void appendJournal(const std::string& path, std::string_view program, int argc,
                    const char* const* argv);
+// Appends "TIME_MS PID PROGRAM STATUS" (a call's end, paired to its journal
+// line by the pid); readJournal reads these files too.
+void appendEnd(const std::string& path, std::string_view program, int status);
 std::vector<JournalEntry> readJournal(const std::string& path);
 
 // ---- storage ------------------------------------------------------------

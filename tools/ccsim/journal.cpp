@@ -4,6 +4,10 @@
 //   TIME_MS  PID  PROGRAM  ARG1  ARG2 ...
 // Each line is appended with a single write() on an O_APPEND descriptor, so
 // concurrent calls never interleave within a line.
+//
+// <home>/var/ccsim/ends has the same format: fix_prot appends
+//   TIME_MS  PID  fix_prot  STATUS
+// when it returns, so a start and its end pair up by pid.
 #include "internal.h"
 
 #include <fcntl.h>
@@ -13,13 +17,16 @@
 
 namespace ccsim::detail {
 
-void appendJournal(const std::string& path, std::string_view program, int argc,
-                   const char* const* argv) {
+namespace {
+
+// Appends one escaped line: TIME_MS PID PROGRAM WORDS...
+void appendLine(const std::string& path, std::string_view program,
+                const std::vector<std::string_view>& words) {
     std::string line =
         std::to_string(nowMs()) + '\t' + std::to_string(::getpid()) + '\t' + escapeField(program);
-    for (int i = 1; i < argc; ++i) {
+    for (const std::string_view w : words) {
         line += '\t';
-        line += escapeField(argv[i]);
+        line += escapeField(w);
     }
     line += '\n';
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
@@ -34,6 +41,21 @@ void appendJournal(const std::string& path, std::string_view program, int argc,
     if (n != static_cast<ssize_t>(line.size()))
         throw Error("cannot write journal " + printable(path) + ": " +
                     (n < 0 ? errnoText(err) : std::string("short write")));
+}
+
+} // namespace
+
+void appendJournal(const std::string& path, std::string_view program, int argc,
+                   const char* const* argv) {
+    std::vector<std::string_view> words;
+    for (int i = 1; i < argc; ++i)
+        words.emplace_back(argv[i]);
+    appendLine(path, program, words);
+}
+
+void appendEnd(const std::string& path, std::string_view program, int status) {
+    const std::string text = std::to_string(status);
+    appendLine(path, program, {text});
 }
 
 std::vector<JournalEntry> readJournal(const std::string& path) {

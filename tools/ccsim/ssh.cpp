@@ -108,8 +108,16 @@ int run(int argc, char** argv) {
     }
     if (!known)
         return fail("Could not resolve hostname " + host + ": Name or service not known");
-    if (const std::string* v = faults.get("ssh_unreachable"); v && listedHost(*v, remote))
+    if (const std::string* v = faults.get("ssh_unreachable"); v && listedHost(*v, remote)) {
+        // ssh_timeout_ms stands for ssh's ConnectTimeout: the time a
+        // connection to a silent host takes to give up.
+        std::uint64_t timeout = 0;
+        if (const std::string* t = faults.get("ssh_timeout_ms"))
+            parseUint(*t, timeout);
+        if (timeout)
+            sleepMs(timeout);
         return fail("connect to host " + host + " port 22: Connection timed out");
+    }
 
     ::setenv(kHostEnv, remote.c_str(), 1);
     ::setenv(kRootEnv, "0", 1);
