@@ -18,6 +18,7 @@ ViewRepair::~ViewRepair() {
 
 void ViewRepair::start() {
     m_clock.start();
+    m_outcome.started = QDateTime::currentDateTimeUtc();
     auto* job =
         m_session.command({QStringLiteral("lsview"), m_request.tag}, cc::Effect::Query, this);
     m_job = job;

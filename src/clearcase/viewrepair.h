@@ -15,6 +15,7 @@
 #include "fixprot.h"
 #include "launcher.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -63,6 +64,7 @@ struct RepairOutcome {
     QStringList command; // the words fix_prot was started with
     ProgramEnd end;      // how fix_prot ended, once it ran
     bool endviewRan = false;
+    QDateTime started; // when the lookup was asked
     qint64 elapsedMs = 0;
 };
 

@@ -8,12 +8,18 @@
 #include "clearcase/viewlistmodel.h"
 #include "clearcase/viewrepair.h"
 #include "platform/platform.h"
+#include "report.h"
+#include "runplan.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
 #include <QLoggingCategory>
 #include <QPointer>
+#include <QSaveFile>
+#include <QSet>
 #include <QTimer>
 
 #include <cstdio>
@@ -23,21 +29,9 @@ namespace tsy::headless {
 
 namespace {
 
-void out(const QString& line) {
-    std::fputs((line + u'\n').toLocal8Bit().constData(), stdout);
-    std::fflush(stdout);
-}
-
 void err(const QString& line) {
     std::fputs((QStringLiteral("tessaly: ") + line + u'\n').toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
-}
-
-QString words_for_reading(const QStringList& words) {
-    QStringList shown;
-    for (const QString& w : words)
-        shown.append(fixprot::shell_quote(w));
-    return shown.join(u' ');
 }
 
 // The installation directory, or empty with the reason given on stderr.
@@ -71,15 +65,55 @@ struct Options {
     QString match;
     bool hasArgs = false;
     QString args;
+    QStringList hosts; // --host: exact server host names
+    bool hasTags = false;
+    QStringList tags; // --tags: the file's tags, in its order
+    int jobs = 1;
+    int perHost = 1;
+    Format format = Format::Text;
+    QString failedTo;
 };
 
-// One listing, then, for --repair, one view after another: the same steps
-// as the window's Execute, each started by the end of the one before.
+// The tags of a --tags file: one a line, blank lines and "#" comments
+// skipped. False, with why, when it cannot be read.
+bool read_tags(const QString& path, QStringList& tags, QString& why) {
+    QFile f;
+    const bool ok = path == u"-" ? f.open(stdin, QIODevice::ReadOnly)
+                                 : (f.setFileName(path), f.open(QIODevice::ReadOnly));
+    if (!ok) {
+        why = QStringLiteral("cannot read the tags file ") + path + QStringLiteral(": ") +
+              f.errorString();
+        return false;
+    }
+    const QByteArray bytes = f.readAll();
+    for (const QByteArray& raw : bytes.split('\n')) {
+        const QString line = QString::fromLocal8Bit(raw).trimmed();
+        if (!line.isEmpty() && !line.startsWith(u'#'))
+            tags.append(line);
+    }
+    return true;
+}
+
+// A connection the remote shell could not make: ssh reports those, and
+// only those, with exit status 255.
+bool lost_connection(const RepairOutcome& o) {
+    return o.kind == RepairOutcome::Kind::FixProtFailed && !o.host.isEmpty() && o.end.known &&
+           !o.end.crashed && o.end.exitCode == 255;
+}
+
+// One listing, then, for --repair, the picked views: the same steps as the
+// window's Execute for each, up to --jobs views at work at once and at most
+// --per-host on one storage host. Each step is started by a signal of the
+// one before; nothing waits.
 class Runner : public QObject {
 public:
-    Runner(Options o, QString home, std::unique_ptr<cc::Session> session)
-        : m_o(std::move(o)), m_home(std::move(home)), m_session(std::move(session)) {
-        m_list.setCaseSensitiveTags(m_session->fixProtStyle() == fixprot::Style::Unix);
+    Runner(Options o, QString home, std::unique_ptr<cc::Session> session, Report& report)
+        : m_o(std::move(o)), m_home(std::move(home)), m_session(std::move(session)),
+          m_report(report) {
+        m_caseSensitive = m_session->fixProtStyle() == fixprot::Style::Unix;
+        m_list.setCaseSensitiveTags(m_caseSensitive);
+        m_tick.setInterval(1000);
+        connect(&m_tick, &QTimer::timeout, this, [this] { m_report.progress(counts()); });
     }
 
     void start() {
@@ -90,13 +124,31 @@ public:
         connect(m_listing, &cc::Job::finished, this, &Runner::listed);
     }
 
-    // A signal: the view at work finishes, no further one starts.
+    // A signal: no view starts any more; those at work finish. A further
+    // signal names them and the run goes on waiting for them.
     void stop() {
-        if (m_stopped)
+        if (m_stopped) {
+            if (!m_atWork.isEmpty()) {
+                QStringList tags;
+                for (const int i : std::as_const(m_atWork))
+                    tags.append(m_list.tag(m_rows.at(i)));
+                std::sort(tags.begin(), tags.end());
+                m_report.error(QStringLiteral("still at work, left to finish: ") +
+                               tags.join(QStringLiteral(", ")));
+            }
             return;
+        }
         m_stopped = true;
-        if (!m_view && !m_o.repair)
+        if (!m_o.repair) {
             QCoreApplication::exit(1);
+            return;
+        }
+        // During the listing the run ends once it is read; after it, as
+        // soon as no view is at work.
+        if (m_plan) {
+            m_plan->close();
+            queuePump();
+        }
     }
 
 private:
@@ -107,7 +159,7 @@ private:
         const QString text = cc::report_text(report);
         if (!text.isEmpty()) {
             for (const QString& l : text.split(QStringLiteral("\r\n")))
-                err(l);
+                m_report.error(l);
         }
         const bool lost = report.failedBefore || report.unreadable > 0;
         if (m_o.list) {
@@ -128,28 +180,82 @@ private:
             QCoreApplication::exit(1);
             return;
         }
-        const QString pattern = m_o.ignoreCase ? m_o.match.toLower() : m_o.match;
-        for (int i = 0; i < m_list.count(); ++i) {
-            if (m_o.all || line_matches(m_list.text(i), pattern, m_o.ignoreCase))
-                m_rows.append(i);
-        }
+        m_failedListing = lost;
+        pick();
         const fixprot::Style style = m_session->fixProtStyle();
         m_argWords = fixprot::argument_words(m_o.hasArgs ? m_o.args : fixprot::default_args(style));
         m_style = style;
         if (style == fixprot::Style::Unix)
             m_reach = fixprot::reach_from_environment();
-        m_failedListing = lost;
-        next();
+        QStringList hosts;
+        for (const int row : std::as_const(m_rows))
+            hosts.append(m_list.host(row));
+        m_plan = std::make_unique<RunPlan>(hosts, m_o.jobs, m_o.perHost);
+        if (m_stopped)
+            m_plan->close();
+        m_tick.start();
+        pump();
     }
 
-    void next() {
-        if (m_stopped || m_next >= m_rows.size() || m_endviewFailed) {
+    // The rows to repair: --all or --match, --host and --tags, all of those
+    // given. A tag of the file that the listing lacks is reported here.
+    void pick() {
+        const bool folded = !m_caseSensitive;
+        const auto key = [folded](const QString& t) {
+            return folded ? t.toCaseFolded() : t;
+        };
+        QSet<QString> wanted;
+        if (m_o.hasTags) {
+            QSet<QString> listed;
+            for (int i = 0; i < m_list.count(); ++i)
+                listed.insert(key(m_list.tag(i)));
+            QSet<QString> told;
+            for (const QString& t : std::as_const(m_o.tags)) {
+                wanted.insert(key(t));
+                if (!listed.contains(key(t)) && !told.contains(key(t))) {
+                    told.insert(key(t));
+                    ViewResult r;
+                    r.tag = t;
+                    r.reason = QStringLiteral("not in the listing");
+                    finishedView(r, -1);
+                }
+            }
+        }
+        const QString pattern = m_o.ignoreCase ? m_o.match.toLower() : m_o.match;
+        for (int i = 0; i < m_list.count(); ++i) {
+            if (m_o.hasMatch && !line_matches(m_list.text(i), pattern, m_o.ignoreCase))
+                continue;
+            if (!m_o.hosts.isEmpty() && !m_o.hosts.contains(m_list.host(i)))
+                continue;
+            if (m_o.hasTags && !wanted.contains(key(m_list.tag(i))))
+                continue;
+            m_rows.append(i);
+        }
+    }
+
+    // Starts every view that may start now; ends the run when none is at
+    // work and none may start any more.
+    void pump() {
+        m_pumpQueued = false;
+        if (m_over)
+            return;
+        while (m_plan && !m_stopped && !m_endviewFailed) {
+            const int i = m_plan->take();
+            if (i < 0)
+                break;
+            startView(i);
+        }
+        if (m_atWork.isEmpty() &&
+            (!m_plan || m_stopped || m_endviewFailed || m_plan->waiting() == 0)) {
             summary();
             return;
         }
-        const int row = m_rows.at(m_next++);
+        m_report.progress(counts());
+    }
+
+    void startView(int i) {
         RepairRequest r;
-        r.tag = m_list.tag(row);
+        r.tag = m_list.tag(m_rows.at(i));
         r.program = fixprot::program_path(m_home);
         r.arguments = m_argWords;
         r.mode = RunMode::Hide;
@@ -157,104 +263,191 @@ private:
         r.reach = m_reach;
         r.endviewAfterFailure = m_style == fixprot::Style::Windows;
         r.dryRun = m_o.dryRun;
-        m_view = new ViewRepair(*m_session, r, this);
-        connect(m_view, &ViewRepair::finished, this, &Runner::viewDone);
-        m_view->start();
+        auto* v = new ViewRepair(*m_session, r, this);
+        m_atWork.insert(v, i);
+        connect(v, &ViewRepair::finished, this, [this, v] { viewDone(v); });
+        v->start();
     }
 
-    void viewDone() {
-        ViewRepair* v = m_view;
-        m_view = nullptr;
+    void viewDone(ViewRepair* v) {
+        const int i = m_atWork.take(v);
         v->deleteLater();
         const RepairOutcome& o = v->outcome();
-        const QString tag = v->request().tag;
-        const QString secs = QStringLiteral("%1 s").arg(o.elapsedMs / 1000.0, 0, 'f', 2);
+        ViewResult r;
+        r.tag = v->request().tag;
+        r.host = m_list.host(m_rows.at(i));
+        r.storage = o.storage;
+        r.command = o.command;
+        r.endviewRan = o.endviewRan;
+        r.start = o.started;
+        r.ms = o.elapsedMs;
+        if (o.end.known && !o.end.crashed)
+            r.exitStatus = o.end.exitCode;
         using Kind = RepairOutcome::Kind;
-        QString what;
+        using Out = ViewResult::Outcome;
         switch (o.kind) {
         case Kind::Repaired:
-            ++m_repaired;
-            what = QStringLiteral("repaired");
+            r.outcome = Out::Repaired;
             break;
         case Kind::FixProtFailed:
-            ++m_failed;
-            what = QStringLiteral("fix_prot failed: ") + o.end.describe();
+            r.outcome = Out::FixProtFailed;
+            r.reason = o.end.describe();
             break;
         case Kind::LaunchFailed:
-            ++m_failed;
-            what = QStringLiteral("fix_prot failed: could not be started: ") + o.message;
+            r.outcome = Out::FixProtFailed;
+            r.reason = QStringLiteral("could not be started: ") + o.message;
             break;
         case Kind::EndviewFailed:
-            ++m_failed;
-            m_endviewFailed = true; // as in the window, the run ends here
-            what = QStringLiteral("endview failed: ") + o.message;
+            r.outcome = Out::EndviewFailed;
+            r.reason = o.message;
+            m_endviewFailed = true; // as in the window, no further view starts
             break;
         case Kind::LookupFailed:
         case Kind::Skipped:
         case Kind::Busy:
-            ++m_skipped;
-            what = QStringLiteral("skipped: ") + o.message;
+            r.reason = o.message;
             break;
         case Kind::Planned:
-            ++m_planned;
-            out(words_for_reading(o.command));
-            out(words_for_reading({m_home + QString::fromLocal8Bit(plat::cleartool_marker()),
-                                   QStringLiteral("endview"), QStringLiteral("-server"), tag}));
+            r.outcome = Out::Planned;
+            r.endview = {m_home + QString::fromLocal8Bit(plat::cleartool_marker()),
+                         QStringLiteral("endview"), QStringLiteral("-server"), r.tag};
             break;
         case Kind::Abandoned:
-            ++m_skipped;
-            what = QStringLiteral("skipped: given up");
+            r.reason = QStringLiteral("given up");
             break;
         }
-        if (!what.isEmpty()) {
-            if (m_o.dryRun)
-                err(tag + QStringLiteral(": ") + what);
-            else
-                out(tag + u'\t' + what + u'\t' + secs);
+        finishedView(r, i);
+        m_plan->ended(i, lost_connection(o));
+        for (const int g : m_plan->takeGivenUp()) {
+            ViewResult skipped;
+            skipped.tag = m_list.tag(m_rows.at(g));
+            skipped.host = m_list.host(m_rows.at(g));
+            skipped.reason =
+                QStringLiteral("host ") + skipped.host + QStringLiteral(" unreachable");
+            finishedView(skipped, g);
         }
-        QTimer::singleShot(0, this, &Runner::next);
+        queuePump();
+    }
+
+    void queuePump() {
+        if (!m_pumpQueued) {
+            m_pumpQueued = true;
+            QTimer::singleShot(0, this, &Runner::pump);
+        }
+    }
+
+    // Counts and prints one view's result; i is its place among the picked
+    // rows, -1 for a tag the listing lacks.
+    void finishedView(const ViewResult& r, int i) {
+        switch (r.outcome) {
+        case ViewResult::Outcome::Repaired:
+            ++m_counts.repaired;
+            break;
+        case ViewResult::Outcome::FixProtFailed:
+        case ViewResult::Outcome::EndviewFailed:
+            ++m_counts.failed;
+            break;
+        case ViewResult::Outcome::Skipped:
+            ++m_counts.skipped;
+            break;
+        case ViewResult::Outcome::Planned:
+            ++m_counts.planned;
+            break;
+        }
+        if (r.outcome != ViewResult::Outcome::Repaired && r.outcome != ViewResult::Outcome::Planned)
+            m_unfinished.append(r.tag);
+        if (i >= 0)
+            m_ended.insert(i);
+        m_report.view(r);
+    }
+
+    Counts counts() const {
+        Counts c = m_counts;
+        c.running = int(m_atWork.size());
+        c.waiting = m_plan ? m_plan->waiting() : 0;
+        return c;
     }
 
     void summary() {
-        const int views = m_repaired + m_failed + m_skipped + m_planned;
-        QString s = m_o.dryRun ? QStringLiteral("%1 views: %2 would be repaired, %3 skipped")
-                                     .arg(views)
-                                     .arg(m_planned)
-                                     .arg(m_skipped)
-                               : QStringLiteral("%1 views: %2 repaired, %3 failed, %4 skipped")
-                                     .arg(views)
-                                     .arg(m_repaired)
-                                     .arg(m_failed)
-                                     .arg(m_skipped);
-        const qsizetype left = m_rows.size() - views;
-        if (left > 0)
-            s += QStringLiteral(", %1 not started (%2)")
-                     .arg(left)
-                     .arg(m_stopped ? QStringLiteral("stopped by a signal")
-                                    : QStringLiteral("endview failed"));
-        out(s);
-        const bool clean = m_failed == 0 && m_skipped == 0 && left == 0 && !m_failedListing;
-        QCoreApplication::exit(clean ? 0 : 1);
+        m_over = true;
+        m_tick.stop();
+        Summary s;
+        s.counts = counts();
+        for (qsizetype i = 0; i < m_rows.size(); ++i) {
+            if (!m_ended.contains(int(i))) {
+                ++s.notStarted;
+                m_unfinished.append(m_list.tag(m_rows.at(i)));
+            }
+        }
+        if (s.notStarted > 0)
+            s.stoppedBy = m_stopped ? QStringLiteral("stopped by a signal")
+                                    : QStringLiteral("endview failed");
+        const bool clean =
+            s.counts.failed == 0 && s.counts.skipped == 0 && s.notStarted == 0 && !m_failedListing;
+        s.exitStatus = clean ? 0 : 1;
+        if (!m_o.failedTo.isEmpty() && !writeFailedTo())
+            s.exitStatus = 1;
+        m_report.summary(s);
+        QCoreApplication::exit(s.exitStatus);
+    }
+
+    // The tags to run again: failed, skipped or not started, one a line.
+    bool writeFailedTo() {
+        QSaveFile f(m_o.failedTo);
+        QByteArray bytes;
+        for (const QString& t : std::as_const(m_unfinished))
+            bytes += t.toLocal8Bit() + '\n';
+        if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit())
+            return true;
+        m_report.error(QStringLiteral("cannot write ") + m_o.failedTo + QStringLiteral(": ") +
+                       f.errorString());
+        return false;
     }
 
     Options m_o;
     QString m_home;
     std::unique_ptr<cc::Session> m_session;
+    Report& m_report;
     ViewListModel m_list;
     QPointer<cc::ListingJob> m_listing;
-    QList<int> m_rows;
-    qsizetype m_next = 0;
+    QList<int> m_rows; // the picked rows, in list order
+    std::unique_ptr<RunPlan> m_plan;
+    QHash<ViewRepair*, int> m_atWork;
+    QSet<int> m_ended;
+    QStringList m_unfinished;
     QStringList m_argWords;
     fixprot::Style m_style = fixprot::Style::Windows;
     fixprot::Reach m_reach;
-    QPointer<ViewRepair> m_view;
-    int m_repaired = 0, m_failed = 0, m_skipped = 0, m_planned = 0;
+    Counts m_counts;
+    QTimer m_tick;
+    bool m_caseSensitive = false;
+    bool m_pumpQueued = false;
+    bool m_over = false;
     bool m_stopped = false;
     bool m_endviewFailed = false;
     bool m_failedListing = false;
 };
 
+Report* g_report = nullptr;
+QtMessageHandler g_previousHandler = nullptr;
+
+// Qt's messages (the command log among them) pass the status line.
+void message_handler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg) {
+    if (!g_report) {
+        g_previousHandler(type, ctx, msg);
+        return;
+    }
+    g_report->passThrough((qFormatLogMessage(type, ctx, msg) + u'\n').toLocal8Bit());
+}
+
 } // namespace
+
+// A whole number of at least 1 from an option's value, or 0.
+int count_value(const QString& text) {
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    return ok && n >= 1 ? n : 0;
+}
 
 int run(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -271,14 +464,38 @@ int run(int argc, char** argv) {
     p.addVersionOption();
     const QCommandLineOption list(QStringLiteral("list"),
                                   QStringLiteral("Print every view, one tag:host line each."));
-    const QCommandLineOption repair(QStringLiteral("repair"),
-                                    QStringLiteral("Repair the views picked by --all or --match."));
+    const QCommandLineOption repair(
+        QStringLiteral("repair"),
+        QStringLiteral("Repair the views picked by --all, --match, --host and --tags."));
     const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("Every view."));
     const QCommandLineOption match(QStringLiteral("match"),
                                    QStringLiteral("The views whose line contains PATTERN."),
                                    QStringLiteral("PATTERN"));
     const QCommandLineOption ignoreCase(QStringLiteral("ignore-case"),
                                         QStringLiteral("--match ignores letter case."));
+    const QCommandLineOption host(
+        QStringLiteral("host"),
+        QStringLiteral("The views whose storage is on host NAME, exactly (may be repeated)."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption tags(
+        QStringLiteral("tags"),
+        QStringLiteral("The views whose tags FILE names, one a line (- for standard input)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption jobs(QStringLiteral("jobs"),
+                                  QStringLiteral("Repair up to N views at once (default 1)."),
+                                  QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption perHost(
+        QStringLiteral("per-host"),
+        QStringLiteral("At most K of them on one storage host at once (default 1)."),
+        QStringLiteral("K"), QStringLiteral("1"));
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        QStringLiteral("text (the default) or json: one JSON object per view and a summary."),
+        QStringLiteral("FORMAT"), QStringLiteral("text"));
+    const QCommandLineOption failedTo(
+        QStringLiteral("failed-to"),
+        QStringLiteral("Write the tags that failed, were skipped or not started to FILE."),
+        QStringLiteral("FILE"));
     const QCommandLineOption args(
         QStringLiteral("args"),
         QStringLiteral("fix_prot's arguments instead of the default ones ({owner} and {group} "
@@ -287,7 +504,8 @@ int run(int argc, char** argv) {
     const QCommandLineOption dryRun(
         QStringLiteral("dry-run"),
         QStringLiteral("Look the views up and print what would run; run nothing."));
-    p.addOptions({list, repair, all, match, ignoreCase, args, dryRun});
+    p.addOptions({list, repair, all, match, ignoreCase, host, tags, jobs, perHost, format, failedTo,
+                  args, dryRun});
     if (!p.parse(QCoreApplication::arguments())) {
         err(p.errorText());
         return 2;
@@ -307,6 +525,11 @@ int run(int argc, char** argv) {
     o.match = p.value(match);
     o.hasArgs = p.isSet(args);
     o.args = p.value(args);
+    o.hosts = p.values(host);
+    o.hasTags = p.isSet(tags);
+    o.jobs = count_value(p.value(jobs));
+    o.perHost = count_value(p.value(perHost));
+    o.failedTo = p.value(failedTo);
     if (!p.positionalArguments().isEmpty()) {
         err(QStringLiteral("unexpected argument: ") + p.positionalArguments().first());
         return 2;
@@ -315,14 +538,33 @@ int run(int argc, char** argv) {
         err(QStringLiteral("say --list or --repair (see --help)"));
         return 2;
     }
-    if (o.repair && o.all == o.hasMatch) {
-        err(QStringLiteral(
-            "--repair needs --all or --match PATTERN, one of them: nothing was run"));
+    const bool picked = o.all || o.hasMatch || !o.hosts.isEmpty() || o.hasTags;
+    if (o.repair && (!picked || (o.all && o.hasMatch))) {
+        err(QStringLiteral("--repair needs --all or --match PATTERN (one of them), or --host or "
+                           "--tags: nothing was run"));
         return 2;
     }
-    if (o.list && (o.all || o.hasMatch || o.dryRun || o.hasArgs)) {
+    if (o.list && (picked || o.dryRun || o.hasArgs || p.isSet(jobs) || p.isSet(perHost) ||
+                   p.isSet(format) || p.isSet(failedTo))) {
         err(QStringLiteral("--list takes no other option"));
         return 2;
+    }
+    if (o.jobs == 0 || o.perHost == 0) {
+        err(QStringLiteral("--jobs and --per-host take a whole number of at least 1"));
+        return 2;
+    }
+    if (p.value(format) == u"json")
+        o.format = Format::Json;
+    else if (p.value(format) != u"text") {
+        err(QStringLiteral("--format is text or json, not ") + p.value(format));
+        return 2;
+    }
+    if (o.hasTags) {
+        QString why;
+        if (!read_tags(p.value(tags), o.tags, why)) {
+            err(why + QStringLiteral(": nothing was run"));
+            return 2;
+        }
     }
 
     const QString home = clearcase_home();
@@ -334,11 +576,17 @@ int run(int argc, char** argv) {
             QStringLiteral("): nothing was run"));
         return 3;
     }
+    Report report(o.format, o.dryRun, o.repair && error_output_is_terminal());
+    g_report = &report;
+    g_previousHandler = qInstallMessageHandler(message_handler);
     std::shared_ptr<cc::Backend> backend = cc::default_backend();
-    Runner runner(o, home, backend->createSession(home));
+    Runner runner(o, home, backend->createSession(home), report);
     on_stop_signals([&runner] { runner.stop(); });
     QTimer::singleShot(0, &runner, &Runner::start);
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    qInstallMessageHandler(g_previousHandler);
+    g_report = nullptr;
+    return status;
 }
 
 } // namespace tsy::headless

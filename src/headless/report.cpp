@@ -1,0 +1,214 @@
+#include "report.h"
+
+#include "clearcase/fixprot.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace tsy::headless {
+
+namespace {
+
+QString words_for_reading(const QStringList& words) {
+    QStringList shown;
+    for (const QString& w : words)
+        shown.append(fixprot::shell_quote(w));
+    return shown.join(u' ');
+}
+
+QString outcome_name(ViewResult::Outcome o) {
+    switch (o) {
+    case ViewResult::Outcome::Repaired:
+        return QStringLiteral("repaired");
+    case ViewResult::Outcome::FixProtFailed:
+        return QStringLiteral("fix_prot failed");
+    case ViewResult::Outcome::EndviewFailed:
+        return QStringLiteral("endview failed");
+    case ViewResult::Outcome::Skipped:
+        return QStringLiteral("skipped");
+    case ViewResult::Outcome::Planned:
+        return QStringLiteral("planned");
+    }
+    return QString();
+}
+
+QByteArray json_line(const QJsonObject& o) {
+    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QJsonValue text_or_null(const QString& s) {
+    return s.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s);
+}
+
+// "about 3 min 20 s left" from the pace so far.
+QString time_left(qint64 elapsedMs, int done, qsizetype remaining) {
+    if (done == 0 || remaining == 0)
+        return QString();
+    const qint64 s = qint64(std::ceil(double(elapsedMs) * double(remaining) / done / 1000.0));
+    if (s < 60)
+        return QStringLiteral(", about %1 s left").arg(s);
+    if (s < 3600)
+        return QStringLiteral(", about %1 min %2 s left").arg(s / 60).arg(s % 60);
+    return QStringLiteral(", about %1 h %2 min left").arg(s / 3600).arg(s % 3600 / 60);
+}
+
+} // namespace
+
+bool error_output_is_terminal() {
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return ::isatty(STDERR_FILENO) == 1;
+#endif
+}
+
+Report::Report(Format format, bool dryRun, bool statusLine)
+    : m_format(format), m_dryRun(dryRun), m_statusLine(statusLine) {
+    m_clock.start();
+}
+
+Report::~Report() {
+    hideStatus();
+}
+
+QString Report::outcomeText(const ViewResult& r) {
+    QString text = outcome_name(r.outcome);
+    if (!r.reason.isEmpty())
+        text += QStringLiteral(": ") + r.reason;
+    return text;
+}
+
+void Report::view(const ViewResult& r) {
+    if (m_format == Format::Json) {
+        QJsonObject o;
+        o[QStringLiteral("tag")] = r.tag;
+        o[QStringLiteral("host")] = text_or_null(r.host);
+        o[QStringLiteral("storage")] = text_or_null(r.storage);
+        o[QStringLiteral("command")] = QJsonArray::fromStringList(r.command);
+        if (r.outcome == ViewResult::Outcome::Planned)
+            o[QStringLiteral("endview")] = QJsonArray::fromStringList(r.endview);
+        o[QStringLiteral("outcome")] = outcome_name(r.outcome);
+        o[QStringLiteral("reason")] = text_or_null(r.reason);
+        o[QStringLiteral("exit_status")] =
+            r.exitStatus ? QJsonValue(*r.exitStatus) : QJsonValue(QJsonValue::Null);
+        o[QStringLiteral("endview_ran")] = r.endviewRan;
+        o[QStringLiteral("start")] = r.start.isValid()
+                                         ? QJsonValue(r.start.toUTC().toString(Qt::ISODateWithMs))
+                                         : QJsonValue(QJsonValue::Null);
+        o[QStringLiteral("duration_s")] = double(r.ms) / 1000.0;
+        out(json_line(o));
+        return;
+    }
+    if (r.outcome == ViewResult::Outcome::Planned) {
+        out((words_for_reading(r.command) + u'\n' + words_for_reading(r.endview) + u'\n')
+                .toLocal8Bit());
+        return;
+    }
+    if (m_dryRun) {
+        error(r.tag + QStringLiteral(": ") + outcomeText(r));
+        return;
+    }
+    out((r.tag + u'\t' + outcomeText(r) + u'\t' +
+         QStringLiteral("%1 s").arg(double(r.ms) / 1000.0, 0, 'f', 2) + u'\n')
+            .toLocal8Bit());
+}
+
+void Report::summary(const Summary& s) {
+    hideStatus();
+    m_status.clear();
+    const Counts& c = s.counts;
+    const int views = c.done();
+    if (m_format == Format::Json) {
+        QJsonObject o;
+        o[QStringLiteral("views")] = views;
+        o[QStringLiteral("repaired")] = c.repaired;
+        o[QStringLiteral("failed")] = c.failed;
+        o[QStringLiteral("skipped")] = c.skipped;
+        if (m_dryRun)
+            o[QStringLiteral("planned")] = c.planned;
+        o[QStringLiteral("not_started")] = double(s.notStarted);
+        o[QStringLiteral("stopped_by")] = text_or_null(s.stoppedBy);
+        o[QStringLiteral("exit_status")] = s.exitStatus;
+        o[QStringLiteral("duration_s")] = double(m_clock.elapsed()) / 1000.0;
+        out(json_line(QJsonObject{{QStringLiteral("summary"), o}}));
+        return;
+    }
+    QString line = m_dryRun ? QStringLiteral("%1 views: %2 would be repaired, %3 skipped")
+                                  .arg(views)
+                                  .arg(c.planned)
+                                  .arg(c.skipped)
+                            : QStringLiteral("%1 views: %2 repaired, %3 failed, %4 skipped")
+                                  .arg(views)
+                                  .arg(c.repaired)
+                                  .arg(c.failed)
+                                  .arg(c.skipped);
+    if (s.notStarted > 0)
+        line += QStringLiteral(", %1 not started (%2)").arg(s.notStarted).arg(s.stoppedBy);
+    out((line + u'\n').toLocal8Bit());
+}
+
+void Report::error(const QString& line) {
+    err((QStringLiteral("tessaly: ") + line + u'\n').toLocal8Bit());
+}
+
+void Report::passThrough(const QByteArray& bytes) {
+    err(bytes);
+}
+
+void Report::progress(const Counts& c) {
+    if (!m_statusLine)
+        return;
+    const int failed = c.failed + c.skipped;
+    QString line = QStringLiteral("%1 done").arg(c.done());
+    if (failed > 0)
+        line += QStringLiteral(" (%1 failed or skipped)").arg(failed);
+    line += QStringLiteral(", %1 running, %2 left").arg(c.running).arg(c.waiting);
+    line += time_left(m_clock.elapsed(), c.done(), c.waiting + c.running);
+    m_status = line.toLocal8Bit();
+    drawStatus();
+}
+
+void Report::out(const QByteArray& bytes) {
+    hideStatus();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+    drawStatus();
+}
+
+void Report::err(const QByteArray& bytes) {
+    hideStatus();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+    drawStatus();
+}
+
+// The status line ends without a line feed; "\r" and "erase to the end of
+// the line" take it away again.
+void Report::hideStatus() {
+    if (!m_statusShown)
+        return;
+    std::fputs("\r\x1b[K", stderr);
+    std::fflush(stderr);
+    m_statusShown = false;
+}
+
+void Report::drawStatus() {
+    if (!m_statusLine || m_status.isEmpty())
+        return;
+    std::fputs("\r\x1b[K", stderr);
+    std::fwrite(m_status.constData(), 1, size_t(m_status.size()), stderr);
+    std::fflush(stderr);
+    m_statusShown = true;
+}
+
+} // namespace tsy::headless

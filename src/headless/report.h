@@ -1,0 +1,88 @@
+#pragma once
+
+// What a headless run prints: a line per view as it finishes, as text for
+// people or as one JSON object per line for scripts, a summary at the end,
+// and, when the error output is a terminal, one status line redrawn in
+// place. Everything written goes through here, so the status line is
+// taken away before any other line and drawn again after it.
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace tsy::headless {
+
+enum class Format { Text, Json };
+
+struct ViewResult {
+    enum class Outcome { Repaired, FixProtFailed, EndviewFailed, Skipped, Planned };
+    QString tag;
+    QString host; // the storage host, as the listing gives it
+    QString storage;
+    QStringList command; // fix_prot's words, as started or as they would be
+    QStringList endview; // a dry run's endview words
+    Outcome outcome = Outcome::Skipped;
+    QString reason; // why it failed or was skipped
+    std::optional<int> exitStatus;
+    bool endviewRan = false;
+    QDateTime start;
+    qint64 ms = 0;
+};
+
+struct Counts {
+    int repaired = 0;
+    int failed = 0;
+    int skipped = 0;
+    int planned = 0;
+    int running = 0;
+    qsizetype waiting = 0; // neither started nor given up
+    int done() const { return repaired + failed + skipped + planned; }
+};
+
+struct Summary {
+    Counts counts;
+    qsizetype notStarted = 0;
+    QString stoppedBy; // why views were not started, empty when none was left
+    int exitStatus = 0;
+};
+
+class Report {
+public:
+    Report(Format format, bool dryRun, bool statusLine);
+    ~Report();
+
+    void view(const ViewResult& r);
+    void summary(const Summary& s);
+    // A line to the error output, "tessaly: " first.
+    void error(const QString& line);
+    // Draws the status line again with these figures (no-op without one).
+    void progress(const Counts& c);
+    // A line another part of the program writes to the error output as it
+    // is, between taking the status line away and drawing it again.
+    void passThrough(const QByteArray& bytes);
+
+    // "fix_prot failed: exit status 3", "skipped: ...": the outcome as the
+    // text format prints it.
+    static QString outcomeText(const ViewResult& r);
+
+private:
+    void out(const QByteArray& bytes);
+    void err(const QByteArray& bytes);
+    void hideStatus();
+    void drawStatus();
+
+    Format m_format;
+    bool m_dryRun;
+    bool m_statusLine;
+    bool m_statusShown = false;
+    QByteArray m_status;
+    QElapsedTimer m_clock;
+};
+
+// Whether the error output is a terminal, where a status line belongs.
+bool error_output_is_terminal();
+
+} // namespace tsy::headless

@@ -1,0 +1,66 @@
+#pragma once
+
+// Which view of a headless run starts next. Views are taken in list order,
+// except that a view waits while its storage host already has as many
+// views at work as allowed, and the whole run keeps at most so many at
+// work. A host whose remote shell could not connect for two views in a
+// row is given up: its views still waiting are not started.
+//
+// Pure bookkeeping, no processes: the runner asks for the next view when
+// one may start and reports each view's end.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace tsy::headless {
+
+class RunPlan {
+public:
+    // hosts[i] is the storage host of view i (the list's order).
+    RunPlan(QStringList hosts, int jobs, int perHost);
+
+    // The view to start now, or -1 when none may start now.
+    int take();
+    // View i ended; lostConnection: its remote shell could not connect.
+    void ended(int i, bool lostConnection);
+    // The views of hosts given up since the last call, in list order, no
+    // longer waiting. Each is to be reported as not reachable.
+    QList<int> takeGivenUp();
+    // No view starts any more; those at work go on.
+    void close() { m_closed = true; }
+
+    int running() const { return m_running; }
+    // Views neither started nor given up.
+    qsizetype waiting() const { return m_waiting; }
+
+private:
+    struct Host {
+        std::deque<int> queue; // its waiting views, in list order
+        int running = 0;
+        int lostInARow = 0;
+        bool givenUp = false;
+    };
+    // Enters host h among those that may start a view, keyed by its first
+    // waiting view, when it may.
+    void offer(int h);
+    void withdraw(int h);
+
+    std::vector<int> m_hostOf; // view -> host index
+    std::vector<Host> m_host;
+    // Hosts that may start a view now, by their first waiting view.
+    std::set<std::pair<int, int>> m_ready;
+    QList<int> m_givenUp;
+    int m_jobs;
+    int m_perHost;
+    int m_running = 0;
+    qsizetype m_waiting = 0;
+    bool m_closed = false;
+};
+
+} // namespace tsy::headless
