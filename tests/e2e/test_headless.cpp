@@ -2,12 +2,17 @@
 // no display, against the simulated ClearCase.
 #include "app/frmmain.h"
 #include "clearcase/viewlistmodel.h"
+#include "headless/runplan.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
 #include "simhome.h"
 #include "ui.h"
 
 #include <QComboBox>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -16,7 +21,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <set>
+#include <unistd.h>
 
 using namespace tsy;
 using namespace tsy::test;
@@ -55,6 +66,41 @@ Ran tessaly(const QStringList& args) {
     QProcess p;
     start(p, args);
     return finish(p);
+}
+
+// The view a journal entry acts on: cleartool's last word, or the storage
+// fix_prot is given (through ssh and sudo too), as "TAG" of ".../TAG.vws";
+// empty for the listing of the whole region.
+std::string entry_tag(const ccsim::JournalEntry& e) {
+    if (e.args.empty() || e.args.back() == "-long")
+        return {};
+    std::string last = e.args.back();
+    if (e.program == "cleartool")
+        return last;
+    last.erase(std::remove(last.begin(), last.end(), '\''), last.end());
+    last = last.substr(last.rfind('/') + 1);
+    return last.size() > 4 ? last.substr(0, last.size() - 4) : last;
+}
+
+// One fix_prot run: when its call was journalled and when it returned.
+struct Span {
+    std::int64_t start = 0, end = -1;
+};
+
+std::map<std::string, Span> fix_prot_spans(const ccsim::Home& home) {
+    std::map<int, std::string> byPid;
+    std::map<std::string, Span> spans;
+    for (const ccsim::JournalEntry& e : home.journal()) {
+        if (e.program != "fix_prot")
+            continue;
+        EXPECT_EQ(spans.count(entry_tag(e)), 0u) << "fix_prot twice on " << entry_tag(e);
+        byPid[e.pid] = entry_tag(e);
+        spans[entry_tag(e)].start = e.timeMs;
+    }
+    for (const ccsim::JournalEntry& e : home.ends())
+        if (byPid.count(e.pid))
+            spans[byPid[e.pid]].end = e.timeMs;
+    return spans;
 }
 
 // "TAG<tab>OUTCOME<tab>N.NN s" with the time left out.
@@ -211,4 +257,284 @@ TEST(Headless, AnInterruptEndsTheRunAfterTheViewAtWork) {
         EXPECT_FALSE(e.endsWith(QStringLiteral("|b")) || e.endsWith(QStringLiteral("|c")) ||
                      e.contains(QStringLiteral("/b.vws")) || e.contains(QStringLiteral("/c.vws")))
             << e.toStdString();
+}
+
+TEST(Headless, ParallelRunsKeepOneFixProtPerHostAndEndEachViewAfterItsOwnFixProt) {
+    SimHome sim;
+    std::map<std::string, std::string> hostOf;
+    for (const char* host : {"h1", "h2", "h3"})
+        for (int i = 1; i <= 3; ++i) {
+            const std::string tag = std::string(1, char('a' + (host[1] - '1'))) + char('0' + i);
+            sim.add(tag, host);
+            hostOf[tag] = host;
+        }
+    sim.home().setFault("fixprot_sleep_ms", "150");
+
+    // One at a time: each view's calls together, in list order.
+    sim.home().clearJournal();
+    Ran r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--jobs"),
+                     QStringLiteral("1")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    std::vector<std::string> blocks;
+    for (const ccsim::JournalEntry& e : sim.home().journal())
+        if (!entry_tag(e).empty() && (blocks.empty() || blocks.back() != entry_tag(e)))
+            blocks.push_back(entry_tag(e));
+    EXPECT_EQ(blocks,
+              (std::vector<std::string>{"a1", "a2", "a3", "b1", "b2", "b3", "c1", "c2", "c3"}));
+    EXPECT_FALSE(r.err.contains(QStringLiteral("\x1b[K"))) << "no status line off a terminal";
+
+    sim.home().breakStorage();
+    sim.home().clearJournal();
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--jobs"),
+                 QStringLiteral("4"), QStringLiteral("--per-host"), QStringLiteral("1"),
+                 QStringLiteral("--format"), QStringLiteral("json")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    const std::map<std::string, Span> spans = fix_prot_spans(sim.home());
+    ASSERT_EQ(spans.size(), 9u);
+    std::map<std::string, std::vector<Span>> byHost;
+    for (const auto& [tag, span] : spans) {
+        EXPECT_GE(span.end, span.start) << tag << " ended";
+        byHost[hostOf[tag]].push_back(span);
+    }
+    for (auto& [host, list] : byHost) {
+        std::sort(list.begin(), list.end(),
+                  [](const Span& a, const Span& b) { return a.start < b.start; });
+        for (size_t i = 1; i < list.size(); ++i)
+            EXPECT_GE(list[i].start, list[i - 1].end) << "two fix_prots at once on " << host;
+    }
+    int endviews = 0;
+    for (const ccsim::JournalEntry& e : sim.home().journal())
+        if (e.program == "cleartool" && e.args.front() == "endview") {
+            ++endviews;
+            EXPECT_GE(e.timeMs, spans.at(entry_tag(e)).end) << "endview before fix_prot ended";
+        }
+    EXPECT_EQ(endviews, 9);
+    int most = 0;
+    for (const auto& [tag, span] : spans)
+        most = std::max<int>(most, int(std::count_if(spans.begin(), spans.end(), [&](auto& o) {
+                                 return o.second.start <= span.start && span.start < o.second.end;
+                             })));
+    EXPECT_GE(most, 2) << "views of different hosts ran at once";
+
+    // One JSON object per view, as the journal saw it, then the summary.
+    std::map<std::string, QStringList> sshArgs;
+    for (const ccsim::JournalEntry& e : sim.home().journal())
+        if (e.program == "ssh") {
+            QStringList args;
+            for (const std::string& a : e.args)
+                args.append(QString::fromStdString(a));
+            sshArgs[entry_tag(e)] = args;
+        }
+    const QStringList lines = r.lines();
+    ASSERT_EQ(lines.size(), 10) << r.out.toStdString();
+    std::set<std::string> seen;
+    for (int i = 0; i < 9; ++i) {
+        QJsonParseError error;
+        const QJsonObject o = QJsonDocument::fromJson(lines[i].toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << lines[i].toStdString();
+        const std::string tag = o[QStringLiteral("tag")].toString().toStdString();
+        seen.insert(tag);
+        EXPECT_EQ(o[QStringLiteral("host")].toString().toStdString(), hostOf[tag]);
+        EXPECT_EQ(o[QStringLiteral("outcome")].toString(), QStringLiteral("repaired"));
+        EXPECT_EQ(o[QStringLiteral("exit_status")].toInt(-1), 0);
+        EXPECT_EQ(o[QStringLiteral("storage")].toString().toStdString(),
+                  sim.home().find(tag)->storage);
+        QStringList command;
+        for (const QJsonValue& w : o[QStringLiteral("command")].toArray())
+            command.append(w.toString());
+        EXPECT_EQ(command.mid(1), sshArgs[tag]) << tag;
+        const QDateTime start =
+            QDateTime::fromString(o[QStringLiteral("start")].toString(), Qt::ISODateWithMs);
+        EXPECT_TRUE(start >= before.addMSecs(-1) &&
+                    start.toMSecsSinceEpoch() <= spans.at(tag).start)
+            << o[QStringLiteral("start")].toString().toStdString();
+        EXPECT_GE(o[QStringLiteral("duration_s")].toDouble(), 0.15);
+    }
+    EXPECT_EQ(seen.size(), 9u);
+    const QJsonObject summary =
+        QJsonDocument::fromJson(lines[9].toUtf8()).object()[QStringLiteral("summary")].toObject();
+    EXPECT_EQ(summary[QStringLiteral("views")].toInt(), 9);
+    EXPECT_EQ(summary[QStringLiteral("repaired")].toInt(), 9);
+    EXPECT_EQ(summary[QStringLiteral("exit_status")].toInt(-1), 0);
+}
+
+TEST(Headless, AnUnreachableHostIsGivenUpAfterTwoTriesAndTheFailedAreRunAgainByTag) {
+    SimHome sim;
+    for (const char* tag : {"d1", "d2", "d3", "d4"})
+        sim.add(tag, "dead");
+    sim.add("e1", "h1");
+    sim.add("e2", "h1");
+    sim.home().setFault("ssh_unreachable", "dead");
+    sim.home().clearJournal();
+    QTemporaryDir dir;
+    const QString failed = dir.filePath(QStringLiteral("failed"));
+    Ran r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--jobs"),
+                     QStringLiteral("2"), QStringLiteral("--failed-to"), failed});
+    EXPECT_EQ(r.status, 1);
+    QStringList got = outcomes(r);
+    got.sort();
+    const QString lost = QStringLiteral("\tfix_prot failed: exit status 255: ssh: connect to host "
+                                        "dead port 22: Connection timed out");
+    EXPECT_EQ(got, (QStringList{QStringLiteral("6 views: 2 repaired, 2 failed, 2 skipped"),
+                                QStringLiteral("d1") + lost, QStringLiteral("d2") + lost,
+                                QStringLiteral("d3\tskipped: host dead unreachable"),
+                                QStringLiteral("d4\tskipped: host dead unreachable"),
+                                QStringLiteral("e1\trepaired"), QStringLiteral("e2\trepaired")}));
+    int sshToDead = 0;
+    for (const QString& e : sim.journal("ssh"))
+        sshToDead += e.split(u'|').contains(QStringLiteral("dead"));
+    EXPECT_EQ(sshToDead, 2);
+
+    // The rerun of what failed, once the host is back: those four alone.
+    QFile f(failed);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QStringList tags = QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    tags.sort();
+    EXPECT_EQ(tags, (QStringList{QStringLiteral("d1"), QStringLiteral("d2"), QStringLiteral("d3"),
+                                 QStringLiteral("d4")}));
+    sim.home().clearFaults();
+    sim.home().clearJournal();
+    r = tessaly({QStringLiteral("--repair"), QStringLiteral("--tags"), failed});
+    EXPECT_EQ(r.status, 0) << r.out.toStdString() << r.err.toStdString();
+    std::set<std::string> touched;
+    for (const ccsim::JournalEntry& e : sim.home().journal())
+        if (!entry_tag(e).empty())
+            touched.insert(entry_tag(e));
+    EXPECT_EQ(touched, (std::set<std::string>{"d1", "d2", "d3", "d4"}));
+}
+
+TEST(Headless, AnInterruptLetsEveryViewAtWorkFinishAndStartsNoOther) {
+    SimHome sim;
+    for (const char* host : {"h1", "h2", "h3"}) {
+        sim.add(std::string(host) + "_a", host);
+        sim.add(std::string(host) + "_b", host);
+    }
+    sim.home().setFault("fixprot_sleep_ms", "1200");
+    sim.home().clearJournal();
+    QProcess p;
+    start(p, {QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--jobs"),
+              QStringLiteral("3")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.journal("fix_prot").size() == 3; }, 20'000));
+    ::kill(pid_t(p.processId()), SIGINT);
+    QTest::qWait(200);
+    ::kill(pid_t(p.processId()), SIGINT);
+    const Ran r = finish(p);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("still at work, left to finish: h1_a, h2_a, h3_a")))
+        << r.err.toStdString();
+    EXPECT_EQ(r.lines().value(3),
+              QStringLiteral("3 views: 3 repaired, 0 failed, 0 skipped, 3 not started (stopped "
+                             "by a signal)"));
+    const std::map<std::string, Span> spans = fix_prot_spans(sim.home());
+    std::set<std::string> touched, ended;
+    for (const ccsim::JournalEntry& e : sim.home().journal()) {
+        if (entry_tag(e).empty())
+            continue;
+        touched.insert(entry_tag(e));
+        if (e.program == "cleartool" && e.args.front() == "endview")
+            ended.insert(entry_tag(e));
+    }
+    EXPECT_EQ(touched, (std::set<std::string>{"h1_a", "h2_a", "h3_a"}));
+    EXPECT_EQ(ended, touched);
+    for (const auto& [tag, span] : spans)
+        EXPECT_GE(span.end, span.start) << tag;
+}
+
+TEST(Headless, HostAndTagPicksNarrowAPatternAndAnUnknownTagIsReported) {
+    SimHome sim;
+    sim.add("dev_a", "h1");
+    sim.add("dev_b", "h2");
+    sim.add("rel_a", "h1");
+    sim.add("dev_c", "h1");
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("tags"));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("# views to look at\n\ndev_a\n  dev_b\nrel_a\nnope\n");
+    f.close();
+    sim.home().clearJournal();
+    const Ran r =
+        tessaly({QStringLiteral("--repair"), QStringLiteral("--dry-run"), QStringLiteral("--match"),
+                 QStringLiteral("dev"), QStringLiteral("--host"), QStringLiteral("h1"),
+                 QStringLiteral("--tags"), file});
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.lines().size(), 3) << r.out.toStdString();
+    EXPECT_TRUE(r.lines()[0].contains(QStringLiteral("/dev_a.vws"))) << r.out.toStdString();
+    EXPECT_EQ(r.lines()[2], QStringLiteral("2 views: 1 would be repaired, 1 skipped"));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("tessaly: nope: skipped: not in the listing")))
+        << r.err.toStdString();
+    std::set<std::string> touched;
+    for (const ccsim::JournalEntry& e : sim.home().journal())
+        if (!entry_tag(e).empty())
+            touched.insert(entry_tag(e));
+    EXPECT_EQ(touched, std::set<std::string>{"dev_a"});
+}
+
+TEST(Headless, OnATerminalOneStatusLineIsRedrawnInPlace) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.add("b", "h2");
+    sim.home().setFault("fixprot_sleep_ms", "300");
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    QProcess p;
+    p.setChildProcessModifier([slave] {
+        const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+        if (fd >= 0)
+            ::dup2(fd, STDERR_FILENO);
+    });
+    start(p, {QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--jobs"),
+              QStringLiteral("2")});
+    QByteArray seen;
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    const auto drain = [&] {
+        char buf[4096];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+            seen.append(buf, n);
+    };
+    while (!p.waitForFinished(50))
+        drain();
+    drain();
+    ::close(master);
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(seen.contains("\r\x1b[K0 done, 2 running, 0 left")) << seen.toStdString();
+    EXPECT_TRUE(seen.contains("\r\x1b[K1 done, 1 running, 0 left, about")) << seen.toStdString();
+    EXPECT_TRUE(seen.endsWith("\r\x1b[K")) << "the line is taken away at the end";
+    EXPECT_FALSE(p.readAllStandardOutput().contains('\x1b'));
+}
+
+TEST(Headless, ThePlanTakesViewsInListOrderWithinTheCapsOfTheRunAndEachHost) {
+    using headless::RunPlan;
+    RunPlan plan({QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("B"),
+                  QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")},
+                 3, 2);
+    EXPECT_EQ(plan.take(), 0);
+    EXPECT_EQ(plan.take(), 1);
+    EXPECT_EQ(plan.take(), 2);
+    EXPECT_EQ(plan.take(), -1) << "three at work";
+    plan.ended(0, false);
+    EXPECT_EQ(plan.take(), 3);
+    plan.ended(2, false);
+    EXPECT_EQ(plan.take(), 4);
+    plan.ended(1, true);
+    plan.ended(3, true);
+    EXPECT_TRUE(plan.takeGivenUp().isEmpty()) << "A has nothing left to give up";
+    EXPECT_EQ(plan.take(), 5);
+    EXPECT_EQ(plan.waiting(), 0);
+
+    RunPlan lost(
+        {QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("B")}, 1, 1);
+    EXPECT_EQ(lost.take(), 0);
+    lost.ended(0, true);
+    EXPECT_EQ(lost.take(), 1);
+    lost.ended(1, true);
+    EXPECT_EQ(lost.takeGivenUp(), QList<int>{2});
+    EXPECT_EQ(lost.take(), 3);
+    lost.close();
+    lost.ended(3, false);
+    EXPECT_EQ(lost.take(), -1);
 }
