@@ -24,6 +24,8 @@ void figure_startup_child(); //    one start-up, in a process of its own
 void figure_memory();        // 7. peak resident memory with 100,000 views
 void figure_stall();
 void figure_headless(); // 9. --list and --repair as processes, beside their own work
+void figure_hosts(); // 10. --repair --jobs over storage hosts: wall time, own CPU, an unreachable
+                     // host
 // The programs a UNIX repair starts for each view (lookup, facts, fix_prot
 // through the remote shell, endview), started directly one after another.
 void direct_starts(

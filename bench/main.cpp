@@ -1,7 +1,7 @@
 // The benchmark driver: runs one figure per process and prints its rows
 // ("ROW|figure|value|target|ratio|met") for scripts/bench.sh to lay out.
 //
-//   tessaly_bench --figure load|cli|wait|run|list|startup|memory|stall|headless [--smoke]
+//   tessaly_bench --figure load|cli|wait|run|list|startup|memory|stall|headless|hosts [--smoke]
 //   tessaly_bench --list
 #include "figures.h"
 #include "harness.h"
@@ -27,7 +27,7 @@ const Figure kFigures[] = {
     {"wait", tsy::bench::figure_wait},         {"run", tsy::bench::figure_run},
     {"list", tsy::bench::figure_list},         {"startup", tsy::bench::figure_startup},
     {"memory", tsy::bench::figure_memory},     {"stall", tsy::bench::figure_stall},
-    {"headless", tsy::bench::figure_headless},
+    {"headless", tsy::bench::figure_headless}, {"hosts", tsy::bench::figure_hosts},
 };
 
 int usage() {

@@ -1,0 +1,482 @@
+// Figure 10: a headless repair spread over storage hosts. Many views on
+// twelve simulated hosts, fix_prot taking half a second each, repaired
+// with --jobs 12 beside the ideal (one view at a time per host, all hosts
+// at once) and beside --jobs 1; Tessaly's own CPU share meanwhile; and how
+// long an unreachable host holds the run up, counted in connect timeouts.
+//
+// fix_prot runs on each view's host through the ssh stand-in, since none
+// of the simulated hosts is this machine. The simulator's journal (calls,
+// by start) and its end records (fix_prot's returns, paired by pid) show
+// whether two fix_prots of one host ever overlapped and whether each
+// endview came after its view's fix_prot had ended.
+#include "figures.h"
+#include "harness.h"
+#include "simhome.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace tsy::bench {
+
+namespace {
+
+struct Run {
+    double wallMs = 0;
+    double cpuMs = -1; // Tessaly's own user + system time; -1 if it could not be read
+    int status = -1;   // exit status, -1 if it was killed or never started
+    QByteArray out, err;
+};
+
+// utime + stime (fields 14 and 15) of /proc/PID/stat in milliseconds, or -1.
+// Those two count the process's own threads only; its children's times are
+// fields 16 and 17 and are left out.
+double own_cpu_ms(pid_t pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = f.readAll();
+    // The command name (field 2) is in parentheses and may hold blanks or
+    // parentheses itself: the fields are counted from after the last ')'.
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return -1;
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' '); // [0] is field 3
+    if (fields.size() < 13)
+        return -1;
+    bool okU = false, okS = false;
+    const double ticks = double(fields[11].toLongLong(&okU) + fields[12].toLongLong(&okS));
+    const long hz = ::sysconf(_SC_CLK_TCK);
+    return okU && okS && hz > 0 ? ticks * 1000.0 / double(hz) : -1;
+}
+
+// Runs tessaly with args and waits for it, its output going to files in
+// dir. Tessaly's own CPU time is read from /proc when it has exited but
+// before it is reaped: waitid(WNOWAIT) leaves it a zombie whose stat still
+// holds its final utime and stime, so nothing it spent is missed (a poll
+// while it runs would lose the time since the last poll), and nothing its
+// children spent is counted (as getrusage(RUSAGE_CHILDREN) or the rusage
+// of wait4 would count the children it reaped). QProcess is not used: it
+// reaps the child itself.
+Run run_tessaly(const QStringList& args, const QString& dir) {
+    Run r;
+    std::vector<std::string> words{TESSALY_BIN};
+    for (const QString& a : args)
+        words.push_back(a.toStdString());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    // The face without a display, and without its log of every command.
+    std::vector<std::string> envWords;
+    for (char** e = environ; *e; ++e) {
+        if (std::strncmp(*e, "DISPLAY=", 8) != 0 && std::strncmp(*e, "QT_LOGGING_RULES=", 17) != 0)
+            envWords.emplace_back(*e);
+    }
+    envWords.emplace_back("QT_LOGGING_RULES=tessaly.run.info=false");
+    std::vector<char*> envp;
+    for (std::string& w : envWords)
+        envp.push_back(w.data());
+    envp.push_back(nullptr);
+
+    const std::string outPath = QString(dir + QStringLiteral("/out")).toStdString();
+    const std::string errPath = QString(dir + QStringLiteral("/err")).toStdString();
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QElapsedTimer t;
+    t.start();
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) {
+        r.err = QByteArray("cannot start ") + TESSALY_BIN + ": " + std::strerror(rc);
+        return r;
+    }
+    siginfo_t info{};
+    int w;
+    do {
+        w = ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT);
+    } while (w != 0 && errno == EINTR);
+    r.wallMs = ms_since(t);
+    r.cpuMs = own_cpu_ms(pid);
+    int st = 0;
+    while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    QFile out(dir + QStringLiteral("/out")), err(dir + QStringLiteral("/err"));
+    if (out.open(QIODevice::ReadOnly))
+        r.out = out.readAll();
+    if (err.open(QIODevice::ReadOnly))
+        r.err = err.readAll();
+    return r;
+}
+
+// One finished view of --format json.
+struct Record {
+    QString tag, host, outcome, reason;
+    std::optional<double> startS; // seconds since the epoch
+    double durationS = 0;
+};
+
+struct Report {
+    std::vector<Record> views;
+    bool summary = false;
+    int badLines = 0; // lines that are not a JSON object
+};
+
+std::optional<double> epoch_seconds(const QJsonValue& v) {
+    if (v.isDouble())
+        return v.toDouble();
+    const QDateTime d = QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
+    if (!d.isValid())
+        return std::nullopt;
+    return double(d.toMSecsSinceEpoch()) / 1000.0;
+}
+
+Report parse_report(const QByteArray& out) {
+    Report rep;
+    for (const QByteArray& line : out.split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        const QJsonDocument doc = QJsonDocument::fromJson(line);
+        if (!doc.isObject()) {
+            ++rep.badLines;
+            continue;
+        }
+        const QJsonObject o = doc.object();
+        if (o.contains(QStringLiteral("summary"))) {
+            rep.summary = true;
+            continue;
+        }
+        Record r;
+        r.tag = o.value(QStringLiteral("tag")).toString();
+        r.host = o.value(QStringLiteral("host")).toString();
+        r.outcome = o.value(QStringLiteral("outcome")).toString();
+        r.reason = o.value(QStringLiteral("reason")).toString();
+        r.startS = epoch_seconds(o.value(QStringLiteral("start")));
+        r.durationS = o.value(QStringLiteral("duration_s")).toDouble();
+        rep.views.push_back(r);
+    }
+    return rep;
+}
+
+int count_outcome(const Report& rep, const QString& outcome) {
+    return int(std::count_if(rep.views.begin(), rep.views.end(),
+                             [&](const Record& r) { return r.outcome == outcome; }));
+}
+
+// What the simulator saw of a run: each fix_prot from its start to its
+// end, by the host of the view it was given, and the ordering faults.
+struct Overlaps {
+    int maxPerHost = 0;      // most fix_prots at work on one host at once
+    int maxAtOnce = 0;       // most fix_prots at work at once, all hosts
+    int unended = 0;         // fix_prots without an end record
+    int endviewTooEarly = 0; // endviews that started before their fix_prot ended
+    int fixProts = 0;
+};
+
+// Most intervals open at once; an interval ending when another starts
+// does not overlap it.
+int most_at_once(std::vector<std::pair<std::int64_t, std::int64_t>> spans) {
+    std::vector<std::pair<std::int64_t, int>> edges;
+    for (const auto& [from, to] : spans) {
+        edges.emplace_back(from, +1);
+        edges.emplace_back(to, -1);
+    }
+    std::sort(edges.begin(), edges.end()); // at one time, ends (-1) before starts
+    int open = 0, most = 0;
+    for (const auto& e : edges)
+        most = std::max(most, open += e.second);
+    return most;
+}
+
+Overlaps overlaps(const ccsim::Home& home) {
+    std::map<std::string, const ccsim::View*> byStorage; // both paths of each view
+    const std::vector<ccsim::View> views = home.views();
+    for (const ccsim::View& v : views) {
+        byStorage[v.storage] = &v;
+        byStorage[home.globalPath(v.tag)] = &v;
+    }
+    std::map<int, std::int64_t> endOf;
+    for (const ccsim::JournalEntry& e : home.ends())
+        endOf[e.pid] = e.timeMs;
+    Overlaps o;
+    std::map<std::string, std::vector<std::pair<std::int64_t, std::int64_t>>> byHost;
+    std::vector<std::pair<std::int64_t, std::int64_t>> all;
+    std::map<std::string, std::int64_t> fixEndOfTag;
+    for (const ccsim::JournalEntry& e : home.journal()) {
+        if (e.program != "fix_prot" || e.args.empty())
+            continue;
+        ++o.fixProts;
+        const auto end = endOf.find(e.pid);
+        if (end == endOf.end()) {
+            ++o.unended;
+            continue;
+        }
+        const auto v = byStorage.find(e.args.back());
+        const std::string host = v == byStorage.end() ? "?" : v->second->host;
+        byHost[host].emplace_back(e.timeMs, end->second);
+        all.emplace_back(e.timeMs, end->second);
+        if (v != byStorage.end())
+            fixEndOfTag[v->second->tag] = end->second;
+    }
+    for (const auto& [host, spans] : byHost)
+        o.maxPerHost = std::max(o.maxPerHost, most_at_once(spans));
+    o.maxAtOnce = most_at_once(all);
+    for (const ccsim::JournalEntry& e : home.journal()) {
+        if (e.program != "cleartool" || e.args.empty() ||
+            std::find(e.args.begin(), e.args.end(), "endview") == e.args.end())
+            continue;
+        const auto fixed = fixEndOfTag.find(e.args.back());
+        if (fixed != fixEndOfTag.end() && e.timeMs < fixed->second)
+            ++o.endviewTooEarly;
+    }
+    return o;
+}
+
+// Names each view's host from a balanced list in a fixed shuffled order,
+// so that hosts are interleaved in the listing (sorted by tag) but not in
+// a regular pattern.
+void add_views(ccsim::Home& home, const std::string& prefix, const std::vector<std::string>& hosts,
+               int perHost) {
+    std::vector<std::string> order;
+    for (int i = 0; i < perHost; ++i)
+        order.insert(order.end(), hosts.begin(), hosts.end());
+    std::uint64_t x = 0x9e3779b97f4a7c15ULL;
+    for (std::size_t i = order.size(); i > 1; --i) {
+        x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+        std::swap(order[i - 1], order[(x >> 33) % i]);
+    }
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        ccsim::View v;
+        char tag[64];
+        std::snprintf(tag, sizeof tag, "%s_%03zu", prefix.c_str(), i + 1);
+        v.tag = tag;
+        v.host = order[i];
+        home.addView(v);
+    }
+}
+
+QStringList repair_args(int jobs) {
+    return {QStringLiteral("--repair"), QStringLiteral("--all"),    QStringLiteral("--jobs"),
+            QString::number(jobs),      QStringLiteral("--format"), QStringLiteral("json")};
+}
+
+// Notes what a run that did not go as planned said.
+void note_run(const QString& what, const Run& r, const Report& rep, int views) {
+    const int repaired = count_outcome(rep, QStringLiteral("repaired"));
+    if (r.status == 0 && repaired == views && rep.badLines == 0 && rep.summary)
+        return;
+    note(QStringLiteral("10: WARNING: %1 ended with status %2; %3 of %4 views repaired, %5 JSON "
+                        "lines of %6 (%7 not JSON)%8; its stderr: %9")
+             .arg(what)
+             .arg(r.status)
+             .arg(repaired)
+             .arg(views)
+             .arg(rep.views.size())
+             .arg(views)
+             .arg(rep.badLines)
+             .arg(rep.summary ? QString() : QStringLiteral(", no summary line"))
+             .arg(QString::fromLocal8Bit(r.err.left(400)).simplified()));
+}
+
+void parallel_hosts(const QString& tmp) {
+    const int hostCount = smoke() ? 3 : 12;
+    const int perHost = smoke() ? 8 : 20;
+    const int sleepMs = smoke() ? 50 : 500;
+    const int jobs = 12;
+    const int views = hostCount * perHost;
+    std::vector<std::string> hosts;
+    for (int i = 1; i <= hostCount; ++i)
+        hosts.push_back(std::string(i < 10 ? "ccstore0" : "ccstore").append(std::to_string(i)));
+    ccsim::Home home = ccsim::Home::create(tmp.toStdString() + "/hosts home");
+    home.setStrict(true);
+    add_views(home, "proj", hosts, perHost);
+    home.setFault("fixprot_sleep_ms", std::to_string(sleepMs));
+    const test::StandIns standIns(home);
+    UseHome use(home.dir());
+
+    // One view at a time per host (--per-host 1), every host at once: each
+    // host's views one after another, jobs permitting.
+    const int waves = std::max(perHost, (views + jobs - 1) / jobs);
+    const double idealMs = double(waves) * sleepMs;
+
+    home.breakStorage();
+    home.clearJournal();
+    const Run par = run_tessaly(repair_args(jobs), tmp);
+    const Report parRep = parse_report(par.out);
+    const Overlaps ov = overlaps(home);
+    note_run(QStringLiteral("--jobs %1").arg(jobs), par, parRep, views);
+    int unfixed = 0;
+    for (const ccsim::View& v : home.views())
+        unfixed += home.storageFixed(v.tag) ? 0 : 1;
+    if (unfixed)
+        note(QStringLiteral("10: WARNING: %1 of %2 storages not repaired after --jobs %3")
+                 .arg(unfixed)
+                 .arg(views)
+                 .arg(jobs));
+    if (ov.unended || ov.endviewTooEarly)
+        note(QStringLiteral("10: WARNING: --jobs %1: %2 fix_prots without an end, %3 endviews "
+                            "before their fix_prot ended")
+                 .arg(jobs)
+                 .arg(ov.unended)
+                 .arg(ov.endviewTooEarly));
+
+    home.breakStorage();
+    home.clearJournal();
+    const Run seq = run_tessaly(repair_args(1), tmp);
+    const Report seqRep = parse_report(seq.out);
+    note_run(QStringLiteral("--jobs 1"), seq, seqRep, views);
+
+    const QString size = QStringLiteral("%1 views on %2 hosts, fix_prot %3")
+                             .arg(views)
+                             .arg(hostCount)
+                             .arg(fmt_ms(sleepMs));
+    row(QStringLiteral("10. --repair --all --jobs %1, %2").arg(jobs).arg(size), fmt_ms(par.wallMs),
+        QStringLiteral("<= 1.15x ideal %1").arg(fmt_ms(idealMs)),
+        QStringLiteral("%1x ideal; %2 repaired; --jobs 1: %3 (%4x slower)")
+            .arg(fmt_num(par.wallMs / idealMs, 2))
+            .arg(count_outcome(parRep, QStringLiteral("repaired")))
+            .arg(fmt_ms(seq.wallMs))
+            .arg(fmt_num(seq.wallMs / par.wallMs, 1)),
+        par.wallMs <= 1.15 * idealMs);
+    row(QStringLiteral("10. fix_prots at work on one host at once (ccsim journal and ends)"),
+        QString::number(ov.maxPerHost), QStringLiteral("<= 1 (--per-host 1)"),
+        QStringLiteral("%1 at once on all hosts, of %2 fix_prots")
+            .arg(ov.maxAtOnce)
+            .arg(ov.fixProts),
+        ov.fixProts > 0 && ov.maxPerHost <= 1);
+    const double cpuPct = par.cpuMs >= 0 ? 100.0 * par.cpuMs / par.wallMs : -1;
+    row(QStringLiteral("10. Tessaly's own CPU during --jobs %1, % of one core").arg(jobs),
+        cpuPct >= 0 ? fmt_num(cpuPct, 2) + QStringLiteral(" %") : QStringLiteral("unread"),
+        QStringLiteral("<= 2 %"),
+        QStringLiteral("%1 CPU in %2 (its own, not its children's)")
+            .arg(fmt_ms(par.cpuMs), fmt_ms(par.wallMs)),
+        cpuPct >= 0 && cpuPct <= 2.0);
+}
+
+void unreachable_host(const QString& tmp) {
+    const int downViews = smoke() ? 4 : 40;
+    const int upViews = smoke() ? 2 : 6;
+    const int timeoutMs = smoke() ? 200 : 1000;
+    const std::string down = "ccdown01", up = "ccup01";
+    ccsim::Home home = ccsim::Home::create(tmp.toStdString() + "/unreachable home");
+    home.setStrict(true);
+    add_views(home, "dn", {down}, downViews);
+    add_views(home, "up", {up}, upViews);
+    home.setFault("ssh_unreachable", down);
+    home.setFault("ssh_timeout_ms", std::to_string(timeoutMs));
+    const test::StandIns standIns(home);
+    UseHome use(home.dir());
+
+    home.clearJournal();
+    const Run r = run_tessaly(repair_args(12), tmp);
+    const Report rep = parse_report(r.out);
+
+    // The journal's ssh calls to the host: the host word comes after the
+    // options, as [USER@]HOST.
+    std::vector<std::int64_t> sshStarts;
+    for (const ccsim::JournalEntry& e : home.journal()) {
+        if (e.program != "ssh")
+            continue;
+        for (const std::string& a : e.args) {
+            if (a == down || (a.ends_with(down) && a.size() > down.size() &&
+                              a[a.size() - down.size() - 1] == '@')) {
+                sshStarts.push_back(e.timeMs);
+                break;
+            }
+        }
+    }
+    // The time on the host, as the run reports it: from the first of its
+    // views started to the last ended. The journal gives another reading:
+    // from the first ssh to it until the last one timed out.
+    std::optional<double> first, last;
+    int downRecords = 0, skipped = 0, upRepaired = 0;
+    for (const Record& v : rep.views) {
+        if (v.host == QString::fromStdString(up) && v.outcome == QStringLiteral("repaired"))
+            ++upRepaired;
+        if (v.host != QString::fromStdString(down))
+            continue;
+        ++downRecords;
+        skipped += v.outcome == QStringLiteral("skipped") &&
+                   v.reason.contains(QStringLiteral("unreachable"));
+        if (!v.startS)
+            continue;
+        first = std::min(first.value_or(*v.startS), *v.startS);
+        last = std::max(last.value_or(0.0), *v.startS + v.durationS);
+    }
+    const double journalMs =
+        sshStarts.empty()
+            ? 0
+            : double(*std::max_element(sshStarts.begin(), sshStarts.end()) -
+                     *std::min_element(sshStarts.begin(), sshStarts.end()) + timeoutMs);
+    double spentMs = journalMs;
+    if (first && last)
+        spentMs = (*last - *first) * 1000.0;
+    else
+        note(QStringLiteral("10: the JSON lines give no start times for %1; the time on it is "
+                            "read from the journal")
+                 .arg(QString::fromStdString(down)));
+    if (r.status == -1 || downRecords != downViews || upRepaired != upViews || rep.badLines)
+        note(QStringLiteral("10: WARNING: the unreachable-host run ended with status %1; JSON "
+                            "lines for %2: %3 of %4, %5 of %6 views on %7 repaired, %8 not JSON; "
+                            "its stderr: %9")
+                 .arg(r.status)
+                 .arg(QString::fromStdString(down))
+                 .arg(downRecords)
+                 .arg(downViews)
+                 .arg(upRepaired)
+                 .arg(upViews)
+                 .arg(QString::fromStdString(up))
+                 .arg(rep.badLines)
+                 .arg(QString::fromLocal8Bit(r.err.left(400)).simplified()));
+
+    // Each timeout waited is the figure; the lookups and starts around
+    // them add some milliseconds, well short of a third timeout.
+    const double timeouts = spentMs / timeoutMs;
+    row(QStringLiteral("10. an unreachable host, %1 views, ConnectTimeout %2: time spent on it")
+            .arg(downViews)
+            .arg(fmt_ms(timeoutMs)),
+        QStringLiteral("%1 timeouts").arg(fmt_num(timeouts, 2)), QStringLiteral("<= 2 timeouts"),
+        QStringLiteral("%1 (journal: %2); run %3; %4 skipped as unreachable")
+            .arg(fmt_ms(spentMs), fmt_ms(journalMs), fmt_ms(r.wallMs))
+            .arg(skipped),
+        !sshStarts.empty() && timeouts <= 2.2);
+    row(QStringLiteral("10. ssh calls to the unreachable host (ccsim journal)"),
+        QString::number(sshStarts.size()), QStringLiteral("<= 2"),
+        QStringLiteral("%1 of %2 views on a reachable host repaired").arg(upRepaired).arg(upViews),
+        !sshStarts.empty() && sshStarts.size() <= 2);
+}
+
+} // namespace
+
+void figure_hosts() {
+    QTemporaryDir tmp;
+    parallel_hosts(tmp.path());
+    unreachable_host(tmp.path());
+}
+
+} // namespace tsy::bench
