@@ -359,6 +359,7 @@ private:
         if (i >= 0)
             m_ended.insert(i);
         m_report.view(r);
+        m_report.progress(counts());
     }
 
     Counts counts() const {

@@ -476,6 +476,7 @@ TEST(Headless, OnATerminalOneStatusLineIsRedrawnInPlace) {
     sim.add("a", "h1");
     sim.add("b", "h2");
     sim.home().setFault("fixprot_sleep_ms", "300");
+    sim.home().setViewFault("b", "fixprot_sleep_ms", "600");
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
