@@ -1,13 +1,13 @@
 #include "mainmodule.h"
 
+#include "clearcase/runlocks.h"
+
 #include "frmmain.h"
 
 #include "common/msgbox.h"
 
-#include <QDir>
 #include <QGuiApplication>
 #include <QLockFile>
-#include <QStandardPaths>
 
 #ifndef Q_OS_WIN
 #include <unistd.h>
@@ -51,10 +51,7 @@ SingleInstance::SingleInstance() = default;
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::lockPath() {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty())
-        dir = QDir::tempPath();
-    return dir + QStringLiteral("/tessaly-") + safe(user_name()) + QStringLiteral("-") +
+    return runtime_dir() + QStringLiteral("/tessaly-") + safe(user_name()) + QStringLiteral("-") +
            safe(display_name()) + QStringLiteral(".lock");
 }
 

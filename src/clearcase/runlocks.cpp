@@ -2,12 +2,44 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QLockFile>
 #include <QStandardPaths>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace tsy {
 
+namespace {
+#ifndef Q_OS_WIN
+// A directory that is ours alone: owned by this user, mode 0700.
+bool private_dir(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::getuid() && (st.st_mode & 0777) == 0700;
+}
+#endif
+} // namespace
+
 QString runtime_dir() {
+#ifndef Q_OS_WIN
+    // cron and some ssh sessions give no XDG_RUNTIME_DIR. The locks must be
+    // the ones a desktop session of the same user holds, so the directory
+    // the login manager made for the user comes first; else the one Qt
+    // would pick, made here without Qt's warning on every call.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QString session = QStringLiteral("/run/user/%1").arg(::getuid());
+        if (private_dir(session))
+            return session;
+        const QString fallback = QDir::tempPath() + QStringLiteral("/runtime-") + user_for_files();
+        ::mkdir(QFile::encodeName(fallback).constData(), 0700);
+        if (private_dir(fallback))
+            return fallback;
+    }
+#endif
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     return dir.isEmpty() ? QDir::tempPath() : dir;
 }

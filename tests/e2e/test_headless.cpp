@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -138,9 +139,14 @@ TEST(Headless, DryRunLooksUpOnlyAndPrintsWhatWouldRun) {
     sim.add("a", "h1");
     sim.add("b", "h2");
     sim.home().clearJournal();
+    // As cron starts it: no XDG_RUNTIME_DIR, and no word about that.
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", runtime); });
     const Ran r =
         tessaly({QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--dry-run")});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("XDG_RUNTIME_DIR"))) << r.err.toStdString();
     for (const QString& e : sim.journal())
         EXPECT_TRUE(e.startsWith(QStringLiteral("cleartool|lsview|"))) << e.toStdString();
     // Per view the fix_prot command and the endview, then the summary.
