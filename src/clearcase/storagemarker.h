@@ -11,7 +11,7 @@ namespace tsy {
 // Two backslashes on Windows (a UNC path), a slash on POSIX.
 QString storage_marker();
 // The separators of a storage path.
-QRegularExpression storage_separators();
+const QRegularExpression& storage_separators();
 // Whether path names the file system root, or the root of a share, once
 // cleaned: repairing it recursively would touch far more than one view.
 bool is_storage_root(const QString& path);

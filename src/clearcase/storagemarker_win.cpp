@@ -8,8 +8,10 @@ QString storage_marker() {
     return QStringLiteral("\\\\");
 }
 
-QRegularExpression storage_separators() {
-    return QRegularExpression(QStringLiteral("[\\\\/]"));
+const QRegularExpression& storage_separators() {
+    // Made once: each new expression is compiled again.
+    static const QRegularExpression re(QStringLiteral("[\\\\/]"));
+    return re;
 }
 
 bool is_storage_root(const QString& path) {

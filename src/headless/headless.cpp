@@ -451,7 +451,15 @@ int count_value(const QString& text) {
 }
 
 int run(int argc, char** argv) {
+    // The plain poll() event loop costs less per child process than GLib's,
+    // and a headless run may start thousands. Children do not inherit the
+    // choice.
+    const bool glibChosen = qEnvironmentVariableIsSet("QT_NO_GLIB");
+    if (!glibChosen)
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
+    if (!glibChosen)
+        qunsetenv("QT_NO_GLIB");
     QCoreApplication::setApplicationName(QStringLiteral("tessaly"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSALY_VERSION));
     // Every command is logged to stderr here; QT_LOGGING_RULES still rules.
