@@ -61,6 +61,16 @@ for d in "" ":987"; do
     fi
 done
 
+# ---- the demo without a display: says what it needs and ends, builds nothing
+demo=$(dirname "$0")/../../scripts/demo.sh
+env -u DISPLAY -u WAYLAND_DISPLAY timeout 20 bash "$demo" >"$work/demo.out" 2>"$work/demo.err"
+st=$?
+if [ "$st" = 2 ] && grep -q "needs a display" "$work/demo.err"; then
+    pass "demo without a display: ended with 2 and said why"
+else
+    fail "demo without a display: ended with $st: $(head -c 300 "$work/demo.err")"
+fi
+
 # ---- under Xvfb: the windows a person would see
 if ! command -v xvfb-run >/dev/null || ! command -v xdotool >/dev/null; then
     echo "xvfb-run or xdotool missing: the on-screen half is skipped"
