@@ -568,6 +568,16 @@ int run(int argc, char** argv) {
         err(QStringLiteral("--format is text or json, not ") + p.value(format));
         return 2;
     }
+    if (!o.failedTo.isEmpty()) {
+        // Found out now rather than after a night's run.
+        QSaveFile probe(o.failedTo);
+        if (!probe.open(QIODevice::WriteOnly)) {
+            err(QStringLiteral("cannot write ") + o.failedTo + QStringLiteral(": ") +
+                probe.errorString() + QStringLiteral(": nothing was run"));
+            return 2;
+        }
+        probe.cancelWriting();
+    }
     if (o.hasTags) {
         QString why;
         if (!read_tags(p.value(tags), o.tags, why)) {

@@ -475,6 +475,14 @@ TEST(Headless, HostAndTagPicksNarrowAPatternAndAnUnknownTagIsReported) {
         if (!entry_tag(e).empty())
             touched.insert(entry_tag(e));
     EXPECT_EQ(touched, std::set<std::string>{"dev_a"});
+
+    // A file for the failed that cannot be written is found out first.
+    sim.home().clearJournal();
+    const Ran refused =
+        tessaly({QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--failed-to"),
+                 dir.filePath(QStringLiteral("no/f"))});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(sim.journal().isEmpty()) << "nothing runs";
 }
 
 TEST(Headless, OnATerminalOneStatusLineIsRedrawnInPlace) {
