@@ -2,6 +2,9 @@
 
 #include <QStringDecoder>
 
+#include <cstdint>
+#include <cstring>
+
 namespace tsy::cc {
 
 namespace {
@@ -15,55 +18,29 @@ bool unreadable(QStringView s) {
     return false;
 }
 
-// "Key: value" with the key one of those known; the value after ": ".
-bool take_field(QStringView line, QLatin1StringView key, QString& value) {
-    if (!line.startsWith(key))
-        return false;
-    QStringView rest = line.mid(key.size());
-    if (!rest.startsWith(u':'))
-        return false;
-    rest = rest.mid(1);
-    if (rest.startsWith(u' '))
-        rest = rest.mid(1);
-    value = rest.toString();
+// Whether every byte is printable ASCII or a tab: such text is read as it
+// stands, and most lines of a listing are. Eight bytes are looked at at a
+// time: a byte below 0x20 or above 0x7e sets its high bit in `odd`.
+bool plain_ascii(QByteArrayView b) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = 0x8080808080808080u;
+    const char* p = b.data();
+    const char* const end = p + b.size();
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        const std::uint64_t odd = ((w - kOnes * 0x20) & ~w) | ((w + kOnes * 0x01) | w);
+        if (odd & kHigh)
+            break; // looked at byte by byte below, tabs allowed
+    }
+    for (; p != end; ++p) {
+        const auto u = static_cast<unsigned char>(*p);
+        if ((u < 0x20 && u != '\t') || u > 0x7e)
+            return false;
+    }
     return true;
 }
 
-// Whether "Tag: " occurs anywhere in the line; found by its capital, which
-// most lines of a listing do not hold at all.
-bool holds_tag_field(QStringView l) {
-    static constexpr char16_t kRest[] = u"ag: ";
-    for (qsizetype i = l.indexOf(u'T'); i >= 0; i = l.indexOf(u'T', i + 1)) {
-        if (l.sliced(i + 1).startsWith(QStringView(kRest, 4)))
-            return true;
-    }
-    return false;
-}
-
-void check_record(LsviewRecord& r) {
-    if (!r.problem.isEmpty())
-        return;
-    if (!r.tag) {
-        r.problem = QStringLiteral("unreadable lsview output: a view record without a tag");
-    } else if (r.tag->isEmpty() || unreadable(*r.tag)) {
-        r.problem = QStringLiteral("unreadable lsview output: the view tag is garbled");
-    } else if (r.serverHost && (r.serverHost->isEmpty() || unreadable(*r.serverHost))) {
-        r.problem = QStringLiteral("unreadable lsview output: the server host of view \"") +
-                    *r.tag + QStringLiteral("\" is garbled");
-    }
-}
-
-} // namespace
-
-bool LsviewRecord::snapshot() const {
-    return attributes && attributes->split(u',').contains(QStringLiteral("snapshot"));
-}
-
-bool LsviewRecord::ucm() const {
-    return attributes && attributes->split(u',').contains(QStringLiteral("ucmview"));
-}
-
-namespace {
 // The length of the valid UTF-8 sequence at p (at most n bytes), or 0.
 qsizetype utf8_sequence(const unsigned char* p, qsizetype n) {
     const unsigned char b = p[0];
@@ -84,19 +61,18 @@ qsizetype utf8_sequence(const unsigned char* p, qsizetype n) {
         return 0;
     return len;
 }
-} // namespace
 
-QString decode_output(QByteArrayView output) {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(output);
-    if (!utf8.hasError())
-        return text;
-    // A local code other than UTF-8 (a Windows code page) reads every byte.
-    static const bool localIsUtf8 = QString::fromLocal8Bit("\xc3\xbc") == QStringLiteral("\u00fc");
-    if (!localIsUtf8)
+bool local_is_utf8() {
+    static const bool utf8 = QString::fromLocal8Bit("\xc3\xbc") == QStringLiteral("\u00fc");
+    return utf8;
+}
+
+// Output that is not valid UTF-8: valid sequences as text, every other
+// byte kept as a lone surrogate, where the local code too is UTF-8.
+QString decode_keeping_bytes(QByteArrayView output) {
+    if (!local_is_utf8())
         return QString::fromLocal8Bit(output);
-    // Valid sequences as text, every other byte kept as a lone surrogate.
-    text.clear();
+    QString text;
     text.reserve(output.size());
     const auto* p = reinterpret_cast<const unsigned char*>(output.data());
     const qsizetype n = output.size();
@@ -111,6 +87,104 @@ QString decode_output(QByteArrayView output) {
         i += len;
     }
     return text;
+}
+
+// One field or line of the output as text: decode_output's rules, except
+// that a byte order mark at its start is a character like any other, as it
+// is in the middle of a decoded output, and that a sequence cut short by
+// the field's end is bytes kept, not text awaiting more.
+QString decode_part(QByteArrayView b) {
+    if (plain_ascii(b))
+        return QString::fromLatin1(b);
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(b);
+    if (!utf8.hasError())
+        return text;
+    return decode_keeping_bytes(b);
+}
+
+bool unreadable_bytes(QByteArrayView b) {
+    return !plain_ascii(b) && unreadable(decode_part(b));
+}
+
+// "Key: value" with the key one of those known; the value after ": ".
+// The key's length is known when compiling, so its comparison is inlined.
+template <size_t N>
+bool take_field(QByteArrayView line, const char (&key)[N], QByteArrayView& value) {
+    constexpr qsizetype k = N - 1;
+    if (line.size() <= k || line.at(k) != ':' || std::memcmp(line.data(), key, size_t(k)) != 0)
+        return false;
+    value = line.sliced(k + 1);
+    if (value.startsWith(' '))
+        value = value.sliced(1);
+    return true;
+}
+
+// Whether "Tag: " occurs anywhere in the line. Eight bytes are looked at
+// at a time for its capital, which most lines of a listing do not hold.
+bool holds_tag_field(QByteArrayView l) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = 0x8080808080808080u;
+    const char* p = l.data();
+    const char* const end = p + l.size();
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        w ^= kOnes * 'T';
+        if ((w - kOnes) & ~w & kHigh)
+            break; // a 'T' in these eight bytes, or a byte after one
+    }
+    for (; end - p >= 5; ++p) {
+        if (p[0] == 'T' && std::memcmp(p + 1, "ag: ", 4) == 0)
+            return true;
+    }
+    return false;
+}
+
+QString quoted_line(QByteArrayView l) {
+    return QStringLiteral("unreadable lsview output: \"") + decode_part(l).left(80) +
+           QStringLiteral("\"");
+}
+
+void check_record(LsviewRecord& r) {
+    if (!r.problem.isEmpty())
+        return;
+    if (!r.tag) {
+        r.problem = QStringLiteral("unreadable lsview output: a view record without a tag");
+    } else if (r.tag->isEmpty() || unreadable(*r.tag)) {
+        r.problem = QStringLiteral("unreadable lsview output: the view tag is garbled");
+    } else if (r.serverHost && (r.serverHost->isEmpty() || unreadable(*r.serverHost))) {
+        r.problem = QStringLiteral("unreadable lsview output: the server host of view \"") +
+                    *r.tag + QStringLiteral("\" is garbled");
+    }
+}
+
+enum Field : unsigned {
+    kGlobalPath = 1,
+    kServerHost = 2,
+    kRegion = 4,
+    kAttributes = 8,
+    kAccessPath = 16,
+    kOwner = 32,
+};
+
+} // namespace
+
+bool LsviewRecord::snapshot() const {
+    return attributes && attributes->split(u',').contains(QStringLiteral("snapshot"));
+}
+
+bool LsviewRecord::ucm() const {
+    return attributes && attributes->split(u',').contains(QStringLiteral("ucmview"));
+}
+
+QString decode_output(QByteArrayView output) {
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(output);
+    if (!utf8.hasError())
+        return text;
+    return decode_keeping_bytes(output);
 }
 
 QString printable_name(const QString& name) {
@@ -140,105 +214,170 @@ void split_tag_comment(const QString& value, QString& tag, QString& comment) {
     comment = value.mid(open + 2, value.size() - open - 3);
 }
 
-QList<LsviewRecord> parse_lsview_long(QByteArrayView output) {
-    const QString text = decode_output(output);
-    QList<LsviewRecord> records;
-    LsviewRecord current;
-    bool open = false; // a record is being read
-    bool junk = false; // unrecognised text before any "Tag:" line
-
-    const auto finish = [&] {
-        if (open || junk) {
-            check_record(current);
-            records.append(std::move(current));
-        }
-        current = LsviewRecord();
-        open = false;
-        junk = false;
-    };
-
-    qsizetype pos = 0;
-    while (pos <= text.size()) {
-        qsizetype nl = text.indexOf(u'\n', pos);
-        if (nl < 0)
-            nl = text.size();
-        // Lines are looked at in place: a listing of tens of thousands of
-        // views has hundreds of thousands of lines, most of them skipped.
-        QStringView line = QStringView(text).mid(pos, nl - pos);
-        pos = nl + 1;
-        while (line.endsWith(u'\r'))
-            line.chop(1);
-        // Leading indentation varies between releases and platforms.
-        qsizetype lead = 0;
-        while (lead < line.size() && (line.at(lead) == u' ' || line.at(lead) == u'\t'))
-            ++lead;
-        const QStringView l = line.mid(lead);
-        if (l.isEmpty())
-            continue;
-
-        QString v;
-        if (take_field(l, QLatin1StringView("Tag"), v)) {
-            finish();
-            open = true;
-            QString tag, comment;
-            split_tag_comment(v, tag, comment);
-            current.tag = tag;
-            current.comment = comment;
-            continue;
-        }
-        if (holds_tag_field(l)) {
-            // A record whose "Tag:" line is preceded by junk: its fields must
-            // not be taken for those of the record before it.
-            finish();
-            open = true;
-            current.problem =
-                QStringLiteral("unreadable lsview output: \"") + l.left(80) + QStringLiteral("\"");
-            continue;
-        }
-        if (!open) {
-            junk = true;
-            if (current.problem.isEmpty())
-                current.problem = QStringLiteral("unreadable lsview output: \"") + l.left(80) +
-                                  QStringLiteral("\"");
-            continue;
-        }
-        // A field met twice means a record lost its "Tag:" line: what follows
-        // belongs to a view that cannot be named, not to this one.
-        const auto set = [&](std::optional<QString>& field) {
-            if (field) {
-                finish();
-                open = true;
-                current.problem =
-                    QStringLiteral("unreadable lsview output: a view record without a tag");
-            }
-            field = v;
-        };
-        if (take_field(l, QLatin1StringView("Global path"), v))
-            set(current.globalPath);
-        else if (take_field(l, QLatin1StringView("Server host"), v))
-            set(current.serverHost);
-        else if (take_field(l, QLatin1StringView("Region"), v))
-            set(current.region);
-        else if (take_field(l, QLatin1StringView("Active"), v)) {
-            const QString t = v.trimmed();
-            if (t == QLatin1StringView("YES"))
-                current.active = true;
-            else if (t == QLatin1StringView("NO"))
-                current.active = false;
-        } else if (take_field(l, QLatin1StringView("View attributes"), v)) {
-            v = v.trimmed();
-            set(current.attributes);
-        } else if (take_field(l, QLatin1StringView("View server access path"), v))
-            set(current.accessPath);
-        else if (take_field(l, QLatin1StringView("View owner"), v))
-            set(current.owner);
-        else if (unreadable(l) && current.problem.isEmpty())
-            current.problem = QStringLiteral("unreadable lsview output in the record of view \"") +
-                              current.tag.value_or(QString()) + QStringLiteral("\"");
-        // Other lines (uuids, "View on host:", future fields) are not needed.
+void LsviewReader::close() {
+    if (m_open || m_junk) {
+        check_record(m_current);
+        m_done.append(std::move(m_current));
     }
-    finish();
-    return records;
+    m_current = LsviewRecord();
+    m_open = false;
+    m_junk = false;
+    m_seen = 0;
+}
+
+void LsviewReader::seen(unsigned bit) {
+    if (m_seen & bit) {
+        close();
+        m_open = true;
+        m_current.problem = QStringLiteral("unreadable lsview output: a view record without a tag");
+    }
+    m_seen |= bit;
+}
+
+QString LsviewReader::host(QByteArrayView bytes) {
+    constexpr qsizetype kHostsKept = 16;
+    for (const KnownHost& h : std::as_const(m_hosts)) {
+        if (QByteArrayView(h.bytes) == bytes)
+            return h.text;
+    }
+    KnownHost h{bytes.toByteArray(), decode_part(bytes)};
+    if (m_hosts.size() < kHostsKept) {
+        m_hosts.append(h);
+    } else {
+        m_hosts[m_nextHost] = h;
+        m_nextHost = (m_nextHost + 1) % kHostsKept;
+    }
+    return h.text;
+}
+
+void LsviewReader::line(QByteArrayView line) {
+    if (std::exchange(m_first, false) && line.startsWith("\xef\xbb\xbf"))
+        line = line.sliced(3);
+    while (line.endsWith('\r'))
+        line.chop(1);
+    // Leading indentation varies between releases and platforms.
+    qsizetype lead = 0;
+    while (lead < line.size() && (line.at(lead) == ' ' || line.at(lead) == '\t'))
+        ++lead;
+    const QByteArrayView l = line.sliced(lead);
+    if (l.isEmpty())
+        return;
+
+    QByteArrayView v;
+    if (take_field(l, "Tag", v)) {
+        close();
+        m_open = true;
+        QString tag, comment;
+        split_tag_comment(decode_part(v), tag, comment);
+        m_current.tag = std::move(tag);
+        m_current.comment = std::move(comment);
+        return;
+    }
+    if (holds_tag_field(l)) {
+        // A record whose "Tag:" line is preceded by junk: its fields must
+        // not be taken for those of the record before it.
+        close();
+        m_open = true;
+        m_current.problem = quoted_line(l);
+        return;
+    }
+    if (!m_open) {
+        m_junk = true;
+        if (m_current.problem.isEmpty())
+            m_current.problem = quoted_line(l);
+        return;
+    }
+    const bool all = m_fields == LsviewFields::All;
+    // A field met twice means a record lost its "Tag:" line: what follows
+    // belongs to a view that cannot be named, not to this one.
+    const auto set = [&](unsigned bit, std::optional<QString> LsviewRecord::*field, bool keep) {
+        seen(bit);
+        if (keep)
+            m_current.*field = decode_part(v);
+    };
+    bool known = true;
+    switch (l.front()) {
+    case 'G':
+        known = take_field(l, "Global path", v);
+        if (known)
+            set(kGlobalPath, &LsviewRecord::globalPath, all);
+        break;
+    case 'S':
+        known = take_field(l, "Server host", v);
+        if (known) {
+            seen(kServerHost);
+            m_current.serverHost = host(v);
+        }
+        break;
+    case 'R':
+        known = take_field(l, "Region", v);
+        if (known)
+            set(kRegion, &LsviewRecord::region, all);
+        break;
+    case 'A':
+        known = take_field(l, "Active", v);
+        if (known && all) {
+            const QString t = decode_part(v).trimmed();
+            if (t == QLatin1StringView("YES"))
+                m_current.active = true;
+            else if (t == QLatin1StringView("NO"))
+                m_current.active = false;
+        }
+        break;
+    case 'V':
+        if (take_field(l, "View attributes", v)) {
+            seen(kAttributes);
+            if (all)
+                m_current.attributes = decode_part(v).trimmed();
+        } else if (take_field(l, "View server access path", v)) {
+            set(kAccessPath, &LsviewRecord::accessPath, all);
+        } else if (take_field(l, "View owner", v)) {
+            set(kOwner, &LsviewRecord::owner, all);
+        } else {
+            known = false;
+        }
+        break;
+    default:
+        known = false;
+    }
+    // Other lines (uuids, "View on host:", future fields) are not needed.
+    if (!known && m_current.problem.isEmpty() && unreadable_bytes(l))
+        m_current.problem = QStringLiteral("unreadable lsview output in the record of view \"") +
+                            m_current.tag.value_or(QString()) + QStringLiteral("\"");
+}
+
+void LsviewReader::take(QList<LsviewRecord>& done) {
+    if (done.isEmpty()) {
+        // The room of done is kept for the next records.
+        done.swap(m_done);
+        return;
+    }
+    for (LsviewRecord& r : m_done)
+        done.append(std::move(r));
+    m_done.clear();
+}
+
+void LsviewReader::finish() {
+    close();
+    m_first = true;
+}
+
+QList<LsviewRecord> parse_lsview_long(QByteArrayView output, LsviewFields fields) {
+    LsviewReader reader(fields);
+    const char* p = output.data();
+    const char* const end = p + output.size();
+    for (;;) {
+        const auto* nl =
+            p == end ? nullptr : static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+        if (!nl) {
+            reader.line(QByteArrayView(p, end));
+            break;
+        }
+        reader.line(QByteArrayView(p, nl));
+        p = nl + 1;
+    }
+    reader.finish();
+    return reader.take();
 }
 
 } // namespace tsy::cc

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <utility>
 
 namespace tsy::cc {
 
@@ -30,11 +31,70 @@ struct LsviewRecord {
     bool ucm() const;
 };
 
+} // namespace tsy::cc
+
+// Moved in memory as a whole when a list of records grows.
+Q_DECLARE_TYPEINFO(tsy::cc::LsviewRecord, Q_RELOCATABLE_TYPE);
+
+namespace tsy::cc {
+
+// Which fields a parse fills. A listing needs only the tag, its comment and
+// the server host: the other fields are still recognised (a field met twice
+// still starts a record of its own) but neither decoded nor kept. The
+// problem of a record is the same either way.
+enum class LsviewFields { All, Listing };
+
+// Reads `lsview -long` output one line at a time, straight from cleartool's
+// bytes: only the fields asked for are decoded, each on its own, so that a
+// listing of tens of thousands of views costs little more than reading it.
+// A record is complete when the line that starts the next one is read, or
+// at the end.
+class LsviewReader {
+public:
+    explicit LsviewReader(LsviewFields fields = LsviewFields::All) : m_fields(fields) {}
+
+    // One line of output without its line feed (a CR before it is allowed).
+    void line(QByteArrayView line);
+    // The output has ended: the record being read is complete, and the
+    // reader starts afresh for another output.
+    void finish();
+    // The records completed so far, handed over.
+    QList<LsviewRecord> take() { return std::exchange(m_done, {}); }
+    // The same, appended to done.
+    void take(QList<LsviewRecord>& done);
+
+private:
+    void close();
+    // A known field: a second one means a record lost its "Tag:" line.
+    void seen(unsigned bit);
+    // The server host as text. A region has far fewer hosts than views, so
+    // the text of a host met lately is shared instead of made again.
+    QString host(QByteArrayView bytes);
+
+    struct KnownHost {
+        QByteArray bytes;
+        QString text;
+    };
+
+    LsviewFields m_fields;
+    LsviewRecord m_current;
+    QList<LsviewRecord> m_done;
+    unsigned m_seen = 0;      // the fields met in the current record
+    bool m_open = false;      // a record is being read
+    bool m_junk = false;      // unrecognised text before any "Tag:" line
+    bool m_first = true;      // the next line is the first of the output
+    QList<KnownHost> m_hosts; // the latest hosts, a few
+    qsizetype m_nextHost = 0; // the entry a new host replaces once they are all taken
+};
+
 // Splits `lsview -long` output into records. Accepts indented lines, CR LF
 // line ends, unknown lines, and garbage: text before the first "Tag:" line
 // becomes a record without a tag, and a tag or host holding control
-// characters or undecodable bytes marks its record as unreadable.
-QList<LsviewRecord> parse_lsview_long(QByteArrayView output);
+// characters or undecodable bytes marks its record as unreadable. A UTF-8
+// byte order mark opening the output is dropped; each field is decoded on
+// its own (decode_output's rules, a U+FEFF inside the text kept).
+QList<LsviewRecord> parse_lsview_long(QByteArrayView output,
+                                      LsviewFields fields = LsviewFields::All);
 
 // The tag and the optional quoted comment of a "Tag:" line's value.
 void split_tag_comment(const QString& value, QString& tag, QString& comment);

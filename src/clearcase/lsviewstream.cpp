@@ -1,45 +1,43 @@
 #include "lsviewstream.h"
 
+#include <cstring>
+
 namespace tsy::cc {
 
-namespace {
-// Whether the line starting at data[from] begins a record: "Tag:" after
-// any indentation.
-bool starts_record(const QByteArray& data, qsizetype from, qsizetype end) {
-    while (from < end && (data.at(from) == ' ' || data.at(from) == '\t'))
-        ++from;
-    return end - from >= 4 && data.at(from) == 'T' && data.at(from + 1) == 'a' &&
-           data.at(from + 2) == 'g' && data.at(from + 3) == ':';
-}
-} // namespace
-
 QList<LsviewRecord> LsviewStream::feed(QByteArrayView bytes) {
-    m_buffer.append(bytes);
-    // Look at every complete line not looked at yet.
-    for (;;) {
-        const qsizetype nl = m_buffer.indexOf('\n', m_scanned);
-        if (nl < 0)
-            break;
-        if (starts_record(m_buffer, m_scanned, nl))
-            m_lastTag = m_scanned;
-        m_scanned = nl + 1;
-    }
-    // Everything before the latest record's first line is complete.
-    if (m_lastTag <= 0)
-        return {};
-    QList<LsviewRecord> done = parse_lsview_long(QByteArrayView(m_buffer).first(m_lastTag));
-    m_buffer.remove(0, m_lastTag);
-    m_scanned -= m_lastTag;
-    m_lastTag = 0;
+    QList<LsviewRecord> done;
+    feed(bytes, done);
     return done;
+}
+
+void LsviewStream::feed(QByteArrayView bytes, QList<LsviewRecord>& done) {
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    // Lines are read where they stand in the bytes given; only a line cut
+    // by the end of a piece is copied, to be completed by the next.
+    while (p != end) {
+        const auto* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+        if (!nl) {
+            m_partial.append(p, end - p);
+            break;
+        }
+        if (m_partial.isEmpty()) {
+            m_reader.line(QByteArrayView(p, nl));
+        } else {
+            m_partial.append(p, nl - p);
+            m_reader.line(m_partial);
+            m_partial.resize(0);
+        }
+        p = nl + 1;
+    }
+    m_reader.take(done);
 }
 
 QList<LsviewRecord> LsviewStream::finish() {
-    QList<LsviewRecord> done = parse_lsview_long(m_buffer);
-    m_buffer.clear();
-    m_scanned = 0;
-    m_lastTag = -1;
-    return done;
+    m_reader.line(m_partial);
+    m_partial.clear();
+    m_reader.finish();
+    return m_reader.take();
 }
 
 } // namespace tsy::cc

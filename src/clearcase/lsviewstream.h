@@ -1,9 +1,10 @@
 #pragma once
 
-// `lsview -long` read as it streams from the pipe: records are handed out
-// as soon as the next record's "Tag:" line shows that they are complete,
-// so the program's own work overlaps cleartool's output. The records are
-// exactly those parse_lsview_long gives for the whole output.
+// `lsview -long` read as it streams from the pipe: each complete line goes
+// to the reader as it arrives, and records are handed out as soon as the
+// next record's first line shows that they are complete, so the program's
+// own work overlaps cleartool's output. The records are exactly those
+// parse_lsview_long gives for the whole output, wherever it is cut.
 
 #include "lsviewparse.h"
 
@@ -14,15 +15,20 @@ namespace tsy::cc {
 
 class LsviewStream {
 public:
+    explicit LsviewStream(LsviewFields fields = LsviewFields::All) : m_reader(fields) {}
+
     // Takes more output; returns the records it completes.
     QList<LsviewRecord> feed(QByteArrayView bytes);
-    // The output has ended; returns the records still open.
+    // The same, the records appended to done: a list kept from one piece to
+    // the next is allocated once.
+    void feed(QByteArrayView bytes, QList<LsviewRecord>& done);
+    // The output has ended; returns the records still open. The stream
+    // can then read another output.
     QList<LsviewRecord> finish();
 
 private:
-    QByteArray m_buffer;
-    qsizetype m_scanned = 0;  // lines before this offset have been looked at
-    qsizetype m_lastTag = -1; // start of the latest "Tag:" line seen in the buffer
+    LsviewReader m_reader;
+    QByteArray m_partial; // the start of a line whose line feed has not come yet
 };
 
 } // namespace tsy::cc

@@ -114,6 +114,19 @@ TEST(LsviewLong, TruncatedOutputLeavesTheLastRecordWithoutItsHost) {
     EXPECT_FALSE(r[1].serverHost.has_value());
 }
 
+TEST(LsviewLong, ACharacterCutShortByTheEndOfTheOutputIsKeptAsBytes) {
+    // A listing cut off inside a character: the last tag keeps the byte, so
+    // its view is unreadable, not a view of another name.
+    const QList<LsviewRecord> r =
+        parse_lsview_long(QByteArray("Tag: caf\xc3\xa9\n  Server host: h\nTag: caf\xc3"));
+    ASSERT_EQ(r.size(), 2);
+    EXPECT_EQ(r[0].tag, QStringLiteral("café"));
+    EXPECT_TRUE(r[0].problem.isEmpty());
+    ASSERT_TRUE(r[1].tag.has_value());
+    EXPECT_EQ(printable_name(*r[1].tag), QStringLiteral("caf\\xC3"));
+    EXPECT_FALSE(r[1].problem.isEmpty());
+}
+
 TEST(CleartoolCommand, KeepsTheTagOfViewCommandsAsOneWord) {
     EXPECT_EQ(split_cleartool_command(QStringLiteral("lsview my view")),
               (QStringList{QStringLiteral("lsview"), QStringLiteral("my view")}));
