@@ -1,8 +1,100 @@
 #include "viewlistmodel.h"
 
+#include <QHashFunctions>
+
 #include <algorithm>
+#include <cstring>
 
 namespace tsy {
+
+namespace {
+std::uint32_t hash_of(const QString& key) {
+    return std::uint32_t(qHash(key));
+}
+} // namespace
+
+size_t LineSet::find(const QString& key, std::uint32_t hash) const {
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot s = m_slots[i];
+        if (s.key == kEmpty || (s.hash == hash && m_keys.at(s.key) == key))
+            return i;
+    }
+}
+
+size_t LineSet::slotOf(std::uint32_t key) const {
+    const size_t mask = m_slots.size() - 1;
+    size_t i = m_hashes.at(key) & mask;
+    while (m_slots[i].key != key)
+        i = (i + 1) & mask;
+    return i;
+}
+
+void LineSet::grow() {
+    const size_t size = std::max<size_t>(64, m_slots.size() * 2);
+    m_slots.assign(size, Slot());
+    const size_t mask = size - 1;
+    for (std::uint32_t k = 0; k < std::uint32_t(m_keys.size()); ++k) {
+        size_t i = m_hashes.at(k) & mask;
+        while (m_slots[i].key != kEmpty)
+            i = (i + 1) & mask;
+        m_slots[i] = Slot{m_hashes.at(k), k};
+    }
+}
+
+bool LineSet::insert(const QString& key) {
+    // At most half full, so that probes stay short.
+    if (2 * (size_t(m_keys.size()) + 1) > m_slots.size())
+        grow();
+    const std::uint32_t hash = hash_of(key);
+    Slot& s = m_slots[find(key, hash)];
+    if (s.key != kEmpty)
+        return false;
+    s = Slot{hash, std::uint32_t(m_keys.size())};
+    m_keys.append(key);
+    m_hashes.append(hash);
+    return true;
+}
+
+bool LineSet::contains(const QString& key) const {
+    return !m_keys.isEmpty() && m_slots[find(key, hash_of(key))].key != kEmpty;
+}
+
+void LineSet::remove(const QString& key) {
+    if (m_keys.isEmpty())
+        return;
+    const size_t mask = m_slots.size() - 1;
+    size_t hole = find(key, hash_of(key));
+    const std::uint32_t gone = m_slots[hole].key;
+    if (gone == kEmpty)
+        return;
+    // Backward shift: each later key of the probe run that may live in the
+    // hole moves into it, so that no lookup stops short at an empty slot.
+    for (size_t j = (hole + 1) & mask; m_slots[j].key != kEmpty; j = (j + 1) & mask) {
+        const size_t home = m_slots[j].hash & mask;
+        const bool between = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+        if (between)
+            continue;
+        m_slots[hole] = m_slots[j];
+        hole = j;
+    }
+    m_slots[hole] = Slot();
+    // The last key takes the place of the one removed.
+    const std::uint32_t last = std::uint32_t(m_keys.size() - 1);
+    if (gone != last) {
+        m_slots[slotOf(last)].key = gone;
+        m_keys[gone] = std::move(m_keys[last]);
+        m_hashes[gone] = m_hashes.at(last);
+    }
+    m_keys.removeLast();
+    m_hashes.removeLast();
+}
+
+void LineSet::clear() {
+    m_slots.clear();
+    m_keys.clear();
+    m_hashes.clear();
+}
 
 bool line_matches(const QString& line, const QString& pattern, bool foldCase) {
     if (foldCase)
@@ -122,10 +214,8 @@ QString ViewListModel::host(int row) const {
 
 bool ViewListModel::addView(const QString& tag, const QString& host) {
     const QString line = lineOf(tag, host);
-    QString key = folded(line);
-    if (m_folded.contains(key))
+    if (!m_folded.insert(folded(line)))
         return false;
-    m_folded.insert(std::move(key));
     if (m_batch) {
         m_pending.append(ViewRow{line, tag, host, false});
         return true;
@@ -144,20 +234,87 @@ void ViewListModel::beginBatch() {
     m_batch = true;
 }
 
+namespace {
+
+// A line's place in the sort of a batch. Nearly every line is ASCII, and
+// for two ASCII lines lineLess is a comparison of their bytes with the
+// letters lowered, then of the lines as they are: those bytes are made once
+// per line, not once per comparison.
+struct SortKey {
+    qsizetype at = 0;   // the lowered bytes in the batch's key buffer
+    qsizetype size = 0; // -1: not ASCII, compared with lineLess
+    qsizetype row = 0;
+};
+
+} // namespace
+
 void ViewListModel::endBatch() {
     if (!m_batch)
         return;
     m_batch = false;
     if (m_pending.isEmpty())
         return;
-    const auto less = [](const ViewRow& a, const ViewRow& b) {
-        return lineLess(a.line, b.line);
+    qsizetype total = 0;
+    for (const ViewRow& r : std::as_const(m_pending))
+        total += r.line.size();
+    QByteArray lowered(total, Qt::Uninitialized);
+    char* out = lowered.data();
+    QList<SortKey> keys;
+    keys.reserve(m_pending.size());
+    for (qsizetype r = 0; r < m_pending.size(); ++r) {
+        const QString& line = m_pending.at(r).line;
+        SortKey k{out - lowered.constData(), line.size(), r};
+        char* o = out;
+        for (const QChar c : line) {
+            const char16_t u = c.unicode();
+            if (u >= 0x80) {
+                k.size = -1;
+                break;
+            }
+            *o++ = char(u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u);
+        }
+        if (k.size >= 0)
+            out = o;
+        keys.append(k);
+    }
+    const char* const bytes = lowered.constData();
+    const auto keyLess = [this, bytes](const SortKey& a, const SortKey& b) {
+        const QString& la = m_pending.at(a.row).line;
+        const QString& lb = m_pending.at(b.row).line;
+        if (a.size < 0 || b.size < 0)
+            return lineLess(la, lb);
+        const int c = std::memcmp(bytes + a.at, bytes + b.at, size_t(std::min(a.size, b.size)));
+        if (c != 0)
+            return c < 0;
+        if (a.size != b.size)
+            return a.size < b.size;
+        return QString::compare(la, lb, Qt::CaseSensitive) < 0;
     };
-    std::stable_sort(m_pending.begin(), m_pending.end(), less);
+    // No two lines of a batch are equal, so no sort can order them otherwise.
+    std::sort(keys.begin(), keys.end(), keyLess);
+    // The rows follow their keys, moved in place along each cycle of the
+    // order found.
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        if (keys.at(i).row == i)
+            continue;
+        ViewRow held = std::move(m_pending[i]);
+        for (qsizetype j = i;;) {
+            const qsizetype from = std::exchange(keys[j].row, j);
+            if (from == i) {
+                m_pending[j] = std::move(held);
+                break;
+            }
+            m_pending[j] = std::move(m_pending[from]);
+            j = from;
+        }
+    }
     beginResetModel();
     if (m_rows.isEmpty()) {
         m_rows.swap(m_pending);
     } else {
+        const auto less = [](const ViewRow& a, const ViewRow& b) {
+            return lineLess(a.line, b.line);
+        };
         QList<ViewRow> merged;
         merged.reserve(m_rows.size() + m_pending.size());
         std::merge(std::make_move_iterator(m_rows.begin()), std::make_move_iterator(m_rows.end()),

@@ -4,10 +4,11 @@
 
 #include <QAbstractListModel>
 #include <QList>
-#include <QSet>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace tsy {
 
@@ -26,6 +27,35 @@ struct ViewRow {
 Q_DECLARE_TYPEINFO(tsy::ViewRow, Q_RELOCATABLE_TYPE);
 
 namespace tsy {
+
+// The set of (case-folded) lines behind the duplicate test. The table
+// holds only each key's hash and its place in a list of the keys, so that
+// it stays small and growing it never reads a string again: a load of tens
+// of thousands of views spends its time on the views, not on rehashing.
+class LineSet {
+public:
+    // Adds key unless it is there; returns whether it was added.
+    bool insert(const QString& key);
+    bool contains(const QString& key) const;
+    void remove(const QString& key);
+    void clear();
+
+private:
+    static constexpr std::uint32_t kEmpty = 0xffffffffu;
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t key = kEmpty; // its place in m_keys
+    };
+    // The slot holding key, or the empty slot where it would go.
+    size_t find(const QString& key, std::uint32_t hash) const;
+    // The slot of the key at m_keys[key].
+    size_t slotOf(std::uint32_t key) const;
+    void grow();
+
+    std::vector<Slot> m_slots; // open addressing, linear probing; a power of two
+    QList<QString> m_keys;
+    QList<std::uint32_t> m_hashes; // of m_keys, place by place
+};
 
 // Whether pattern occurs in line as a contiguous substring, no wildcards:
 // the rule of Select All by pattern, Find and Filter. With foldCase the line
@@ -108,7 +138,7 @@ private:
     }
 
     QList<ViewRow> m_rows;
-    QSet<QString> m_folded;
+    LineSet m_folded;
     bool m_caseSensitive = false;
     QList<ViewRow> m_pending;
     bool m_batch = false;
