@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <atomic>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace tsy::cc {
 
 namespace {
@@ -45,6 +48,13 @@ void CleartoolCall::start() {
     m_process->setStandardInputFile(QProcess::nullDevice());
     if (m_effect == Effect::Change)
         put_in_own_session(*m_process);
+#ifdef F_SETPIPE_SZ
+    // A listing of many megabytes: a pipe with room for one lets cleartool
+    // write on while a piece is parsed, and the pieces read are large.
+    // Only async-signal-safe calls between fork and exec.
+    else if (m_streaming)
+        m_process->setChildProcessModifier([] { ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20); });
+#endif
     connect(m_process, &QProcess::readyReadStandardOutput, this, &CleartoolCall::onOutput);
     connect(m_process, &QProcess::readyReadStandardError, this, [this] {
         m_err += m_process->readAllStandardError();
@@ -73,7 +83,14 @@ void CleartoolCall::abandon() {
 }
 
 void CleartoolCall::onOutput() {
-    m_out += m_process->readAllStandardOutput();
+    // Read straight into the buffer kept: no new buffer per piece.
+    const qint64 n = m_process->bytesAvailable();
+    if (n > 0) {
+        const qsizetype had = m_out.size();
+        m_out.resize(had + qsizetype(n));
+        const qint64 got = m_process->read(m_out.data() + had, n);
+        m_out.resize(had + qsizetype(std::max<qint64>(got, 0)));
+    }
     m_silence.start(timeoutMs());
     if (m_streaming)
         emit outputArrived();
@@ -377,8 +394,16 @@ public:
           m_call(new CleartoolCall(program, {QStringLiteral("lsview"), QStringLiteral("-long")},
                                    Effect::Query, this)) {
         m_call->setStreaming(true);
-        connect(m_call, &CleartoolCall::outputArrived, this,
-                [this] { take(m_stream.feed(m_call->takeOutput())); });
+        connect(m_call, &CleartoolCall::outputArrived, this, [this] {
+            // The list of the last piece is used again; a piece read while
+            // this one's views are handed out gets a list of its own.
+            QList<LsviewRecord> records = std::exchange(m_spare, {});
+            m_stream.feed(m_call->output(), records);
+            m_call->dropOutput();
+            take(records);
+            records.clear();
+            m_spare = std::move(records);
+        });
         connect(m_call, &CleartoolCall::finished, this, &CliListing::onListed);
         m_call->start();
     }
@@ -508,7 +533,8 @@ private:
     QString m_program;
     CleartoolCall* m_call;
     CleartoolCall* m_short = nullptr;
-    LsviewStream m_stream;
+    LsviewStream m_stream{LsviewFields::Listing};
+    QList<LsviewRecord> m_spare;
     QList<LsviewRecord> m_held;
     bool m_abandoned = false;
 };

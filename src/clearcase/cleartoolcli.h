@@ -38,6 +38,10 @@ public:
     QString problem() const { return m_problem; } // why, when it did not run
     int exitCode() const { return m_exitCode; }
     QByteArray takeOutput() { return std::exchange(m_out, {}); }
+    // While streaming: the output that arrived since the last dropOutput,
+    // and its dropping, which keeps the buffer's room for the next piece.
+    QByteArrayView output() const { return m_out; }
+    void dropOutput() { m_out.resize(0); }
     const QByteArray& errorOutput() const { return m_err; }
 
     // Tests shorten the limit; 0 or less restores kCleartoolTimeoutMs.
