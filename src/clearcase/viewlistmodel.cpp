@@ -96,6 +96,33 @@ void LineSet::clear() {
     m_hashes.clear();
 }
 
+QByteArray local_lines(const TextList& list) {
+    const int n = list.count();
+    qsizetype size = 0;
+    for (int i = 0; i < n; ++i)
+        size += list.text(i).size() + 1;
+    QByteArray out;
+    out.reserve(size);
+    for (int i = 0; i < n; ++i) {
+        const QString line = list.text(i);
+        // ASCII reads the same in every local code; only other text is
+        // encoded.
+        const bool ascii =
+            std::all_of(line.cbegin(), line.cend(), [](QChar c) { return c.unicode() < 0x80; });
+        if (ascii) {
+            const qsizetype at = out.size();
+            out.resize(at + line.size());
+            char* o = out.data() + at;
+            for (const QChar c : line)
+                *o++ = char(c.unicode());
+        } else {
+            out += line.toLocal8Bit();
+        }
+        out += '\n';
+    }
+    return out;
+}
+
 bool line_matches(const QString& line, const QString& pattern, bool foldCase) {
     if (foldCase)
         return line.toLower().contains(pattern, Qt::CaseSensitive);

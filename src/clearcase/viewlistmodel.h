@@ -3,6 +3,7 @@
 #include "textlist.h"
 
 #include <QAbstractListModel>
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -56,6 +57,10 @@ private:
     QList<QString> m_keys;
     QList<std::uint32_t> m_hashes; // of m_keys, place by place
 };
+
+// Every line of list, each ended by a line feed, in the local 8-bit code:
+// what a listing prints, made in one buffer sized once.
+QByteArray local_lines(const TextList& list);
 
 // Whether pattern occurs in line as a contiguous substring, no wildcards:
 // the rule of Select All by pattern, Find and Filter. With foldCase the line

@@ -165,12 +165,7 @@ private:
         if (m_o.list) {
             // One write for the whole list: a flush per line costs more
             // than the listing itself for a large region.
-            QString all;
-            for (int i = 0; i < m_list.count(); ++i) {
-                all += m_list.text(i);
-                all += u'\n';
-            }
-            const QByteArray bytes = all.toLocal8Bit();
+            const QByteArray bytes = local_lines(m_list);
             std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
             std::fflush(stdout);
             QCoreApplication::exit(lost ? 1 : 0);
