@@ -288,6 +288,11 @@ TEST(Headless, ParallelRunsKeepOneFixProtPerHostAndEndEachViewAfterItsOwnFixProt
     EXPECT_EQ(blocks,
               (std::vector<std::string>{"a1", "a2", "a3", "b1", "b2", "b3", "c1", "c2", "c3"}));
     EXPECT_FALSE(r.err.contains(QStringLiteral("\x1b[K"))) << "no status line off a terminal";
+    // The same calls, line for line, as a run that does not say --jobs.
+    const QStringList oneByOne = sim.journal();
+    sim.home().clearJournal();
+    EXPECT_EQ(tessaly({QStringLiteral("--repair"), QStringLiteral("--all")}).status, 0);
+    EXPECT_EQ(sim.journal(), oneByOne);
 
     sim.home().breakStorage();
     sim.home().clearJournal();
