@@ -91,6 +91,16 @@ QString shell_quote(const QString& word) {
     return u'\'' + q + u'\'';
 }
 
+QString quoted_command(const QStringList& words) {
+    QString line;
+    for (const QString& w : words) {
+        if (!line.isEmpty())
+            line += u' ';
+        line += shell_quote(w);
+    }
+    return line;
+}
+
 Reach reach_from_environment() {
     // A variable that is set, even to nothing, replaces the default.
     const auto words = [](const char* name, const QStringList& fallback) {

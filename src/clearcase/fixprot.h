@@ -41,6 +41,8 @@ bool usable_host(const QString& host);
 
 // One word for a POSIX shell: single-quoted, a quote written as '\''.
 QString shell_quote(const QString& word);
+// A command as one line a person can read or paste: each word quoted.
+QString quoted_command(const QStringList& words);
 
 // How to reach the storage host and become root there.
 struct Reach {

@@ -19,13 +19,6 @@ namespace tsy::headless {
 
 namespace {
 
-QString words_for_reading(const QStringList& words) {
-    QStringList shown;
-    for (const QString& w : words)
-        shown.append(fixprot::shell_quote(w));
-    return shown.join(u' ');
-}
-
 QString outcome_name(ViewResult::Outcome o) {
     switch (o) {
     case ViewResult::Outcome::Repaired:
@@ -110,7 +103,8 @@ void Report::view(const ViewResult& r) {
         return;
     }
     if (r.outcome == ViewResult::Outcome::Planned) {
-        out((words_for_reading(r.command) + u'\n' + words_for_reading(r.endview) + u'\n')
+        out((fixprot::quoted_command(r.command) + u'\n' + fixprot::quoted_command(r.endview) +
+             u'\n')
                 .toLocal8Bit());
         return;
     }
