@@ -30,7 +30,7 @@ namespace tsy::headless {
 namespace {
 
 void err(const QString& line) {
-    std::fputs((QStringLiteral("tessaly: ") + line + u'\n').toLocal8Bit().constData(), stderr);
+    std::fputs(error_line(line).constData(), stderr);
     std::fflush(stderr);
 }
 

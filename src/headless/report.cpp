@@ -151,8 +151,12 @@ void Report::summary(const Summary& s) {
     out((line + u'\n').toLocal8Bit());
 }
 
+QByteArray error_line(const QString& line) {
+    return (QStringLiteral("tessaly: ") + line + u'\n').toLocal8Bit();
+}
+
 void Report::error(const QString& line) {
-    err((QStringLiteral("tessaly: ") + line + u'\n').toLocal8Bit());
+    err(error_line(line));
 }
 
 void Report::passThrough(const QByteArray& bytes) {

@@ -82,6 +82,9 @@ private:
     QElapsedTimer m_clock;
 };
 
+// A message for the error output: "tessaly: ", the line, a line feed.
+QByteArray error_line(const QString& line);
+
 // Whether the error output is a terminal, where a status line belongs.
 bool error_output_is_terminal();
 
