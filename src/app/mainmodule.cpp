@@ -9,26 +9,9 @@
 #include <QGuiApplication>
 #include <QLockFile>
 
-#ifndef Q_OS_WIN
-#include <unistd.h>
-#endif
-
 namespace tsy {
 
 namespace {
-QString user_name() {
-    for (const char* v : {"USER", "LOGNAME", "USERNAME"}) {
-        const QString s = qEnvironmentVariable(v);
-        if (!s.isEmpty())
-            return s;
-    }
-#ifndef Q_OS_WIN
-    return QString::number(::getuid());
-#else
-    return QStringLiteral("user");
-#endif
-}
-
 QString display_name() {
     QString d = qEnvironmentVariable("WAYLAND_DISPLAY");
     if (d.isEmpty())
@@ -37,22 +20,14 @@ QString display_name() {
         d = QGuiApplication::platformName();
     return d;
 }
-
-QString safe(QString s) {
-    for (QChar& c : s) {
-        if (!c.isLetterOrNumber() && c != u'-' && c != u'_' && c != u'.')
-            c = u'_';
-    }
-    return s;
-}
 } // namespace
 
 SingleInstance::SingleInstance() = default;
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::lockPath() {
-    return runtime_dir() + QStringLiteral("/tessaly-") + safe(user_name()) + QStringLiteral("-") +
-           safe(display_name()) + QStringLiteral(".lock");
+    return runtime_dir() + QStringLiteral("/tessaly-") + user_for_files() + QStringLiteral("-") +
+           fit_for_file_name(display_name()) + QStringLiteral(".lock");
 }
 
 QString SingleInstance::path() const {

@@ -44,20 +44,25 @@ QString runtime_dir() {
     return dir.isEmpty() ? QDir::tempPath() : dir;
 }
 
-QString user_for_files() {
-    QString name;
-    for (const char* v : {"USER", "LOGNAME", "USERNAME"}) {
-        name = qEnvironmentVariable(v);
-        if (!name.isEmpty())
-            break;
-    }
-    if (name.isEmpty())
-        name = QStringLiteral("user");
-    for (QChar& c : name) {
+QString fit_for_file_name(QString text) {
+    for (QChar& c : text) {
         if (!c.isLetterOrNumber() && c != u'-' && c != u'_' && c != u'.')
             c = u'_';
     }
-    return name;
+    return text;
+}
+
+QString user_for_files() {
+    for (const char* v : {"USER", "LOGNAME", "USERNAME"}) {
+        const QString name = qEnvironmentVariable(v);
+        if (!name.isEmpty())
+            return fit_for_file_name(name);
+    }
+#ifndef Q_OS_WIN
+    return QString::number(::getuid());
+#else
+    return QStringLiteral("user");
+#endif
 }
 
 RunLock::RunLock() = default;

@@ -15,7 +15,9 @@ namespace tsy {
 
 // The user's runtime directory (the temporary directory if there is none).
 QString runtime_dir();
-// A user name fit for a file name.
+// text with every character but letters, digits, '-', '_' and '.' made '_'.
+QString fit_for_file_name(QString text);
+// A user name fit for a file name (the user id when none is known).
 QString user_for_files();
 // The lock file of one storage path: named by a hash of the cleaned path.
 QString storage_lock_path(const QString& storage);
