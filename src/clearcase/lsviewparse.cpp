@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 namespace tsy::cc {
 
@@ -121,25 +122,9 @@ bool take_field(QByteArrayView line, const char (&key)[N], QByteArrayView& value
     return true;
 }
 
-// Whether "Tag: " occurs anywhere in the line. Eight bytes are looked at
-// at a time for its capital, which most lines of a listing do not hold.
+// Whether "Tag: " occurs anywhere in the line.
 bool holds_tag_field(QByteArrayView l) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101u;
-    constexpr std::uint64_t kHigh = 0x8080808080808080u;
-    const char* p = l.data();
-    const char* const end = p + l.size();
-    for (; end - p >= 8; p += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        w ^= kOnes * 'T';
-        if ((w - kOnes) & ~w & kHigh)
-            break; // a 'T' in these eight bytes, or a byte after one
-    }
-    for (; end - p >= 5; ++p) {
-        if (p[0] == 'T' && std::memcmp(p + 1, "ag: ", 4) == 0)
-            return true;
-    }
-    return false;
+    return std::string_view(l.data(), size_t(l.size())).find("Tag: ") != std::string_view::npos;
 }
 
 QString quoted_line(QByteArrayView l) {
