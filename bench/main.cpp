@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
     QTemporaryDir runtime;
     ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    qputenv("TESSALY_LOCK_DIR", QFile::encodeName(runtime.path() + QStringLiteral("/locks")));
 
     QApplication app(argc, argv);
     tsy::bench::install_quiet_boxes();

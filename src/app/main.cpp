@@ -5,6 +5,7 @@
 
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -43,6 +44,11 @@ bool no_display_at_all() {
 } // namespace
 
 int main(int argc, char** argv) {
+#ifndef Q_OS_WIN
+    // A reader that went away is an error to handle where the write is
+    // made, never a reason to die mid-run.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     // Any option is for the headless face, which needs no display.
     if (argc > 1)
         return tsy::headless::run(argc, argv);

@@ -544,6 +544,7 @@ public:
     explicit CliSession(QString program) : m_program(std::move(program)) {}
     ListingJob* listViews(QObject* parent) override { return new CliListing(m_program, parent); }
     fixprot::Style fixProtStyle() const override { return fixprot::Style::Unix; }
+    QString cleartoolProgram() const override { return m_program; }
     CommandJob* command(const QStringList& words, Effect effect, QObject* parent) override {
         return new CliCommand(m_program, words, effect, parent);
     }

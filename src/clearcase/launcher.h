@@ -1,19 +1,21 @@
 #pragma once
 
 // Starting fix_prot and learning how it ended, driven by signals: nothing
-// waits. The program and its arguments travel as a list to the end. Every
-// program started here runs in a session of its own and outlives the
-// program that started it: a Ctrl-C, a hang-up or a closed window never
-// cuts a repair short.
+// waits. The program and its arguments travel as a list to the end.
 //
-// Hide runs the program with no window, its output discarded and its error
-// output kept in an unnamed file for the failure's message. Normal
-// and Minimized run it in an xterm-compatible terminal (iconified for
-// Minimized) through a small wrapper of ours, which reports the program's
-// own exit status back over a FIFO: the wait is for the utility, not for
-// the terminal, whose launcher may return at once. When the utility fails
-// the terminal stays open until Enter is pressed, so its output can be
-// read. Without a terminal the program runs with no window.
+// On POSIX every program runs inside the repair unit (tessaly-wrap), in a
+// session of its own: the unit takes the storage lock, runs the program,
+// then the view's endview, and reports each step as it happens. It
+// finishes alone when Tessaly is gone (a Ctrl-C, a hang-up, a closed
+// window, SIGKILL) and leaves its outcome in a record for a later run.
+//
+// Hide runs the unit with no window, the program's output discarded and
+// its error output kept for the failure's message. Normal and Minimized
+// run the unit in an xterm-compatible terminal (iconified for Minimized);
+// it reports over a FIFO, so the wait is for the utility, not for the
+// terminal, whose launcher may return at once. When the utility fails the
+// terminal stays open until Enter is pressed, so its output can be read.
+// Without a terminal the unit runs with no window.
 
 #include <QObject>
 #include <QString>
@@ -27,12 +29,29 @@ namespace tsy {
 enum class RunMode { Hide = 0, Normal = 1, Minimized = 2 };
 
 struct LaunchSpec {
+    LaunchSpec(QString program = QString(), QStringList arguments = QStringList(),
+               RunMode mode = RunMode::Normal)
+        : program(std::move(program)), arguments(std::move(arguments)), mode(mode) {}
+
     QString program;
     QStringList arguments;
-    RunMode mode = RunMode::Normal;
-    // A descriptor the program inherits and keeps (POSIX): the lock on
-    // the storage it repairs. -1 for none.
-    int keepDescriptor = -1;
+    RunMode mode;
+    // What the repair unit does beside running the program (POSIX; the
+    // unit is tessaly-wrap, started in a session of its own, and finishes
+    // its work whatever becomes of Tessaly). All optional.
+    QString tag;        // the view: the terminal's title and endview's tag
+    QString lockPath;   // the storage lock, held until endview has ended
+    QString recordPath; // where the unit leaves its outcome for a later run
+    QString cleartool;  // runs `cleartool endview -server TAG` after the program
+    bool endviewAfterFailure = false;
+    bool remote = false; // the program is the remote shell (255: no connection)
+};
+
+// How the unit's endview went.
+struct EndviewEnd {
+    bool ran = false;
+    bool ok = false;
+    QString error; // cleartool's error text, or why it did not run or end
 };
 
 // How a started program ended, as far as it is known.
@@ -68,14 +87,18 @@ signals:
     // The program could not be started: missing, not executable, a
     // directory, or a terminal that would not run it.
     void failedToStart(const QString& description);
+    // Another repair holds the storage's lock: nothing was started.
+    void busy();
     void ended(const tsy::ProgramEnd& end);
+    // After ended(), when the spec named cleartool: the unit's endview.
+    void endviewEnded(const tsy::EndviewEnd& end);
 
 protected:
     using QObject::QObject;
 };
 
-// Where the terminal wrapper is: $TESSALY_WRAP, else beside the program,
-// else in its lib/tessaly folder. Tests point it elsewhere.
+// Where the repair unit is: $TESSALY_WRAP, else beside the program, else in
+// its lib/tessaly folder. Tests point it elsewhere.
 QString wrapper_path();
 void set_wrapper_path(const QString& path);
 

@@ -1,7 +1,8 @@
-// Starting fix_prot on POSIX, without a shell: Hide runs it directly with
-// its output discarded; Normal and Minimized run it in a terminal through
-// tessaly-wrap, which reports the utility's exit status over a FIFO that
-// this program owns.
+// Starting fix_prot on POSIX, without a shell, always inside the repair
+// unit (tessaly-wrap): Hide runs the unit with no window and reads its
+// reports from a pipe; Normal and Minimized run it in a terminal, and it
+// reports over a FIFO that this program owns. Either way the unit outlives
+// this program and finishes its view alone.
 #include "launcher.h"
 
 #include "childprocess.h"
@@ -15,11 +16,11 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QTimer>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,65 +76,215 @@ QStringList terminal_command() {
 // wrapper (a launcher that hands the command to a server and returns).
 int g_graceMs = 10'000;
 
-// The first non-empty line of what a program wrote to f, at most a line's
-// worth of it, made printable.
-QString first_line(QFile& f) {
-    if (!f.seek(0))
-        return QString();
-    const QString text = QString::fromLocal8Bit(f.read(4096));
-    for (QStringView line : QStringView(text).split(u'\n')) {
-        line = line.trimmed();
-        if (line.isEmpty())
-            continue;
-        QString out;
-        for (const QChar c : line.left(300))
-            out += c.unicode() < 0x20 || c.unicode() == 0x7f ? QChar(u'?') : c;
-        return out;
-    }
-    return QString();
+// The words that start the unit around spec's program.
+QStringList unit_words(const LaunchSpec& spec, const QString& program, const QString& report,
+                       bool terminal) {
+    QStringList w{wrapper_path(), QStringLiteral("--report"), report};
+    const auto add = [&w](const char* option, const QString& value) {
+        if (!value.isEmpty())
+            w << QString::fromLatin1(option) << value;
+    };
+    add("--tag", spec.tag);
+    add("--lock", spec.lockPath);
+    add("--record", spec.recordPath);
+    add("--endview", spec.cleartool);
+    if (spec.endviewAfterFailure)
+        w << QStringLiteral("--endview-after-failure");
+    if (spec.remote)
+        w << QStringLiteral("--remote");
+    w << (terminal ? QStringLiteral("--terminal") : QStringLiteral("--keep-errors"));
+    w << QStringLiteral("--") << program;
+    return w + spec.arguments;
 }
 
-class DirectLaunch : public Launch {
-public:
-    DirectLaunch(const QString& program, const QStringList& args, int keepFd, QObject* parent)
-        : Launch(parent), m_words(QStringList{program} + args), m_process(new QProcess(this)) {
-        m_process->setProgram(program);
-        m_process->setArguments(args);
-        m_process->setStandardInputFile(QProcess::nullDevice());
-        m_process->setStandardOutputFile(QProcess::nullDevice());
-        // Error output goes to a file, never a pipe: the program must be
-        // able to write it after this process has gone. The file's name is
-        // removed once the program has opened it.
-        if (m_errors.open()) {
-            m_process->setStandardErrorFile(m_errors.fileName());
-            connect(m_process, &QProcess::started, this, [this] {
-                m_errors.setAutoRemove(false);
-                QFile::remove(m_errors.fileName());
-            });
-        } else {
-            m_process->setStandardErrorFile(QProcess::nullDevice());
+QString unescaped(const QByteArray& text) {
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c != '\\' || i + 1 == text.size()) {
+            out += c;
+            continue;
         }
-        put_in_own_session(*m_process, keepFd);
-        connect(m_process, &QProcess::finished, this,
-                [this](int code, QProcess::ExitStatus status) {
-                    ProgramEnd e;
-                    e.known = true;
-                    e.crashed = status == QProcess::CrashExit;
-                    e.exitCode = code;
-                    if (m_errors.isOpen())
-                        e.message = first_line(m_errors);
-                    emit ended(e);
-                });
+        const char n = text.at(++i);
+        out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
+    }
+    return QString::fromLocal8Bit(out);
+}
+
+// The unit's reports, however they arrive, turned into the signals.
+class UnitLaunch : public Launch {
+protected:
+    UnitLaunch(const LaunchSpec& spec, QObject* parent)
+        : Launch(parent), m_spec(spec), m_wantEndview(!spec.cleartool.isEmpty()) {}
+
+    void consume(const QByteArray& bytes) {
+        m_pending += bytes;
+        for (;;) {
+            const qsizetype nl = m_pending.indexOf('\n');
+            if (nl < 0 || m_over)
+                return;
+            const QByteArray line = m_pending.left(nl);
+            m_pending.remove(0, nl + 1);
+            handle(line);
+        }
+    }
+
+    // The unit's channel is closed: whatever it did not report is lost.
+    void unitGone(const QString& why) {
+        if (m_over)
+            return;
+        if (!m_fixProtEnded) {
+            if (!m_started) {
+                finish();
+                emit failedToStart(why);
+                return;
+            }
+            ProgramEnd e;
+            e.reason = why;
+            m_fixProtEnded = true;
+            emit ended(e);
+        }
+        if (m_wantEndview && !m_endviewEnded) {
+            EndviewEnd e;
+            e.error = why;
+            finish();
+            endview(m_endview.value_or(e));
+            return;
+        }
+        finish();
+    }
+
+    virtual void finish() { m_over = true; }
+    bool over() const { return m_over; }
+    bool unitStarted() const { return m_started; }
+    const LaunchSpec& spec() const { return m_spec; }
+
+private:
+    void handle(const QByteArray& line) {
+        const qsizetype blank = line.indexOf(' ');
+        const QByteArray word = blank < 0 ? line : line.left(blank);
+        const QByteArray rest = blank < 0 ? QByteArray() : line.mid(blank + 1);
+        bool ok = false;
+        const int value = rest.toInt(&ok);
+        if (word == "busy") {
+            m_busy = true;
+            m_started = true;
+            emit busy();
+        } else if (word == "started" && ok) {
+            m_started = true;
+        } else if (word == "message") {
+            m_message = unescaped(rest);
+        } else if ((word == "exit" || word == "signal") && ok) {
+            ProgramEnd e;
+            e.known = true;
+            e.crashed = word == "signal";
+            e.exitCode = e.crashed ? 0 : value;
+            e.message = m_message;
+            m_fixProtEnded = true;
+            emit ended(e);
+        } else if (word == "failed" && ok) {
+            m_started = true; // the unit ran; the program did not
+            m_fixProtEnded = true;
+            m_endviewEnded = true; // nothing follows a program that never ran
+            emit failedToStart(QString::fromLocal8Bit(::strerror(value)));
+        } else if (word == "endview") {
+            endviewLine(rest);
+        } else if (word == "done") {
+            // The unit's work is over only now: its record is written and
+            // its lock released. Reported here, the record is not needed
+            // by a later run.
+            finish();
+            if (!m_spec.recordPath.isEmpty())
+                QFile::remove(m_spec.recordPath);
+            if (m_wantEndview && !m_endviewEnded && m_fixProtEnded && !m_busy)
+                endview(m_endview.value_or(EndviewEnd{})); // none: fix_prot failed
+        }
+    }
+
+    void endviewLine(const QByteArray& text) {
+        const qsizetype blank = text.indexOf(' ');
+        const QByteArray word = blank < 0 ? text : text.left(blank);
+        const QByteArray rest = blank < 0 ? QByteArray() : text.mid(blank + 1);
+        if (word == "message") {
+            m_endviewMessage = unescaped(rest).trimmed();
+            return;
+        }
+        bool ok = false;
+        const int value = rest.toInt(&ok);
+        if (!ok)
+            return;
+        const QString words =
+            QStringLiteral("cleartool endview -server ") + m_spec.tag; // as the log shows it
+        EndviewEnd e;
+        e.ran = word != "failed";
+        e.ok = word == "exit" && value == 0;
+        if (word == "failed")
+            e.error = QStringLiteral("cannot run cleartool (") + m_spec.cleartool +
+                      QStringLiteral("): ") + QString::fromLocal8Bit(::strerror(value));
+        else if (word == "signal")
+            e.error = QStringLiteral("cleartool ended abnormally: ") + words;
+        else if (!e.ok)
+            e.error = !m_endviewMessage.isEmpty()
+                          ? m_endviewMessage
+                          : QStringLiteral("cleartool exited with status %1: ").arg(value) + words;
+        m_endview = e;
+    }
+
+    void endview(const EndviewEnd& e) {
+        m_endviewEnded = true;
+        emit endviewEnded(e);
+    }
+
+    // How the unit's endview ended, told once the unit is done.
+    std::optional<EndviewEnd> m_endview;
+
+    LaunchSpec m_spec;
+    QByteArray m_pending;
+    QString m_message;
+    QString m_endviewMessage;
+    bool m_wantEndview;
+    bool m_started = false;
+    bool m_busy = false;
+    bool m_fixProtEnded = false;
+    bool m_endviewEnded = false;
+    bool m_over = false;
+};
+
+// The unit with no window: its reports come through a pipe.
+class DirectLaunch : public UnitLaunch {
+public:
+    DirectLaunch(const LaunchSpec& spec, const QString& program, QObject* parent)
+        : UnitLaunch(spec, parent), m_process(new QProcess(this)) {
+        const QStringList words = unit_words(spec, program, QStringLiteral("-"), false);
+        m_words = QStringList{program} + spec.arguments;
+        m_process->setProgram(words.first());
+        m_process->setArguments(words.mid(1));
+        m_process->setStandardInputFile(QProcess::nullDevice());
+        m_process->setStandardErrorFile(QProcess::nullDevice());
+        put_in_own_session(*m_process);
+        connect(m_process, &QProcess::readyReadStandardOutput, this,
+                [this] { consume(m_process->readAllStandardOutput()); });
+        connect(m_process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus st) {
+            consume(m_process->readAllStandardOutput());
+            unitGone(st == QProcess::CrashExit
+                         ? QStringLiteral("the repair unit crashed")
+                         : QStringLiteral("the repair unit ended (exit status %1) without "
+                                          "reporting the end of its work")
+                               .arg(code));
+        });
         connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
             if (error == QProcess::FailedToStart)
-                emit failedToStart(m_process->errorString());
+                unitGone(QStringLiteral("cannot start the repair unit ") + wrapper_path() +
+                         QStringLiteral(": ") + m_process->errorString());
         });
         // Started on the next turn, so that the caller has connected.
-        QTimer::singleShot(0, this, [this] { m_process->start(QIODevice::NotOpen); });
+        QTimer::singleShot(0, this, [this] { m_process->start(QIODevice::ReadOnly); });
     }
     ~DirectLaunch() override { abandon(); }
     QStringList startedWords() const override { return m_words; }
     void abandon() override {
+        finish();
         if (m_process)
             keep_until_finished(std::exchange(m_process, nullptr));
     }
@@ -141,45 +292,43 @@ public:
 private:
     QStringList m_words;
     QProcess* m_process;
-    QTemporaryFile m_errors;
 };
 
-class TerminalLaunch : public Launch {
+// The unit in a terminal window: its reports come through a FIFO.
+class TerminalLaunch : public UnitLaunch {
 public:
-    TerminalLaunch(const QStringList& terminal, const QString& program, const QStringList& args,
-                   RunMode mode, int keepFd, QObject* parent)
-        : Launch(parent), m_process(new QProcess(this)) {
+    TerminalLaunch(const QStringList& terminal, const LaunchSpec& spec, const QString& program,
+                   QObject* parent)
+        : UnitLaunch(spec, parent), m_process(new QProcess(this)) {
         m_grace.setSingleShot(true);
         connect(&m_grace, &QTimer::timeout, this, [this] {
-            if (!m_wrapperStarted)
-                finish(unknown(QStringLiteral("the terminal never started the program")));
+            if (!unitStarted())
+                unitGone(QStringLiteral("the terminal never started the program"));
         });
         const QString fifo = openReport();
         QStringList words = terminal.mid(1);
-        if (mode == RunMode::Minimized)
+        if (spec.mode == RunMode::Minimized)
             words << QStringLiteral("-iconic");
-        words << QStringLiteral("-e") << wrapper_path() << QStringLiteral("--report") << fifo
-              << QStringLiteral("--") << program;
-        words += args;
+        // xterm names its window before the unit can; others learn the
+        // title from the unit's escape sequence.
+        if (QFileInfo(terminal.first()).fileName() == u"xterm" && !spec.tag.isEmpty())
+            words << QStringLiteral("-T") << QStringLiteral("fix_prot ") + spec.tag;
+        words << QStringLiteral("-e") << unit_words(spec, program, fifo, true);
         m_words = QStringList{terminal.first()} + words;
         m_process->setProgram(terminal.first());
         m_process->setArguments(words);
         m_process->setStandardInputFile(QProcess::nullDevice());
         m_process->setStandardOutputFile(QProcess::nullDevice());
         m_process->setStandardErrorFile(QProcess::nullDevice());
-        put_in_own_session(*m_process, keepFd);
+        put_in_own_session(*m_process);
         connect(m_process, &QProcess::finished, this, &TerminalLaunch::terminalEnded);
         connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart && !m_done) {
-                m_done = true;
-                closeReport();
-                emit failedToStart(m_process->errorString());
-            }
+            if (error == QProcess::FailedToStart)
+                unitGone(m_process->errorString());
         });
         QTimer::singleShot(0, this, [this, fifo] {
             if (fifo.isEmpty()) {
-                m_done = true;
-                emit failedToStart(QStringLiteral("cannot make the status channel: ") + m_problem);
+                unitGone(QStringLiteral("cannot make the status channel: ") + m_problem);
                 return;
             }
             m_process->start(QIODevice::NotOpen);
@@ -188,19 +337,19 @@ public:
     ~TerminalLaunch() override { abandon(); }
     QStringList startedWords() const override { return m_words; }
     void abandon() override {
-        m_done = true;
-        closeReport();
+        finish();
         if (m_process)
             keep_until_finished(std::exchange(m_process, nullptr));
     }
 
-private:
-    static ProgramEnd unknown(const QString& reason) {
-        ProgramEnd e;
-        e.reason = reason;
-        return e;
+protected:
+    void finish() override {
+        UnitLaunch::finish();
+        m_grace.stop();
+        closeReport();
     }
 
+private:
     QString openReport() {
         if (!m_dir.isValid()) {
             m_problem = m_dir.errorString();
@@ -213,7 +362,7 @@ private:
             return QString();
         }
         m_read = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        // A writer of our own until the wrapper has opened its end, so that
+        // A writer of our own until the unit has opened its end, so that
         // an empty FIFO reads as "nothing yet" rather than as its end.
         m_keepAlive =
             m_read < 0 ? -1 : ::open(native.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
@@ -241,87 +390,40 @@ private:
     }
 
     void readReport() {
-        char buf[256];
-        for (;;) {
+        char buf[512];
+        while (m_read >= 0) {
             const ssize_t n = ::read(m_read, buf, sizeof buf);
             if (n > 0) {
-                m_pending.append(buf, n);
+                consume(QByteArray(buf, n));
+                // The unit has its end open: our own writer can go.
+                if (unitStarted() && m_keepAlive >= 0)
+                    ::close(std::exchange(m_keepAlive, -1));
                 continue;
             }
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n == 0) {
-                // Every writer is gone: the wrapper and the utility have ended.
-                handleLines();
-                if (!m_done)
-                    finish(unknown(QStringLiteral("the wrapper ended without reporting the "
-                                                  "program's exit status")));
-                return;
-            }
-            break; // EAGAIN: nothing more for now
-        }
-        handleLines();
-    }
-
-    void handleLines() {
-        for (;;) {
-            const qsizetype nl = m_pending.indexOf('\n');
-            if (nl < 0 || m_done)
-                return;
-            const QByteArray line = m_pending.left(nl).trimmed();
-            m_pending.remove(0, nl + 1);
-            const QList<QByteArray> w = line.split(' ');
-            bool ok = false;
-            const int value = w.size() == 2 ? w.at(1).toInt(&ok) : 0;
-            if (!ok)
-                continue;
-            if (w.at(0) == "started") {
-                m_wrapperStarted = true;
-                m_grace.stop();
-                if (m_keepAlive >= 0)
-                    ::close(std::exchange(m_keepAlive, -1));
-            } else if (w.at(0) == "exit" || w.at(0) == "signal") {
-                ProgramEnd e;
-                e.known = true;
-                e.crashed = w.at(0) == "signal";
-                e.exitCode = e.crashed ? 0 : value;
-                finish(e);
-            } else if (w.at(0) == "failed") {
-                // The wrapper could not execute the program.
-                m_done = true;
-                closeReport();
-                emit failedToStart(QString::fromLocal8Bit(::strerror(value)));
-            }
+            if (n == 0)
+                unitGone(QStringLiteral("the repair unit ended without reporting the end of "
+                                        "its work"));
+            return; // EAGAIN: nothing more for now
         }
     }
 
     void terminalEnded(int code, QProcess::ExitStatus status) {
-        if (m_done || m_wrapperStarted)
+        if (over() || unitStarted())
             return;
         // The report may already be on its way.
         readReport();
-        if (m_done || m_wrapperStarted)
+        if (over() || unitStarted())
             return;
         if (status == QProcess::CrashExit || code != 0) {
-            m_done = true;
-            closeReport();
-            emit failedToStart(
-                QStringLiteral("the terminal %1 ended (%2) without running the program")
-                    .arg(m_words.first(), status == QProcess::CrashExit
-                                              ? QStringLiteral("it crashed")
-                                              : QStringLiteral("exit status %1").arg(code)));
+            unitGone(QStringLiteral("the terminal %1 ended (%2) without running the program")
+                         .arg(m_words.first(), status == QProcess::CrashExit
+                                                   ? QStringLiteral("it crashed")
+                                                   : QStringLiteral("exit status %1").arg(code)));
             return;
         }
         m_grace.start(g_graceMs);
-    }
-
-    void finish(const ProgramEnd& e) {
-        if (m_done)
-            return;
-        m_done = true;
-        m_grace.stop();
-        closeReport();
-        emit ended(e);
     }
 
     QProcess* m_process;
@@ -331,10 +433,7 @@ private:
     int m_read = -1;
     int m_keepAlive = -1;
     QSocketNotifier* m_notifier = nullptr;
-    QByteArray m_pending;
     QTimer m_grace;
-    bool m_wrapperStarted = false;
-    bool m_done = false;
 };
 
 // A launch that could not even be tried; it says so on the next turn.
@@ -360,9 +459,8 @@ Launch* Launch::start(const LaunchSpec& spec, QObject* parent) {
         return new RefusedLaunch(problem, QStringList{spec.program} + spec.arguments, parent);
     const QStringList terminal = spec.mode == RunMode::Hide ? QStringList() : terminal_command();
     if (terminal.isEmpty())
-        return new DirectLaunch(program, spec.arguments, spec.keepDescriptor, parent);
-    return new TerminalLaunch(terminal, program, spec.arguments, spec.mode, spec.keepDescriptor,
-                              parent);
+        return new DirectLaunch(spec, program, parent);
+    return new TerminalLaunch(terminal, spec, program, parent);
 }
 
 QString wrapper_path() {

@@ -70,8 +70,14 @@ RunLock::~RunLock() = default;
 
 bool RunLock::acquire() {
     m_holder.clear();
+#ifndef Q_OS_WIN
+    // By user id, not by name: USER differs under cron and su.
+    m_lock =
+        std::make_unique<QLockFile>(lock_dir() + QStringLiteral("/run-%1.lock").arg(::getuid()));
+#else
     m_lock = std::make_unique<QLockFile>(runtime_dir() + QStringLiteral("/tessaly-") +
                                          user_for_files() + QStringLiteral("-run.lock"));
+#endif
     m_lock->setStaleLockTime(0);
     if (m_lock->tryLock(0))
         return true;
@@ -93,12 +99,19 @@ void RunLock::release() {
     m_lock.reset();
 }
 
-QString storage_lock_path(const QString& storage) {
+QString storage_lock_path(const QString& host, const QString& storage) {
+    const QString key = host.toLower() + u':' + QDir::cleanPath(storage);
     const QByteArray hash =
-        QCryptographicHash::hash(QDir::cleanPath(storage).toUtf8(), QCryptographicHash::Sha1)
-            .toHex();
-    return runtime_dir() + QStringLiteral("/tessaly-storage-") + QString::fromLatin1(hash) +
+        QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex();
+    return lock_dir() + QStringLiteral("/storage-") + QString::fromLatin1(hash) +
            QStringLiteral(".lock");
+}
+
+QString unit_record_dir() {
+    const QString dir = runtime_dir() + QStringLiteral("/tessaly-units");
+    QDir().mkpath(dir);
+    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return dir;
 }
 
 } // namespace tsy

@@ -1,9 +1,10 @@
 #pragma once
 
-// The locks that keep repairs from meeting: one run at a time per user,
-// windowed or headless, and one fix_prot at a time per storage directory.
-// Both live in the user's runtime directory, beside the window's
-// single-instance lock.
+// The locks that keep repairs from meeting: one run at a time per user id,
+// windowed or headless, and one repair at a time per storage directory.
+// Both live in a directory that every account of this machine shares, so
+// that runs under other names (cron, su) or other accounts see them. They
+// cover this machine only: a run on another workstation is not seen.
 
 #include <QString>
 
@@ -19,11 +20,18 @@ QString runtime_dir();
 QString fit_for_file_name(QString text);
 // A user name fit for a file name (the user id when none is known).
 QString user_for_files();
-// The lock file of one storage path: named by a hash of the cleaned path.
-QString storage_lock_path(const QString& storage);
+// The lock directory every account shares ($TESSALY_LOCK_DIR, else
+// /run/lock/tessaly, else a directory in the temporary one), made
+// world-writable with the sticky bit when this process makes it.
+QString lock_dir();
+// The lock file of one storage: named by a hash of its host (empty for
+// this machine) and its host-local path. The repair unit takes it.
+QString storage_lock_path(const QString& host, const QString& storage);
+// Where repair units leave their outcome for a later run: this user's own.
+QString unit_record_dir();
 
-// Held for the length of a run. A lock left by a process that is gone is
-// taken over.
+// Held for the length of a run, one per user id. A lock left by a process
+// that is gone is taken over.
 class RunLock {
 public:
     RunLock();
@@ -37,30 +45,6 @@ public:
 private:
     std::unique_ptr<QLockFile> m_lock;
     QString m_holder;
-};
-
-// An exclusive lock on one storage path, as an open descriptor that the
-// fix_prot started on that path inherits, so that it is held for as long
-// as that fix_prot runs, whatever becomes of Tessaly.
-class StorageLock {
-public:
-    explicit StorageLock(const QString& storage);
-    ~StorageLock();
-    StorageLock(const StorageLock&) = delete;
-    StorageLock& operator=(const StorageLock&) = delete;
-
-    // Whether a fix_prot of an earlier run still holds the path.
-    bool busy() const { return m_busy; }
-    // The descriptor for the child to keep (-1 where there is none).
-    int descriptor() const { return m_fd; }
-    // Why the lock file could not even be opened; empty otherwise (a lock
-    // that cannot be made does not stop the repair).
-    QString problem() const { return m_problem; }
-
-private:
-    int m_fd = -1;
-    bool m_busy = false;
-    QString m_problem;
 };
 
 } // namespace tsy

@@ -1,37 +1,41 @@
 #include "runlocks.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tsy {
 
-StorageLock::StorageLock(const QString& storage) {
-    const QByteArray path = QFile::encodeName(storage_lock_path(storage));
-    // Close-on-exec here: only the fix_prot it is handed to keeps it.
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        m_problem = QString::fromLocal8Bit(std::strerror(errno));
-        return;
+namespace {
+// A directory any account may take locks in: world-writable with the
+// sticky bit (so that no account removes another's files), never a link.
+bool shared_dir(const QByteArray& path) {
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 && errno == ENOENT) {
+        if (::mkdir(path.constData(), 01777) == 0)
+            ::chmod(path.constData(), 01777); // whatever the umask
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        m_busy = errno == EWOULDBLOCK;
-        if (!m_busy)
-            m_problem = QString::fromLocal8Bit(std::strerror(errno));
-        ::close(fd);
-        return;
-    }
-    m_fd = fd;
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           (st.st_mode & 01777) == 01777;
 }
+} // namespace
 
-StorageLock::~StorageLock() {
-    // The child's copy of the descriptor keeps the lock until it ends.
-    if (m_fd >= 0)
-        ::close(m_fd);
+QString lock_dir() {
+    const QString fromEnv = qEnvironmentVariable("TESSALY_LOCK_DIR");
+    if (!fromEnv.isEmpty()) {
+        shared_dir(QFile::encodeName(fromEnv));
+        return fromEnv;
+    }
+    const QString dirs[] = {QStringLiteral("/run/lock/tessaly"),
+                            QDir::tempPath() + QStringLiteral("/tessaly-locks")};
+    for (const QString& dir : dirs) {
+        if (shared_dir(QFile::encodeName(dir)))
+            return dir;
+    }
+    return runtime_dir();
 }
 
 } // namespace tsy

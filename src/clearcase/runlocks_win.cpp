@@ -2,9 +2,10 @@
 
 namespace tsy {
 
-// Windows: fix_prot is not given an inherited lock; the run lock alone
+// Windows: fix_prot runs on this machine under the run lock, which alone
 // keeps two runs of one user apart.
-StorageLock::StorageLock(const QString&) {}
-StorageLock::~StorageLock() = default;
+QString lock_dir() {
+    return runtime_dir();
+}
 
 } // namespace tsy

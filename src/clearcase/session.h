@@ -159,6 +159,9 @@ public:
     virtual RecordJob* record(const QString& tag, QObject* parent) = 0;
     // How this ClearCase wants fix_prot run.
     virtual fixprot::Style fixProtStyle() const = 0;
+    // The cleartool program a repair unit runs endview with, outside this
+    // program; empty where only the session can stop a view's server.
+    virtual QString cleartoolProgram() const { return QString(); }
 };
 
 class Backend {

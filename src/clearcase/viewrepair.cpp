@@ -6,6 +6,8 @@
 #include "runlog.h"
 #include "session.h"
 
+#include <QUuid>
+
 namespace tsy {
 
 ViewRepair::ViewRepair(cc::Session& session, RepairRequest request, QObject* parent)
@@ -142,14 +144,6 @@ void ViewRepair::launch(const QStringList& words) {
         done(RepairOutcome::Kind::Planned);
         return;
     }
-    // One fix_prot per storage: the lock goes with the fix_prot started
-    // here and stays held for as long as it runs, whatever becomes of us.
-    m_storageLock = std::make_unique<StorageLock>(m_outcome.host + u':' + m_outcome.storage);
-    if (m_storageLock->busy()) {
-        done(RepairOutcome::Kind::Busy,
-             QStringLiteral("fix_prot from an earlier run still at work"));
-        return;
-    }
     emit launching(words);
     if (m_step == Step::Done)
         return;
@@ -157,24 +151,58 @@ void ViewRepair::launch(const QStringList& words) {
     spec.program = words.first();
     spec.arguments = words.mid(1);
     spec.mode = m_request.mode;
-    spec.keepDescriptor = m_storageLock->descriptor();
+    spec.tag = m_request.tag;
+    // The unit holds one repair per storage and finishes the view's
+    // endview itself where the session can name cleartool for it.
+    spec.lockPath = storage_lock_path(m_outcome.host, m_outcome.storage);
+    spec.recordPath = unit_record_dir() + u'/' +
+                      QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".unit");
+    spec.cleartool = m_session.cleartoolProgram();
+    spec.endviewAfterFailure = m_request.endviewAfterFailure;
+    spec.remote = !m_outcome.host.isEmpty();
+    m_unitEndview = !spec.cleartool.isEmpty();
     m_fixClock.start();
     Launch* launch = Launch::start(spec, this);
     m_launch = launch;
     connect(launch, &Launch::failedToStart, this,
             [this](const QString& why) { done(RepairOutcome::Kind::LaunchFailed, why); });
+    connect(launch, &Launch::busy, this, [this] {
+        done(RepairOutcome::Kind::Busy, QStringLiteral("repair from an earlier run still at work"));
+    });
     connect(launch, &Launch::ended, this, &ViewRepair::fixProtEnded);
+    connect(launch, &Launch::endviewEnded, this, &ViewRepair::unitEndviewEnded);
 }
 
 void ViewRepair::fixProtEnded(const ProgramEnd& end) {
     m_outcome.end = end;
     log_command(m_outcome.command, end.describe(), m_fixClock.elapsed());
-    m_storageLock.reset();
+    m_fixClock.start();
+    if (m_unitEndview) {
+        m_step = Step::Endview; // the unit goes on to it, or reports that it need not
+        return;
+    }
     if (!end.succeeded() && !m_request.endviewAfterFailure) {
         done(RepairOutcome::Kind::FixProtFailed);
         return;
     }
     stopServer();
+}
+
+void ViewRepair::unitEndviewEnded(const EndviewEnd& e) {
+    if (!e.ran && e.error.isEmpty()) {
+        done(RepairOutcome::Kind::FixProtFailed); // none after a fix_prot that failed
+        return;
+    }
+    log_command({m_session.cleartoolProgram(), QStringLiteral("endview"), QStringLiteral("-server"),
+                 m_request.tag},
+                e.ok ? QStringLiteral("exit status 0") : e.error, m_fixClock.elapsed());
+    m_outcome.endviewRan = e.ran;
+    if (!e.ok)
+        done(RepairOutcome::Kind::EndviewFailed, e.error);
+    else if (!m_outcome.end.succeeded())
+        done(RepairOutcome::Kind::FixProtFailed);
+    else
+        done(RepairOutcome::Kind::Repaired);
 }
 
 void ViewRepair::stopServer() {

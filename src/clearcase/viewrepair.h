@@ -11,6 +11,10 @@
 // storage path, and the owner and group that fill the arguments. fix_prot
 // then runs on that host (through the remote shell unless it is this one)
 // as root, and a fix_prot that failed is not followed by endview.
+//
+// Once the lookups are done, fix_prot and its endview run as one unit
+// outside this program (see Launch): abandoning the repair, or this
+// program's end, leaves the unit to finish the view alone.
 
 #include "fixprot.h"
 #include "launcher.h"
@@ -24,8 +28,6 @@
 #include <memory>
 
 namespace tsy {
-
-class StorageLock;
 
 namespace cc {
 class Session;
@@ -50,7 +52,7 @@ struct RepairOutcome {
         Repaired,      // fix_prot succeeded and the server was stopped
         LookupFailed,  // no usable storage path: nothing was started
         Skipped,       // an argument could not be filled: nothing was started
-        Busy,          // a fix_prot of an earlier run still works on the storage
+        Busy,          // a repair of an earlier run still works on the storage
         Planned,       // a dry run: command holds what would have run
         LaunchFailed,  // fix_prot could not be started: no endview
         FixProtFailed, // fix_prot ended badly (see end)
@@ -78,9 +80,9 @@ public:
     ~ViewRepair() override;
 
     void start();
-    // Gives up now: a lookup is stopped, a running fix_prot is left to
-    // finish alone and its view's server is not stopped, a running endview
-    // is left to finish. finished() follows with Kind::Abandoned.
+    // Gives up now: a lookup is stopped; a repair unit at work finishes
+    // alone, its endview included, and leaves its record for a later run.
+    // finished() follows with Kind::Abandoned.
     void abandon();
 
     const RepairRequest& request() const { return m_request; }
@@ -99,6 +101,7 @@ private:
     void factsFound();
     void launch(const QStringList& words);
     void fixProtEnded(const ProgramEnd& end);
+    void unitEndviewEnded(const EndviewEnd& e);
     void stopServer();
     void done(RepairOutcome::Kind kind, const QString& message = QString());
 
@@ -111,7 +114,7 @@ private:
     QElapsedTimer m_clock;
     QElapsedTimer m_fixClock;
     QString m_globalPath;
-    std::unique_ptr<StorageLock> m_storageLock;
+    bool m_unitEndview = false; // the repair unit runs endview, not the session
 };
 
 } // namespace tsy

@@ -1,15 +1,16 @@
 #include "headless.h"
 
 #include "clearcase/fixprot.h"
+#include "clearcase/runengine.h"
 #include "clearcase/runlocks.h"
 #include "clearcase/runlog.h"
 #include "clearcase/session.h"
 #include "clearcase/stopsignals.h"
+#include "clearcase/unitrecord.h"
 #include "clearcase/viewlistmodel.h"
 #include "clearcase/viewrepair.h"
 #include "platform/platform.h"
 #include "report.h"
-#include "runplan.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -94,17 +95,10 @@ bool read_tags(const QString& path, QStringList& tags, QString& why) {
     return true;
 }
 
-// A connection the remote shell could not make: ssh reports those, and
-// only those, with exit status 255.
-bool lost_connection(const RepairOutcome& o) {
-    return o.kind == RepairOutcome::Kind::FixProtFailed && !o.host.isEmpty() && o.end.known &&
-           !o.end.crashed && o.end.exitCode == 255;
-}
-
-// One listing, then, for --repair, the picked views: the same steps as the
-// window's Execute for each, up to --jobs views at work at once and at most
-// --per-host on one storage host. Each step is started by a signal of the
-// one before; nothing waits.
+// One listing, then, for --repair, the picked views through the run engine
+// the window's Execute uses too: up to --jobs views at work at once and at
+// most --per-host on one storage host. Each step is started by a signal of
+// the one before; nothing waits.
 class Runner : public QObject {
 public:
     Runner(Options o, QString home, std::unique_ptr<cc::Session> session, Report& report)
@@ -117,6 +111,10 @@ public:
     }
 
     void start() {
+        if (m_o.repair && !m_o.dryRun) {
+            for (const UnitRecord& r : take_unit_records(unit_record_dir()))
+                m_report.error(r.describe());
+        }
         m_list.beginBatch();
         m_listing = m_session->listViews(this);
         connect(m_listing, &cc::ListingJob::viewListed, this,
@@ -124,30 +122,41 @@ public:
         connect(m_listing, &cc::Job::finished, this, &Runner::listed);
     }
 
-    // A signal: no view starts any more; those at work finish. A further
-    // signal names them and the run goes on waiting for them.
+    // A signal, or an output that can no longer be written: no view starts
+    // any more, those at work finish. During the listing, which is only a
+    // query, the run ends at once. A further signal ends the run at once:
+    // the units at work finish on their own and are named.
+    void outputLost() {
+        if (!m_stopped)
+            stop();
+    }
+
     void stop() {
-        if (m_stopped) {
-            if (!m_atWork.isEmpty()) {
-                QStringList tags;
-                for (const int i : std::as_const(m_atWork))
-                    tags.append(m_list.tag(m_rows.at(i)));
-                std::sort(tags.begin(), tags.end());
-                m_report.error(QStringLiteral("still at work, left to finish: ") +
-                               tags.join(QStringLiteral(", ")));
+        if (m_over)
+            return;
+        if (!m_stopped) {
+            m_stopped = true;
+            if (m_engine) {
+                m_engine->stop();
+                return;
             }
+            if (m_listing) {
+                m_listing->abandon();
+                m_listing->deleteLater();
+            }
+            if (!m_o.repair) {
+                QCoreApplication::exit(1);
+                return;
+            }
+            summary();
             return;
         }
-        m_stopped = true;
-        if (!m_o.repair) {
-            QCoreApplication::exit(1);
-            return;
-        }
-        // During the listing the run ends once it is read; after it, as
-        // soon as no view is at work.
-        if (m_plan) {
-            m_plan->close();
-            queuePump();
+        if (m_engine && m_engine->running()) {
+            m_leftAlone = m_engine->tagsAtWork(true);
+            if (!m_leftAlone.isEmpty())
+                m_report.error(QStringLiteral("left to finish on their own: ") +
+                               m_leftAlone.join(QStringLiteral(", ")));
+            m_engine->abandon();
         }
     }
 
@@ -178,18 +187,33 @@ private:
         m_failedListing = lost;
         pick();
         const fixprot::Style style = m_session->fixProtStyle();
-        m_argWords = fixprot::argument_words(m_o.hasArgs ? m_o.args : fixprot::default_args(style));
-        m_style = style;
-        if (style == fixprot::Style::Unix)
-            m_reach = fixprot::reach_from_environment();
-        QStringList hosts;
-        for (const int row : std::as_const(m_rows))
-            hosts.append(m_list.host(row));
-        m_plan = std::make_unique<RunPlan>(hosts, m_o.jobs, m_o.perHost);
+        RunSettings settings = RunEngine::settingsFor(
+            *m_session, m_home,
+            fixprot::argument_words(m_o.hasArgs ? m_o.args : fixprot::default_args(style)));
+        settings.dryRun = m_o.dryRun;
+        settings.jobs = m_o.jobs;
+        settings.perHost = m_o.perHost;
+        QList<RunItem> items;
+        items.reserve(m_rows.size());
+        for (qsizetype i = 0; i < m_rows.size(); ++i)
+            items.append(RunItem{int(i), m_list.tag(m_rows.at(i)), m_list.host(m_rows.at(i)),
+                                 RunMode::Hide});
+        m_engine = new RunEngine(*m_session, settings, this);
+        connect(m_engine, &RunEngine::viewEnded, this, &Runner::viewDone);
+        connect(m_engine, &RunEngine::viewGivenUp, this, [this](const RunItem& item) {
+            ViewResult skipped;
+            skipped.tag = item.tag;
+            skipped.host = item.host;
+            skipped.reason = QStringLiteral("host ") + item.host + QStringLiteral(" unreachable");
+            finishedView(skipped, item.id);
+        });
+        connect(m_engine, &RunEngine::finished, this, &Runner::summary);
+        connect(m_engine, &RunEngine::viewStarted, this, [this] { m_report.progress(counts()); });
+        m_engine->start(items);
         if (m_stopped)
-            m_plan->close();
+            m_engine->stop();
         m_tick.start();
-        pump();
+        m_report.progress(counts());
     }
 
     // The rows to repair: --all or --match, --host and --tags, all of those
@@ -228,49 +252,10 @@ private:
         }
     }
 
-    // Starts every view that may start now; ends the run when none is at
-    // work and none may start any more.
-    void pump() {
-        m_pumpQueued = false;
-        if (m_over)
-            return;
-        while (m_plan && !m_stopped && !m_endviewFailed) {
-            const int i = m_plan->take();
-            if (i < 0)
-                break;
-            startView(i);
-        }
-        if (m_atWork.isEmpty() &&
-            (!m_plan || m_stopped || m_endviewFailed || m_plan->waiting() == 0)) {
-            summary();
-            return;
-        }
-        m_report.progress(counts());
-    }
-
-    void startView(int i) {
-        RepairRequest r;
-        r.tag = m_list.tag(m_rows.at(i));
-        r.program = fixprot::program_path(m_home);
-        r.arguments = m_argWords;
-        r.mode = RunMode::Hide;
-        r.style = m_style;
-        r.reach = m_reach;
-        r.endviewAfterFailure = m_style == fixprot::Style::Windows;
-        r.dryRun = m_o.dryRun;
-        auto* v = new ViewRepair(*m_session, r, this);
-        m_atWork.insert(v, i);
-        connect(v, &ViewRepair::finished, this, [this, v] { viewDone(v); });
-        v->start();
-    }
-
-    void viewDone(ViewRepair* v) {
-        const int i = m_atWork.take(v);
-        v->deleteLater();
-        const RepairOutcome& o = v->outcome();
+    void viewDone(const RunItem& item, const RepairOutcome& o) {
         ViewResult r;
-        r.tag = v->request().tag;
-        r.host = m_list.host(m_rows.at(i));
+        r.tag = item.tag;
+        r.host = item.host;
         r.storage = o.storage;
         r.command = o.command;
         r.endviewRan = o.endviewRan;
@@ -311,24 +296,7 @@ private:
             r.reason = QStringLiteral("given up");
             break;
         }
-        finishedView(r, i);
-        m_plan->ended(i, lost_connection(o));
-        for (const int g : m_plan->takeGivenUp()) {
-            ViewResult skipped;
-            skipped.tag = m_list.tag(m_rows.at(g));
-            skipped.host = m_list.host(m_rows.at(g));
-            skipped.reason =
-                QStringLiteral("host ") + skipped.host + QStringLiteral(" unreachable");
-            finishedView(skipped, g);
-        }
-        queuePump();
-    }
-
-    void queuePump() {
-        if (!m_pumpQueued) {
-            m_pumpQueued = true;
-            QTimer::singleShot(0, this, &Runner::pump);
-        }
+        finishedView(r, item.id);
     }
 
     // Counts and prints one view's result; i is its place among the picked
@@ -359,8 +327,8 @@ private:
 
     Counts counts() const {
         Counts c = m_counts;
-        c.running = int(m_atWork.size());
-        c.waiting = m_plan ? m_plan->waiting() : 0;
+        c.running = m_engine ? m_engine->atWork() : 0;
+        c.waiting = m_engine ? m_engine->waiting() : 0;
         return c;
     }
 
@@ -371,15 +339,22 @@ private:
         s.counts = counts();
         for (qsizetype i = 0; i < m_rows.size(); ++i) {
             if (!m_ended.contains(int(i))) {
-                ++s.notStarted;
                 m_unfinished.append(m_list.tag(m_rows.at(i)));
+                if (!m_leftAlone.contains(m_list.tag(m_rows.at(i))))
+                    ++s.notStarted;
             }
         }
+        s.leftAlone = m_leftAlone.size();
         if (s.notStarted > 0)
             s.stoppedBy = m_stopped ? QStringLiteral("stopped by a signal")
                                     : QStringLiteral("endview failed");
-        const bool clean =
-            s.counts.failed == 0 && s.counts.skipped == 0 && s.notStarted == 0 && !m_failedListing;
+        // A run stopped during its listing, or one that left units at work,
+        // did not do what it was asked.
+        const bool cut = m_stopped && (!m_engine || !m_leftAlone.isEmpty());
+        const bool clean = s.counts.failed == 0 && s.counts.skipped == 0 && s.notStarted == 0 &&
+                           !m_failedListing && !cut;
+        if (cut && s.stoppedBy.isEmpty())
+            s.stoppedBy = QStringLiteral("stopped by a signal");
         s.exitStatus = clean ? 0 : 1;
         if (!m_o.failedTo.isEmpty() && !writeFailedTo())
             s.exitStatus = 1;
@@ -407,17 +382,13 @@ private:
     ViewListModel m_list;
     QPointer<cc::ListingJob> m_listing;
     QList<int> m_rows; // the picked rows, in list order
-    std::unique_ptr<RunPlan> m_plan;
-    QHash<ViewRepair*, int> m_atWork;
+    QPointer<RunEngine> m_engine;
     QSet<int> m_ended;
     QStringList m_unfinished;
-    QStringList m_argWords;
-    fixprot::Style m_style = fixprot::Style::Windows;
-    fixprot::Reach m_reach;
+    QStringList m_leftAlone; // at work when a second signal ended the run
     Counts m_counts;
     QTimer m_tick;
     bool m_caseSensitive = false;
-    bool m_pumpQueued = false;
     bool m_over = false;
     bool m_stopped = false;
     bool m_endviewFailed = false;
@@ -596,6 +567,10 @@ int run(int argc, char** argv) {
     std::shared_ptr<cc::Backend> backend = cc::default_backend();
     Runner runner(o, home, backend->createSession(home), report);
     on_stop_signals([&runner] { runner.stop(); });
+    // A reader that went away (`| head`, a dropped ssh session) stops the
+    // run as a first signal would: the views at work still finish.
+    report.onBrokenOutput(
+        [&runner] { QTimer::singleShot(0, &runner, [&runner] { runner.outputLost(); }); });
     QTimer::singleShot(0, &runner, &Runner::start);
     const int status = QCoreApplication::exec();
     qInstallMessageHandler(g_previousHandler);

@@ -131,10 +131,11 @@ void Report::summary(const Summary& s) {
         if (m_dryRun)
             o[QStringLiteral("planned")] = c.planned;
         o[QStringLiteral("not_started")] = double(s.notStarted);
+        o[QStringLiteral("left_to_finish")] = double(s.leftAlone);
         o[QStringLiteral("stopped_by")] = text_or_null(s.stoppedBy);
         o[QStringLiteral("exit_status")] = s.exitStatus;
         o[QStringLiteral("duration_s")] = double(m_clock.elapsed()) / 1000.0;
-        out(json_line(QJsonObject{{QStringLiteral("summary"), o}}));
+        last(json_line(QJsonObject{{QStringLiteral("summary"), o}}));
         return;
     }
     QString line = m_dryRun ? QStringLiteral("%1 views: %2 would be repaired, %3 skipped")
@@ -148,7 +149,9 @@ void Report::summary(const Summary& s) {
                                   .arg(c.skipped);
     if (s.notStarted > 0)
         line += QStringLiteral(", %1 not started (%2)").arg(s.notStarted).arg(s.stoppedBy);
-    out((line + u'\n').toLocal8Bit());
+    if (s.leftAlone > 0)
+        line += QStringLiteral(", %1 left to finish on their own").arg(s.leftAlone);
+    last((line + u'\n').toLocal8Bit());
 }
 
 QByteArray error_line(const QString& line) {
@@ -176,18 +179,42 @@ void Report::progress(const Counts& c) {
     drawStatus();
 }
 
+// A write that fails (a reader that has gone: the pipe of "| head", a
+// dropped ssh session) marks that output broken; nothing more is tried
+// there, and the run is told once.
+bool Report::write(std::FILE* f, bool& broken, const QByteArray& bytes) {
+    if (broken)
+        return false;
+    const bool ok =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f) == size_t(bytes.size()) &&
+        std::fflush(f) == 0;
+    if (ok)
+        return true;
+    broken = true;
+    std::clearerr(f);
+    if (m_onBroken)
+        m_onBroken();
+    return false;
+}
+
 void Report::out(const QByteArray& bytes) {
     hideStatus();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    write(stdout, m_outBroken, bytes);
     drawStatus();
 }
 
 void Report::err(const QByteArray& bytes) {
     hideStatus();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    write(stderr, m_errBroken, bytes);
     drawStatus();
+}
+
+// The summary goes to whichever output still works.
+void Report::last(const QByteArray& bytes) {
+    if (m_outBroken)
+        err(bytes);
+    else
+        out(bytes);
 }
 
 // The status line ends without a line feed; "\r" and "erase to the end of
@@ -195,18 +222,14 @@ void Report::err(const QByteArray& bytes) {
 void Report::hideStatus() {
     if (!m_statusShown)
         return;
-    std::fputs("\r\x1b[K", stderr);
-    std::fflush(stderr);
     m_statusShown = false;
+    write(stderr, m_errBroken, QByteArrayLiteral("\r\x1b[K"));
 }
 
 void Report::drawStatus() {
     if (!m_statusLine || m_status.isEmpty())
         return;
-    std::fputs("\r\x1b[K", stderr);
-    std::fwrite(m_status.constData(), 1, size_t(m_status.size()), stderr);
-    std::fflush(stderr);
-    m_statusShown = true;
+    m_statusShown = write(stderr, m_errBroken, QByteArrayLiteral("\r\x1b[K") + m_status);
 }
 
 } // namespace tsy::headless

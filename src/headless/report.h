@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
+#include <functional>
 #include <optional>
 
 namespace tsy::headless {
@@ -45,7 +47,8 @@ struct Counts {
 struct Summary {
     Counts counts;
     qsizetype notStarted = 0;
-    QString stoppedBy; // why views were not started, empty when none was left
+    qsizetype leftAlone = 0; // units at work when the run ended, finishing alone
+    QString stoppedBy;       // why views were not started, empty when none was left
     int exitStatus = 0;
 };
 
@@ -68,7 +71,12 @@ public:
     // text format prints it.
     static QString outcomeText(const ViewResult& r);
 
+    // Called once for each output whose write failed.
+    void onBrokenOutput(std::function<void()> f) { m_onBroken = std::move(f); }
+
 private:
+    bool write(std::FILE* f, bool& broken, const QByteArray& bytes);
+    void last(const QByteArray& bytes);
     void out(const QByteArray& bytes);
     void err(const QByteArray& bytes);
     void hideStatus();
@@ -80,6 +88,9 @@ private:
     bool m_statusShown = false;
     QByteArray m_status;
     QElapsedTimer m_clock;
+    std::function<void()> m_onBroken;
+    bool m_outBroken = false;
+    bool m_errBroken = false;
 };
 
 // A message for the error output: "tessaly: ", the line, a line feed.

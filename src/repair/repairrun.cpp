@@ -2,6 +2,7 @@
 
 #include "clearcase/fixprot.h"
 #include "clearcase/session.h"
+#include "clearcase/unitrecord.h"
 #include "clearcase/viewlistmodel.h"
 #include "common/msgbox.h"
 #include "common/yield.h"
@@ -62,13 +63,11 @@ bool RepairRun::start(cc::Session& session, const QString& cchome) {
                 QString(), MsgIcon::Warning);
         return false;
     }
-    m_session = &session;
     m_argsText = m_options.argsText;
-    m_argWords = fixprot::argument_words(m_argsText);
-    m_program = fixprot::program_path(cchome);
-    m_style = session.fixProtStyle();
-    if (m_style == fixprot::Style::Unix)
-        m_reach = fixprot::reach_from_environment();
+    RunSettings settings =
+        RunEngine::settingsFor(session, cchome, fixprot::argument_words(m_argsText));
+    m_program = settings.program;
+    m_style = settings.style;
     m_commandLine.clear();
     m_failedRepairs.clear();
     m_repairs = 0;
@@ -77,12 +76,26 @@ bool RepairRun::start(cc::Session& session, const QString& cchome) {
     m_running = true;
     m_abandoned = false;
     m_stopAfterView = false;
+    m_engine = new RunEngine(session, settings, this);
+    connect(m_engine, &RunEngine::viewStarted, this, &RepairRun::viewStarted);
+    connect(m_engine, &RunEngine::viewEnded, this, &RepairRun::viewDone);
+    connect(m_engine, &RunEngine::finished, this, &RepairRun::end);
     start_progress(QStringLiteral("Executing..."));
     if (progress_window_exists())
         connect(&progress_window(), &frmProgress::closeRequested, this, &RepairRun::askToStop,
                 Qt::UniqueConnection);
     emit started();
-    QTimer::singleShot(0, this, &RepairRun::nextRow);
+    // Repairs whose unit finished after the window that started them had
+    // closed, or after Tessaly was gone, are told of once.
+    QStringList earlier;
+    for (const UnitRecord& r : take_unit_records(unit_record_dir()))
+        earlier.append(r.describe());
+    if (!earlier.isEmpty())
+        msg_box(QStringLiteral("Repairs of an earlier run:\r\n") +
+                    earlier.join(QStringLiteral("\r\n")),
+                QString(), MsgIcon::Information);
+    if (m_running)
+        m_engine->start([this] { return nextRow(); });
     return true;
 }
 
@@ -90,8 +103,9 @@ void RepairRun::abandon() {
     if (!m_running)
         return;
     m_abandoned = true;
-    if (m_view)
-        m_view->abandon();
+    // The unit at work finishes its view alone; no other view starts.
+    if (m_engine)
+        m_engine->abandon();
 }
 
 void RepairRun::askToStop() {
@@ -100,19 +114,20 @@ void RepairRun::askToStop() {
     // The run goes on while the question is open; the view at work always
     // finishes, its endview only after its fix_prot.
     if (msg_box(QStringLiteral("Stop after the current view?"), QString(), MsgIcon::None,
-                MsgButtons::YesNo) == MsgAnswer::Yes)
+                MsgButtons::YesNo) == MsgAnswer::Yes) {
         m_stopAfterView = true;
+        if (m_engine)
+            m_engine->stop();
+    }
 }
 
-void RepairRun::nextRow() {
-    while (m_running && !m_abandoned) {
-        if (m_row >= m_rows || m_stopAfterView) {
-            end();
-            return;
-        }
+// The next checked row, in list order, read as the run reaches it: the
+// operator may tick boxes, or change the action and run mode, meanwhile.
+std::optional<RunItem> RepairRun::nextRow() {
+    while (m_running && !m_abandoned && !m_stopAfterView && m_row < m_rows) {
         const int i = m_row++;
         do_events();
-        if (m_abandoned)
+        if (m_abandoned || !m_running)
             break;
         if (m_options.actionText != QLatin1StringView("fix_prot"))
             continue;
@@ -121,50 +136,34 @@ void RepairRun::nextRow() {
             msg_box(QStringLiteral("ERROR:Invalid list index: row %1 no longer exists").arg(i) +
                         QStringLiteral(":Execute::") + m_commandLine,
                     QStringLiteral("Error:executeFixProtBut()"), MsgIcon::Critical);
-            end();
-            return;
+            break;
         }
         if (!m_list.isChecked(i))
             continue;
         const QString tag = m_list.tag(i);
         set_msg(QStringLiteral("Fixing Protection --> ") + tag);
-        RepairRequest request;
-        request.tag = tag;
-        request.program = m_program;
-        request.arguments = m_argWords;
-        request.mode = m_options.mode;
-        request.style = m_style;
-        request.reach = m_reach;
-        // A UNIX fix_prot that failed leaves the view as it was: its
-        // server is not stopped on top of that.
-        request.endviewAfterFailure = m_style == fixprot::Style::Windows;
-        m_view = new ViewRepair(*m_session, request, this);
-        connect(m_view, &ViewRepair::storageFound, this, [this](const QString& storage) {
-            m_commandLine = fix_prot_command_line(m_program, m_argsText, storage);
-        });
-        if (m_style == fixprot::Style::Unix) {
-            // The words really started (remote shell and sudo included).
-            connect(m_view, &ViewRepair::launching, this, [this](const QStringList& words) {
-                QStringList shown;
-                for (const QString& w : words)
-                    shown.append(quote_path(w));
-                m_commandLine = shown.join(u' ');
-            });
-        }
-        connect(m_view, &ViewRepair::finished, this, &RepairRun::viewDone);
-        m_view->start();
-        return;
+        return RunItem{i, tag, m_list.host(i), m_options.mode};
     }
-    if (m_running)
-        end();
+    return std::nullopt;
 }
 
-void RepairRun::viewDone() {
-    ViewRepair* view = m_view;
-    m_view = nullptr;
-    const RepairOutcome o = view->outcome();
-    const QString tag = view->request().tag;
-    view->deleteLater();
+void RepairRun::viewStarted(const RunItem&, ViewRepair* view) {
+    connect(view, &ViewRepair::storageFound, this, [this](const QString& storage) {
+        m_commandLine = fix_prot_command_line(m_program, m_argsText, storage);
+    });
+    if (m_style == fixprot::Style::Unix) {
+        // The words really started (remote shell and sudo included).
+        connect(view, &ViewRepair::launching, this, [this](const QStringList& words) {
+            QStringList shown;
+            for (const QString& w : words)
+                shown.append(quote_path(w));
+            m_commandLine = shown.join(u' ');
+        });
+    }
+}
+
+void RepairRun::viewDone(const RunItem& item, const RepairOutcome& o) {
+    const QString& tag = item.tag;
     using Kind = RepairOutcome::Kind;
     switch (o.kind) {
     case Kind::LookupFailed:
@@ -193,30 +192,27 @@ void RepairRun::viewDone() {
         m_failedRepairs.append(tag + QStringLiteral(": ") + o.end.describe());
         break;
     case Kind::EndviewFailed:
+        // The engine starts no further view after this.
         if (!o.end.succeeded())
             m_failedRepairs.append(tag + QStringLiteral(": ") + o.end.describe());
         ++m_repairs;
         msg_box(QStringLiteral("ERROR:") + o.message + QStringLiteral(":Execute::") + m_commandLine,
                 QStringLiteral("Error:executeFixProtBut()"), MsgIcon::Critical);
-        end();
-        return;
+        break;
     case Kind::Repaired:
         ++m_repairs;
         break;
     case Kind::Abandoned:
         break;
     }
-    if (m_abandoned) {
-        end();
-        return;
-    }
-    QTimer::singleShot(0, this, &RepairRun::nextRow);
 }
 
 void RepairRun::end() {
     if (!m_running)
         return;
     m_running = false;
+    if (m_engine)
+        m_engine->deleteLater();
     m_lock.release();
     stop_progress();
     do_events();

@@ -2,10 +2,13 @@
 
 // "Execute": for every checked row, in list order, the storage lookup,
 // fix_prot on the storage, then "endview -server TAG" once fix_prot has
-// ended. One view at a time, each step started by the end of the one
-// before it; the window stays live throughout.
+// ended. One view at a time on the run engine the headless face shares,
+// each step started by the end of the one before it; the window stays
+// live throughout. Closing the window leaves the view at work to its
+// repair unit, which finishes it alone; no other view starts.
 
 #include "clearcase/launcher.h"
+#include "clearcase/runengine.h"
 #include "clearcase/runlocks.h"
 #include "clearcase/viewrepair.h"
 
@@ -57,8 +60,9 @@ public:
 
     // Starts a run over the list. Refused while one is under way.
     bool start(cc::Session& session, const QString& cchome);
-    // The window is closing: no further step starts. A running fix_prot
-    // or endview is left to finish alone; a lookup is stopped.
+    // The window is closing: no further view starts. The view at work is
+    // left to its unit, which finishes fix_prot and endview alone; a
+    // lookup is stopped.
     void abandon();
 
 signals:
@@ -66,19 +70,17 @@ signals:
     void finished();
 
 private:
-    void nextRow();
-    void viewDone();
+    std::optional<RunItem> nextRow();
+    void viewStarted(const RunItem& item, ViewRepair* view);
+    void viewDone(const RunItem& item, const RepairOutcome& outcome);
     void end();
     void askToStop();
 
     ViewListModel& m_list;
     RunOptions m_options;
-    cc::Session* m_session = nullptr;
     QString m_program;
     QString m_argsText;
-    QStringList m_argWords;
     fixprot::Style m_style = fixprot::Style::Windows;
-    fixprot::Reach m_reach;
     QString m_commandLine; // the latest, for the message that ends a run
     QStringList m_failedRepairs;
     int m_repairs = 0;
@@ -87,7 +89,7 @@ private:
     bool m_running = false;
     bool m_abandoned = false;
     bool m_stopAfterView = false; // the operator asked to stop after this view
-    QPointer<ViewRepair> m_view;
+    QPointer<RunEngine> m_engine;
     RunLock m_lock;
 };
 

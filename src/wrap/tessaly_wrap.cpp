@@ -1,30 +1,293 @@
-// tessaly-wrap: runs one program inside a terminal window on Tessaly's
-// behalf and reports back, over a FIFO Tessaly owns, that it started and
-// how it ended. Tessaly then waits for the program itself, whatever the
-// terminal's launcher does. When the program fails, the window stays open
-// until Enter is pressed so that its output can be read.
+// tessaly-wrap: the repair unit. It runs one view's fix_prot and then the
+// view's `cleartool endview -server TAG` as one piece of work that does not
+// depend on Tessaly living: Tessaly starts it in a session of its own and
+// reads its reports, but once started the unit finishes alone, whatever
+// becomes of Tessaly (a closed window, a closed pipe, SIGKILL).
 //
-//   tessaly-wrap --report FIFO -- PROGRAM [ARGS...]
+//   tessaly-wrap [--report FIFO|-] [--tag TAG] [--lock FILE] [--record FILE]
+//                [--endview CLEARTOOL] [--endview-after-failure] [--remote]
+//                [--terminal] [--keep-errors] -- PROGRAM [ARGS...]
 //
-// Lines written to FIFO: "started PID", then "exit N" or "signal N", or
-// "failed ERRNO" when PROGRAM could not be executed.
+// --lock FILE    the storage's lock: taken before PROGRAM starts and held
+//                by this process until endview has ended. Held already:
+//                the unit reports "busy" and runs nothing.
+// --record FILE  where the outcome is left for a later run, written when
+//                the unit starts and again when it ends; the unit keeps a
+//                lock on it while it lives, so a reader can tell a unit
+//                at work from one that is gone.
+// --endview CT   after PROGRAM, CT endview -server TAG; only after a
+//                PROGRAM that succeeded unless --endview-after-failure.
+// --remote       PROGRAM is the remote shell: its exit status 255 means it
+//                could not connect, and the last line says so.
+// --terminal     the unit runs in a terminal window: it names the view in
+//                the title, shows the command first and what failed last,
+//                and after a failure waits for Enter (the storage lock is
+//                released before that wait).
+// --keep-errors  PROGRAM's error output goes to a file, and its first line
+//                is reported as "message TEXT" (no window to read it in).
+//
+// Lines reported, one write each: "busy", "nolock TEXT", "started PID",
+// "message TEXT", then "exit N", "signal N" or "failed ERRNO"; then
+// "endview message TEXT", "endview exit N", "endview signal N" or
+// "endview failed ERRNO" when endview ran; "done" last. Text has its
+// backslashes, line breaks and carriage returns escaped.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-void report(int fd, const std::string& line) {
-    if (fd < 0)
+struct Options {
+    std::string report, tag, lock, record, endview;
+    bool endviewAfterFailure = false;
+    bool remote = false;
+    bool terminal = false;
+    bool keepErrors = false;
+    std::vector<char*> program; // null-terminated
+};
+
+int g_report = -1;
+
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out;
+}
+
+void report(const std::string& line) {
+    if (g_report < 0)
         return;
     const std::string text = line + "\n";
-    // One write: lines of a FIFO under PIPE_BUF bytes arrive whole.
-    [[maybe_unused]] const ssize_t n = ::write(fd, text.data(), text.size());
+    // One write: a line under PIPE_BUF bytes arrives whole. A reader that
+    // has gone away is no reason to stop (SIGPIPE is ignored).
+    if (::write(g_report, text.data(), text.size()) < 0 && errno == EPIPE) {
+        ::close(g_report);
+        g_report = -1;
+    }
+}
+
+std::string now_utc() {
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    ::gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
+}
+
+// A shell-quoted command line, as the terminal shows it.
+std::string quoted(const std::vector<char*>& words) {
+    std::string line;
+    for (const char* w : words) {
+        if (!w)
+            break;
+        if (!line.empty())
+            line += ' ';
+        const std::string s = w;
+        const bool plain =
+            !s.empty() && s.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789-_./=:,+@%") == std::string::npos;
+        if (plain) {
+            line += s;
+            continue;
+        }
+        line += '\'';
+        for (const char c : s)
+            line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        line += '\'';
+    }
+    return line;
+}
+
+// The storage lock. A file in a directory every account shares: opened
+// without O_CREAT first, since a kernel that protects regular files in
+// sticky directories refuses O_CREAT on another account's file.
+enum class Lock { Held, Busy, Failed };
+Lock take_lock(const std::string& path, int& fd, std::string& why) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == EACCES)
+            fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) {
+            fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd >= 0)
+                ::fchmod(fd, 0666); // whatever the umask: any account takes it
+            else if (errno == EEXIST)
+                continue;
+        }
+        if (fd < 0)
+            break;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return Lock::Held;
+        const int e = errno;
+        ::close(fd);
+        fd = -1;
+        if (e == EWOULDBLOCK)
+            return Lock::Busy;
+        errno = e;
+        break;
+    }
+    why = std::strerror(errno);
+    return Lock::Failed;
+}
+
+// The record a later run reads when Tessaly was gone by the end.
+struct Record {
+    int fd = -1;
+    std::string head; // tag, storage, start
+
+    void open(const Options& o, const std::string& lock) {
+        if (o.record.empty())
+            return;
+        fd = ::open(o.record.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return;
+        // Held for as long as this unit lives.
+        ::flock(fd, LOCK_EX);
+        head = "tessaly-unit 1\ntag=" + escaped(o.tag) + "\nlock=" + escaped(lock) +
+               "\nstarted=" + now_utc() + "\n";
+        write(std::string());
+    }
+    void write(const std::string& rest) const {
+        if (fd < 0)
+            return;
+        const std::string text = head + rest;
+        if (::ftruncate(fd, 0) == 0) [[maybe_unused]]
+            const ssize_t n = ::pwrite(fd, text.data(), text.size(), 0);
+        ::fsync(fd);
+    }
+};
+
+struct Ended {
+    bool started = false;
+    int startError = 0;
+    bool signalled = false;
+    int code = 0;
+
+    bool succeeded() const { return started && !signalled && code == 0; }
+    std::string text() const {
+        if (!started)
+            return std::string("not started: ") + std::strerror(startError);
+        return signalled ? "signal " + std::to_string(code) : "exit " + std::to_string(code);
+    }
+};
+
+// Runs words with stdin from /dev/null (unless inheritStdin), stdout to
+// /dev/null (unless inheritStdout) and stderr to errFd (-1: inherited).
+Ended run(char* const* words, bool inheritStdin, bool inheritStdout, int errFd, bool reportPid) {
+    Ended e;
+    int pipefd[2];
+    if (::pipe2(pipefd, O_CLOEXEC) != 0) {
+        e.startError = errno;
+        return e;
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        e.startError = errno;
+        ::close(pipefd[0]);
+        ::close(pipefd[1]);
+        return e;
+    }
+    if (child == 0) {
+        ::close(pipefd[0]);
+        // The hang-up stays ignored: closing a terminal never cuts a repair
+        // short. What the unit ignores for itself is the child's again.
+        for (int sig : {SIGINT, SIGQUIT, SIGPIPE, SIGTERM})
+            std::signal(sig, SIG_DFL);
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            if (!inheritStdin)
+                ::dup2(null, 0);
+            if (!inheritStdout)
+                ::dup2(null, 1);
+        }
+        if (errFd >= 0)
+            ::dup2(errFd, 2);
+        ::execvp(words[0], words);
+        const int err = errno;
+        [[maybe_unused]] const ssize_t n = ::write(pipefd[1], &err, sizeof err);
+        ::_exit(127);
+    }
+    ::close(pipefd[1]);
+    int execError = 0;
+    ssize_t got = 0;
+    while ((got = ::read(pipefd[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
+    }
+    ::close(pipefd[0]);
+    int status = 0;
+    if (got == sizeof execError) {
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        e.startError = execError;
+        return e;
+    }
+    e.started = true;
+    if (reportPid)
+        report("started " + std::to_string(child));
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    e.signalled = WIFSIGNALED(status);
+    e.code = e.signalled ? WTERMSIG(status) : WEXITSTATUS(status);
+    return e;
+}
+
+// An unnamed file for a program's error output.
+int error_file() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/tessaly-errors-XXXXXX";
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd >= 0)
+        ::unlink(path.c_str());
+    return fd;
+}
+
+std::string read_back(int fd, std::size_t most) {
+    std::string text;
+    if (fd < 0)
+        return text;
+    text.resize(most);
+    const ssize_t n = ::pread(fd, text.data(), most, 0);
+    text.resize(n > 0 ? std::size_t(n) : 0);
+    return text;
+}
+
+std::string first_line(const std::string& text) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        const std::size_t b = line.find_first_not_of(" \t\r");
+        if (b != std::string::npos) {
+            line = line.substr(b, 300);
+            for (char& c : line)
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                    c = '?';
+            return line;
+        }
+        start = end + 1;
+    }
+    return std::string();
 }
 
 void wait_for_enter(const std::string& what) {
@@ -36,79 +299,172 @@ void wait_for_enter(const std::string& what) {
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    const char* fifo = nullptr;
+bool parse(int argc, char** argv, Options& o) {
     int i = 1;
     for (; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--report" && i + 1 < argc) {
-            fifo = argv[++i];
-        } else if (a == "--") {
+        const bool more = i + 1 < argc;
+        if (a == "--report" && more)
+            o.report = argv[++i];
+        else if (a == "--tag" && more)
+            o.tag = argv[++i];
+        else if (a == "--lock" && more)
+            o.lock = argv[++i];
+        else if (a == "--record" && more)
+            o.record = argv[++i];
+        else if (a == "--endview" && more)
+            o.endview = argv[++i];
+        else if (a == "--endview-after-failure")
+            o.endviewAfterFailure = true;
+        else if (a == "--remote")
+            o.remote = true;
+        else if (a == "--terminal")
+            o.terminal = true;
+        else if (a == "--keep-errors")
+            o.keepErrors = true;
+        else if (a == "--") {
             ++i;
             break;
         } else {
             std::fprintf(stderr, "tessaly-wrap: unknown option %s\n", argv[i]);
-            return 2;
+            return false;
         }
     }
-    if (i >= argc) {
-        std::fprintf(stderr, "usage: tessaly-wrap --report FIFO -- PROGRAM [ARGS...]\n");
+    if (i >= argc)
+        return false;
+    o.program.assign(argv + i, argv + argc);
+    o.program.push_back(nullptr);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!parse(argc, argv, o)) {
+        std::fprintf(stderr, "usage: tessaly-wrap [--report FIFO|-] [--tag TAG] [--lock FILE] "
+                             "[--record FILE] [--endview CLEARTOOL] -- PROGRAM [ARGS...]\n");
         return 2;
     }
-    // A closed terminal window must not end the repair, and a reader that
-    // went away must not end the wrapper.
-    std::signal(SIGHUP, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
+    // Nothing that happens to Tessaly or to the terminal ends the unit: a
+    // hang-up, a Ctrl-C meant for the terminal, a reader that went away.
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE})
+        std::signal(sig, SIG_IGN);
 
-    // Never blocks: without a reader the program still runs, unreported.
-    int fd = fifo ? ::open(fifo, O_WRONLY | O_NONBLOCK) : -1;
-    if (fd >= 0)
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (o.report == "-") {
+        g_report = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
+        // What the children would write there goes nowhere instead.
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (null >= 0 && !o.terminal)
+            ::dup2(null, 1);
+    } else if (!o.report.empty()) {
+        // Never blocks: without a reader the unit still works, unreported.
+        g_report = ::open(o.report.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (g_report >= 0)
+            ::fcntl(g_report, F_SETFL, ::fcntl(g_report, F_GETFL) & ~O_NONBLOCK);
+    }
 
-    int pipefd[2];
-    if (::pipe2(pipefd, O_CLOEXEC) != 0) {
-        report(fd, "failed " + std::to_string(errno));
-        return 127;
+    const std::string title = o.tag.empty() ? std::string(o.program[0]) : "fix_prot " + o.tag;
+    if (o.terminal) {
+        std::fprintf(stderr, "\033]0;%s\007", title.c_str());
+        std::fprintf(stderr, "%s\n\n", quoted(o.program).c_str());
     }
-    const pid_t child = ::fork();
-    if (child < 0) {
-        report(fd, "failed " + std::to_string(errno));
-        return 127;
+
+    int lockFd = -1;
+    if (!o.lock.empty()) {
+        std::string why;
+        switch (take_lock(o.lock, lockFd, why)) {
+        case Lock::Busy:
+            report("busy");
+            report("done");
+            if (o.terminal)
+                wait_for_enter("Another repair of this view's storage is still at work");
+            return 75;
+        case Lock::Failed:
+            // A lock that cannot be made does not stop the repair.
+            report("nolock " + escaped(why));
+            break;
+        case Lock::Held:
+            break;
+        }
     }
-    if (child == 0) {
-        ::close(pipefd[0]);
-        ::execvp(argv[i], argv + i);
-        const int e = errno;
-        [[maybe_unused]] const ssize_t n = ::write(pipefd[1], &e, sizeof e);
-        ::_exit(127);
+    Record record;
+    record.open(o, o.lock);
+
+    const int errFd = o.keepErrors ? error_file() : -1;
+    const Ended fix = run(o.program.data(), o.terminal, o.terminal, errFd, true);
+    if (!fix.started) {
+        report("failed " + std::to_string(fix.startError));
+    } else {
+        const std::string message = first_line(read_back(errFd, 4096));
+        if (!message.empty())
+            report("message " + escaped(message));
+        report(fix.signalled ? "signal " + std::to_string(fix.code)
+                             : "exit " + std::to_string(fix.code));
     }
-    ::close(pipefd[1]);
-    int execError = 0;
-    const bool failedExec = ::read(pipefd[0], &execError, sizeof execError) == sizeof execError;
-    ::close(pipefd[0]);
-    int status = 0;
-    if (failedExec) {
-        ::waitpid(child, &status, 0);
-        report(fd, "failed " + std::to_string(execError));
-        std::fprintf(stderr, "tessaly-wrap: cannot run %s: %s\n", argv[i],
-                     std::strerror(execError));
+    if (errFd >= 0)
+        ::close(errFd);
+    std::string rest = "fix_prot=" + escaped(fix.text()) + "\nfix_prot_ended=" + now_utc() + "\n";
+    record.write(rest);
+
+    Ended endview;
+    std::string endviewError;
+    const bool wantEndview =
+        !o.endview.empty() && fix.started && (fix.succeeded() || o.endviewAfterFailure);
+    if (wantEndview) {
+        std::vector<char*> words = {o.endview.data(), const_cast<char*>("endview"),
+                                    const_cast<char*>("-server"), o.tag.data(), nullptr};
+        const int endErr = error_file();
+        endview = run(words.data(), false, o.terminal, endErr, false);
+        endviewError = read_back(endErr, 8192);
+        if (endErr >= 0)
+            ::close(endErr);
+        if (!endviewError.empty()) {
+            report("endview message " + escaped(endviewError));
+            if (o.terminal)
+                std::fputs(endviewError.c_str(), stderr);
+        }
+        report(!endview.started    ? "endview failed " + std::to_string(endview.startError)
+               : endview.signalled ? "endview signal " + std::to_string(endview.code)
+                                   : "endview exit " + std::to_string(endview.code));
+        rest += "endview=" + escaped(endview.text()) + "\n";
+        if (!endviewError.empty())
+            rest += "endview_message=" + escaped(endviewError) + "\n";
+    } else {
+        rest += "endview=not run\n";
+    }
+    rest += "ended=" + now_utc() + "\n";
+    record.write(rest);
+    if (lockFd >= 0)
+        ::close(lockFd);
+    report("done");
+    if (g_report >= 0)
+        ::close(g_report);
+
+    if (!o.terminal)
+        return fix.started ? (fix.signalled ? 128 + fix.code : fix.code) : 127;
+    if (!fix.started) {
+        std::fprintf(stderr, "tessaly-wrap: cannot run %s: %s\n", o.program[0],
+                     std::strerror(fix.startError));
         wait_for_enter("The program could not be started");
         return 127;
     }
-    report(fd, "started " + std::to_string(child));
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    std::string name = o.program[0];
+    if (const std::size_t slash = name.rfind('/'); slash != std::string::npos)
+        name = name.substr(slash + 1);
+    if (fix.signalled) {
+        wait_for_enter((o.remote ? name + " (fix_prot)" : std::string("fix_prot")) +
+                       " ended on signal " + std::to_string(fix.code));
+        return 128 + fix.code;
     }
-    if (WIFSIGNALED(status)) {
-        report(fd, "signal " + std::to_string(WTERMSIG(status)));
-        wait_for_enter(std::string(argv[i]) + " ended on signal " +
-                       std::to_string(WTERMSIG(status)));
-        return 128 + WTERMSIG(status);
+    if (fix.code != 0) {
+        if (o.remote && fix.code == 255)
+            wait_for_enter(name + " could not reach the view's host (exit status 255)");
+        else
+            wait_for_enter("fix_prot failed with exit status " + std::to_string(fix.code));
+        return fix.code;
     }
-    const int code = WEXITSTATUS(status);
-    report(fd, "exit " + std::to_string(code));
-    if (code != 0)
-        wait_for_enter(std::string(argv[i]) + " failed with exit status " + std::to_string(code));
-    return code;
+    if (wantEndview && !(endview.started && !endview.signalled && endview.code == 0))
+        wait_for_enter("fix_prot succeeded, but endview failed (" + endview.text() + ")");
+    return 0;
 }

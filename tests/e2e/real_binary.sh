@@ -13,6 +13,7 @@ pass() { echo "ok: $*"; }
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 
 export XDG_RUNTIME_DIR=$work/run
+export TESSALY_LOCK_DIR=$work/run/locks
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 "$ccsim" init "$work/sim home" --demo >/dev/null || { echo "cannot make a simulated home"; exit 1; }
 

@@ -1,8 +1,8 @@
 // The headless face as scripts and cron meet it: the real program, with
 // no display, against the simulated ClearCase.
 #include "app/frmmain.h"
+#include "clearcase/runplan.h"
 #include "clearcase/viewlistmodel.h"
-#include "headless/runplan.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
 #include "simhome.h"
@@ -102,6 +102,15 @@ std::map<std::string, Span> fix_prot_spans(const ccsim::Home& home) {
         if (byPid.count(e.pid))
             spans[byPid[e.pid]].end = e.timeMs;
     return spans;
+}
+
+// When the latest endview of tag was asked, -1 for never.
+std::int64_t endview_time(const ccsim::Home& home, const std::string& tag) {
+    std::int64_t t = -1;
+    for (const ccsim::JournalEntry& e : home.journal())
+        if (e.program == "cleartool" && e.args.front() == "endview" && entry_tag(e) == tag)
+            t = e.timeMs;
+    return t;
 }
 
 // "TAG<tab>OUTCOME<tab>N.NN s" with the time left out.
@@ -215,7 +224,8 @@ TEST(Headless, NoTwoRunsAtOnceAndNoSecondFixProtOnAStorageStillAtWork) {
     EXPECT_EQ(finish(first).status, 0);
 
     // A window closed while a's fix_prot works; a run started then skips a
-    // and repairs b, and a's server is not stopped under its fix_prot.
+    // and repairs b. a's unit finishes alone: its endview follows its own
+    // fix_prot's end.
     sim.home().breakStorage();
     sim.home().clearJournal();
     auto w = std::make_unique<frmMain>();
@@ -234,10 +244,16 @@ TEST(Headless, NoTwoRunsAtOnceAndNoSecondFixProtOnAStorageStillAtWork) {
     const Ran after = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
     EXPECT_EQ(after.status, 1);
     EXPECT_EQ(outcomes(after).mid(0, 2),
-              (QStringList{QStringLiteral("a\tskipped: fix_prot from an earlier run still at work"),
+              (QStringList{QStringLiteral("a\tskipped: repair from an earlier run still at work"),
                            QStringLiteral("b\trepaired")}));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return sim.home().storageFixed("a"); }, 10'000));
-    EXPECT_FALSE(sim.journal("cleartool").contains(QStringLiteral("cleartool|endview|-server|a")));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return sim.journal("cleartool").contains(QStringLiteral("cleartool|endview|-server|a"));
+        },
+        10'000));
+    const std::map<std::string, Span> spans = fix_prot_spans(sim.home());
+    ASSERT_EQ(spans.count("a"), 1u);
+    EXPECT_GE(endview_time(sim.home(), "a"), spans.at("a").end);
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
 }
 
@@ -429,27 +445,45 @@ TEST(Headless, AnInterruptLetsEveryViewAtWorkFinishAndStartsNoOther) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return sim.journal("fix_prot").size() == 3; }, 20'000));
     ::kill(pid_t(p.processId()), SIGINT);
     QTest::qWait(200);
+    // The second ends the run at once: the three units finish on their own.
+    QElapsedTimer clock;
+    clock.start();
     ::kill(pid_t(p.processId()), SIGINT);
     const Ran r = finish(p);
+    EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("still at work, left to finish: h1_a, h2_a, h3_a")))
+    EXPECT_TRUE(r.err.contains(QStringLiteral("left to finish on their own: h1_a, h2_a, h3_a")))
         << r.err.toStdString();
-    EXPECT_EQ(r.lines().value(3),
-              QStringLiteral("3 views: 3 repaired, 0 failed, 0 skipped, 3 not started (stopped "
-                             "by a signal)"));
-    const std::map<std::string, Span> spans = fix_prot_spans(sim.home());
-    std::set<std::string> touched, ended;
-    for (const ccsim::JournalEntry& e : sim.home().journal()) {
-        if (entry_tag(e).empty())
-            continue;
-        touched.insert(entry_tag(e));
-        if (e.program == "cleartool" && e.args.front() == "endview")
-            ended.insert(entry_tag(e));
-    }
-    EXPECT_EQ(touched, (std::set<std::string>{"h1_a", "h2_a", "h3_a"}));
-    EXPECT_EQ(ended, touched);
-    for (const auto& [tag, span] : spans)
-        EXPECT_GE(span.end, span.start) << tag;
+    EXPECT_EQ(r.lines().value(0),
+              QStringLiteral("0 views: 0 repaired, 0 failed, 0 skipped, 3 not started (stopped "
+                             "by a signal), 3 left to finish on their own"));
+    const auto ended = [&] {
+        std::set<std::string> tags;
+        for (const ccsim::JournalEntry& e : sim.home().journal())
+            if (e.program == "cleartool" && e.args.front() == "endview")
+                tags.insert(entry_tag(e));
+        return tags;
+    };
+    const std::set<std::string> three{"h1_a", "h2_a", "h3_a"};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ended() == three; }, 10'000));
+    std::set<std::string> touched;
+    for (const ccsim::JournalEntry& e : sim.home().journal())
+        if (!entry_tag(e).empty())
+            touched.insert(entry_tag(e));
+    EXPECT_EQ(touched, three);
+    for (const auto& [tag, span] : fix_prot_spans(sim.home()))
+        EXPECT_GE(endview_time(sim.home(), tag), span.end) << tag;
+
+    // The next run reports each unit's record once, then repairs as asked.
+    const Ran next =
+        tessaly({QStringLiteral("--repair"), QStringLiteral("--host"), QStringLiteral("none")});
+    EXPECT_EQ(next.err.count(QStringLiteral("finished after the run that started it had ended: ")),
+              3)
+        << next.err.toStdString();
+    EXPECT_EQ(
+        tessaly({QStringLiteral("--repair"), QStringLiteral("--host"), QStringLiteral("none")})
+            .err.count(QStringLiteral("finished after the run")),
+        0);
 }
 
 TEST(Headless, HostAndTagPicksNarrowAPatternAndAnUnknownTagIsReported) {
@@ -528,7 +562,7 @@ TEST(Headless, OnATerminalOneStatusLineIsRedrawnInPlace) {
 }
 
 TEST(Headless, ThePlanTakesViewsInListOrderWithinTheCapsOfTheRunAndEachHost) {
-    using headless::RunPlan;
+    using tsy::RunPlan;
     RunPlan plan({QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("B"),
                   QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")},
                  3, 2);

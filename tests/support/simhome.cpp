@@ -56,9 +56,17 @@ SimHome::SimHome(const QString& dirName)
     m_home->setStrict(true);
     m_standIns.emplace(*m_home);
     qputenv("CLEARCASEHOME", QFile::encodeName(m_path));
+    // A runtime directory of its own: run lock and repair records of one
+    // home never meet another test's.
+    const QString runtime = m_dir.path() + QStringLiteral("/run");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    m_savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
 }
 
 SimHome::~SimHome() {
+    qputenv("XDG_RUNTIME_DIR", m_savedRuntime);
     if (m_had)
         qputenv("CLEARCASEHOME", m_saved);
     else

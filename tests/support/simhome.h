@@ -57,6 +57,7 @@ private:
     std::optional<ccsim::Home> m_home;
     std::optional<StandIns> m_standIns;
     QByteArray m_saved;
+    QByteArray m_savedRuntime;
     bool m_had;
 };
 

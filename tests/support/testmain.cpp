@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
     QTemporaryDir runtime;
     ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    // The locks every account shares, kept apart from other test programs.
+    qputenv("TESSALY_LOCK_DIR", QFile::encodeName(runtime.path() + QStringLiteral("/locks")));
     QApplication app(argc, argv);
     g_previous = qInstallMessageHandler(fail_on_process_warnings);
     tsy::set_wrapper_path(QStringLiteral(TESSALY_TEST_WRAP));

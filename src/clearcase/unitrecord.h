@@ -1,0 +1,33 @@
+#pragma once
+
+// The records repair units leave behind. A unit writes one when it starts
+// and again when it ends, and the run that started it removes it once the
+// unit has reported its end. A record that is still there belongs to a
+// unit that outlived its run (a closed window, a killed Tessaly): the next
+// run reports it once and removes it. A unit still at work keeps a lock on
+// its record, and its record is left alone.
+
+#include <QList>
+#include <QString>
+
+namespace tsy {
+
+struct UnitRecord {
+    QString tag;
+    QString fixProt;        // "exit 0", "signal 9", "not started: ..."
+    QString endview;        // "exit 0", "not run", ...
+    QString endviewMessage; // cleartool's error text, if any
+    QString started, ended; // UTC, ISO 8601
+    bool finished = false;  // false: the unit itself was cut short
+
+    // "finished after the run that started it had ended: TAG: ..."
+    QString describe() const;
+};
+
+// Reads the record at text; the result has no tag when text is no record.
+UnitRecord parse_unit_record(const QByteArray& text);
+
+// The records in dir of units no longer at work, each read and removed.
+QList<UnitRecord> take_unit_records(const QString& dir);
+
+} // namespace tsy
