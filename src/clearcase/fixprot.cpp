@@ -108,9 +108,14 @@ Reach reach_from_environment() {
                                                : fallback;
     };
     Reach r;
-    r.remoteShell = words("TESSALY_SSH", {QStringLiteral("ssh"), QStringLiteral("-o"),
-                                          QStringLiteral("BatchMode=yes"), QStringLiteral("-o"),
-                                          QStringLiteral("ConnectTimeout=15")});
+    // Keep-alives end a connection that died under a running fix_prot
+    // within about two minutes, as ssh's exit status 255.
+    r.remoteShell =
+        words("TESSALY_SSH",
+              {QStringLiteral("ssh"), QStringLiteral("-o"), QStringLiteral("BatchMode=yes"),
+               QStringLiteral("-o"), QStringLiteral("ConnectTimeout=15"), QStringLiteral("-o"),
+               QStringLiteral("ServerAliveInterval=30"), QStringLiteral("-o"),
+               QStringLiteral("ServerAliveCountMax=4")});
     r.privilege = words("TESSALY_SUDO", {QStringLiteral("sudo"), QStringLiteral("-n")});
     r.root = plat::running_as_root();
     return r;

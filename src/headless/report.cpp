@@ -149,6 +149,8 @@ void Report::summary(const Summary& s) {
                                   .arg(c.skipped);
     if (s.notStarted > 0)
         line += QStringLiteral(", %1 not started (%2)").arg(s.notStarted).arg(s.stoppedBy);
+    else if (!s.stoppedBy.isEmpty())
+        line += QStringLiteral(", ") + s.stoppedBy;
     if (s.leftAlone > 0)
         line += QStringLiteral(", %1 left to finish on their own").arg(s.leftAlone);
     last((line + u'\n').toLocal8Bit());

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QProcess>
 #include <QProgressBar>
 #include <QSet>
 #include <QTemporaryDir>
@@ -22,6 +23,9 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -88,6 +92,59 @@ QStringList on_host(SimHome& sim, const ccsim::View& v) {
 
 QString facts(const QString& tag) {
     return QStringLiteral("cleartool|lsview|-long|-properties|-full|") + tag;
+}
+
+// A terminal window as the tests need one: it runs its -e command on a
+// pseudo-terminal this test holds the other side of, so the program sees
+// a terminal it can wait on for Enter, and the test reads what it shows.
+class PtyTerminal {
+public:
+    PtyTerminal() {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        EXPECT_GE(m_master, 0);
+        ::grantpt(m_master);
+        ::unlockpt(m_master);
+        ::fcntl(m_master, F_SETFL, O_NONBLOCK);
+        const QByteArray slave = ::ptsname(m_master);
+        m_path = m_dir.path() + QStringLiteral("/term");
+        QFile t(m_path);
+        EXPECT_TRUE(t.open(QIODevice::WriteOnly));
+        t.write("#!/bin/sh\nwhile [ \"$1\" != -e ]; do shift; done\nshift\nexec \"$@\" <" + slave +
+                " >" + slave + " 2>&1\n");
+        t.close();
+        t.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("TERMINAL", QFile::encodeName(m_path));
+    }
+    ~PtyTerminal() {
+        qunsetenv("TERMINAL");
+        ::close(m_master);
+    }
+    // What the terminal showed so far.
+    QByteArray shown() {
+        char buf[4096];
+        ssize_t n = 0;
+        while ((n = ::read(m_master, buf, sizeof buf)) > 0)
+            m_seen.append(buf, n);
+        return m_seen;
+    }
+    void pressEnter() { [[maybe_unused]] const ssize_t n = ::write(m_master, "\r", 1); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    int m_master = -1;
+    QByteArray m_seen;
+};
+
+// When the latest call of program on tag was journalled; -1 for none.
+std::int64_t last_call(SimHome& sim, const std::string& program, const std::string& first,
+                       const std::string& tag) {
+    std::int64_t t = -1;
+    for (const ccsim::JournalEntry& e : sim.home().journal())
+        if (e.program == program && !e.args.empty() && e.args.front() == first &&
+            e.args.back().find(tag) != std::string::npos)
+            t = e.timeMs;
+    return t;
 }
 } // namespace
 
@@ -264,6 +321,85 @@ TEST(Simulated, InATerminalThatReturnsAtOnceTheServerStopsOnlyAfterFixProt) {
     // fix_prot was journalled as it started and slept 0.6 s before its end.
     EXPECT_GE(j[5].timeMs - j[4].timeMs, 550);
     EXPECT_TRUE(f.sim.home().storageFixed("a"));
+}
+
+TEST(Simulated, ExitMidRunLeavesTheViewToItsUnitStartsNoOtherAndClosesAtOnce) {
+    for (const bool normal : {false, true}) {
+        MsgRecorder boxes;
+        SimWindow f;
+        f.sim.add("a", "h1");
+        f.sim.add("b", "h1");
+        f.sim.home().setViewFault("a", "fixprot_sleep_ms", "800");
+        std::optional<PtyTerminal> term;
+        if (normal)
+            term.emplace();
+        else
+            f.hide_mode();
+        f.load();
+        f.check(QStringLiteral("a"));
+        f.check(QStringLiteral("b"));
+        f.w->show();
+        f.sim.home().clearJournal();
+        f.w->executeFixProtBut_Click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return f.sim.journal("fix_prot").size() == 1; }, 10'000))
+            << normal;
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(ui(*f.w).cancelBut, Qt::LeftButton);
+        EXPECT_FALSE(f.w->isVisible()) << normal;
+        EXPECT_FALSE(f.w->operationUnderway()) << normal;
+        EXPECT_LT(clock.elapsed(), 300) << normal;
+        // The unit finishes alone: endview after a's fix_prot, b untouched.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return last_call(f.sim, "cleartool", "endview", "a") > 0; }, 10'000))
+            << normal;
+        std::int64_t fixEnd = -1;
+        for (const ccsim::JournalEntry& e : f.sim.home().ends())
+            fixEnd = e.timeMs;
+        EXPECT_GE(last_call(f.sim, "cleartool", "endview", "a"), fixEnd);
+        EXPECT_TRUE(f.sim.home().storageFixed("a"));
+        EXPECT_EQ(last_call(f.sim, "cleartool", "lsview", "b"), -1) << normal;
+        EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    }
+}
+
+TEST(Simulated, ATerminalWaitingForEnterAfterAFailureHoldsNoLockAndNamesWhatFailed) {
+    MsgRecorder boxes;
+    SimWindow f;
+    f.sim.add("a", "h1");
+    f.sim.home().setViewFault("a", "fixprot_exit", "3");
+    PtyTerminal term;
+    f.load();
+    f.check(QStringLiteral("a"));
+    f.w->executeFixProtBut_Click();
+    settle(*f.w);
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(
+        boxes.last().text.startsWith(QStringLiteral("fix_prot did not succeed for 1 of 1")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return term.shown().contains("Press Enter"); }, 10'000));
+    const QByteArray shown = term.shown();
+    EXPECT_TRUE(shown.startsWith("\033]0;fix_prot a\007")) << shown.toStdString();
+    const QByteArray firstLine = shown.mid(shown.indexOf('\007') + 1).split('\n').first();
+    EXPECT_TRUE(firstLine.startsWith(QByteArray(
+        fixprot::shell_quote(QString::fromStdString(f.sim.home().sshPath())).toLocal8Bit() +
+        " h1 ")))
+        << firstLine.toStdString();
+    EXPECT_TRUE(shown.contains("fix_prot failed with exit status 3. Press Enter"))
+        << shown.toStdString();
+    EXPECT_FALSE(shown.contains("ssh failed"));
+
+    // While it waits, a headless run of the same view is not refused.
+    QProcess headless;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    headless.setProcessEnvironment(env);
+    headless.start(QStringLiteral(TESSALY_BIN),
+                   {QStringLiteral("--repair"), QStringLiteral("--all")});
+    ASSERT_TRUE(headless.waitForFinished(20'000));
+    const QString out = QString::fromUtf8(headless.readAllStandardOutput());
+    EXPECT_TRUE(out.startsWith(QStringLiteral("a\tfix_prot failed: exit status 3")))
+        << out.toStdString();
+    term.pressEnter();
 }
 
 TEST(Simulated, ASlowListingKeepsTheBarMovingAndACloseEndsItCleanly) {

@@ -17,6 +17,8 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -111,6 +113,30 @@ std::int64_t endview_time(const ccsim::Home& home, const std::string& tag) {
         if (e.program == "cleartool" && e.args.front() == "endview" && entry_tag(e) == tag)
             t = e.timeMs;
     return t;
+}
+
+// Every view whose fix_prot ran got its endview, asked only after that
+// fix_prot had ended; the views whose fix_prot ran.
+std::set<std::string> endviews_follow_fix_prots(const ccsim::Home& home) {
+    std::set<std::string> ran;
+    for (const auto& [tag, span] : fix_prot_spans(home)) {
+        ran.insert(tag);
+        EXPECT_GE(span.end, span.start) << tag << ": fix_prot never ended";
+        EXPECT_GE(endview_time(home, tag), span.end) << tag << ": no endview after its fix_prot";
+    }
+    return ran;
+}
+
+// Waits until every fix_prot started has its endview (units finishing alone).
+bool units_done(const ccsim::Home& home) {
+    return QTest::qWaitFor(
+        [&] {
+            for (const auto& [tag, span] : fix_prot_spans(home))
+                if (span.end < 0 || endview_time(home, tag) < span.end)
+                    return false;
+            return true;
+        },
+        15'000);
 }
 
 // "TAG<tab>OUTCOME<tab>N.NN s" with the time left out.
@@ -559,6 +585,174 @@ TEST(Headless, OnATerminalOneStatusLineIsRedrawnInPlace) {
     EXPECT_TRUE(seen.contains("\r\x1b[K1 done, 1 running, 0 left, about")) << seen.toStdString();
     EXPECT_TRUE(seen.endsWith("\r\x1b[K")) << "the line is taken away at the end";
     EXPECT_FALSE(p.readAllStandardOutput().contains('\x1b'));
+}
+
+TEST(RepairUnit, AClosedOutputStopsTheRunAndEveryStartedFixProtGetsItsEndview) {
+    SimHome sim;
+    for (int h = 1; h <= 4; ++h)
+        for (const char* v : {"a", "b"}) {
+            const std::string tag = "h" + std::to_string(h) + "_" + v;
+            sim.add(tag, "h" + std::to_string(h));
+            sim.home().setViewFault(tag, "fixprot_sleep_ms", std::to_string(150 * h));
+        }
+    sim.home().clearJournal();
+    QTemporaryDir dir;
+    const QString failed = dir.filePath(QStringLiteral("failed"));
+    QProcess p;
+    p.setProcessEnvironment(no_display());
+    p.start(QStringLiteral("bash"),
+            {QStringLiteral("-c"),
+             QStringLiteral("\"$0\" --repair --all --jobs 4 --failed-to \"$1\" | head -1; "
+                            "echo \"status ${PIPESTATUS[0]}\" >&2"),
+             QStringLiteral(TESSALY_BIN), failed});
+    const Ran r = finish(p);
+    EXPECT_EQ(r.lines().size(), 1) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("status 1\n"))) << r.err.toStdString();
+    // The summary went to the output still open.
+    EXPECT_TRUE(r.err.contains(QStringLiteral(" not started (stopped by a signal)")))
+        << r.err.toStdString();
+    ASSERT_TRUE(units_done(sim.home()));
+    const std::set<std::string> ran = endviews_follow_fix_prots(sim.home());
+    EXPECT_GE(ran.size(), 4u);
+    EXPECT_LT(ran.size(), 8u);
+    QFile f(failed);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(size_t(QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts).size()),
+              8 - ran.size());
+}
+
+TEST(RepairUnit, AKilledRunLeavesTheViewToItsUnitAndARerunStartsNoSecondFixProt) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.home().setViewFault("a", "fixprot_sleep_ms", "1500");
+    sim.home().clearJournal();
+    QProcess p;
+    start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.journal("fix_prot").size() == 1; }, 20'000));
+    ::kill(pid_t(p.processId()), SIGKILL);
+    p.waitForFinished();
+    const Ran rerun = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
+    EXPECT_EQ(outcomes(rerun),
+              (QStringList{QStringLiteral("a\tskipped: repair from an earlier run still at work"),
+                           QStringLiteral("1 views: 0 repaired, 0 failed, 1 skipped")}));
+    ASSERT_TRUE(units_done(sim.home()));
+    EXPECT_EQ(endviews_follow_fix_prots(sim.home()), std::set<std::string>{"a"});
+    EXPECT_EQ(sim.journal("fix_prot").size(), 1);
+
+    const Ran after =
+        tessaly({QStringLiteral("--repair"), QStringLiteral("--host"), QStringLiteral("none")});
+    EXPECT_EQ(after.err.count(QStringLiteral(
+                  "finished after the run that started it had ended: a: fix_prot exit 0, "
+                  "endview exit 0")),
+              1)
+        << after.err.toStdString();
+    EXPECT_FALSE(
+        tessaly({QStringLiteral("--repair"), QStringLiteral("--host"), QStringLiteral("none")})
+            .err.contains(QStringLiteral("finished after")));
+}
+
+TEST(RepairUnit, NeitherTwoNamesOfOneAccountNorTwoAccountsRunTwoFixProtsOnAStorage) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.home().setViewFault("a", "fixprot_sleep_ms", "1200");
+    QProcess first;
+    QProcessEnvironment env = no_display();
+    env.insert(QStringLiteral("USER"), QStringLiteral("alpha"));
+    first.setProcessEnvironment(env);
+    first.start(QStringLiteral(TESSALY_BIN), {QStringLiteral("--repair"), QStringLiteral("--all")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.journal("fix_prot").size() == 1; }, 20'000));
+    QProcess second;
+    env.insert(QStringLiteral("USER"), QStringLiteral("beta"));
+    env.insert(QStringLiteral("LOGNAME"), QStringLiteral("beta"));
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(TESSALY_BIN),
+                 {QStringLiteral("--repair"), QStringLiteral("--all")});
+    EXPECT_EQ(finish(second).status, 3);
+    EXPECT_EQ(finish(first).status, 0);
+    EXPECT_EQ(sim.journal("fix_prot").size(), 1);
+
+    // Another account: the unit's lock is seen whichever account took it
+    // first, in a directory that every account shares.
+    if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        GTEST_SKIP() << "needs root and setpriv to act as a second account";
+    QTemporaryDir shared;
+    ::chmod(QFile::encodeName(shared.path()).constData(), 01777);
+    const QString lock = shared.filePath(QStringLiteral("storage.lock"));
+    const QStringList asNobody{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                               QStringLiteral("--clear-groups"), QStringLiteral(TESSALY_TEST_WRAP)};
+    const QStringList unit{QStringLiteral("--report"), QStringLiteral("-"),
+                           QStringLiteral("--lock"), lock, QStringLiteral("--")};
+    for (const bool nobodyFirst : {true, false}) {
+        QProcess holder, other;
+        const QStringList hold = unit + QStringList{QStringLiteral("sleep"), QStringLiteral("1")};
+        const QStringList tryIt = unit + QStringList{QStringLiteral("true")};
+        if (nobodyFirst)
+            holder.start(QStringLiteral("setpriv"), asNobody + hold);
+        else
+            holder.start(QStringLiteral(TESSALY_TEST_WRAP), hold);
+        ASSERT_TRUE(holder.waitForReadyRead(5000));
+        EXPECT_TRUE(holder.readAll().startsWith("started ")) << nobodyFirst;
+        if (nobodyFirst)
+            other.start(QStringLiteral(TESSALY_TEST_WRAP), tryIt);
+        else
+            other.start(QStringLiteral("setpriv"), asNobody + tryIt);
+        ASSERT_TRUE(other.waitForFinished(5000));
+        EXPECT_EQ(other.readAll(), QByteArray("busy\ndone\n")) << nobodyFirst;
+        EXPECT_TRUE(holder.waitForFinished(5000));
+    }
+}
+
+TEST(RepairUnit, AHungSshIsLeftToItsUnitASecondSignalEndsTheRunAndNoLockStaysBehind) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.home().setFault("ssh_hang", "h1");
+    sim.home().clearJournal();
+    QProcess p;
+    start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.journal("ssh").size() == 1; }, 20'000));
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QTest::qWait(200);
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(p.processId()), SIGTERM);
+    const Ran r = finish(p);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("left to finish on their own: a")))
+        << r.err.toStdString();
+    const Ran next = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
+    EXPECT_NE(next.status, 3) << next.err.toStdString();
+    EXPECT_EQ(outcomes(next).value(0),
+              QStringLiteral("a\tskipped: repair from an earlier run still at work"));
+    // The hung connection ends: its unit reports it and stops no server.
+    for (const ccsim::JournalEntry& e : sim.home().journal())
+        if (e.program == "ssh")
+            ::kill(e.pid, SIGTERM);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return tessaly({QStringLiteral("--repair"), QStringLiteral("--host"),
+                            QStringLiteral("none")})
+                .err.contains(QStringLiteral("finished after the run that started it had ended: "
+                                             "a: fix_prot signal 15, endview not run"));
+        },
+        10'000));
+}
+
+TEST(RepairUnit, ASignalDuringAHungListingEndsTheRunAtOnce) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.home().setFault("hang", "30");
+    QProcess p;
+    start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
+    QTest::qWait(500);
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(p.processId()), SIGTERM);
+    const Ran r = finish(p);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.lines(), QStringList{QStringLiteral("0 views: 0 repaired, 0 failed, 0 skipped, "
+                                                    "stopped by a signal")});
 }
 
 TEST(Headless, ThePlanTakesViewsInListOrderWithinTheCapsOfTheRunAndEachHost) {

@@ -99,6 +99,9 @@ Usage:
         ssh_delay_ms=N       every ssh call waits N ms before connecting
         ssh_timeout_ms=N     an ssh to an ssh_unreachable HOST waits N ms
                              before timing out (as ssh's ConnectTimeout)
+        ssh_hang=HOST[,HOST...]  ssh to HOST connects, then hangs (an hour)
+        ssh_keep_fds         ssh keeps the descriptors it inherited; by
+                             default it closes all above 2, as OpenSSH does
         sudo_password        sudo says "a password is required" and exits 1
       In every TEXT the two characters \n print as a line break, so one
       error can span two lines. lsview_fail, catcs_fail, endview_fail and

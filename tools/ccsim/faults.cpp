@@ -48,6 +48,8 @@ const char* const kGlobalFaultNames[] = {"listing_fail",
                                          "ssh_unreachable",
                                          "ssh_delay_ms",
                                          "ssh_timeout_ms",
+                                         "ssh_hang",
+                                         "ssh_keep_fds",
                                          "sudo_password",
                                          nullptr};
 
@@ -109,14 +111,14 @@ void validateFault(bool perView, const std::string& name, const std::string& val
     } else if (name == "crlf" || name == "garbage" || name == "no_host" ||
                name == "lookup_two_lines" || name == "lookup_trailing_blanks" ||
                name == "no_owner" || name == "no_group" || name == "sudo_password" ||
-               name == "fixprot_noexec" || name == "fixprot_dir") {
+               name == "fixprot_noexec" || name == "fixprot_dir" || name == "ssh_keep_fds") {
         if (value != "1")
             throw Error("fault " + name + " takes no value");
-    } else if (name == "owner_domain" || name == "ssh_unreachable") {
+    } else if (name == "owner_domain" || name == "ssh_unreachable" || name == "ssh_hang") {
         if (value == "1" || value.empty())
-            throw Error("fault " + name + " needs a value: " +
-                        (name == "owner_domain" ? "owner_domain=DOMAIN"
-                                                : "ssh_unreachable=HOST[,HOST...]"));
+            throw Error(
+                "fault " + name + " needs a value: " +
+                (name == "owner_domain" ? "owner_domain=DOMAIN" : name + "=HOST[,HOST...]"));
     } else if (name == "lookup_root" || name == "lookup_other_tag") {
         if (value.empty())
             throw Error("fault " + name + " needs a non-empty value");

@@ -10,6 +10,7 @@
 // is not root), and with the home's var/ccsim/bin first in PATH, so
 // a bare `sudo` there is the stand-in. Host names must be a registered view's
 // host, the home's local host or "localhost"; other names do not resolve.
+// As OpenSSH does, it closes every inherited descriptor above 2.
 #include "internal.h"
 
 #include <fcntl.h>
@@ -119,6 +120,16 @@ int run(int argc, char** argv) {
         return fail("connect to host " + host + " port 22: Connection timed out");
     }
 
+    if (const std::string* v = faults.get("ssh_hang"); v && listedHost(*v, remote))
+        sleepMs(3600'000);
+
+    // OpenSSH closes every descriptor above 2 as it starts: nothing the
+    // caller hands down (a lock, a pipe) reaches the remote command.
+    if (!faults.get("ssh_keep_fds") && ::close_range(3, ~0U, 0) != 0) {
+        const int most = int(::sysconf(_SC_OPEN_MAX));
+        for (int fd = 3; fd < (most > 0 && most < 65536 ? most : 65536); ++fd)
+            ::close(fd);
+    }
     ::setenv(kHostEnv, remote.c_str(), 1);
     ::setenv(kRootEnv, "0", 1);
     const char* path = std::getenv("PATH");
