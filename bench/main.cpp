@@ -3,6 +3,7 @@
 //
 //   tessaly_bench --figure load|cli|wait|run|list|startup|memory|stall|headless|hosts [--smoke]
 //   tessaly_bench --list
+#include "clearcase/launcher.h"
 #include "figures.h"
 #include "harness.h"
 
@@ -79,6 +80,7 @@ int main(int argc, char** argv) {
     qputenv("TESSALY_LOCK_DIR", QFile::encodeName(runtime.path() + QStringLiteral("/locks")));
 
     QApplication app(argc, argv);
+    tsy::set_wrapper_path(QStringLiteral(TESSALY_BENCH_WRAP));
     tsy::bench::install_quiet_boxes();
     run();
     return 0;

@@ -173,7 +173,6 @@ struct Record {
         const std::string text = head + rest;
         if (::ftruncate(fd, 0) == 0) [[maybe_unused]]
             const ssize_t n = ::pwrite(fd, text.data(), text.size(), 0);
-        ::fsync(fd);
     }
 };
 
