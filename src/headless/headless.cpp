@@ -19,7 +19,6 @@
 #include <QHash>
 #include <QLoggingCategory>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
 #include <QTimer>
@@ -244,15 +243,18 @@ private:
     };
 
     void keepRecord(const cc::LsviewRecord& r) {
-        const QString line = *r.tag + u':' + r.serverHost.value_or(QString());
+        const QString line = ViewListModel::lineOf(*r.tag, r.serverHost.value_or(QString()));
         if (m_facts.contains(line))
             return; // the list keeps the first of two equal lines
         Facts f;
         f.globalPath = r.globalPath.value_or(QString());
         f.active = r.active;
-        if (r.attributes)
-            f.attributes = r.attributes->split(QRegularExpression(QStringLiteral("[,\\s]+")),
-                                               Qt::SkipEmptyParts);
+        if (r.attributes) {
+            // "snapshot,ucmview": one entry per word.
+            for (const QStringView w : QStringView(*r.attributes).split(u','))
+                if (!w.trimmed().isEmpty())
+                    f.attributes.append(w.trimmed().toString());
+        }
         m_facts.insert(line, f);
     }
 
