@@ -1,5 +1,5 @@
-// Figure 9: the headless face as a process. --list beside the listing
-// command alone; --repair --all beside the same programs started directly.
+// Figure 9: the headless face as a process. --list, as text and as JSON,
+// beside the listing command alone; --repair --all beside the same programs started directly.
 #include "figures.h"
 #include "harness.h"
 #include "simhome.h"
@@ -58,6 +58,20 @@ void figure_headless() {
             fmt_ms(list), QStringLiteral("<= 1.2x lsview"),
             QStringLiteral("lsview %1: %2x").arg(fmt_ms(lsview), fmt_num(list / lsview, 2)),
             list <= 1.2 * lsview);
+        // The JSON listing reads every field of each record.
+        const double json = median_ms(reps, [&] {
+            return run_ms(
+                tessaly,
+                {QStringLiteral("--list"), QStringLiteral("--format"), QStringLiteral("json")},
+                &status);
+        });
+        if (status != 0)
+            note(QStringLiteral("9: --list --format json ended with status %1").arg(status));
+        row(QStringLiteral("9. tessaly --list --format json, %1 views, beside lsview -long alone")
+                .arg(fmt_count(n)),
+            fmt_ms(json), QStringLiteral("<= 1.3x lsview"),
+            QStringLiteral("lsview %1: %2x").arg(fmt_ms(lsview), fmt_num(json / lsview, 2)),
+            json <= 1.3 * lsview);
     }
 
     // --repair --all with instant stand-ins.

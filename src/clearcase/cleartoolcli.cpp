@@ -384,8 +384,6 @@ QString tag_named_in(const QString& error) {
     return m.hasMatch() ? m.captured(1) : QString();
 }
 
-constexpr int kNamesKept = 500;
-
 // Every view of the region from `lsview -long`, read as it streams.
 class CliListing : public ListingJob {
 public:
@@ -414,6 +412,11 @@ public:
         if (m_short)
             m_short->abandon();
     }
+    void giveRecords() override {
+        // Every field read: more work per view than a bare listing needs.
+        m_records = true;
+        m_stream = LsviewStream(LsviewFields::All);
+    }
 
 private:
     void take(const QList<LsviewRecord>& records) {
@@ -441,15 +444,44 @@ private:
             unread(problem, r.tag ? *r.tag : QString());
             return;
         }
+        // Kept to tell, should the short listing be asked, which of its
+        // tags the long one lost; a list costs less per view than a set.
+        m_listed.append(*r.tag);
+        if (m_records)
+            emit recordListed(r);
         emit viewListed(*r.tag, *r.serverHost);
     }
 
     void unread(const QString& problem, const QString& name) {
         ++m_report.unreadable;
-        m_report.lastFailure = problem;
-        if (!name.isEmpty() && m_report.unreadNames.size() < kNamesKept)
+        noteFailure(problem);
+        if (name.isEmpty()) {
+            ++m_nameless;
+        } else {
+            m_unreadTags.insert(name);
             m_report.unreadNames.append(printable_name(name));
+        }
         emit viewUnreadable(problem);
+    }
+
+    // The tags of the short listing that the long one neither listed nor
+    // named: they are the views it lost, named now. Each fills the place
+    // of a view counted without a name, or else counts as one more.
+    void nameLost(const QStringList& shortTags) {
+        QSet<QString> known(m_listed.cbegin(), m_listed.cend());
+        known.unite(m_unreadTags);
+        for (const QString& t : shortTags) {
+            if (t.isEmpty() || known.contains(t))
+                continue;
+            known.insert(t);
+            m_report.unreadNames.append(printable_name(t));
+            if (m_nameless > 0) {
+                --m_nameless;
+            } else {
+                ++m_report.unreadable;
+                ++m_report.total;
+            }
+        }
     }
 
     void onListed() {
@@ -457,11 +489,12 @@ private:
         if (m_abandoned)
             return;
         if (!m_call->ran()) {
-            m_report.lastFailure = m_call->problem();
+            noteFailure(m_call->problem());
             m_report.failedBefore = m_report.total == 0;
             if (!m_report.failedBefore)
                 m_report.sideFailure = m_call->problem();
             settleHeld(QSet<QString>(), false);
+            succeed();
             return;
         }
         const ListingErrors errors = split_errors(decode_output(m_call->errorOutput()));
@@ -469,9 +502,13 @@ private:
         if (m_report.total == 0 && (m_call->exitCode() != 0 || !errors.errors.isEmpty())) {
             // Nothing was listed: the listing as such failed, whatever the
             // exit status said. Its errors are no views.
-            m_report.lastFailure = m_call->exitCode() != 0
-                                       ? call_failure(*m_call)
-                                       : errors.errors.join(QStringLiteral("\r\n"));
+            if (m_call->exitCode() != 0)
+                noteFailure(call_failure(*m_call));
+            else {
+                for (const QString& e : errors.errors)
+                    noteFailure(e);
+                m_report.lastFailure = errors.errors.join(QStringLiteral("\r\n"));
+            }
             m_report.failedBefore = true;
             succeed();
             return;
@@ -490,9 +527,11 @@ private:
         }
         if (m_call->exitCode() != 0 && errors.errors.isEmpty()) {
             // A failure that names no view: reported once, without a count.
-            m_report.sideFailure = call_failure(*m_call);
+            noteSideFailure(call_failure(*m_call));
         }
-        if (m_held.isEmpty()) {
+        // The short listing tells the tags of quoted words and of the views
+        // the long one lost without a name.
+        if (m_held.isEmpty() && m_nameless == 0) {
             succeed();
             return;
         }
@@ -503,17 +542,19 @@ private:
             if (!failure.isEmpty()) {
                 // Keep every view, reading the quoted word as a comment (the
                 // usual case), and say what went wrong.
-                m_report.sideFailure = failure;
+                noteSideFailure(failure);
                 settleHeld(QSet<QString>(), false);
+                succeed();
                 return;
             }
-            QSet<QString> known;
-            for (QString t : decode_output(m_short->takeOutput()).split(u'\n')) {
+            QStringList tags = decode_output(m_short->takeOutput()).split(u'\n');
+            for (QString& t : tags) {
                 while (t.endsWith(u'\r'))
                     t.chop(1);
-                known.insert(t);
             }
-            settleHeld(known, true);
+            settleHeld(QSet<QString>(tags.cbegin(), tags.cend()), true);
+            nameLost(tags);
+            succeed();
         });
         m_short->start();
     }
@@ -527,7 +568,6 @@ private:
             }
             deliver(r);
         }
-        succeed();
     }
 
     QString m_program;
@@ -536,6 +576,10 @@ private:
     LsviewStream m_stream{LsviewFields::Listing};
     QList<LsviewRecord> m_spare;
     QList<LsviewRecord> m_held;
+    QStringList m_listed;       // the tags delivered
+    QSet<QString> m_unreadTags; // the tags of unread views, as they came
+    int m_nameless = 0;         // unread views whose tag is not known
+    bool m_records = false;     // recordListed wanted
     bool m_abandoned = false;
 };
 

@@ -7,6 +7,15 @@
 #include <QProcess>
 #include <QSysInfo>
 
+#include <algorithm>
+#include <utility>
+
+#ifndef Q_OS_WIN
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace tsy::fixprot {
 
 QString default_args(Style style) {
@@ -61,20 +70,54 @@ void owner_and_group(const QString& output, QString& owner, QString& group) {
     }
 }
 
-bool is_this_host(const QString& host) {
+bool is_this_host(const QString& host, const QString& shortName, const QString& fullName) {
     const QString h = host.trimmed();
+    if (h.isEmpty())
+        return false;
     if (h.compare(QLatin1StringView("localhost"), Qt::CaseInsensitive) == 0)
         return true;
-    const QString full = QSysInfo::machineHostName();
-    if (full.isEmpty())
-        return false;
-    const QString shortName = full.section(u'.', 0, 0);
-    // Host names are not case-sensitive; a short name matches the full
-    // one's first label and the other way round.
-    return h.compare(full, Qt::CaseInsensitive) == 0 ||
-           h.compare(shortName, Qt::CaseInsensitive) == 0 ||
-           (h.contains(u'.') && !full.contains(u'.') &&
-            h.section(u'.', 0, 0).compare(full, Qt::CaseInsensitive) == 0);
+    if (!fullName.isEmpty() && h.compare(fullName, Qt::CaseInsensitive) == 0)
+        return true;
+    return !h.contains(u'.') && !shortName.isEmpty() &&
+           h.compare(shortName, Qt::CaseInsensitive) == 0;
+}
+
+namespace {
+struct HostNames {
+    QString shortName;
+    QString fullName;
+};
+
+// This machine's host name up to its first dot, and the resolver's
+// canonical name for it (empty when the resolver does not know it).
+HostNames learn_host_names() {
+    HostNames n;
+#ifdef Q_OS_WIN
+    n.shortName = QSysInfo::machineHostName().section(u'.', 0, 0);
+#else
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return n;
+    n.shortName = QString::fromLocal8Bit(name).section(u'.', 0, 0);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &found) == 0 && found) {
+        if (found->ai_canonname)
+            n.fullName = QString::fromLocal8Bit(found->ai_canonname);
+        ::freeaddrinfo(found);
+    }
+#endif
+    return n;
+}
+} // namespace
+
+bool is_this_host(const QString& host) {
+    // Learnt on the first question only: the resolver may be slow, and a
+    // listing never asks.
+    static const HostNames names = learn_host_names();
+    return is_this_host(host, names.shortName, names.fullName);
 }
 
 bool usable_host(const QString& host) {
@@ -85,7 +128,32 @@ bool usable_host(const QString& host) {
     });
 }
 
+namespace {
+bool plain_char(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+           QStringView(u"-_./:,+@%=").contains(c);
+}
+
+// "NAME=...", which a shell takes for an assignment where a command starts.
+bool reads_as_assignment(const QString& word) {
+    const qsizetype eq = word.indexOf(u'=');
+    if (eq <= 0 || word.at(0).isDigit())
+        return false;
+    for (qsizetype i = 0; i < eq; ++i) {
+        const char16_t c = word.at(i).unicode();
+        if (!(c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+              (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+} // namespace
+
 QString shell_quote(const QString& word) {
+    if (!word.isEmpty() && std::all_of(word.cbegin(), word.cend(), plain_char) &&
+        !reads_as_assignment(word))
+        return word;
     QString q = word;
     q.replace(u'\'', QLatin1StringView("'\\''"));
     return u'\'' + q + u'\'';
@@ -101,13 +169,96 @@ QString quoted_command(const QStringList& words) {
     return line;
 }
 
+namespace {
+// A text as one word inside double quotes, which keep single quotes as
+// they are; in single quotes when it holds "!", which an interactive
+// shell would expand even inside double quotes.
+QString double_quoted(const QString& text) {
+    if (text.contains(u'!'))
+        return shell_quote(text);
+    QString q;
+    q.reserve(text.size() + 2);
+    q += u'"';
+    for (const QChar c : text) {
+        if (c == u'$' || c == u'`' || c == u'"' || c == u'\\')
+            q += u'\\';
+        q += c;
+    }
+    q += u'"';
+    return q;
+}
+} // namespace
+
+bool shell_words(const QString& text, QStringList& words, QString& error) {
+    words.clear();
+    error.clear();
+    QString word;
+    bool inWord = false; // a word is begun, even if it stays empty ('')
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c == u' ' || c == u'\t' || c == u'\n') {
+            if (inWord)
+                words.append(std::exchange(word, QString()));
+            inWord = false;
+            continue;
+        }
+        if (c == u'\\' && i + 1 < n && text.at(i + 1) == u'\n') {
+            ++i; // a line continued
+            continue;
+        }
+        inWord = true;
+        if (c == u'\\') {
+            word += i + 1 < n ? text.at(++i) : c;
+        } else if (c == u'\'') {
+            const qsizetype close = text.indexOf(u'\'', i + 1);
+            if (close < 0) {
+                error = QStringLiteral("a single quote is not closed");
+                return false;
+            }
+            word += QStringView(text).mid(i + 1, close - i - 1);
+            i = close;
+        } else if (c == u'"') {
+            qsizetype j = i + 1;
+            for (; j < n && text.at(j) != u'"'; ++j) {
+                if (text.at(j) == u'\\' && j + 1 < n &&
+                    QStringView(u"$`\"\\\n").contains(text.at(j + 1))) {
+                    ++j;
+                    if (text.at(j) != u'\n')
+                        word += text.at(j);
+                } else {
+                    word += text.at(j);
+                }
+            }
+            if (j >= n) {
+                error = QStringLiteral("a double quote is not closed");
+                return false;
+            }
+            i = j;
+        } else {
+            word += c;
+        }
+    }
+    if (inWord)
+        words.append(word);
+    return true;
+}
+
 Reach reach_from_environment() {
-    // A variable that is set, even to nothing, replaces the default.
-    const auto words = [](const char* name, const QStringList& fallback) {
-        return qEnvironmentVariableIsSet(name) ? QProcess::splitCommand(qEnvironmentVariable(name))
-                                               : fallback;
-    };
     Reach r;
+    // A variable that is set, even to nothing, replaces the default.
+    const auto words = [&r](const char* name, const QStringList& fallback) {
+        if (!qEnvironmentVariableIsSet(name))
+            return fallback;
+        QStringList w;
+        QString why;
+        if (shell_words(qEnvironmentVariable(name), w, why))
+            return w;
+        if (r.problem.isEmpty())
+            r.problem = QString::fromLatin1(name) +
+                        QStringLiteral(" cannot be split into words as a shell would: ") + why;
+        return QStringList();
+    };
     // Keep-alives end a connection that died under a running fix_prot
     // within about two minutes, as ssh's exit status 255.
     r.remoteShell =
@@ -130,6 +281,16 @@ QStringList command_on_host(const Reach& reach, const QString& host, const QStri
     // The remote shell joins its command words with blanks and hands the
     // line to the login shell there, which undoes the quoting once.
     return reach.remoteShell + QStringList{host} + remote;
+}
+
+QString shown_command(const Reach& reach, const QStringList& words) {
+    // The remote shell's words, then the host, then the words for it.
+    const qsizetype n = reach.remoteShell.size();
+    const bool remote = n > 0 && words.size() > n + 1 && words.mid(0, n) == reach.remoteShell &&
+                        !is_this_host(words.at(n));
+    if (!remote)
+        return quoted_command(words);
+    return quoted_command(words.mid(0, n + 1)) + u' ' + double_quoted(words.mid(n + 1).join(u' '));
 }
 
 QStringList argument_words(const QString& argsText) {

@@ -33,22 +33,42 @@ QStringList fill_placeholders(QStringList& words, const QString& owner, const QS
 // "domain/" or "domain\" prefix dropped. Empty when a line is missing.
 void owner_and_group(const QString& output, QString& owner, QString& group);
 
-// Whether host names this machine: its full or short name, or localhost.
+// Whether host names this machine, whose short name (its host name up to
+// the first dot) and full name (the resolver's canonical name, empty when
+// it cannot be learnt) are given. Letter case does not count. A qualified
+// host must be the full name: another domain may have a host of the same
+// short name. The short name matches an unqualified host only.
+bool is_this_host(const QString& host, const QString& shortName, const QString& fullName);
+// The same for this machine's names, learnt once.
 bool is_this_host(const QString& host);
 // Whether host can be handed to a remote shell as a host name: not empty,
 // no white space or control characters, not taken for an option.
 bool usable_host(const QString& host);
 
-// One word for a POSIX shell: single-quoted, a quote written as '\''.
+// One word for a POSIX shell: as it is when the shell reads it so
+// (letters, digits and -_./:,+@% only, and not "NAME=..." which would be
+// taken for an assignment), else single-quoted, a quote written as '\''.
 QString shell_quote(const QString& word);
-// A command as one line a person can read or paste: each word quoted.
+// A command as one line a person can read or paste: each word quoted
+// where it needs it.
 QString quoted_command(const QStringList& words);
+
+// Splits text into words as a POSIX shell does, with no expansions:
+// unquoted blanks (space, tab, line feed) part words; single quotes keep
+// all up to the next one; double quotes keep all but a backslash before
+// $ ` " \ or a line feed; an unquoted backslash keeps the next character
+// (before a line feed it joins the lines). False, with why, for an
+// unclosed quote.
+bool shell_words(const QString& text, QStringList& words, QString& error);
 
 // How to reach the storage host and become root there.
 struct Reach {
     QStringList remoteShell; // $TESSALY_SSH, or ssh in batch mode
     QStringList privilege;   // $TESSALY_SUDO, or sudo -n
     bool root = false;       // Tessaly runs as root: no prefix locally
+    // Why $TESSALY_SSH or $TESSALY_SUDO could not be split into words;
+    // the words of that one are then empty.
+    QString problem;
 };
 Reach reach_from_environment();
 
@@ -57,6 +77,12 @@ Reach reach_from_environment();
 // root; elsewhere, the remote shell, the host, and the privilege words and
 // fix_prot's words, each quoted for the remote shell.
 QStringList command_on_host(const Reach& reach, const QString& host, const QStringList& words);
+
+// The words command_on_host gave, as one line to read or paste. The words
+// for the other host are already quoted for its shell, and the remote
+// shell joins them with blanks: they are shown as that one text, quoted
+// once more as one word, so that the line does what the words do.
+QString shown_command(const Reach& reach, const QStringList& words);
 
 // The words of the arguments box, split once with the usual quoting rules.
 // The "<arguments>" placeholder stands for no arguments.

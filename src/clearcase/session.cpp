@@ -155,7 +155,7 @@ private:
             m_views = m_o->application().views(false, QString());
             m_report.total = m_views->count();
         } catch (...) {
-            m_report.lastFailure = describe_exception(std::current_exception());
+            noteFailure(describe_exception(std::current_exception()));
             m_report.failedBefore = true;
             succeed();
             return;
@@ -174,7 +174,7 @@ private:
             v = m_views->item(i);
         } catch (...) {
             // Moving on to the next view failed: the enumeration ends.
-            m_report.lastFailure = describe_exception(std::current_exception());
+            noteFailure(describe_exception(std::current_exception()));
             m_report.unreadable += m_report.total - i + 1;
             succeed();
             return;
@@ -187,7 +187,7 @@ private:
             host = v->host();
             read = true;
         } catch (...) {
-            m_report.lastFailure = describe_exception(std::current_exception());
+            noteFailure(describe_exception(std::current_exception()));
             ++m_report.unreadable;
         }
         if (read)
@@ -232,11 +232,27 @@ std::unique_ptr<Session> SyncBackend::createSession(const QString& cchome) {
     return std::make_unique<SyncSession>(this, cchome);
 }
 
+void ListingJob::noteFailure(const QString& description) {
+    m_report.lastFailure = description;
+    if (!m_errorsSeen.contains(description)) {
+        m_errorsSeen.insert(description);
+        m_report.errors.append(description);
+    }
+}
+
+void ListingJob::noteSideFailure(const QString& description) {
+    m_report.sideFailure = description;
+    if (!m_errorsSeen.contains(description)) {
+        m_errorsSeen.insert(description);
+        m_report.errors.append(description);
+    }
+}
+
 QString report_text(const ListingReport& r) {
     if (!r.failedBefore && r.unreadable == 0 && r.sideFailure.isEmpty())
         return QString();
-    QString text = QStringLiteral("ClearTool returned error: ") +
-                   (r.lastFailure.isEmpty() ? r.sideFailure : r.lastFailure);
+    const QString failure = r.lastFailure.isEmpty() ? r.sideFailure : r.lastFailure;
+    QString text = QStringLiteral("ClearTool returned error: ") + failure;
     if (r.unreadable > 0) {
         text += QStringLiteral("\r\n%1 of %2 views could not be read and are not listed.")
                     .arg(r.unreadable)
@@ -251,7 +267,7 @@ QString report_text(const ListingReport& r) {
         if (named > kShown)
             text += QStringLiteral(" and %1 more").arg(named - kShown);
     }
-    if (!r.sideFailure.isEmpty() && r.sideFailure != r.lastFailure)
+    if (!r.sideFailure.isEmpty() && r.sideFailure != failure)
         text += QStringLiteral("\r\n") + r.sideFailure;
     return text;
 }

@@ -14,6 +14,7 @@
 #include "lsviewparse.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -117,10 +118,12 @@ private:
 struct ListingReport {
     int total = 0;      // views the listing held, read or not
     int unreadable = 0; // of those, views that could not be read
-    // Names of the unread views where ClearCase gave them (at most a few
-    // hundred are kept), as printable text (printable_name).
+    // Names of the unread views where ClearCase gave them, or else where
+    // the short listing knows tags the long one lost, as printable text
+    // (printable_name).
     QStringList unreadNames;
     QString lastFailure;       // the description of the latest failure
+    QStringList errors;        // every failure's description once, in the order met
     bool failedBefore = false; // the listing itself could not be had
     QStringList warnings;      // cleartool's warnings, not failures
     QString sideFailure;       // a failure that lost no view (the short listing)
@@ -137,15 +140,28 @@ class ListingJob : public Job {
 public:
     using Job::Job;
     const ListingReport& report() const { return m_report; }
+    // Asked before the first view comes: each readable view's whole record
+    // is also given, by recordListed. Backends without records give none.
+    virtual void giveRecords() {}
 
 signals:
     // One readable view.
     void viewListed(const QString& tag, const QString& host);
+    // The record of one readable view, just before its viewListed.
+    void recordListed(const tsy::cc::LsviewRecord& record);
     // A view could not be read; the listing goes on.
     void viewUnreadable(const QString& description);
 
 protected:
+    // A failure met: it is the latest, and is kept once among the errors.
+    void noteFailure(const QString& description);
+    // A failure that lost no view: the side failure, kept once likewise.
+    void noteSideFailure(const QString& description);
+
     ListingReport m_report;
+
+private:
+    QSet<QString> m_errorsSeen;
 };
 
 class Session {

@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QLoggingCategory>
 #include <QPointer>
@@ -23,8 +24,17 @@
 #include <QSet>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace tsy::headless {
 
@@ -68,30 +78,98 @@ struct Options {
     QString args;
     QStringList hosts; // --host: exact server host names
     bool hasTags = false;
-    QStringList tags; // --tags: the file's tags, in its order
+    QString tagsFile;
+    QStringList tags; // --tags: the file's lines, in its order
     int jobs = 1;
     int perHost = 1;
     Format format = Format::Text;
+    bool hasFailedTo = false;
     QString failedTo;
 };
 
-// The tags of a --tags file: one a line, blank lines and "#" comments
-// skipped. False, with why, when it cannot be read.
+// Whether the standard input was open when the program started. A closed
+// one is replaced by /dev/null at once, so that no file opened later takes
+// its place and is read as the tags.
+bool g_stdinOpen = true;
+
+// The tags of a --tags file: one a line (a tag, or a tag:host line as
+// --list prints it), blank lines and "#" comments skipped. False, with
+// why, when it cannot be read.
 bool read_tags(const QString& path, QStringList& tags, QString& why) {
     QFile f;
-    const bool ok = path == u"-" ? f.open(stdin, QIODevice::ReadOnly)
-                                 : (f.setFileName(path), f.open(QIODevice::ReadOnly));
+    const bool fromStdin = path == u"-";
+    if (fromStdin && !g_stdinOpen) {
+        why = QStringLiteral("--tags -: the standard input is closed");
+        return false;
+    }
+    const bool ok = fromStdin ? f.open(0, QIODevice::ReadOnly) // the standard input
+
+                              : (f.setFileName(path), f.open(QIODevice::ReadOnly));
+    const QString name = fromStdin ? QStringLiteral("the standard input") : path;
     if (!ok) {
-        why = QStringLiteral("cannot read the tags file ") + path + QStringLiteral(": ") +
+        why = QStringLiteral("cannot read the tags file ") + name + QStringLiteral(": ") +
               f.errorString();
         return false;
     }
     const QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError) {
+        why = QStringLiteral("cannot read the tags from ") + name + QStringLiteral(": ") +
+              f.errorString();
+        return false;
+    }
     for (const QByteArray& raw : bytes.split('\n')) {
         const QString line = QString::fromLocal8Bit(raw).trimmed();
         if (!line.isEmpty() && !line.startsWith(u'#'))
             tags.append(line);
     }
+    return true;
+}
+
+// Whether --failed-to's file is written where it is rather than through a
+// temporary file renamed over it: a FIFO, a device or a terminal, or a name
+// of an open file descriptor such as /dev/stderr, whose file a shell opened
+// (2>>log): renaming over those would replace the log or the device.
+bool write_in_place(const QString& path) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return false;
+#else
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false; // a new file, or one QSaveFile will say why it cannot write
+    if (!S_ISREG(st.st_mode))
+        return true;
+    QString p = QFileInfo(path).absoluteFilePath();
+    for (int links = 0; links < 40; ++links) {
+        if (p.startsWith(QLatin1StringView("/dev/")) || p.startsWith(QLatin1StringView("/proc/")))
+            return true;
+        const QFileInfo info(p);
+        if (!info.isSymLink())
+            return false;
+        p = info.symLinkTarget();
+    }
+    return false;
+#endif
+}
+
+// Whether the file can be written, found out before the run rather than
+// after a night's work. Nothing is written.
+bool can_write(const QString& path, QString& why) {
+    if (write_in_place(path)) {
+#ifndef Q_OS_WIN
+        if (::access(QFile::encodeName(path).constData(), W_OK) != 0) {
+            why = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+#endif
+        return true;
+    }
+    QSaveFile probe(path);
+    if (!probe.open(QIODevice::WriteOnly)) {
+        why = probe.errorString();
+        return false;
+    }
+    probe.cancelWriting();
     return true;
 }
 
@@ -117,6 +195,11 @@ public:
         }
         m_list.beginBatch();
         m_listing = m_session->listViews(this);
+        if (m_o.list && m_o.format == Format::Json) {
+            m_listing->giveRecords();
+            connect(m_listing, &cc::ListingJob::recordListed, this,
+                    [this](const cc::LsviewRecord& r) { keepRecord(r); });
+        }
         connect(m_listing, &cc::ListingJob::viewListed, this,
                 [this](const QString& tag, const QString& host) { m_list.addView(tag, host); });
         connect(m_listing, &cc::Job::finished, this, &Runner::listed);
@@ -161,36 +244,88 @@ public:
     }
 
 private:
+    // What a JSON listing shows of a view beyond its tag and host.
+    struct Facts {
+        QString globalPath;
+        std::optional<bool> active;
+        QStringList attributes;
+    };
+
+    void keepRecord(const cc::LsviewRecord& r) {
+        const QString line = ViewListModel::lineOf(*r.tag, r.serverHost.value_or(QString()));
+        if (m_facts.contains(line))
+            return; // the list keeps the first of two equal lines
+        Facts f;
+        f.globalPath = r.globalPath.value_or(QString());
+        f.active = r.active;
+        if (r.attributes) {
+            // "snapshot,ucmview": one entry per word.
+            for (const QStringView w : QStringView(*r.attributes).split(u','))
+                if (!w.trimmed().isEmpty())
+                    f.attributes.append(w.trimmed().toString());
+        }
+        m_facts.insert(line, f);
+    }
+
+    // Each of the listing's errors once, then how many views could not be
+    // read and their names.
+    void tellListing(const cc::ListingReport& report) {
+        for (const QString& e : report.errors)
+            m_report.error(one_line(e));
+        if (report.errors.isEmpty() && !report.lastFailure.isEmpty())
+            m_report.error(one_line(report.lastFailure));
+        if (report.unreadable > 0) {
+            QString line = QStringLiteral("%1 of %2 could not be read")
+                               .arg(report.unreadable)
+                               .arg(count_of(report.total, QStringLiteral("view")));
+            if (!report.unreadNames.isEmpty())
+                line += QStringLiteral(": ") + report.unreadNames.join(QStringLiteral(", "));
+            m_report.error(line);
+        }
+    }
+
+    QByteArray jsonListing() const {
+        QByteArray out;
+        for (int i = 0; i < m_list.count(); ++i) {
+            const QString line = m_list.text(i);
+            const Facts f = m_facts.value(line);
+            out += listing_json(m_list.tag(i), m_list.host(i), line, f.globalPath, f.active,
+                                f.attributes);
+        }
+        return out;
+    }
+
     void listed() {
         m_list.endBatch();
         const cc::ListingReport report = m_listing->report();
         m_listing->deleteLater();
-        const QString text = cc::report_text(report);
-        if (!text.isEmpty()) {
-            for (const QString& l : text.split(QStringLiteral("\r\n")))
-                m_report.error(l);
-        }
+        tellListing(report);
+        m_unread = report.unreadable;
         const bool lost = report.failedBefore || report.unreadable > 0;
         if (m_o.list) {
             // One write for the whole list: a flush per line costs more
             // than the listing itself for a large region.
-            const QByteArray bytes = local_lines(m_list);
+            const QByteArray bytes =
+                m_o.format == Format::Json ? jsonListing() : local_lines(m_list);
             std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
             std::fflush(stdout);
             QCoreApplication::exit(lost ? 1 : 0);
             return;
         }
         if (report.failedBefore) {
-            QCoreApplication::exit(1);
+            // No view is known: nothing runs, and the file of views to run
+            // again is emptied rather than left with an earlier run's.
+            m_listingFailed = true;
+            summary();
             return;
         }
-        m_failedListing = lost;
-        pick();
+        pick(report.unreadNames);
         const fixprot::Style style = m_session->fixProtStyle();
         RunSettings settings = RunEngine::settingsFor(
             *m_session, m_home,
             fixprot::argument_words(m_o.hasArgs ? m_o.args : fixprot::default_args(style)));
         settings.dryRun = m_o.dryRun;
+        m_report.setReach(settings.reach);
         settings.jobs = m_o.jobs;
         settings.perHost = m_o.perHost;
         QList<RunItem> items;
@@ -217,20 +352,28 @@ private:
     }
 
     // The rows to repair: --all or --match, --host and --tags, all of those
-    // given. A tag of the file that the listing lacks is reported here.
-    void pick() {
+    // given. A line of the file names a view by its tag or by its tag:host
+    // line; one that names no listed view is reported here. Unread views
+    // the pick may hold are kept for --failed-to.
+    void pick(const QStringList& unreadNames) {
         const bool folded = !m_caseSensitive;
         const auto key = [folded](const QString& t) {
             return folded ? t.toCaseFolded() : t;
         };
-        QSet<QString> wanted;
+        QSet<QString> wanted;     // tags and lines of the file
+        QSet<QString> wantedTags; // and the tags of its lines, for unread views
         if (m_o.hasTags) {
             QSet<QString> listed;
-            for (int i = 0; i < m_list.count(); ++i)
+            for (int i = 0; i < m_list.count(); ++i) {
                 listed.insert(key(m_list.tag(i)));
+                listed.insert(key(m_list.text(i)));
+            }
             QSet<QString> told;
             for (const QString& t : std::as_const(m_o.tags)) {
                 wanted.insert(key(t));
+                wantedTags.insert(key(t));
+                if (t.contains(u':'))
+                    wantedTags.insert(key(t.section(u':', 0, -2)));
                 if (!listed.contains(key(t)) && !told.contains(key(t))) {
                     told.insert(key(t));
                     ViewResult r;
@@ -246,9 +389,34 @@ private:
                 continue;
             if (!m_o.hosts.isEmpty() && !m_o.hosts.contains(m_list.host(i)))
                 continue;
-            if (m_o.hasTags && !wanted.contains(key(m_list.tag(i))))
+            if (m_o.hasTags && !wanted.contains(key(m_list.tag(i))) &&
+                !wanted.contains(key(m_list.text(i))))
                 continue;
             m_rows.append(i);
+        }
+        // An unread view's host is not known: it is kept when its tag
+        // may be picked, and a pattern that reaches past the tag may match.
+        for (const QString& name : unreadNames) {
+            if (m_o.hasMatch && !m_o.match.contains(u':') &&
+                !line_matches(name, pattern, m_o.ignoreCase))
+                continue;
+            if (m_o.hasTags && !wantedTags.contains(key(name)))
+                continue;
+            m_unfinished.append(name);
+        }
+        const bool narrowed = m_o.hasMatch || !m_o.hosts.isEmpty() || m_o.hasTags;
+        if (m_rows.isEmpty() && narrowed) {
+            QStringList said;
+            if (m_o.hasMatch)
+                said << QStringLiteral("--match") << m_o.match;
+            if (m_o.hasMatch && m_o.ignoreCase)
+                said << QStringLiteral("--ignore-case");
+            for (const QString& h : std::as_const(m_o.hosts))
+                said << QStringLiteral("--host") << h;
+            if (m_o.hasTags)
+                said << QStringLiteral("--tags") << m_o.tagsFile;
+            m_report.error(QStringLiteral("no view matched ") + one_line(said.join(u' ')));
+            m_nothingMatched = true;
         }
     }
 
@@ -348,30 +516,43 @@ private:
         if (s.notStarted > 0)
             s.stoppedBy = m_stopped ? QStringLiteral("stopped by a signal")
                                     : QStringLiteral("endview failed");
+        s.unread = m_unread;
+        s.listingFailed = m_listingFailed;
         // A run stopped during its listing, or one that left units at work,
         // did not do what it was asked.
         const bool cut = m_stopped && (!m_engine || !m_leftAlone.isEmpty());
         const bool clean = s.counts.failed == 0 && s.counts.skipped == 0 && s.notStarted == 0 &&
-                           !m_failedListing && !cut;
+                           m_unread == 0 && !m_listingFailed && !m_nothingMatched && !cut;
         if (cut && s.stoppedBy.isEmpty())
             s.stoppedBy = QStringLiteral("stopped by a signal");
         s.exitStatus = clean ? 0 : 1;
-        if (!m_o.failedTo.isEmpty() && !writeFailedTo())
+        if (m_o.hasFailedTo && !writeFailedTo())
             s.exitStatus = 1;
         m_report.summary(s);
         QCoreApplication::exit(s.exitStatus);
     }
 
-    // The tags to run again: failed, skipped or not started, one a line.
+    // The tags to run again: unread, failed, skipped or not started, one a
+    // line. A regular file is replaced whole, or not at all; a FIFO, a
+    // device or an inherited stream is written where it is.
     bool writeFailedTo() {
-        QSaveFile f(m_o.failedTo);
         QByteArray bytes;
         for (const QString& t : std::as_const(m_unfinished))
             bytes += t.toLocal8Bit() + '\n';
-        if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit())
-            return true;
-        m_report.error(QStringLiteral("cannot write ") + m_o.failedTo + QStringLiteral(": ") +
-                       f.errorString());
+        QString why;
+        if (write_in_place(m_o.failedTo)) {
+            QFile f(m_o.failedTo);
+            if (f.open(QIODevice::WriteOnly | QIODevice::Append) &&
+                f.write(bytes) == bytes.size() && f.flush())
+                return true;
+            why = f.errorString();
+        } else {
+            QSaveFile f(m_o.failedTo);
+            if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit())
+                return true;
+            why = f.errorString();
+        }
+        m_report.error(QStringLiteral("cannot write ") + m_o.failedTo + QStringLiteral(": ") + why);
         return false;
     }
 
@@ -392,7 +573,10 @@ private:
     bool m_over = false;
     bool m_stopped = false;
     bool m_endviewFailed = false;
-    bool m_failedListing = false;
+    bool m_listingFailed = false;  // the listing itself could not be had
+    bool m_nothingMatched = false; // a narrowing pick found no view
+    int m_unread = 0;              // views the listing could not read
+    QHash<QString, Facts> m_facts; // a JSON listing's facts, by line
 };
 
 Report* g_report = nullptr;
@@ -409,6 +593,36 @@ void message_handler(QtMsgType type, const QMessageLogContext& ctx, const QStrin
 
 } // namespace
 
+namespace {
+// What --help says after the options: the exit statuses and the
+// environment variables read.
+QString help_ending() {
+    return QStringLiteral(
+        "\n"
+        "Exit status:\n"
+        "  0  every view was listed, repaired or, with --dry-run, planned\n"
+        "  1  a view could not be read, failed, was skipped or not started, the\n"
+        "     listing failed, a pick matched no view, or --failed-to could not be\n"
+        "     written\n"
+        "  2  bad usage, or no ClearCase: nothing was run\n"
+        "  3  another repair run of this user is under way: nothing was run\n"
+        "\n"
+        "Environment:\n"
+        "  CLEARCASEHOME    the ClearCase installation (else ATRIAHOME, else\n"
+        "                   /opt/rational/clearcase)\n"
+        "  TESSALY_SSH      the remote shell to a view's host, split into words as a\n"
+        "                   POSIX shell splits them (default: ssh -o BatchMode=yes\n"
+        "                   -o ConnectTimeout=15)\n"
+        "  TESSALY_SUDO     the words that make fix_prot run as root, split likewise\n"
+        "                   (default: sudo -n)\n"
+        "  TESSALY_WRAP     the terminal wrapper of the window's Normal and Minimized\n"
+        "                   modes\n"
+        "  TERMINAL         the terminal program of those modes (default: xterm)\n"
+        "  XDG_RUNTIME_DIR  where the locks are kept\n"
+        "  QT_LOGGING_RULES \"tessaly.run.info=false\" silences the command log\n");
+}
+} // namespace
+
 // A whole number of at least 1 from an option's value, or 0.
 int count_value(const QString& text) {
     bool ok = false;
@@ -417,6 +631,15 @@ int count_value(const QString& text) {
 }
 
 int run(int argc, char** argv) {
+#ifndef Q_OS_WIN
+    // Closed (<&-): the next file opened would take descriptor 0.
+    if (::fcntl(STDIN_FILENO, F_GETFD) == -1) {
+        g_stdinOpen = false;
+        const int fd = ::open("/dev/null", O_RDONLY);
+        if (fd > STDIN_FILENO)
+            ::close(fd);
+    }
+#endif
     // The plain poll() event loop costs less per child process than GLib's,
     // and a headless run may start thousands. Children do not inherit the
     // choice.
@@ -485,8 +708,11 @@ int run(int argc, char** argv) {
         err(p.errorText());
         return 2;
     }
-    if (p.isSet(QStringLiteral("help")))
-        p.showHelp(0);
+    if (p.isSet(QStringLiteral("help"))) {
+        const QByteArray help = (p.helpText() + help_ending()).toLocal8Bit();
+        std::fwrite(help.constData(), 1, size_t(help.size()), stdout);
+        return 0;
+    }
     if (p.isSet(QStringLiteral("version")))
         p.showVersion();
 
@@ -502,8 +728,10 @@ int run(int argc, char** argv) {
     o.args = p.value(args);
     o.hosts = p.values(host);
     o.hasTags = p.isSet(tags);
+    o.tagsFile = p.value(tags);
     o.jobs = count_value(p.value(jobs));
     o.perHost = count_value(p.value(perHost));
+    o.hasFailedTo = p.isSet(failedTo);
     o.failedTo = p.value(failedTo);
     if (!p.positionalArguments().isEmpty()) {
         err(QStringLiteral("unexpected argument: ") + p.positionalArguments().first());
@@ -513,6 +741,25 @@ int run(int argc, char** argv) {
         err(QStringLiteral("say --list or --repair (see --help)"));
         return 2;
     }
+    // An empty value is a script's unset variable: --match "" would pick
+    // every view of the site.
+    if (o.hasMatch && o.match.isEmpty()) {
+        err(QStringLiteral("--match needs a pattern; an empty one would pick every view (--all "
+                           "says that): nothing was run"));
+        return 2;
+    }
+    if (o.hosts.contains(QString())) {
+        err(QStringLiteral("--host needs a host name: nothing was run"));
+        return 2;
+    }
+    if (o.hasTags && o.tagsFile.isEmpty()) {
+        err(QStringLiteral("--tags needs a file name (- for the standard input): nothing was run"));
+        return 2;
+    }
+    if (o.hasFailedTo && o.failedTo.isEmpty()) {
+        err(QStringLiteral("--failed-to needs a file name: nothing was run"));
+        return 2;
+    }
     const bool picked = o.all || o.hasMatch || !o.hosts.isEmpty() || o.hasTags;
     if (o.repair && (!picked || (o.all && o.hasMatch))) {
         err(QStringLiteral("--repair needs --all or --match PATTERN (one of them), or --host or "
@@ -520,8 +767,8 @@ int run(int argc, char** argv) {
         return 2;
     }
     if (o.list && (picked || o.dryRun || o.hasArgs || p.isSet(jobs) || p.isSet(perHost) ||
-                   p.isSet(format) || p.isSet(failedTo))) {
-        err(QStringLiteral("--list takes no other option"));
+                   p.isSet(failedTo))) {
+        err(QStringLiteral("--list takes no other option than --format"));
         return 2;
     }
     if (o.jobs == 0 || o.perHost == 0) {
@@ -534,15 +781,14 @@ int run(int argc, char** argv) {
         err(QStringLiteral("--format is text or json, not ") + p.value(format));
         return 2;
     }
-    if (!o.failedTo.isEmpty()) {
+    if (o.hasFailedTo) {
         // Found out now rather than after a night's run.
-        QSaveFile probe(o.failedTo);
-        if (!probe.open(QIODevice::WriteOnly)) {
-            err(QStringLiteral("cannot write ") + o.failedTo + QStringLiteral(": ") +
-                probe.errorString() + QStringLiteral(": nothing was run"));
+        QString why;
+        if (!can_write(o.failedTo, why)) {
+            err(QStringLiteral("cannot write ") + o.failedTo + QStringLiteral(": ") + why +
+                QStringLiteral(": nothing was run"));
             return 2;
         }
-        probe.cancelWriting();
     }
     if (o.hasTags) {
         QString why;
@@ -555,6 +801,14 @@ int run(int argc, char** argv) {
     const QString home = clearcase_home();
     if (home.isEmpty())
         return 2;
+    std::shared_ptr<cc::Backend> backend = cc::default_backend();
+    if (o.repair && backend->fixProtStyle() == fixprot::Style::Unix) {
+        const QString problem = fixprot::reach_from_environment().problem;
+        if (!problem.isEmpty()) {
+            err(problem + QStringLiteral(": nothing was run"));
+            return 2;
+        }
+    }
     RunLock lock;
     if (o.repair && !lock.acquire()) {
         err(QStringLiteral("another repair run is under way (") + lock.holder() +
@@ -564,7 +818,6 @@ int run(int argc, char** argv) {
     Report report(o.format, o.dryRun, o.repair && error_output_is_terminal());
     g_report = &report;
     g_previousHandler = qInstallMessageHandler(message_handler);
-    std::shared_ptr<cc::Backend> backend = cc::default_backend();
     Runner runner(o, home, backend->createSession(home), report);
     on_stop_signals([&runner] { runner.stop(); });
     // A reader that went away (`| head`, a dropped ssh session) stops the

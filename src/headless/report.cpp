@@ -103,16 +103,16 @@ void Report::view(const ViewResult& r) {
         return;
     }
     if (r.outcome == ViewResult::Outcome::Planned) {
-        out((fixprot::quoted_command(r.command) + u'\n' + fixprot::quoted_command(r.endview) +
-             u'\n')
+        out((fixprot::shown_command(m_reach, r.command) + u'\n' +
+             fixprot::quoted_command(r.endview) + u'\n')
                 .toLocal8Bit());
         return;
     }
     if (m_dryRun) {
-        error(r.tag + QStringLiteral(": ") + outcomeText(r));
+        error(one_line(r.tag + QStringLiteral(": ") + outcomeText(r)));
         return;
     }
-    out((r.tag + u'\t' + outcomeText(r) + u'\t' +
+    out((one_line(r.tag) + u'\t' + one_line(outcomeText(r)) + u'\t' +
          QStringLiteral("%1 s").arg(double(r.ms) / 1000.0, 0, 'f', 2) + u'\n')
             .toLocal8Bit());
 }
@@ -132,18 +132,24 @@ void Report::summary(const Summary& s) {
             o[QStringLiteral("planned")] = c.planned;
         o[QStringLiteral("not_started")] = double(s.notStarted);
         o[QStringLiteral("left_to_finish")] = double(s.leftAlone);
+        o[QStringLiteral("unread")] = s.unread;
+        o[QStringLiteral("listing_failed")] = s.listingFailed;
         o[QStringLiteral("stopped_by")] = text_or_null(s.stoppedBy);
         o[QStringLiteral("exit_status")] = s.exitStatus;
         o[QStringLiteral("duration_s")] = double(m_clock.elapsed()) / 1000.0;
         last(json_line(QJsonObject{{QStringLiteral("summary"), o}}));
         return;
     }
-    QString line = m_dryRun ? QStringLiteral("%1 views: %2 would be repaired, %3 skipped")
-                                  .arg(views)
+    if (s.listingFailed) {
+        out(QByteArrayLiteral("no view was run: the listing failed\n"));
+        return;
+    }
+    QString line = m_dryRun ? QStringLiteral("%1: %2 would be repaired, %3 skipped")
+                                  .arg(count_of(views, QStringLiteral("view")))
                                   .arg(c.planned)
                                   .arg(c.skipped)
-                            : QStringLiteral("%1 views: %2 repaired, %3 failed, %4 skipped")
-                                  .arg(views)
+                            : QStringLiteral("%1: %2 repaired, %3 failed, %4 skipped")
+                                  .arg(count_of(views, QStringLiteral("view")))
                                   .arg(c.repaired)
                                   .arg(c.failed)
                                   .arg(c.skipped);
@@ -153,7 +159,77 @@ void Report::summary(const Summary& s) {
         line += QStringLiteral(", ") + s.stoppedBy;
     if (s.leftAlone > 0)
         line += QStringLiteral(", %1 left to finish on their own").arg(s.leftAlone);
+    if (s.unread > 0)
+        line += QStringLiteral(", %1 could not be read").arg(s.unread);
     last((line + u'\n').toLocal8Bit());
+}
+
+QString count_of(qsizetype n, const QString& noun) {
+    return QString::number(n) + u' ' + noun + (n == 1 ? QString() : QStringLiteral("s"));
+}
+
+QString one_line(const QString& text) {
+    QString line = text;
+    line.replace(QLatin1StringView("\r\n"), QLatin1StringView(" "));
+    for (QChar& c : line) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = u' ';
+    }
+    return line;
+}
+
+namespace {
+// A JSON string: UTF-8, with the quote, the backslash and control
+// characters escaped.
+void append_json_string(QByteArray& out, const QString& text) {
+    out += '"';
+    const QByteArray bytes = text.toUtf8();
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b == '"' || b == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (b < 0x20) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[b >> 4];
+            out += hex[b & 15];
+        } else {
+            out += ch;
+        }
+    }
+    out += '"';
+}
+} // namespace
+
+QByteArray listing_json(const QString& tag, const QString& host, const QString& line,
+                        const QString& globalPath, std::optional<bool> active,
+                        const QStringList& attributes) {
+    // Written by hand: a QJsonObject per view costs more than reading the
+    // listing does.
+    QByteArray out;
+    out.reserve(64 + 2 * (tag.size() + host.size() + line.size() + globalPath.size()));
+    out += "{\"tag\":";
+    append_json_string(out, tag);
+    out += ",\"host\":";
+    append_json_string(out, host);
+    out += ",\"line\":";
+    append_json_string(out, line);
+    out += ",\"global_path\":";
+    if (globalPath.isNull())
+        out += "null";
+    else
+        append_json_string(out, globalPath);
+    out += ",\"active\":";
+    out += !active ? "null" : *active ? "true" : "false";
+    out += ",\"attributes\":[";
+    for (qsizetype i = 0; i < attributes.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        append_json_string(out, attributes.at(i));
+    }
+    out += "]}\n";
+    return out;
 }
 
 QByteArray error_line(const QString& line) {

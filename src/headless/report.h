@@ -6,6 +6,8 @@
 // place. Everything written goes through here, so the status line is
 // taken away before any other line and drawn again after it.
 
+#include "clearcase/fixprot.h"
+
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QString>
@@ -47,8 +49,10 @@ struct Counts {
 struct Summary {
     Counts counts;
     qsizetype notStarted = 0;
-    qsizetype leftAlone = 0; // units at work when the run ended, finishing alone
-    QString stoppedBy;       // why views were not started, empty when none was left
+    qsizetype leftAlone = 0;    // units at work when the run ended, finishing alone
+    int unread = 0;             // views the listing could not read
+    bool listingFailed = false; // the listing itself could not be had
+    QString stoppedBy;          // why views were not started, empty when none was left
     int exitStatus = 0;
 };
 
@@ -56,6 +60,10 @@ class Report {
 public:
     Report(Format format, bool dryRun, bool statusLine);
     ~Report();
+
+    // How fix_prot reaches other hosts: a dry run shows their commands
+    // with it.
+    void setReach(const fixprot::Reach& reach) { m_reach = reach; }
 
     void view(const ViewResult& r);
     void summary(const Summary& s);
@@ -83,6 +91,7 @@ private:
     void drawStatus();
 
     Format m_format;
+    fixprot::Reach m_reach;
     bool m_dryRun;
     bool m_statusLine;
     bool m_statusShown = false;
@@ -95,6 +104,20 @@ private:
 
 // A message for the error output: "tessaly: ", the line, a line feed.
 QByteArray error_line(const QString& line);
+
+// "1 view", "2 views": a count and its noun, which takes an s unless the
+// count is one.
+QString count_of(qsizetype n, const QString& noun);
+
+// Text for a line of its own: line breaks, tabs and other control
+// characters become blanks, a CR LF one blank.
+QString one_line(const QString& text);
+
+// One view of a listing as a JSON object on a line of its own: tag, host,
+// line, global_path, active (null when unknown) and attributes.
+QByteArray listing_json(const QString& tag, const QString& host, const QString& line,
+                        const QString& globalPath, std::optional<bool> active,
+                        const QStringList& attributes);
 
 // Whether the error output is a terminal, where a status line belongs.
 bool error_output_is_terminal();

@@ -456,12 +456,15 @@ TEST(Simulated, ACtrlCToTheWholeProcessGroupMidRunLetsFixProtFinish) {
         ::sigaction(sig, &dfl, nullptr);
 
     EXPECT_FALSE(f.w->isVisible());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return f.sim.home().storageFixed("a"); }, 10000));
-    // The close ended the run: no other view was started, no server stopped.
+    // The close ended the run: no other view was started; a's repair unit
+    // finished alone, its endview after its fix_prot.
+    const QStringList expected =
+        QStringList{QStringLiteral("cleartool|lsview|a"), facts(QStringLiteral("a"))} +
+        on_host(f.sim, a) + QStringList{QStringLiteral("cleartool|endview|-server|a")};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return f.work() == expected; }, 10000))
+        << f.work().join(u'\n').toStdString();
+    EXPECT_TRUE(f.sim.home().storageFixed("a"));
     EXPECT_FALSE(f.sim.home().storageFixed("b"));
-    EXPECT_EQ(f.work(),
-              (QStringList{QStringLiteral("cleartool|lsview|a"), facts(QStringLiteral("a"))} +
-               on_host(f.sim, a)));
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
 }
 

@@ -109,7 +109,8 @@ TEST(FaultsLoading, OneViewOfTheListingFailing) {
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().text,
               QStringLiteral("ClearTool returned error: ") + kAlbd +
-                  QStringLiteral("\r\n1 of 3 views could not be read and are not listed."));
+                  QStringLiteral("\r\n1 of 3 views could not be read and are not listed.\r\n"
+                                 "Not listed: b"));
 }
 
 TEST(FaultsLoading, GarbledRecordsAreReportedAndNeverListedWrongly) {

@@ -186,11 +186,20 @@ TEST(Headless, DryRunLooksUpOnlyAndPrintsWhatWouldRun) {
         EXPECT_TRUE(e.startsWith(QStringLiteral("cleartool|lsview|"))) << e.toStdString();
     // Per view the fix_prot command and the endview, then the summary.
     ASSERT_EQ(r.lines().size(), 5);
-    EXPECT_TRUE(r.lines()[0].startsWith(QStringLiteral("'") +
-                                        QString::fromStdString(sim.home().sshPath())));
-    EXPECT_TRUE(r.lines()[1].endsWith(QStringLiteral("'endview' '-server' 'a'")));
     EXPECT_EQ(r.lines()[4], QStringLiteral("2 views: 2 would be repaired, 0 skipped"));
     EXPECT_FALSE(sim.home().storageFixed("a"));
+    // Each line does what it says when pasted into a shell, and the words
+    // for the other host are quoted once.
+    EXPECT_FALSE(r.lines()[0].contains(QStringLiteral("'\\''"))) << r.lines()[0].toStdString();
+    for (const int i : {0, 1}) {
+        QProcess sh;
+        sh.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), r.lines()[i]});
+        ASSERT_TRUE(sh.waitForFinished(20'000));
+        EXPECT_EQ(sh.exitCode(), 0) << r.lines()[i].toStdString() << "\n"
+                                    << sh.readAllStandardError().toStdString();
+    }
+    EXPECT_TRUE(sim.home().storageFixed("a"));
+    EXPECT_TRUE(sim.journal("cleartool").contains(QStringLiteral("cleartool|endview|-server|a")));
 }
 
 TEST(Headless, RepairByPatternReportsEachViewAndOddTagsStayWhole) {
@@ -298,7 +307,7 @@ TEST(Headless, AnInterruptEndsTheRunAfterTheViewAtWork) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(outcomes(r).value(0), QStringLiteral("a\trepaired"));
     EXPECT_EQ(r.lines().value(1),
-              QStringLiteral("1 views: 1 repaired, 0 failed, 0 skipped, 2 not started (stopped "
+              QStringLiteral("1 view: 1 repaired, 0 failed, 0 skipped, 2 not started (stopped "
                              "by a signal)"));
     EXPECT_TRUE(sim.home().storageFixed("a"));
     for (const QString& e : sim.journal())
@@ -634,7 +643,7 @@ TEST(RepairUnit, AKilledRunLeavesTheViewToItsUnitAndARerunStartsNoSecondFixProt)
     const Ran rerun = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
     EXPECT_EQ(outcomes(rerun),
               (QStringList{QStringLiteral("a\tskipped: repair from an earlier run still at work"),
-                           QStringLiteral("1 views: 0 repaired, 0 failed, 1 skipped")}));
+                           QStringLiteral("1 view: 0 repaired, 0 failed, 1 skipped")}));
     ASSERT_TRUE(units_done(sim.home()));
     EXPECT_EQ(endviews_follow_fix_prots(sim.home()), std::set<std::string>{"a"});
     EXPECT_EQ(sim.journal("fix_prot").size(), 1);
@@ -785,4 +794,269 @@ TEST(Headless, ThePlanTakesViewsInListOrderWithinTheCapsOfTheRunAndEachHost) {
     lost.close();
     lost.ended(3, false);
     EXPECT_EQ(lost.take(), -1);
+}
+
+TEST(Headless, EmptyPicksFilesAndUnsplittableSettingsAreRefusedBeforeAnythingRuns) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.home().clearJournal();
+    QTemporaryDir dir;
+    const QString failed = dir.filePath(QStringLiteral("failed"));
+    const QString repair = QStringLiteral("--repair");
+    for (const QStringList& args :
+         {QStringList{repair, QStringLiteral("--match"), QString()},
+          QStringList{repair, QStringLiteral("--all"), QStringLiteral("--failed-to"), QString()},
+          QStringList{repair, QStringLiteral("--tags"), QString()},
+          QStringList{repair, QStringLiteral("--all"), QStringLiteral("--host"), QString()}}) {
+        const Ran r = tessaly(args);
+        EXPECT_EQ(r.status, 2) << args.join(u' ').toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("nothing was run"))) << r.err.toStdString();
+    }
+    // A quote left open in the remote shell's words.
+    qputenv("TESSALY_SSH", "ssh -o 'ProxyCommand=nc %h 22");
+    Ran r = tessaly({repair, QStringLiteral("--all")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("TESSALY_SSH"))) << r.err.toStdString();
+    qputenv("TESSALY_SSH", QByteArray::fromStdString("'" + sim.home().sshPath() + "'"));
+    // --tags - with standard input closed.
+    QProcess p;
+    p.setChildProcessModifier([] { ::close(STDIN_FILENO); });
+    start(p, {repair, QStringLiteral("--tags"), QStringLiteral("-")});
+    r = finish(p);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("standard input"))) << r.err.toStdString();
+    EXPECT_TRUE(sim.journal().isEmpty()) << sim.journal().join(u'\n').toStdString();
+}
+
+TEST(Headless, APickThatMatchesNothingExitsOneAndSaysSo) {
+    SimHome sim;
+    Ran r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
+    EXPECT_EQ(r.status, 0) << "an empty region is no failure of --all";
+    sim.add("dev_build", "ccview07");
+    sim.add("dev_test", "ccview07");
+    QTemporaryDir dir;
+    const QString empty = dir.filePath(QStringLiteral("tags"));
+    QFile f(empty);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("# nothing tonight\n");
+    f.close();
+    sim.home().clearJournal();
+    for (const auto& [args, said] : std::vector<std::pair<QStringList, QString>>{
+             {{QStringLiteral("--match"), QStringLiteral("_biuld")},
+              QStringLiteral("no view matched --match _biuld")},
+             {{QStringLiteral("--host"), QStringLiteral("ccveiw07")},
+              QStringLiteral("no view matched --host ccveiw07")},
+             {{QStringLiteral("--tags"), empty},
+              QStringLiteral("no view matched --tags ") + empty}}) {
+        r = tessaly(QStringList{QStringLiteral("--repair")} + args);
+        EXPECT_EQ(r.status, 1) << said.toStdString();
+        EXPECT_TRUE(r.err.contains(said)) << r.err.toStdString();
+    }
+    for (const QString& e : sim.journal())
+        EXPECT_FALSE(e.startsWith(QStringLiteral("fix_prot")) ||
+                     e.contains(QStringLiteral("endview")))
+            << e.toStdString();
+}
+
+TEST(Headless, FailedToWritesAFifoADeviceOrAnInheritedStreamInPlace) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.home().setViewFault("a", "fixprot_exit", "3");
+    QTemporaryDir dir;
+    // --failed-to /dev/stderr with the error output appended to a log: the
+    // log keeps what it held.
+    const QString log = dir.filePath(QStringLiteral("log"));
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("yesterday\n");
+    f.close();
+    QProcess p;
+    p.setStandardErrorFile(log, QIODevice::Append);
+    start(p, {QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--failed-to"),
+              QStringLiteral("/dev/stderr")});
+    EXPECT_EQ(finish(p).status, 1);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray kept = f.readAll();
+    f.close();
+    EXPECT_TRUE(kept.startsWith("yesterday\n")) << kept.toStdString();
+    EXPECT_TRUE(kept.endsWith("\na\n")) << kept.toStdString();
+
+    // A FIFO stays one and its reader gets the tags.
+    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const Ran r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all"),
+                           QStringLiteral("--failed-to"), QString::fromLocal8Bit(fifo)});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    char buf[64] = {};
+    EXPECT_EQ(::read(reader, buf, sizeof buf - 1), 2);
+    EXPECT_STREQ(buf, "a\n");
+    ::close(reader);
+    struct stat st {};
+    ASSERT_EQ(::stat(fifo.constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    // /dev/null takes the tags; the run's status is its own.
+    sim.home().clearFaults();
+    EXPECT_EQ(tessaly({QStringLiteral("--repair"), QStringLiteral("--all"),
+                       QStringLiteral("--failed-to"), QStringLiteral("/dev/null")})
+                  .status,
+              0);
+}
+
+TEST(Headless, AFailedListingEmptiesTheFailedToFileAndJsonStillEndsWithItsSummary) {
+    SimHome sim;
+    sim.add("a", "h1");
+    QTemporaryDir dir;
+    const QString failed = dir.filePath(QStringLiteral("failed"));
+    QFile f(failed);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("last_nights_view\n");
+    f.close();
+    sim.home().setFault("listing_fail", "cleartool: Error: no registry server");
+    const Ran r =
+        tessaly({QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--format"),
+                 QStringLiteral("json"), QStringLiteral("--failed-to"), failed});
+    EXPECT_EQ(r.status, 1);
+    ASSERT_FALSE(r.lines().isEmpty());
+    const QJsonObject summary = QJsonDocument::fromJson(r.lines().last().toUtf8())
+                                    .object()[QStringLiteral("summary")]
+                                    .toObject();
+    EXPECT_TRUE(summary[QStringLiteral("listing_failed")].toBool()) << r.out.toStdString();
+    EXPECT_EQ(summary[QStringLiteral("exit_status")].toInt(), 1);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().isEmpty());
+}
+
+TEST(Headless, UnreadViewsAreNamedCountedAndWrittenForTheRerunAndEachErrorIsPrintedOnce) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.add("b", "down1");
+    sim.add("c", "h1");
+    sim.add("d", "down2");
+    // b and d: errors that name a host but no view; c: a record without
+    // its "Tag:" line. The short listing still knows all three.
+    sim.home().setViewFault("b", "lsview_fail");
+    sim.home().setViewFault("d", "lsview_fail");
+    sim.home().setViewFault("c", "garble", "notag");
+    Ran r = tessaly({QStringLiteral("--list")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, QStringLiteral("a:h1\n"));
+    for (const char* host : {"down1", "down2"})
+        EXPECT_EQ(r.err.count(QStringLiteral("Unable to contact albd_server on host '") +
+                              QString::fromUtf8(host)),
+                  1)
+            << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("3 of 4 views could not be read: b, c, d")))
+        << r.err.toStdString();
+
+    QTemporaryDir dir;
+    const QString failed = dir.filePath(QStringLiteral("failed"));
+    r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--format"),
+                 QStringLiteral("json"), QStringLiteral("--failed-to"), failed});
+    EXPECT_EQ(r.status, 1);
+    const QJsonObject summary = QJsonDocument::fromJson(r.lines().value(1).toUtf8())
+                                    .object()[QStringLiteral("summary")]
+                                    .toObject();
+    EXPECT_EQ(summary[QStringLiteral("unread")].toInt(), 3) << r.out.toStdString();
+    EXPECT_EQ(summary[QStringLiteral("repaired")].toInt(), 1);
+    QFile f(failed);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("b\nc\nd\n"));
+
+    // A failing short listing is said once.
+    sim.home().clearFaults();
+    sim.add("e \"quoted\"", "h1");
+    sim.home().setFault("short_fail", "cleartool: Error: short listing refused");
+    r = tessaly({QStringLiteral("--list")});
+    EXPECT_EQ(r.err.count(QStringLiteral("short listing refused")), 1) << r.err.toStdString();
+}
+
+TEST(Headless, TextOutputIsOneLinePerViewWhateverTheMessageAndJsonKeepsItWhole) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.home().setViewFault("a", "endview_fail", "cleartool: Error: first\\n\tsecond");
+    Ran r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.lines().size(), 2) << r.out.toStdString();
+    EXPECT_TRUE(r.lines()[0].startsWith(QStringLiteral("a\t")));
+    EXPECT_EQ(r.lines()[0].count(u'\t'), 2) << r.lines()[0].toStdString();
+    EXPECT_TRUE(r.lines()[0].contains(QStringLiteral("first"))) << r.lines()[0].toStdString();
+    sim.home().breakStorage();
+    r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--format"),
+                 QStringLiteral("json")});
+    const QJsonObject o = QJsonDocument::fromJson(r.lines().value(0).toUtf8()).object();
+    EXPECT_TRUE(o[QStringLiteral("reason")].toString().contains(QStringLiteral("first\n\tsecond")))
+        << r.out.toStdString();
+}
+
+TEST(Headless, TagsTakesTheLinesThatListPrints) {
+    SimHome sim;
+    sim.add("dev_a", "h1");
+    sim.add("dev_b", "h2");
+    sim.add("rel_c", "h1");
+    const Ran listed = tessaly({QStringLiteral("--list")});
+    ASSERT_EQ(listed.status, 0);
+    QStringList picked;
+    for (const QString& l : listed.lines())
+        if (l.startsWith(QStringLiteral("dev")))
+            picked.append(l);
+    picked.append(QStringLiteral("rel_c:h2")); // no such view: its host is h1
+    QProcess p;
+    start(p, {QStringLiteral("--repair"), QStringLiteral("--tags"), QStringLiteral("-"),
+              QStringLiteral("--dry-run")});
+    p.write((picked.join(u'\n') + u'\n').toUtf8());
+    p.closeWriteChannel();
+    const Ran r = finish(p);
+    EXPECT_EQ(r.lines().value(4), QStringLiteral("3 views: 2 would be repaired, 1 skipped"))
+        << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("rel_c:h2: skipped: not in the listing")))
+        << r.err.toStdString();
+}
+
+TEST(Headless, ListAsJsonGivesEachViewsRecordInTheListsOrder) {
+    SimHome sim;
+    ccsim::View snap;
+    snap.tag = "b_snap";
+    snap.host = "h2";
+    snap.snapshot = true;
+    snap.ucm = true;
+    snap.active = true;
+    sim.home().addView(snap);
+    sim.add("A_dyn", "h1");
+    const Ran r =
+        tessaly({QStringLiteral("--list"), QStringLiteral("--format"), QStringLiteral("json")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    ASSERT_EQ(r.lines().size(), 2) << r.out.toStdString();
+    const QJsonObject a = QJsonDocument::fromJson(r.lines()[0].toUtf8()).object();
+    const QJsonObject b = QJsonDocument::fromJson(r.lines()[1].toUtf8()).object();
+    EXPECT_EQ(a[QStringLiteral("tag")].toString(), QStringLiteral("A_dyn"));
+    EXPECT_EQ(a[QStringLiteral("host")].toString(), QStringLiteral("h1"));
+    EXPECT_EQ(a[QStringLiteral("line")].toString(), QStringLiteral("A_dyn:h1"));
+    EXPECT_FALSE(a[QStringLiteral("active")].toBool(true));
+    EXPECT_EQ(a[QStringLiteral("attributes")].toArray(), QJsonArray());
+    EXPECT_EQ(b[QStringLiteral("line")].toString(), QStringLiteral("b_snap:h2"));
+    EXPECT_TRUE(b[QStringLiteral("active")].toBool());
+    EXPECT_EQ(b[QStringLiteral("attributes")].toArray(),
+              (QJsonArray{QStringLiteral("snapshot"), QStringLiteral("ucmview")}));
+    EXPECT_TRUE(b[QStringLiteral("global_path")].toString().endsWith(QStringLiteral("b_snap.vws")))
+        << r.lines()[1].toStdString();
+}
+
+TEST(Headless, HelpEndsWithExitStatusesAndEnvironmentAndCountsAgreeWithTheirNumber) {
+    const Ran help = tessaly({QStringLiteral("--help")});
+    EXPECT_EQ(help.status, 0);
+    const qsizetype exits = help.out.indexOf(QStringLiteral("Exit status"));
+    const qsizetype env = help.out.indexOf(QStringLiteral("Environment"));
+    const qsizetype options = help.out.indexOf(QStringLiteral("--dry-run"));
+    EXPECT_TRUE(options >= 0 && exits > options && env > exits) << help.out.toStdString();
+    for (const char* name : {"CLEARCASEHOME", "TESSALY_SSH", "TESSALY_SUDO", "TESSALY_WRAP",
+                             "TERMINAL", "XDG_RUNTIME_DIR", "QT_LOGGING_RULES"})
+        EXPECT_GT(help.out.indexOf(QString::fromUtf8(name)), env) << name;
+
+    SimHome sim;
+    sim.add("a", "h1");
+    const Ran r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
+    EXPECT_EQ(r.lines().value(1), QStringLiteral("1 view: 1 repaired, 0 failed, 0 skipped"));
 }

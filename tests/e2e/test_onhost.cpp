@@ -95,7 +95,7 @@ TEST(OnTheStorageHost, ALocalAndARemoteViewInOneRun) {
     const QStringList there = f.fixWords(remote);
     QStringList quoted;
     for (const QString& w : QStringList{q(f.sim.home().sudoPath()), QStringLiteral("-n")} + there)
-        quoted.append(QStringLiteral("'") + w + QStringLiteral("'"));
+        quoted.append(fixprot::shell_quote(w));
     expected.append(QStringLiteral("ssh|ccview02|") + quoted.join(u'|'));
     expected.append(QStringLiteral("sudo|-n|") + there.join(u'|'));
     expected.append(QStringLiteral("fix_prot|-force|-root|-recurse|-chown|jsmith|-chgrp|dev|") +

@@ -19,6 +19,7 @@
 #include <QListView>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSysInfo>
 #include <QTest>
 #include <QTimer>
@@ -373,8 +374,8 @@ TEST(UnixCommand, RemoteWordsAreQuotedOnceAndLocalOnesGoAsTheyAre) {
     EXPECT_EQ(
         fixprot::command_on_host(reach, QStringLiteral("ccview02"), fix),
         (QStringList{QStringLiteral("ssh"), QStringLiteral("-o"), QStringLiteral("BatchMode=yes"),
-                     QStringLiteral("ccview02"), QStringLiteral("'sudo'"), QStringLiteral("'-n'"),
-                     QStringLiteral("'/cc/fix_prot'"), QStringLiteral("'/vws/it'\\''s a $view'")}));
+                     QStringLiteral("ccview02"), QStringLiteral("sudo"), QStringLiteral("-n"),
+                     QStringLiteral("/cc/fix_prot"), QStringLiteral("'/vws/it'\\''s a $view'")}));
     EXPECT_EQ(fixprot::command_on_host(reach, QStringLiteral("localhost"), fix),
               QStringList{QStringLiteral("sudo")} + QStringList{QStringLiteral("-n")} + fix);
     reach.root = true;
@@ -382,6 +383,75 @@ TEST(UnixCommand, RemoteWordsAreQuotedOnceAndLocalOnesGoAsTheyAre) {
     for (const char* bad : {"", "-oProxyCommand=x", "two words", "tab\there"})
         EXPECT_FALSE(fixprot::usable_host(QString::fromUtf8(bad))) << bad;
     EXPECT_TRUE(fixprot::usable_host(QStringLiteral("ccview02.example.com")));
+}
+
+TEST(UnixCommand, ThisHostIsItsFullNameOrAnUnqualifiedShortName) {
+    const auto here = [](const char* host, const char* full) {
+        return fixprot::is_this_host(QString::fromUtf8(host), QStringLiteral("vm"),
+                                     QString::fromUtf8(full));
+    };
+    EXPECT_TRUE(here("VM.SiteA.example.com", "vm.sitea.example.com"));
+    EXPECT_TRUE(here("Vm", "vm.sitea.example.com"));
+    EXPECT_TRUE(here("vm", ""));
+    EXPECT_TRUE(here("localhost", ""));
+    // Another domain's host of the same short name is reached through ssh,
+    // and so is any qualified host while the full name is unknown.
+    EXPECT_FALSE(here("vm.siteb.example.com", "vm.sitea.example.com"));
+    EXPECT_FALSE(here("vm.siteb.example.com", "vm"));
+    EXPECT_FALSE(here("vm.sitea.example.com", ""));
+    EXPECT_FALSE(here("vmx", "vm"));
+}
+
+TEST(UnixCommand, RemoteShellAndPrivilegeAreSplitAsAPosixShellSplitsThem) {
+    QStringList words;
+    QString why;
+    ASSERT_TRUE(fixprot::shell_words(
+        QStringLiteral("ssh -o 'ProxyCommand=ssh -W %h:%p jump' -o \"User=a b\" x\\ y "
+                       "'it'\\''s' \"q\\\"b\\\\c\\$d\\x\" '' \t"),
+        words, why))
+        << why.toStdString();
+    EXPECT_EQ(words,
+              (QStringList{QStringLiteral("ssh"), QStringLiteral("-o"),
+                           QStringLiteral("ProxyCommand=ssh -W %h:%p jump"), QStringLiteral("-o"),
+                           QStringLiteral("User=a b"), QStringLiteral("x y"),
+                           QStringLiteral("it's"), QStringLiteral("q\"b\\c$d\\x"), QString()}));
+    for (const char* bad : {"ssh -o 'open", "sudo \"-n", "a'b\"c'\"d"}) {
+        EXPECT_FALSE(fixprot::shell_words(QString::fromUtf8(bad), words, why)) << bad;
+        EXPECT_FALSE(why.isEmpty()) << bad;
+    }
+
+    const QByteArray saved = qgetenv("TESSALY_SSH");
+    const auto restore = qScopeGuard([&] { qputenv("TESSALY_SSH", saved); });
+    qputenv("TESSALY_SSH", "ssh -o 'ProxyCommand=nc %h 22'");
+    fixprot::Reach reach = fixprot::reach_from_environment();
+    EXPECT_TRUE(reach.problem.isEmpty());
+    EXPECT_EQ(reach.remoteShell, (QStringList{QStringLiteral("ssh"), QStringLiteral("-o"),
+                                              QStringLiteral("ProxyCommand=nc %h 22")}));
+    qputenv("TESSALY_SSH", "ssh -o 'ProxyCommand=nc %h 22");
+    reach = fixprot::reach_from_environment();
+    EXPECT_TRUE(reach.problem.contains(QStringLiteral("TESSALY_SSH")))
+        << reach.problem.toStdString();
+    EXPECT_TRUE(reach.remoteShell.isEmpty());
+}
+
+TEST(UnixCommand, ACommandIsShownAsOneLineWithTheRemoteWordsQuotedOnce) {
+    fixprot::Reach reach;
+    reach.remoteShell = {QStringLiteral("ssh"), QStringLiteral("-o"),
+                         QStringLiteral("BatchMode=yes")};
+    reach.privilege = {QStringLiteral("/opt/bin/sudo"), QStringLiteral("-n")};
+    const QStringList fix{QStringLiteral("/cc/fix_prot"), QStringLiteral("-chown"),
+                          QStringLiteral("jo"), QStringLiteral("/vws/a.vws")};
+    const QString host = QStringLiteral("ccview02.example.com");
+    EXPECT_EQ(fixprot::shown_command(reach, fixprot::command_on_host(reach, host, fix)),
+              QStringLiteral("ssh -o 'BatchMode=yes' ccview02.example.com "
+                             "\"/opt/bin/sudo -n /cc/fix_prot -chown jo /vws/a.vws\""));
+    const QStringList odd{QStringLiteral("/cc/fix_prot"), QStringLiteral("/vws/it's $x \"y\"")};
+    EXPECT_EQ(fixprot::shown_command(reach, fixprot::command_on_host(reach, host, odd)),
+              QStringLiteral("ssh -o 'BatchMode=yes' ccview02.example.com "
+                             "\"/opt/bin/sudo -n /cc/fix_prot '/vws/it'\\\\''s \\$x \\\"y\\\"'\""));
+    EXPECT_EQ(fixprot::shown_command(
+                  reach, fixprot::command_on_host(reach, QStringLiteral("localhost"), fix)),
+              QStringLiteral("/opt/bin/sudo -n /cc/fix_prot -chown jo /vws/a.vws"));
 }
 
 TEST(Execute, AKeyTypedDuringARunGoesToTheListAndSkipsNoView) {

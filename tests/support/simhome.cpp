@@ -7,11 +7,11 @@
 namespace tsy::test {
 
 namespace {
-// One word for QProcess::splitCommand: quoted, a quote inside as three.
+// One word for a POSIX shell: single-quoted, a quote inside as '\''.
 QByteArray word(const std::string& path) {
     QString p = QString::fromStdString(path);
-    p.replace(QStringLiteral("\""), QStringLiteral("\"\"\""));
-    return QFile::encodeName(QStringLiteral("\"") + p + QStringLiteral("\""));
+    p.replace(QStringLiteral("'"), QStringLiteral("'\\''"));
+    return QFile::encodeName(QStringLiteral("'") + p + QStringLiteral("'"));
 }
 } // namespace
 
