@@ -46,15 +46,20 @@ void CleartoolCall::start() {
     m_process->setProgram(m_program);
     m_process->setArguments(m_args);
     m_process->setStandardInputFile(QProcess::nullDevice());
-    if (m_effect == Effect::Change)
-        put_in_own_session(*m_process);
-#ifdef F_SETPIPE_SZ
+    // Every call in a session of its own: a Ctrl-C meant for Tessaly
+    // does not end a change, and a query ends only when Tessaly ends it.
     // A listing of many megabytes: a pipe with room for one lets cleartool
     // write on while a piece is parsed, and the pieces read are large.
     // Only async-signal-safe calls between fork and exec.
-    else if (m_streaming)
-        m_process->setChildProcessModifier([] { ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20); });
+    m_process->setChildProcessModifier([bigPipe = m_streaming] {
+        ::setsid();
+#ifdef F_SETPIPE_SZ
+        if (bigPipe)
+            ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
+#else
+        Q_UNUSED(bigPipe);
 #endif
+    });
     connect(m_process, &QProcess::readyReadStandardOutput, this, &CleartoolCall::onOutput);
     connect(m_process, &QProcess::readyReadStandardError, this, [this] {
         m_err += m_process->readAllStandardError();

@@ -51,13 +51,22 @@ void RunEngine::start(std::function<std::optional<RunItem>()> next) {
     queuePump();
 }
 
-void RunEngine::stop() {
-    if (!m_running || m_stopped)
+void RunEngine::stop(bool endLookups) {
+    if (!m_running)
         return;
-    m_stopped = true;
-    if (m_plan)
-        m_plan->close();
-    queuePump();
+    if (!m_stopped) {
+        m_stopped = true;
+        if (m_plan)
+            m_plan->close();
+        queuePump();
+    }
+    if (!endLookups)
+        return;
+    const QList<ViewRepair*> views = m_atWork.keys();
+    for (ViewRepair* v : views) {
+        if (v->step() == ViewRepair::Step::Lookup || v->step() == ViewRepair::Step::Facts)
+            v->abandon(); // reports Kind::Abandoned through viewDone()
+    }
 }
 
 void RunEngine::abandon() {

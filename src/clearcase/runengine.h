@@ -67,7 +67,9 @@ public:
     void start(std::function<std::optional<RunItem>()> next);
 
     // No view starts any more; those at work finish, then finished().
-    void stop();
+    // endLookups: views still being looked up end now (Kind::Abandoned),
+    // as their repair had not started.
+    void stop(bool endLookups = false);
     // No view starts any more, and nobody waits for those at work: their
     // lookups stop, their units finish alone. finished() follows at once.
     void abandon();

@@ -124,6 +124,7 @@ void ViewRepair::factsFound() {
         return;
     }
     m_outcome.storage = local;
+    m_outcome.serverHost = host;
     const bool here = fixprot::is_this_host(host);
     if (!here)
         m_outcome.host = host;

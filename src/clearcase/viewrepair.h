@@ -63,6 +63,7 @@ struct RepairOutcome {
     QString message;     // the lookup's, the launch's or endview's error
     QString storage;     // the path fix_prot was given
     QString host;        // where it ran (UNIX), empty for this machine's run
+    QString serverHost;  // the view's server host as the lookup gave it (UNIX)
     QStringList command; // the words fix_prot was started with
     ProgramEnd end;      // how fix_prot ended, once it ran
     bool endviewRan = false;

@@ -220,7 +220,9 @@ public:
         if (!m_stopped) {
             m_stopped = true;
             if (m_engine) {
-                m_engine->stop();
+                // A lookup still under way is only a query: it ends now, and
+                // its view counts as not started.
+                m_engine->stop(true);
                 return;
             }
             if (m_listing) {
@@ -328,6 +330,7 @@ private:
         m_report.setReach(settings.reach);
         settings.jobs = m_o.jobs;
         settings.perHost = m_o.perHost;
+        settings.stopOnEndviewFailure = false;
         QList<RunItem> items;
         items.reserve(m_rows.size());
         for (qsizetype i = 0; i < m_rows.size(); ++i)
@@ -423,7 +426,9 @@ private:
     void viewDone(const RunItem& item, const RepairOutcome& o) {
         ViewResult r;
         r.tag = item.tag;
-        r.host = item.host;
+        // The host the lookup found is where the repair ran, whichever of
+        // two rows of one tag asked for it.
+        r.host = o.serverHost.isEmpty() ? item.host : o.serverHost;
         r.storage = o.storage;
         r.command = o.command;
         r.endviewRan = o.endviewRan;
@@ -446,9 +451,10 @@ private:
             r.reason = QStringLiteral("could not be started: ") + o.message;
             break;
         case Kind::EndviewFailed:
-            r.outcome = Out::EndviewFailed;
+            // One troubled view server fails its own view only: the run goes
+            // on, and a fix_prot that succeeded is said to have.
+            r.outcome = o.end.succeeded() ? Out::ServerNotStopped : Out::EndviewFailed;
             r.reason = o.message;
-            m_endviewFailed = true; // as in the window, no further view starts
             break;
         case Kind::LookupFailed:
         case Kind::Skipped:
@@ -461,8 +467,8 @@ private:
                          QStringLiteral("endview"), QStringLiteral("-server"), r.tag};
             break;
         case Kind::Abandoned:
-            r.reason = QStringLiteral("given up");
-            break;
+            // A lookup the run's stop ended: the view was not started.
+            return;
         }
         finishedView(r, item.id);
     }
@@ -476,6 +482,7 @@ private:
             break;
         case ViewResult::Outcome::FixProtFailed:
         case ViewResult::Outcome::EndviewFailed:
+        case ViewResult::Outcome::ServerNotStopped:
             ++m_counts.failed;
             break;
         case ViewResult::Outcome::Skipped:
@@ -514,8 +521,7 @@ private:
         }
         s.leftAlone = m_leftAlone.size();
         if (s.notStarted > 0)
-            s.stoppedBy = m_stopped ? QStringLiteral("stopped by a signal")
-                                    : QStringLiteral("endview failed");
+            s.stoppedBy = QStringLiteral("stopped by a signal");
         s.unread = m_unread;
         s.listingFailed = m_listingFailed;
         // A run stopped during its listing, or one that left units at work,
@@ -572,7 +578,6 @@ private:
     bool m_caseSensitive = false;
     bool m_over = false;
     bool m_stopped = false;
-    bool m_endviewFailed = false;
     bool m_listingFailed = false;  // the listing itself could not be had
     bool m_nothingMatched = false; // a narrowing pick found no view
     int m_unread = 0;              // views the listing could not read

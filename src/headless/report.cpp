@@ -23,6 +23,8 @@ QString outcome_name(ViewResult::Outcome o) {
     switch (o) {
     case ViewResult::Outcome::Repaired:
         return QStringLiteral("repaired");
+    case ViewResult::Outcome::ServerNotStopped:
+        return QStringLiteral("repaired, server not stopped");
     case ViewResult::Outcome::FixProtFailed:
         return QStringLiteral("fix_prot failed");
     case ViewResult::Outcome::EndviewFailed:

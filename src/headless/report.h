@@ -22,7 +22,14 @@ namespace tsy::headless {
 enum class Format { Text, Json };
 
 struct ViewResult {
-    enum class Outcome { Repaired, FixProtFailed, EndviewFailed, Skipped, Planned };
+    enum class Outcome {
+        Repaired,
+        ServerNotStopped, // fix_prot succeeded, endview failed
+        FixProtFailed,
+        EndviewFailed, // endview failed after a fix_prot that failed too
+        Skipped,
+        Planned
+    };
     QString tag;
     QString host; // the storage host, as the listing gives it
     QString storage;

@@ -764,6 +764,54 @@ TEST(RepairUnit, ASignalDuringAHungListingEndsTheRunAtOnce) {
                                                     "stopped by a signal")});
 }
 
+TEST(Headless, AFailingEndviewFailsItsViewOnlyAndTheRunGoesOn) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.add("b", "h1");
+    sim.add("c", "h1");
+    sim.home().setViewFault("b", "endview_fail", "cleartool: Error: Unable to stop view server");
+    QTemporaryDir dir;
+    const QString failed = dir.filePath(QStringLiteral("failed"));
+    const Ran r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all"),
+                           QStringLiteral("--failed-to"), failed});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(outcomes(r),
+              (QStringList{QStringLiteral("a\trepaired"),
+                           QStringLiteral("b\trepaired, server not stopped: cleartool: Error: "
+                                          "Unable to stop view server"),
+                           QStringLiteral("c\trepaired"),
+                           QStringLiteral("3 views: 2 repaired, 1 failed, 0 skipped")}));
+    QFile f(failed);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("b\n"));
+}
+
+TEST(Headless, ACtrlCReachesNoLookupAndTheViewsInLookupAreNotStarted) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.add("b", "h1");
+    sim.home().setViewFault("a", "hang", "30");
+    QProcess p;
+    p.setProcessEnvironment(no_display());
+    // A shell's job: Ctrl-C goes to its whole process group.
+    p.start(QStringLiteral("setsid"),
+            {QStringLiteral(TESSALY_BIN), QStringLiteral("--repair"), QStringLiteral("--all")});
+    ASSERT_TRUE(p.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return sim.journal("cleartool").contains(QStringLiteral("cleartool|lsview|a")); },
+        20'000));
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(-pid_t(p.processId()), SIGINT);
+    const Ran r = finish(p);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.lines(), QStringList{QStringLiteral(
+                             "0 views: 0 repaired, 0 failed, 0 skipped, 2 not started (stopped by "
+                             "a signal)")});
+    EXPECT_FALSE(r.err.contains(QStringLiteral("ended abnormally"))) << r.err.toStdString();
+}
+
 TEST(Headless, ThePlanTakesViewsInListOrderWithinTheCapsOfTheRunAndEachHost) {
     using tsy::RunPlan;
     RunPlan plan({QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("B"),
