@@ -19,12 +19,15 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 
 namespace tsy {
 
@@ -50,6 +53,41 @@ void use_highlight_text(QWidget* w) {
     pal.setColor(QPalette::Text, pal.color(QPalette::Highlight));
     w->setPalette(pal);
 }
+
+// A line the list cannot show whole (wider than the list, so part of it
+// lies beyond the visible width) shows its whole text as a tool tip; over
+// any other line the list's own tool tip (the view last reported on)
+// shows, as it does below the last line.
+class CutLineTips : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* e, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (e->type() != QEvent::ToolTip || !index.isValid())
+            return QStyledItemDelegate::helpEvent(e, view, option, index);
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        if (!cut_short(opt, view))
+            return false; // the list shows its own
+        QToolTip::showText(e->globalPos(), opt.text, view->viewport(), opt.rect);
+        return true;
+    }
+
+private:
+    // Where the style draws the text: its rectangle less a margin on each
+    // side, elided when it does not fit; the list may also scroll part of
+    // it out of sight.
+    static bool cut_short(const QStyleOptionViewItem& opt, const QAbstractItemView* view) {
+        const QStyle* style = view->style();
+        const QRect box = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, view);
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+        const int width = opt.fontMetrics.horizontalAdvance(opt.text);
+        const int left = box.left() + margin;
+        return width > box.width() - 2 * margin || left < 0 ||
+               left + width > view->viewport()->width();
+    }
+};
 
 template <class W> W* place(W* w, const char* name, const QRect& r) {
     w->setObjectName(QLatin1StringView(name));
@@ -111,6 +149,7 @@ void frmMain::buildControls() {
     viewsModel->setCaseSensitiveTags(m_backend->fixProtStyle() == fixprot::Style::Unix);
     viewsModel->setObjectName(QStringLiteral("viewsModel"));
     viewsList->setModel(viewsModel);
+    viewsList->setItemDelegate(new CutLineTips(viewsList));
     viewsList->setUniformItemSizes(true);
     viewsList->setSelectionMode(QAbstractItemView::SingleSelection);
     viewsList->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -12,8 +12,11 @@
 #include "views/viewdetails.h"
 #include "views/viewloading.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -22,6 +25,8 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTest>
+#include <QToolTip>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -302,6 +307,41 @@ TEST(ViewDetails, AFailureShowsItsBoxAndKeepsTheToolTip) {
     settle(w);
     EXPECT_EQ(boxes.last().text, QStringLiteral("Failed to get information on view --> gone"));
     EXPECT_EQ(ui(w).viewsList->toolTip(), QStringLiteral("down"));
+}
+
+TEST(ViewDetails, TheListsToolTipShowsOverEveryLineThatIsNotCutShort) {
+    // The tag of the view last reported on is the list's tool tip; only a
+    // line wider than the list shows its own whole text instead.
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    const QString longTag = QString(150, u'w');
+    FakeView wide;
+    wide.tag = longTag;
+    wide.host = QStringLiteral("far_host");
+    f.backend->state().views = {fv("devview", "hostA"), wide};
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.loadViewsBut_Click();
+    settle(w);
+    QListView* list = ui(w).viewsList;
+    const QRect shortLine = list->visualRect(ui(w).viewsModel->index(0));
+    const QRect longLine = list->visualRect(ui(w).viewsModel->index(1));
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, shortLine.center());
+    settle(w);
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    ASSERT_EQ(list->toolTip(), QStringLiteral("devview"));
+
+    const auto tipAt = [&](QPoint at) {
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(tipAt(shortLine.center()), QStringLiteral("devview"));
+    EXPECT_EQ(tipAt(longLine.center()), longTag + QStringLiteral(":far_host"));
+    EXPECT_EQ(tipAt(QPoint(shortLine.center().x(), longLine.bottom() + 20)),
+              QStringLiteral("devview"));
+    QToolTip::hideText();
 }
 
 TEST(ViewDetails, ADoubleClickOnAnEmptyListDoesNothing) {
