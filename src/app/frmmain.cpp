@@ -347,11 +347,24 @@ void frmMain::connectControllers() {
     });
 }
 
-void frmMain::loadFinished(const cc::ListingReport& report, bool abandoned) {
+void frmMain::loadFinished(const cc::ListingReport& report, views::LoadEnd end) {
     viewsList->show();
     if (viewsModel->count() >= 1)
         setCurrentRow(0);
     update_view_cnt();
+    // The report comes while the pointer is still busy and before the
+    // controls are back.
+    if (end != views::LoadEnd::Abandoned && !m_unloading) {
+        QString text = views::load_report_text(report);
+        if (end == views::LoadEnd::Stopped) {
+            const QString stopped =
+                QStringLiteral("The list is incomplete: loading was stopped after %1 views.")
+                    .arg(viewsModel->count());
+            text = text.isEmpty() ? stopped : stopped + QStringLiteral("\r\n") + text;
+        }
+        if (!text.isEmpty())
+            msg_box(text);
+    }
     busy(false);
     const bool any = viewsModel->count() >= 1;
     for (QWidget* w :
@@ -365,11 +378,6 @@ void frmMain::loadFinished(const cc::ListingReport& report, bool abandoned) {
         setFilterButWanted(false);
     }
     endOperation();
-    if (abandoned || m_unloading)
-        return;
-    const QString text = views::load_report_text(report);
-    if (!text.isEmpty())
-        msg_box(text);
 }
 
 bool frmMain::Form_Load() {

@@ -216,6 +216,79 @@ TEST(LoadViews, AFailureMovingToTheNextViewEndsTheEnumeration) {
         QStringLiteral("2 of 4 views could not be read and are not listed.")));
 }
 
+TEST(LoadViews, TheReportComesBeforeThePointerIsRestoredAndTheControlsEnabled) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    FakeView lost = fv("b", "h");
+    lost.failHost = true;
+    f.backend->state().views = {fv("a", "h"), lost};
+    w.show();
+    Qt::CursorShape pointer = Qt::ArrowCursor;
+    bool loadEnabled = true;
+    bool selectEnabled = true;
+    bool listShown = false;
+    QString count;
+    boxes.onBox = [&](const MsgRequest&) {
+        pointer = w.cursor().shape();
+        loadEnabled = ui(w).loadViewsBut->isEnabled();
+        selectEnabled = ui(w).selectAllBut->isEnabled();
+        listShown = ui(w).viewsList->isVisibleTo(&w);
+        count = ui(w).viewsFoundLbl->text();
+    };
+    QTest::mouseClick(ui(w).loadViewsBut, Qt::LeftButton);
+    settle(w);
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(listShown);
+    EXPECT_EQ(count, QStringLiteral("Found: 1 views"));
+    EXPECT_EQ(pointer, Qt::WaitCursor);
+    EXPECT_FALSE(loadEnabled);
+    EXPECT_FALSE(selectEnabled);
+    EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
+    EXPECT_TRUE(ui(w).loadViewsBut->isEnabled());
+    EXPECT_TRUE(ui(w).selectAllBut->isEnabled());
+}
+
+TEST(LoadViews, EscOrTheCloseBoxMidLoadAsksAndYesKeepsTheViewsReadSoFar) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    f.backend->state().views = make_fake_views(60);
+    w.show();
+    boxes.answers = {MsgAnswer::No, MsgAnswer::Yes};
+    YieldWatcher yields;
+    int listedAtYes = -1;
+    // One yield before the listing, then one after each view is added.
+    yields.onYield = [&](int n) {
+        if (n == 11) {
+            QTest::keyClick(&progress_window(), Qt::Key_Escape); // No: it goes on
+        } else if (n == 21) {
+            listedAtYes = ui(w).viewsModel->count();
+            // The close box: the window system asks the native window to close.
+            QCloseEvent closeBox;
+            QCoreApplication::sendEvent(progress_window().windowHandle(), &closeBox);
+        }
+    };
+    QTest::mouseClick(ui(w).loadViewsBut, Qt::LeftButton);
+    settle(w);
+    spin(100); // nothing more arrives
+    ASSERT_EQ(listedAtYes, 20);
+    ASSERT_EQ(boxes.boxes.size(), 3) << boxes.texts().join(u'\n').toStdString();
+    for (int i : {0, 1}) {
+        EXPECT_EQ(boxes.boxes[i].text, QStringLiteral("Stop loading?"));
+        EXPECT_EQ(boxes.boxes[i].buttons, MsgButtons::YesNo);
+    }
+    EXPECT_EQ(boxes.last().text,
+              QStringLiteral("The list is incomplete: loading was stopped after 20 views."));
+    EXPECT_EQ(ui(w).viewsModel->count(), 20);
+    EXPECT_EQ(ui(w).viewsFoundLbl->text(), QStringLiteral("Found: 20 views"));
+    EXPECT_FALSE(progress_window().isVisible());
+    EXPECT_TRUE(ui(w).viewsList->isVisibleTo(&w));
+    EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
+    EXPECT_TRUE(ui(w).loadViewsBut->isEnabled());
+    EXPECT_TRUE(ui(w).selectAllBut->isEnabled());
+}
+
 TEST(ViewStorage, TakesThePathFromTheEarliestMarkerOfTheTagsOwnLine) {
     QString error;
     EXPECT_EQ(fixprot::storage_from_lookup(QStringLiteral("* my_view   /net/vws/my_view.vws\n"),
