@@ -37,14 +37,15 @@ constexpr QRect twips(int left, int top, int width, int height) {
     return QRect(left / 15, top / 15, width / 15, height / 15);
 }
 
-// What is typed into an editable box stays as typed and runs no handler:
-// no completion, and Return neither picks the item that matches ignoring
-// case nor reports it as chosen. Only an item chosen from the list does.
+// What is typed into an editable box stays as typed and runs no handler,
+// whatever it is: only an item picked (from the list, with the arrow keys
+// or the wheel) does. No completion, no insertion, and when editing ends
+// (Return, or the focus leaving) the box must not look for an item of the
+// typed text, make it current and report it as picked, as QComboBox does.
 void typed_text_stays(QComboBox* c) {
     c->setInsertPolicy(QComboBox::NoInsert);
     c->setCompleter(nullptr);
-    // With duplicates allowed, Return does not look for a matching item.
-    c->setDuplicatesEnabled(true);
+    QObject::disconnect(c->lineEdit(), &QLineEdit::editingFinished, c, nullptr);
 }
 
 void use_highlight_text(QWidget* w) {
