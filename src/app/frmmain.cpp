@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -47,6 +48,31 @@ void typed_text_stays(QComboBox* c) {
     c->setCompleter(nullptr);
     QObject::disconnect(c->lineEdit(), &QLineEdit::editingFinished, c, nullptr);
 }
+
+// A key held down repeats its press. A repeated press never presses a
+// button, ticks a box or opens a line's report: a Return held to close a
+// message box would otherwise go on to the focused button (Execute, at the
+// end of a run) and press it again and again.
+class RepeatedPressGuard : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress || !static_cast<QKeyEvent*>(e)->isAutoRepeat())
+            return false;
+        switch (static_cast<QKeyEvent*>(e)->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+        case Qt::Key_Select:
+            return qobject_cast<QAbstractButton*>(watched) ||
+                   qobject_cast<QAbstractItemView*>(watched);
+        default:
+            return false;
+        }
+    }
+};
 
 void use_highlight_text(QWidget* w) {
     QPalette pal = w->palette();
@@ -113,6 +139,8 @@ frmMain::frmMain(std::shared_ptr<cc::Backend> backend, QWidget* parent)
     f.setWeight(QFont::Normal);
     setFont(f);
     allow_progress_window();
+    // Every window's keys pass it: message boxes' buttons too.
+    QCoreApplication::instance()->installEventFilter(new RepeatedPressGuard(this));
     buildControls();
     connectControllers();
     if (const QScreen* s = QGuiApplication::primaryScreen())

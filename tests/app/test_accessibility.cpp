@@ -22,6 +22,7 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
@@ -274,6 +275,41 @@ TEST(Accessibility, SpaceAndEnterPressButtonsAndTickBoxes) {
     ui(w).cancelBut->setFocus(Qt::TabFocusReason);
     press(Qt::Key_Space);
     EXPECT_FALSE(w.isVisible());
+}
+
+TEST(Accessibility, AHeldKeysRepeatsNeverPressAButtonOrTickABox) {
+    // The first press of a held key went elsewhere (it closed the run's
+    // last message box, say); the repeats reach the focused control.
+    MsgRecorder boxes;
+    ShownWindow s;
+    frmMain& w = s.w();
+    const auto repeats = [](QWidget* target, Qt::Key key) {
+        for (int i = 0; i < 5; ++i)
+            QTest::simulateEvent(target, true, key, Qt::NoModifier, QString(), true);
+        QTest::simulateEvent(target, false, key, Qt::NoModifier, QString(), false);
+    };
+    QSignalSpy execute(ui(w).executeFixProtBut, &QPushButton::clicked);
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        SCOPED_TRACE(QTest::toString(key));
+        ui(w).executeFixProtBut->setFocus(Qt::TabFocusReason);
+        repeats(ui(w).executeFixProtBut, key);
+        ui(w).aboutBut->setFocus(Qt::TabFocusReason);
+        repeats(ui(w).aboutBut, key);
+        const bool ticked = ui(w).caseInsensitiveCB->isChecked();
+        ui(w).caseInsensitiveCB->setFocus(Qt::TabFocusReason);
+        repeats(ui(w).caseInsensitiveCB, key);
+        EXPECT_EQ(ui(w).caseInsensitiveCB->isChecked(), ticked);
+        ui(w).viewsList->setFocus(Qt::TabFocusReason);
+        repeats(ui(w).viewsList, key);
+        settle(w);
+        EXPECT_EQ(ui(w).viewsModel->checkedCount(), 0);
+    }
+    EXPECT_EQ(execute.count(), 0);
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    // A press of its own still presses.
+    ui(w).aboutBut->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Return);
+    EXPECT_EQ(boxes.boxes.size(), 1);
 }
 
 TEST(Accessibility, InTheListSpaceTicksTheLineAndEnterShowsItsReport) {
