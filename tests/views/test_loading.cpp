@@ -426,16 +426,23 @@ TEST(ViewDetails, ADoubleClickOnAnEmptyListDoesNothing) {
     EXPECT_EQ(f.backend->state().applicationsMade, 0);
 }
 
-TEST(ViewDetails, TheTagIsWhatPrecedesTheEarliestColon) {
+TEST(ViewDetails, TheReportIsOnTheListedViewsOwnTagWhereverTheLinesColonsAre) {
+    // "a:b" on host h shows as "a:b:h", as the view "a" on host "b:h"
+    // would: a cut of the line at either colon names the wrong view.
     MsgRecorder boxes;
     FakeWindow f;
-    f.backend->state().views = {fv("devview", "hostA:extra")};
+    f.backend->state().views = {fv("dev:view", "hostA"), fv("devview", "hostB:extra")};
     f.w->loadViewsBut_Click();
     settle(*f.w);
-    f.w->viewsList_DblClick();
-    settle(*f.w);
-    ASSERT_EQ(boxes.boxes.size(), 1);
-    EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'devview'"));
+    for (int row : {0, 1}) {
+        f.w->setCurrentRow(row);
+        f.w->viewsList_DblClick();
+        settle(*f.w);
+    }
+    ASSERT_EQ(boxes.boxes.size(), 2) << boxes.texts().join(u'\n').toStdString();
+    EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Vistrel: Detail for view 'dev:view'"));
+    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("View Server Host: hostA\r\n")));
+    EXPECT_EQ(boxes.boxes[1].title, QStringLiteral("Vistrel: Detail for view 'devview'"));
 }
 
 TEST(ViewDetails, AClickOnALinesBoxMakesItCurrentAndBelowTheLinesNone) {
