@@ -26,7 +26,10 @@ shoot() { # SCALE SCREEN OUTDIR
     rm -rf "$work/home"
     "$build/ccsim-bin/ccsim" init "$work/home" --demo >/dev/null
     mkdir -p "$3"
+    # The run behind the progress picture reaches the view hosts through the
+    # home's ssh and sudo stand-ins, as the demo does, never the network.
     CLEARCASEHOME=$work/home QT_SCALE_FACTOR=$1 \
+        TESSALY_SSH=$work/home/var/ccsim/bin/ssh TESSALY_SUDO="$work/home/var/ccsim/bin/sudo -n" \
         xvfb-run -a -s "-screen 0 ${2}x24" "$build/packaging/tessaly_shots" "$3"
 }
 

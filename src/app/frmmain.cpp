@@ -19,12 +19,16 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 
 namespace tsy {
 
@@ -34,15 +38,41 @@ constexpr QRect twips(int left, int top, int width, int height) {
     return QRect(left / 15, top / 15, width / 15, height / 15);
 }
 
-// What is typed into an editable box stays as typed and runs no handler:
-// no completion, and Return neither picks the item that matches ignoring
-// case nor reports it as chosen. Only an item chosen from the list does.
+// What is typed into an editable box stays as typed and runs no handler,
+// whatever it is: only an item picked (from the list, with the arrow keys
+// or the wheel) does. No completion, no insertion, and when editing ends
+// (Return, or the focus leaving) the box must not look for an item of the
+// typed text, make it current and report it as picked, as QComboBox does.
 void typed_text_stays(QComboBox* c) {
     c->setInsertPolicy(QComboBox::NoInsert);
     c->setCompleter(nullptr);
-    // With duplicates allowed, Return does not look for a matching item.
-    c->setDuplicatesEnabled(true);
+    QObject::disconnect(c->lineEdit(), &QLineEdit::editingFinished, c, nullptr);
 }
+
+// A key held down repeats its press. A repeated press never presses a
+// button, ticks a box or opens a line's report: a Return held to close a
+// message box would otherwise go on to the focused button (Execute, at the
+// end of a run) and press it again and again.
+class RepeatedPressGuard : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress || !static_cast<QKeyEvent*>(e)->isAutoRepeat())
+            return false;
+        switch (static_cast<QKeyEvent*>(e)->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+        case Qt::Key_Select:
+            return qobject_cast<QAbstractButton*>(watched) ||
+                   qobject_cast<QAbstractItemView*>(watched);
+        default:
+            return false;
+        }
+    }
+};
 
 void use_highlight_text(QWidget* w) {
     QPalette pal = w->palette();
@@ -50,6 +80,41 @@ void use_highlight_text(QWidget* w) {
     pal.setColor(QPalette::Text, pal.color(QPalette::Highlight));
     w->setPalette(pal);
 }
+
+// A line the list cannot show whole (wider than the list, so part of it
+// lies beyond the visible width) shows its whole text as a tool tip; over
+// any other line the list's own tool tip (the view last reported on)
+// shows, as it does below the last line.
+class CutLineTips : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* e, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (e->type() != QEvent::ToolTip || !index.isValid())
+            return QStyledItemDelegate::helpEvent(e, view, option, index);
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        if (!cut_short(opt, view))
+            return false; // the list shows its own
+        QToolTip::showText(e->globalPos(), opt.text, view->viewport(), opt.rect);
+        return true;
+    }
+
+private:
+    // Where the style draws the text: its rectangle less a margin on each
+    // side, elided when it does not fit; the list may also scroll part of
+    // it out of sight.
+    static bool cut_short(const QStyleOptionViewItem& opt, const QAbstractItemView* view) {
+        const QStyle* style = view->style();
+        const QRect box = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, view);
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+        const int width = opt.fontMetrics.horizontalAdvance(opt.text);
+        const int left = box.left() + margin;
+        return width > box.width() - 2 * margin || left < 0 ||
+               left + width > view->viewport()->width();
+    }
+};
 
 template <class W> W* place(W* w, const char* name, const QRect& r) {
     w->setObjectName(QLatin1StringView(name));
@@ -74,6 +139,8 @@ frmMain::frmMain(std::shared_ptr<cc::Backend> backend, QWidget* parent)
     f.setWeight(QFont::Normal);
     setFont(f);
     allow_progress_window();
+    // Every window's keys pass it: message boxes' buttons too.
+    QCoreApplication::instance()->installEventFilter(new RepeatedPressGuard(this));
     buildControls();
     connectControllers();
     if (const QScreen* s = QGuiApplication::primaryScreen())
@@ -111,6 +178,7 @@ void frmMain::buildControls() {
     viewsModel->setCaseSensitiveTags(m_backend->fixProtStyle() == fixprot::Style::Unix);
     viewsModel->setObjectName(QStringLiteral("viewsModel"));
     viewsList->setModel(viewsModel);
+    viewsList->setItemDelegate(new CutLineTips(viewsList));
     viewsList->setUniformItemSizes(true);
     viewsList->setSelectionMode(QAbstractItemView::SingleSelection);
     viewsList->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -308,11 +376,24 @@ void frmMain::connectControllers() {
     });
 }
 
-void frmMain::loadFinished(const cc::ListingReport& report, bool abandoned) {
+void frmMain::loadFinished(const cc::ListingReport& report, views::LoadEnd end) {
     viewsList->show();
     if (viewsModel->count() >= 1)
         setCurrentRow(0);
     update_view_cnt();
+    // The report comes while the pointer is still busy and before the
+    // controls are back.
+    if (end != views::LoadEnd::Abandoned && !m_unloading) {
+        QString text = views::load_report_text(report);
+        if (end == views::LoadEnd::Stopped) {
+            const QString stopped =
+                QStringLiteral("The list is incomplete: loading was stopped after %1 views.")
+                    .arg(viewsModel->count());
+            text = text.isEmpty() ? stopped : stopped + QStringLiteral("\r\n") + text;
+        }
+        if (!text.isEmpty())
+            msg_box(text);
+    }
     busy(false);
     const bool any = viewsModel->count() >= 1;
     for (QWidget* w :
@@ -326,11 +407,6 @@ void frmMain::loadFinished(const cc::ListingReport& report, bool abandoned) {
         setFilterButWanted(false);
     }
     endOperation();
-    if (abandoned || m_unloading)
-        return;
-    const QString text = views::load_report_text(report);
-    if (!text.isEmpty())
-        msg_box(text);
 }
 
 bool frmMain::Form_Load() {

@@ -20,6 +20,7 @@ namespace tsy {
 
 class ViewListModel;
 namespace views {
+enum class LoadEnd;
 class ViewLoader;
 class DetailsReporter;
 } // namespace views
@@ -104,7 +105,7 @@ protected:
 private:
     void buildControls();
     void connectControllers();
-    void loadFinished(const cc::ListingReport& report, bool abandoned);
+    void loadFinished(const cc::ListingReport& report, views::LoadEnd end);
     void nameForAssistiveTools();
     void applyOperationState();
 

@@ -34,6 +34,11 @@ bool is_clearcase_installed(QString& home) {
         }
         home = local;
         return true;
+    } catch (const plat::FileSearchError& e) {
+        // The search for the marker failed: said as file_exists says it.
+        msg_box(QString::fromLocal8Bit(plat::file_search_message(e)), QString(), MsgIcon::Critical);
+        home.clear();
+        return false;
     } catch (const std::exception& e) {
         msg_box(QStringLiteral("Error::") + QString::fromLocal8Bit(e.what()) +
                     QStringLiteral("::not determine if ClearCase is installed"),

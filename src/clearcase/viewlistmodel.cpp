@@ -149,7 +149,6 @@ QVariant ViewListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
-    case Qt::ToolTipRole: // a long line is elided; its host must stay readable
         return r.line;
     case Qt::CheckStateRole:
         return r.checked ? Qt::Checked : Qt::Unchecked;

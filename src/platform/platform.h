@@ -10,6 +10,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace plat {
 
@@ -19,6 +20,24 @@ class PlatformError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// Raised when a search for a file fails for another reason than the file
+// being absent (a name the system refuses, a directory that may not be
+// searched); path is what was searched for.
+class FileSearchError : public PlatformError {
+public:
+    FileSearchError(std::string path, const std::string& description)
+        : PlatformError(description), m_path(std::move(path)) {}
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// What the operator is told of a failed search.
+inline std::string file_search_message(const FileSearchError& e) {
+    return "Error determining file exist --> " + e.path() + "::" + e.what();
+}
 
 // ---- Registry -------------------------------------------------------------
 
@@ -50,13 +69,14 @@ bool get_key_value(std::uint32_t root, const std::string& keyPath, const std::st
 
 // Whether an ordinary file matches path, used as a search pattern. Hidden
 // and system files never count; directories count only when directories
-// is true. Throws PlatformError when the search itself fails.
+// is true. Throws FileSearchError when the search itself fails.
 bool file_exists(const std::string& path, bool directories);
 
 // Whether the installation directory home holds cleartool: on Windows the
 // search of file_exists on home + cleartool_marker(); on POSIX that exact
 // name, a regular file (links followed), whatever characters home holds.
-// Throws what file_exists throws.
+// Throws FileSearchError when the search fails for another reason than a
+// missing file.
 bool holds_cleartool(const std::string& home);
 
 // The separator-led suffixes appended to the installation directory.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <glob.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace plat {
@@ -52,7 +53,7 @@ bool file_exists(const std::string& path, bool directories) {
     }
     if (rc != 0) {
         ::globfree(&g);
-        throw PlatformError(rc == GLOB_NOSPACE ? "Out of memory" : "Read error");
+        throw FileSearchError(path, rc == GLOB_NOSPACE ? "Out of memory" : "Read error");
     }
     bool found = false;
     for (std::size_t i = 0; i < g.gl_pathc && !found; ++i) {
@@ -77,8 +78,16 @@ const char* fix_prot_suffix() {
 
 bool holds_cleartool(const std::string& home) {
     // A fixed name, not a pattern: the home may hold any character.
+    const std::string marker = home + cleartool_marker();
     struct stat st {};
-    return ::stat((home + cleartool_marker()).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (::stat(marker.c_str(), &st) == 0)
+        return S_ISREG(st.st_mode);
+    // Absent is "not installed"; anything else (a directory that may not be
+    // searched, a loop of links) means the check could not tell.
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR)
+        return false;
+    throw FileSearchError(marker, std::generic_category().message(error));
 }
 
 bool running_as_root() {

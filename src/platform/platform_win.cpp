@@ -113,7 +113,7 @@ bool file_exists(const std::string& path, bool directories) {
         const DWORD error = GetLastError();
         if (not_found(error))
             return false;
-        throw PlatformError(system_message(error));
+        throw FileSearchError(path, system_message(error));
     }
     const FindHandle find(first);
     for (;;) {
@@ -123,7 +123,7 @@ bool file_exists(const std::string& path, bool directories) {
             const DWORD error = GetLastError();
             if (not_found(error))
                 return false;
-            throw PlatformError(system_message(error));
+            throw FileSearchError(path, system_message(error));
         }
     }
 }

@@ -1,6 +1,7 @@
 #include "viewloading.h"
 
 #include "clearcase/viewlistmodel.h"
+#include "common/msgbox.h"
 #include "common/yield.h"
 #include "progress/frmprogress.h"
 
@@ -18,6 +19,10 @@ bool ViewLoader::start(cc::Session& session) {
     m_list.clear();
     m_list.beginBatch();
     start_progress(QStringLiteral("Loading all views..."));
+    // A listing only reads: the operator may stop it from the progress window.
+    if (progress_window_exists())
+        connect(&progress_window(), &frmProgress::closeRequested, this, &ViewLoader::askToStop,
+                Qt::UniqueConnection);
     emit started();
     do_events();
     m_job = session.listViews(this);
@@ -28,7 +33,7 @@ bool ViewLoader::start(cc::Session& session) {
                 set_msg(QStringLiteral("Loading --> ") + tag);
             });
     connect(m_job, &cc::ListingJob::viewUnreadable, this, [] { do_events(); });
-    connect(m_job, &cc::Job::finished, this, [this] { done(false); });
+    connect(m_job, &cc::Job::finished, this, [this] { done(LoadEnd::Complete); });
     return true;
 }
 
@@ -36,17 +41,33 @@ void ViewLoader::abandon() {
     if (!m_job)
         return;
     m_job->abandon();
-    done(true);
+    done(LoadEnd::Abandoned);
 }
 
-void ViewLoader::done(bool abandoned) {
+void ViewLoader::askToStop() {
+    if (!m_job || m_asking)
+        return;
+    const QPointer<cc::ListingJob> job = m_job;
+    m_asking = true;
+    // The listing goes on while the question is open.
+    const bool stop = msg_box(QStringLiteral("Stop loading?"), QString(), MsgIcon::None,
+                              MsgButtons::YesNo) == MsgAnswer::Yes;
+    m_asking = false;
+    // Meanwhile the listing may have ended, or the window closed.
+    if (!stop || !m_job || m_job != job)
+        return;
+    m_job->abandon();
+    done(LoadEnd::Stopped);
+}
+
+void ViewLoader::done(LoadEnd end) {
     cc::ListingJob* job = m_job;
     m_job = nullptr;
     const cc::ListingReport report = job->report();
     job->deleteLater();
     m_list.endBatch();
     stop_progress();
-    emit finished(report, abandoned);
+    emit finished(report, end);
 }
 
 } // namespace tsy::views

@@ -18,6 +18,10 @@ namespace tsy::views {
 // The load report's text; empty when there is nothing to report.
 QString load_report_text(const cc::ListingReport& report);
 
+// How a load ended: every view listed, stopped by the operator with the
+// views read so far, or dropped because the window is closing.
+enum class LoadEnd { Complete, Stopped, Abandoned };
+
 class ViewLoader : public QObject {
     Q_OBJECT
 
@@ -29,17 +33,22 @@ public:
     bool start(cc::Session& session);
     // The window is closing: the listing is stopped, nothing is reported.
     void abandon();
+    // The operator closed the progress window: asks whether to stop, and on
+    // Yes ends the listing at once, keeping the views read so far.
+    void askToStop();
 
 signals:
     void started();
-    // The list holds every view that could be read. report names the rest.
-    void finished(const tsy::cc::ListingReport& report, bool abandoned);
+    // The list holds every view that could be read (up to the stop, when
+    // stopped). report names the rest.
+    void finished(const tsy::cc::ListingReport& report, tsy::views::LoadEnd end);
 
 private:
-    void done(bool abandoned);
+    void done(LoadEnd end);
 
     ViewListModel& m_list;
     QPointer<cc::ListingJob> m_job;
+    bool m_asking = false;
 };
 
 } // namespace tsy::views

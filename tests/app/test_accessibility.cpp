@@ -11,6 +11,7 @@
 #include "temphome.h"
 #include "ui.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -21,11 +22,13 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -274,6 +277,41 @@ TEST(Accessibility, SpaceAndEnterPressButtonsAndTickBoxes) {
     EXPECT_FALSE(w.isVisible());
 }
 
+TEST(Accessibility, AHeldKeysRepeatsNeverPressAButtonOrTickABox) {
+    // The first press of a held key went elsewhere (it closed the run's
+    // last message box, say); the repeats reach the focused control.
+    MsgRecorder boxes;
+    ShownWindow s;
+    frmMain& w = s.w();
+    const auto repeats = [](QWidget* target, Qt::Key key) {
+        for (int i = 0; i < 5; ++i)
+            QTest::simulateEvent(target, true, key, Qt::NoModifier, QString(), true);
+        QTest::simulateEvent(target, false, key, Qt::NoModifier, QString(), false);
+    };
+    QSignalSpy execute(ui(w).executeFixProtBut, &QPushButton::clicked);
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        SCOPED_TRACE(QTest::toString(key));
+        ui(w).executeFixProtBut->setFocus(Qt::TabFocusReason);
+        repeats(ui(w).executeFixProtBut, key);
+        ui(w).aboutBut->setFocus(Qt::TabFocusReason);
+        repeats(ui(w).aboutBut, key);
+        const bool ticked = ui(w).caseInsensitiveCB->isChecked();
+        ui(w).caseInsensitiveCB->setFocus(Qt::TabFocusReason);
+        repeats(ui(w).caseInsensitiveCB, key);
+        EXPECT_EQ(ui(w).caseInsensitiveCB->isChecked(), ticked);
+        ui(w).viewsList->setFocus(Qt::TabFocusReason);
+        repeats(ui(w).viewsList, key);
+        settle(w);
+        EXPECT_EQ(ui(w).viewsModel->checkedCount(), 0);
+    }
+    EXPECT_EQ(execute.count(), 0);
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
+    // A press of its own still presses.
+    ui(w).aboutBut->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Return);
+    EXPECT_EQ(boxes.boxes.size(), 1);
+}
+
 TEST(Accessibility, InTheListSpaceTicksTheLineAndEnterShowsItsReport) {
     MsgRecorder boxes;
     ShownWindow s;
@@ -306,6 +344,81 @@ TEST(Accessibility, InTheListSpaceTicksTheLineAndEnterShowsItsReport) {
         EXPECT_TRUE(ui(w).viewsModel->isChecked(0));
         EXPECT_EQ(QApplication::focusWidget(), ui(w).viewsList);
     }
+}
+
+TEST(Accessibility, TypedTextRunsNoHandlerAndEveryWayOfPickingDoes) {
+    MsgRecorder boxes;
+    ShownWindow s;
+    frmMain& w = s.w();
+    QComboBox* filter = ui(w).filterActionCombo;
+    QComboBox* action = ui(w).actionCombo;
+    QComboBox* mode = ui(w).runModeCombo;
+    const QString args = ui(w).actionArgsTxt->text();
+    const auto typeAndLeave = [](QComboBox* box, const QString& text, Qt::Key leave) {
+        box->lineEdit()->setFocus(Qt::TabFocusReason);
+        box->lineEdit()->selectAll();
+        QTest::keyClicks(box->lineEdit(), text);
+        QTest::keyClick(box->lineEdit(), leave);
+    };
+    const auto pickFromList = [](QComboBox* box, int row) {
+        box->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(box->focusProxy() ? box->focusProxy() : box, Qt::Key_F4);
+        QAbstractItemView* list = box->view();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
+        const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        ASSERT_FALSE(list->window()->isVisible());
+    };
+    const auto wheel = [](QComboBox* box, int steps) {
+        const QPoint at = box->rect().center();
+        QWheelEvent e(at, box->mapToGlobal(at), QPoint(), QPoint(0, -120 * steps), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(box, &e);
+    };
+
+    // The other item's exact text, typed, then Return or Tab: still Find.
+    for (Qt::Key leave : {Qt::Key_Return, Qt::Key_Tab}) {
+        SCOPED_TRACE(QTest::toString(leave));
+        typeAndLeave(filter, QStringLiteral("Filter-->"), leave);
+        EXPECT_EQ(filter->currentText(), QStringLiteral("Filter-->"));
+        EXPECT_EQ(ui(w).filterBut->text(), QStringLiteral("Find-->"));
+        EXPECT_TRUE(ui(w).selectItemsFoundCB->isEnabled());
+    }
+    // Picked with an arrow key, the wheel, or from the list, it is chosen.
+    filter->lineEdit()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(filter->lineEdit(), Qt::Key_Down);
+    EXPECT_EQ(ui(w).filterBut->text(), QStringLiteral("Filter-->"));
+    EXPECT_FALSE(ui(w).selectItemsFoundCB->isEnabled());
+    wheel(filter, -1);
+    EXPECT_EQ(ui(w).filterBut->text(), QStringLiteral("Find-->"));
+    EXPECT_TRUE(ui(w).selectItemsFoundCB->isEnabled());
+    pickFromList(filter, 1);
+    EXPECT_EQ(ui(w).filterBut->text(), QStringLiteral("Filter-->"));
+    EXPECT_FALSE(ui(w).selectItemsFoundCB->isEnabled());
+
+    // The action's own name typed after another text keeps the arguments
+    // as edited; picking it from the list restores them.
+    for (Qt::Key leave : {Qt::Key_Return, Qt::Key_Tab}) {
+        SCOPED_TRACE(QTest::toString(leave));
+        ui(w).actionArgsTxt->setFocus(Qt::TabFocusReason);
+        ui(w).actionArgsTxt->selectAll();
+        QTest::keyClicks(ui(w).actionArgsTxt, QStringLiteral("-chmod 775"));
+        typeAndLeave(action, QStringLiteral("other"), Qt::Key_Return);
+        typeAndLeave(action, QStringLiteral("fix_prot"), leave);
+        EXPECT_EQ(ui(w).actionArgsTxt->text(), QStringLiteral("-chmod 775"));
+    }
+    pickFromList(action, 0);
+    EXPECT_EQ(ui(w).actionArgsTxt->text(), args);
+
+    // The run mode follows the arrow keys, the wheel and the list.
+    mode->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(mode, Qt::Key_Down);
+    EXPECT_EQ(w.GRunMode, 0); // Hide
+    wheel(mode, 1);
+    EXPECT_EQ(w.GRunMode, 2); // Minimized
+    pickFromList(mode, 0);
+    EXPECT_EQ(w.GRunMode, 1); // Normal
+    EXPECT_TRUE(boxes.boxes.isEmpty());
 }
 
 TEST(Accessibility, MessageBoxesAreAnsweredFromTheKeyboard) {

@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tsy;
 
@@ -138,6 +141,75 @@ TEST(InstallationDiscovery, NeedsARegularCleartoolBeneathTheHome) {
     HomeEnv::set("CLEARCASEHOME", dir.path() + QStringLiteral("/with*"));
     EXPECT_FALSE(is_clearcase_installed(cchome));
     EXPECT_TRUE(boxes.boxes.isEmpty());
+}
+
+TEST(InstallationDiscovery, ASearchThatFailsIsReportedWithTheSystemsText) {
+    // Not "not installed": the check could not look.
+    HomeEnv env;
+    QTemporaryDir dir;
+    const auto check = [](const QString& home) {
+        test::MsgRecorder boxes;
+        HomeEnv::set("CLEARCASEHOME", home);
+        QString cchome = QStringLiteral("stale");
+        EXPECT_FALSE(is_clearcase_installed(cchome));
+        EXPECT_TRUE(cchome.isEmpty());
+        EXPECT_EQ(boxes.boxes.size(), 1);
+        return boxes.boxes.value(0);
+    };
+    // A home that links to itself.
+    const QString loop = dir.path() + QStringLiteral("/loop");
+    ASSERT_TRUE(QFile::link(loop, loop));
+    const MsgRequest looped = check(loop);
+    EXPECT_EQ(looped.text, QStringLiteral("Error determining file exist --> ") + loop +
+                               QStringLiteral("/bin/cleartool::Too many levels of symbolic links"));
+    EXPECT_EQ(looped.title, QStringLiteral("Tessaly"));
+    EXPECT_EQ(looped.icon, MsgIcon::Critical);
+
+    // A home whose directory may not be searched. Root searches any
+    // directory, so as root the check runs in a child as the user nobody.
+    const QString locked = dir.path() + QStringLiteral("/locked");
+    touch(locked + QStringLiteral("/bin/cleartool"));
+    ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0600), 0);
+    const QString expected = QStringLiteral("Error determining file exist --> ") + locked +
+                             QStringLiteral("/bin/cleartool::Permission denied");
+    if (::geteuid() != 0) {
+        EXPECT_EQ(check(locked).text, expected);
+    } else {
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(out[0]);
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(3);
+            QString text;
+            {
+                test::MsgRecorder boxes;
+                HomeEnv::set("CLEARCASEHOME", locked);
+                QString cchome;
+                if (!is_clearcase_installed(cchome) && boxes.boxes.size() == 1)
+                    text = boxes.boxes.first().text;
+            }
+            const QByteArray bytes = text.toUtf8();
+            const bool written =
+                ::write(out[1], bytes.constData(), size_t(bytes.size())) == ssize_t(bytes.size());
+            ::_exit(written ? 0 : 4);
+        }
+        ::close(out[1]);
+        QByteArray got;
+        char buf[512];
+        for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;)
+            got.append(buf, n);
+        ::close(out[0]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(QString::fromUtf8(got), expected);
+    }
+    ::chmod(QFile::encodeName(locked).constData(), 0700);
 }
 
 TEST(FileExists, MatchesGlobPatternsAndDirectoriesOnlyOnRequest) {

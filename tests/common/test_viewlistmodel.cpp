@@ -48,14 +48,6 @@ TEST(ViewListModel, KeepsLinesSortedIgnoringCaseAndRefusesCaseDuplicates) {
     EXPECT_EQ(sensitive.count(), 2);
 }
 
-TEST(ViewListModel, ALongLineShowsItsWholeTextAsItsToolTip) {
-    // An elided line hides its host; the tooltip gives it back.
-    ViewListModel m;
-    const QString line = QString(300, u'L') + QStringLiteral(":far_host");
-    add(m, line);
-    EXPECT_EQ(m.data(m.index(0), Qt::ToolTipRole).toString(), line);
-}
-
 TEST(ViewListModel, HashDuplicateTestAgreesWithTheLinearScan) {
     // Letters whose case folding is not plain ASCII.
     const QStringList pool = {

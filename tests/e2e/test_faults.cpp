@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListView>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
 #include <QTest>
@@ -319,12 +320,18 @@ TEST(FaultsRun, AVerySlowUtilityKeepsTheWindowAlive) {
     s.sim.home().setViewFault("a", "fixprot_sleep_ms", "1200");
     s.checkAll();
     int ticks = 0;
+    QSet<int> bar;
     QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, &timer, [&] { ++ticks; });
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
+        ++ticks;
+        if (progress_window_exists() && progress_window().isVisible())
+            bar.insert(progress_window().progressBar->value());
+    });
     timer.start(20);
     s.execute();
+    // Events flowed and the bar went on moving while fix_prot slept.
     EXPECT_GT(ticks, 20);
-    EXPECT_GT(progress_window().counter() + 0, -1);
+    EXPECT_GT(bar.size(), 10);
     EXPECT_EQ(s.repaired(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
     EXPECT_TRUE(Site::unique(s.stopped()));
     EXPECT_TRUE(boxes.boxes.isEmpty());

@@ -12,8 +12,11 @@
 #include "views/viewdetails.h"
 #include "views/viewloading.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -22,6 +25,8 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTest>
+#include <QToolTip>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -211,6 +216,79 @@ TEST(LoadViews, AFailureMovingToTheNextViewEndsTheEnumeration) {
         QStringLiteral("2 of 4 views could not be read and are not listed.")));
 }
 
+TEST(LoadViews, TheReportComesBeforeThePointerIsRestoredAndTheControlsEnabled) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    FakeView lost = fv("b", "h");
+    lost.failHost = true;
+    f.backend->state().views = {fv("a", "h"), lost};
+    w.show();
+    Qt::CursorShape pointer = Qt::ArrowCursor;
+    bool loadEnabled = true;
+    bool selectEnabled = true;
+    bool listShown = false;
+    QString count;
+    boxes.onBox = [&](const MsgRequest&) {
+        pointer = w.cursor().shape();
+        loadEnabled = ui(w).loadViewsBut->isEnabled();
+        selectEnabled = ui(w).selectAllBut->isEnabled();
+        listShown = ui(w).viewsList->isVisibleTo(&w);
+        count = ui(w).viewsFoundLbl->text();
+    };
+    QTest::mouseClick(ui(w).loadViewsBut, Qt::LeftButton);
+    settle(w);
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(listShown);
+    EXPECT_EQ(count, QStringLiteral("Found: 1 views"));
+    EXPECT_EQ(pointer, Qt::WaitCursor);
+    EXPECT_FALSE(loadEnabled);
+    EXPECT_FALSE(selectEnabled);
+    EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
+    EXPECT_TRUE(ui(w).loadViewsBut->isEnabled());
+    EXPECT_TRUE(ui(w).selectAllBut->isEnabled());
+}
+
+TEST(LoadViews, EscOrTheCloseBoxMidLoadAsksAndYesKeepsTheViewsReadSoFar) {
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    f.backend->state().views = make_fake_views(60);
+    w.show();
+    boxes.answers = {MsgAnswer::No, MsgAnswer::Yes};
+    YieldWatcher yields;
+    int listedAtYes = -1;
+    // One yield before the listing, then one after each view is added.
+    yields.onYield = [&](int n) {
+        if (n == 11) {
+            QTest::keyClick(&progress_window(), Qt::Key_Escape); // No: it goes on
+        } else if (n == 21) {
+            listedAtYes = ui(w).viewsModel->count();
+            // The close box: the window system asks the native window to close.
+            QCloseEvent closeBox;
+            QCoreApplication::sendEvent(progress_window().windowHandle(), &closeBox);
+        }
+    };
+    QTest::mouseClick(ui(w).loadViewsBut, Qt::LeftButton);
+    settle(w);
+    spin(100); // nothing more arrives
+    ASSERT_EQ(listedAtYes, 20);
+    ASSERT_EQ(boxes.boxes.size(), 3) << boxes.texts().join(u'\n').toStdString();
+    for (int i : {0, 1}) {
+        EXPECT_EQ(boxes.boxes[i].text, QStringLiteral("Stop loading?"));
+        EXPECT_EQ(boxes.boxes[i].buttons, MsgButtons::YesNo);
+    }
+    EXPECT_EQ(boxes.last().text,
+              QStringLiteral("The list is incomplete: loading was stopped after 20 views."));
+    EXPECT_EQ(ui(w).viewsModel->count(), 20);
+    EXPECT_EQ(ui(w).viewsFoundLbl->text(), QStringLiteral("Found: 20 views"));
+    EXPECT_FALSE(progress_window().isVisible());
+    EXPECT_TRUE(ui(w).viewsList->isVisibleTo(&w));
+    EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
+    EXPECT_TRUE(ui(w).loadViewsBut->isEnabled());
+    EXPECT_TRUE(ui(w).selectAllBut->isEnabled());
+}
+
 TEST(ViewStorage, TakesThePathFromTheEarliestMarkerOfTheTagsOwnLine) {
     QString error;
     EXPECT_EQ(fixprot::storage_from_lookup(QStringLiteral("* my_view   /net/vws/my_view.vws\n"),
@@ -304,6 +382,41 @@ TEST(ViewDetails, AFailureShowsItsBoxAndKeepsTheToolTip) {
     EXPECT_EQ(ui(w).viewsList->toolTip(), QStringLiteral("down"));
 }
 
+TEST(ViewDetails, TheListsToolTipShowsOverEveryLineThatIsNotCutShort) {
+    // The tag of the view last reported on is the list's tool tip; only a
+    // line wider than the list shows its own whole text instead.
+    MsgRecorder boxes;
+    FakeWindow f;
+    frmMain& w = *f.w;
+    const QString longTag = QString(150, u'w');
+    FakeView wide;
+    wide.tag = longTag;
+    wide.host = QStringLiteral("far_host");
+    f.backend->state().views = {fv("devview", "hostA"), wide};
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.loadViewsBut_Click();
+    settle(w);
+    QListView* list = ui(w).viewsList;
+    const QRect shortLine = list->visualRect(ui(w).viewsModel->index(0));
+    const QRect longLine = list->visualRect(ui(w).viewsModel->index(1));
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, shortLine.center());
+    settle(w);
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    ASSERT_EQ(list->toolTip(), QStringLiteral("devview"));
+
+    const auto tipAt = [&](QPoint at) {
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(tipAt(shortLine.center()), QStringLiteral("devview"));
+    EXPECT_EQ(tipAt(longLine.center()), longTag + QStringLiteral(":far_host"));
+    EXPECT_EQ(tipAt(QPoint(shortLine.center().x(), longLine.bottom() + 20)),
+              QStringLiteral("devview"));
+    QToolTip::hideText();
+}
+
 TEST(ViewDetails, ADoubleClickOnAnEmptyListDoesNothing) {
     MsgRecorder boxes;
     FakeWindow f;
@@ -313,16 +426,23 @@ TEST(ViewDetails, ADoubleClickOnAnEmptyListDoesNothing) {
     EXPECT_EQ(f.backend->state().applicationsMade, 0);
 }
 
-TEST(ViewDetails, TheTagIsWhatPrecedesTheEarliestColon) {
+TEST(ViewDetails, TheReportIsOnTheListedViewsOwnTagWhereverTheLinesColonsAre) {
+    // "a:b" on host h shows as "a:b:h", as the view "a" on host "b:h"
+    // would: a cut of the line at either colon names the wrong view.
     MsgRecorder boxes;
     FakeWindow f;
-    f.backend->state().views = {fv("devview", "hostA:extra")};
+    f.backend->state().views = {fv("dev:view", "hostA"), fv("devview", "hostB:extra")};
     f.w->loadViewsBut_Click();
     settle(*f.w);
-    f.w->viewsList_DblClick();
-    settle(*f.w);
-    ASSERT_EQ(boxes.boxes.size(), 1);
-    EXPECT_EQ(boxes.last().title, QStringLiteral("Vistrel: Detail for view 'devview'"));
+    for (int row : {0, 1}) {
+        f.w->setCurrentRow(row);
+        f.w->viewsList_DblClick();
+        settle(*f.w);
+    }
+    ASSERT_EQ(boxes.boxes.size(), 2) << boxes.texts().join(u'\n').toStdString();
+    EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Vistrel: Detail for view 'dev:view'"));
+    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("View Server Host: hostA\r\n")));
+    EXPECT_EQ(boxes.boxes[1].title, QStringLiteral("Vistrel: Detail for view 'devview'"));
 }
 
 TEST(ViewDetails, AClickOnALinesBoxMakesItCurrentAndBelowTheLinesNone) {

@@ -82,4 +82,24 @@ TEST(FileExistsTest, OtherSearchErrorsThrowTheSystemText) {
     }
 }
 
+TEST(FileExistsTest, AFailedSearchForCleartoolNamesWhatWasSearchedFor) {
+    // The installation check reaches file_exists through holds_cleartool;
+    // a home with a wildcard in it makes the search itself fail.
+    const std::string home = "C:\\windows\\*";
+    try {
+        plat::holds_cleartool(home);
+        ADD_FAILURE() << "no exception";
+    } catch (const plat::FileSearchError& e) {
+        char text[256] = {};
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       ERROR_INVALID_NAME, 0, text, sizeof text, nullptr);
+        std::string description = text;
+        description.erase(description.find_last_not_of("\r\n ") + 1);
+        EXPECT_EQ(e.path(), "C:\\windows\\*\\bin\\cleartool.exe");
+        EXPECT_EQ(plat::file_search_message(e),
+                  "Error determining file exist --> C:\\windows\\*\\bin\\cleartool.exe::" +
+                      description);
+    }
+}
+
 } // namespace
