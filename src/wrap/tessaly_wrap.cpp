@@ -40,6 +40,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -249,8 +250,14 @@ Ended run(char* const* words, bool inheritStdin, bool inheritStdout, int errFd, 
     return e;
 }
 
-// An unnamed file for a program's error output.
+// An unnamed file for a program's error output: in memory where the
+// system offers that, else a temporary file removed at once.
 int error_file() {
+#ifdef MFD_CLOEXEC
+    const int mem = ::memfd_create("tessaly-errors", MFD_CLOEXEC);
+    if (mem >= 0)
+        return mem;
+#endif
     const char* tmp = std::getenv("TMPDIR");
     std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/tessaly-errors-XXXXXX";
     const int fd = ::mkostemp(path.data(), O_CLOEXEC);
