@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -74,7 +75,11 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qunsetenv("TERMINAL");
-    QTemporaryDir runtime;
+    // In memory, as a login session's /run/user/UID is: the repair units'
+    // records and the locks are written there once per view.
+    const QString shm = QStringLiteral("/dev/shm");
+    QTemporaryDir runtime((QFileInfo(shm).isWritable() ? shm : QDir::tempPath()) +
+                          QStringLiteral("/tessaly-bench-XXXXXX"));
     ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     qputenv("TESSALY_LOCK_DIR", QFile::encodeName(runtime.path() + QStringLiteral("/locks")));

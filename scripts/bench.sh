@@ -37,7 +37,8 @@ cmake --build "$build" --target tessaly_bench -j2
 bin="$build/bench/tessaly_bench"
 
 export QT_QPA_PLATFORM=offscreen
-XDG_RUNTIME_DIR=$(mktemp -d)
+# In memory where it can be, as a login session's /run/user/UID is.
+XDG_RUNTIME_DIR=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 chmod 700 "$XDG_RUNTIME_DIR"
 export XDG_RUNTIME_DIR
 out=$(mktemp -d)
