@@ -6,6 +6,7 @@
 #include "launcher.h"
 
 #include "childprocess.h"
+#include "unitrecord.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -97,21 +98,6 @@ QStringList unit_words(const LaunchSpec& spec, const QString& program, const QSt
     return w + spec.arguments;
 }
 
-QString unescaped(const QByteArray& text) {
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text.at(i);
-        if (c != '\\' || i + 1 == text.size()) {
-            out += c;
-            continue;
-        }
-        const char n = text.at(++i);
-        out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
-    }
-    return QString::fromLocal8Bit(out);
-}
-
 // The unit's reports, however they arrive, turned into the signals.
 class UnitLaunch : public Launch {
 protected:
@@ -174,7 +160,7 @@ private:
         } else if (word == "started" && ok) {
             m_started = true;
         } else if (word == "message") {
-            m_message = unescaped(rest);
+            m_message = unit_unescaped(rest);
         } else if ((word == "exit" || word == "signal") && ok) {
             ProgramEnd e;
             e.known = true;
@@ -207,7 +193,7 @@ private:
         const QByteArray word = blank < 0 ? text : text.left(blank);
         const QByteArray rest = blank < 0 ? QByteArray() : text.mid(blank + 1);
         if (word == "message") {
-            m_endviewMessage = unescaped(rest).trimmed();
+            m_endviewMessage = unit_unescaped(rest).trimmed();
             return;
         }
         bool ok = false;

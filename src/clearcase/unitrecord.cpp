@@ -14,20 +14,6 @@
 namespace tsy {
 
 namespace {
-QString unescaped(QByteArrayView text) {
-    QByteArray out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text.at(i);
-        if (c != '\\' || i + 1 == text.size()) {
-            out += c;
-            continue;
-        }
-        const char n = text.at(++i);
-        out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
-    }
-    return QString::fromLocal8Bit(out);
-}
-
 #ifndef Q_OS_WIN
 // The record's bytes, or nothing while its unit still holds it.
 bool read_if_free(const QString& path, QByteArray& text) {
@@ -48,6 +34,21 @@ bool read_if_free(const QString& path, QByteArray& text) {
 #endif
 } // namespace
 
+QString unit_unescaped(QByteArrayView text) {
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c != '\\' || i + 1 == text.size()) {
+            out += c;
+            continue;
+        }
+        const char n = text.at(++i);
+        out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
+    }
+    return QString::fromLocal8Bit(out);
+}
+
 UnitRecord parse_unit_record(const QByteArray& text) {
     UnitRecord r;
     if (!text.startsWith("tessaly-unit 1\n"))
@@ -58,7 +59,7 @@ UnitRecord parse_unit_record(const QByteArray& text) {
         if (eq <= 0)
             continue;
         const QByteArrayView key(line.constData(), eq);
-        const QString value = unescaped(QByteArrayView(line).sliced(eq + 1));
+        const QString value = unit_unescaped(QByteArrayView(line).sliced(eq + 1));
         if (key == "tag")
             r.tag = value;
         else if (key == "fix_prot")

@@ -24,6 +24,10 @@ struct UnitRecord {
     QString describe() const;
 };
 
+// The text of a report line or record value: "\\", "\n" and "\r" as the
+// unit writes them, undone.
+QString unit_unescaped(QByteArrayView text);
+
 // Reads the record at text; the result has no tag when text is no record.
 UnitRecord parse_unit_record(const QByteArray& text);
 

@@ -139,6 +139,19 @@ bool units_done(const ccsim::Home& home) {
         15'000);
 }
 
+// Two signals to a run, the second 0.2 s after the first; the run must
+// end within a second of the second.
+Ran signalled_twice(QProcess& p, int sig) {
+    ::kill(pid_t(p.processId()), sig);
+    QTest::qWait(200);
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(p.processId()), sig);
+    Ran r = finish(p);
+    EXPECT_LT(clock.elapsed(), 1000);
+    return r;
+}
+
 // "TAG<tab>OUTCOME<tab>N.NN s" with the time left out.
 QStringList outcomes(const Ran& r) {
     QStringList out;
@@ -478,36 +491,22 @@ TEST(Headless, AnInterruptLetsEveryViewAtWorkFinishAndStartsNoOther) {
     start(p, {QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--jobs"),
               QStringLiteral("3")});
     ASSERT_TRUE(QTest::qWaitFor([&] { return sim.journal("fix_prot").size() == 3; }, 20'000));
-    ::kill(pid_t(p.processId()), SIGINT);
-    QTest::qWait(200);
     // The second ends the run at once: the three units finish on their own.
-    QElapsedTimer clock;
-    clock.start();
-    ::kill(pid_t(p.processId()), SIGINT);
-    const Ran r = finish(p);
-    EXPECT_LT(clock.elapsed(), 1000);
+    const Ran r = signalled_twice(p, SIGINT);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("left to finish on their own: h1_a, h2_a, h3_a")))
         << r.err.toStdString();
     EXPECT_EQ(r.lines().value(0),
               QStringLiteral("0 views: 0 repaired, 0 failed, 0 skipped, 3 not started (stopped "
                              "by a signal), 3 left to finish on their own"));
-    const auto ended = [&] {
-        std::set<std::string> tags;
-        for (const ccsim::JournalEntry& e : sim.home().journal())
-            if (e.program == "cleartool" && e.args.front() == "endview")
-                tags.insert(entry_tag(e));
-        return tags;
-    };
     const std::set<std::string> three{"h1_a", "h2_a", "h3_a"};
-    EXPECT_TRUE(QTest::qWaitFor([&] { return ended() == three; }, 10'000));
+    ASSERT_TRUE(units_done(sim.home()));
+    EXPECT_EQ(endviews_follow_fix_prots(sim.home()), three);
     std::set<std::string> touched;
     for (const ccsim::JournalEntry& e : sim.home().journal())
         if (!entry_tag(e).empty())
             touched.insert(entry_tag(e));
     EXPECT_EQ(touched, three);
-    for (const auto& [tag, span] : fix_prot_spans(sim.home()))
-        EXPECT_GE(endview_time(sim.home(), tag), span.end) << tag;
 
     // The next run reports each unit's record once, then repairs as asked.
     const Ran next =
@@ -719,13 +718,7 @@ TEST(RepairUnit, AHungSshIsLeftToItsUnitASecondSignalEndsTheRunAndNoLockStaysBeh
     QProcess p;
     start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
     ASSERT_TRUE(QTest::qWaitFor([&] { return sim.journal("ssh").size() == 1; }, 20'000));
-    ::kill(pid_t(p.processId()), SIGTERM);
-    QTest::qWait(200);
-    QElapsedTimer clock;
-    clock.start();
-    ::kill(pid_t(p.processId()), SIGTERM);
-    const Ran r = finish(p);
-    EXPECT_LT(clock.elapsed(), 1000);
+    const Ran r = signalled_twice(p, SIGTERM);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("left to finish on their own: a")))
         << r.err.toStdString();
