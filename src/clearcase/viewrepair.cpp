@@ -128,6 +128,11 @@ void ViewRepair::factsFound() {
     const bool here = fixprot::is_this_host(host);
     if (!here)
         m_outcome.host = host;
+    // A setting that cannot be split would run the wrong words.
+    if (!m_request.reach.problem.isEmpty()) {
+        done(RepairOutcome::Kind::LaunchFailed, m_request.reach.problem);
+        return;
+    }
     if (!here && m_request.reach.remoteShell.isEmpty()) {
         done(RepairOutcome::Kind::LaunchFailed,
              QStringLiteral("view ") + tag + QStringLiteral(" is on host ") + host +

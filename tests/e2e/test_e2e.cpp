@@ -402,6 +402,27 @@ TEST(Simulated, ATerminalWaitingForEnterAfterAFailureHoldsNoLockAndNamesWhatFail
     term.pressEnter();
 }
 
+TEST(Simulated, ARemoteShellSettingThatCannotBeSplitFailsTheViewAndSaysWhy) {
+    MsgRecorder boxes;
+    SimWindow f;
+    f.sim.add("a", "h1");
+    f.load();
+    f.hide_mode();
+    f.check(QStringLiteral("a"));
+    const QByteArray saved = qgetenv("TESSALY_SSH");
+    qputenv("TESSALY_SSH", "ssh -o 'ProxyCommand=jump");
+    f.sim.home().clearJournal();
+    f.w->executeFixProtBut_Click();
+    settle(*f.w);
+    qputenv("TESSALY_SSH", saved);
+    ASSERT_FALSE(boxes.boxes.isEmpty());
+    EXPECT_TRUE(boxes.texts().join(u'\n').contains(
+        QStringLiteral("TESSALY_SSH cannot be split into words as a shell would")))
+        << boxes.texts().join(u'\n').toStdString();
+    EXPECT_TRUE(f.sim.journal("ssh").isEmpty());
+    EXPECT_TRUE(f.sim.journal("fix_prot").isEmpty());
+}
+
 TEST(Simulated, ASlowListingKeepsTheBarMovingAndACloseEndsItCleanly) {
     MsgRecorder boxes;
     SimWindow f;
