@@ -148,7 +148,7 @@ Launch* Launch::start(const LaunchSpec& spec, QObject* parent) {
     return new WinLaunch(spec, parent);
 }
 
-// The terminal wrapper is a POSIX matter; on Windows only a path set by a
+// The repair unit is a POSIX matter; on Windows only a path set by a
 // test is reported back.
 QString wrapper_path() {
     return wrapper_override();

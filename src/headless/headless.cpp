@@ -617,13 +617,17 @@ QString help_ending() {
         "                   /opt/rational/clearcase)\n"
         "  TESSALY_SSH      the remote shell to a view's host, split into words as a\n"
         "                   POSIX shell splits them (default: ssh -o BatchMode=yes\n"
-        "                   -o ConnectTimeout=15)\n"
+        "                   -o ConnectTimeout=15 -o ServerAliveInterval=30\n"
+        "                   -o ServerAliveCountMax=4)\n"
         "  TESSALY_SUDO     the words that make fix_prot run as root, split likewise\n"
         "                   (default: sudo -n)\n"
-        "  TESSALY_WRAP     the terminal wrapper of the window's Normal and Minimized\n"
-        "                   modes\n"
-        "  TERMINAL         the terminal program of those modes (default: xterm)\n"
-        "  XDG_RUNTIME_DIR  where the locks are kept\n"
+        "  TESSALY_WRAP     the repair unit that runs fix_prot and then endview\n"
+        "                   (default: tessaly-wrap beside the program)\n"
+        "  TESSALY_LOCK_DIR where the run and storage locks are kept, shared by every\n"
+        "                   account (default: /run/lock/tessaly)\n"
+        "  TERMINAL         the terminal program of the window's Normal and\n"
+        "                   Minimized modes (default: xterm)\n"
+        "  XDG_RUNTIME_DIR  where the repair units leave their records\n"
         "  QT_LOGGING_RULES \"tessaly.run.info=false\" silences the command log\n");
 }
 } // namespace
