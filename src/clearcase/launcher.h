@@ -90,7 +90,7 @@ signals:
     // Another repair holds the storage's lock: nothing was started.
     void busy();
     void ended(const tsy::ProgramEnd& end);
-    // After ended(), when the spec named cleartool: the unit's endview.
+    // After ended(), when the launch was given cleartool: the unit's endview.
     void endviewEnded(const tsy::EndviewEnd& end);
 
 protected:
