@@ -81,7 +81,7 @@ fi
 cat > "$work/screen.sh" <<'INNER'
 #!/usr/bin/env bash
 set -uo pipefail
-tessaly=$1; home=$2; none=$3
+tessaly=$1; home=$2; none=$3; ccsim=$4
 fails=0
 pass() { echo "ok: $*"; }
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
@@ -125,11 +125,38 @@ kill -0 $first 2>/dev/null && pass "first copy still running" || fail "first cop
 kill -TERM $first
 wait_end $first
 [ "$st" = 0 ] && pass "first copy ended with 0" || fail "first copy ended with $st"
+
+# Exit clicked while a view's fix_prot works (Normal mode: in an xterm):
+# Tessaly's process ends at once, the view's repair unit finishes it with
+# its endview, and no other checked view is started. The layout is fixed,
+# so the controls are clicked where they stand.
+"$ccsim" fault "$home" fixprot_sleep_ms=2000
+"$ccsim" journal "$home" --clear >/dev/null
+CLEARCASEHOME=$home TESSALY_SSH="'$home/var/ccsim/bin/ssh'" TESSALY_SUDO="'$home/var/ccsim/bin/sudo' -n" "$tessaly" & pid=$!
+m=$(find_win '^Tessaly \(TSY\) - www\.orvane\.example' 15)
+click() { xdotool mousemove --window "$m" "$1" "$2" click 1; sleep "$3"; }
+if [ -n "$m" ]; then
+    click 72 88 3    # Load Views
+    click 64 352 1   # Select All
+    click 584 240 0  # Execute
+    for _ in $(seq 100); do "$ccsim" journal "$home" | grep -q ' fix_prot ' && break; sleep 0.1; done
+    t0=$(date +%s%N)
+    click 368 448 0  # Exit
+    for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.02; done
+    ms=$((($(date +%s%N) - t0) / 1000000))
+    kill -0 $pid 2>/dev/null && fail "still running ${ms} ms after Exit mid-run" || pass "ended ${ms} ms after Exit mid-run"
+    for _ in $(seq 100); do "$ccsim" journal "$home" | grep -q '"endview"' && break; sleep 0.1; done
+    j=$("$ccsim" journal "$home")
+    [ "$(grep -c ' fix_prot ' <<<"$j")" = 1 ] && pass "one fix_prot started" || fail "fix_prots: $(grep -c ' fix_prot ' <<<"$j")"
+    [ "$(grep -c '"endview"' <<<"$j")" = 1 ] && pass "its endview ran after Tessaly had gone" || fail "endviews: $(grep -c '"endview"' <<<"$j")"
+    [ "$(grep ' fix_prot \|"endview"' <<<"$j" | tail -1 | grep -c endview)" = 1 ] && pass "endview after fix_prot" || fail "endview before fix_prot"
+fi
+"$ccsim" clear-faults "$home"
 exit $fails
 INNER
 chmod +x "$work/screen.sh"
 # A real X display this time, whatever platform the suite runs the rest on.
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" "$work/screen.sh" "$tessaly" "$work/sim home" "$work/none"
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" "$work/screen.sh" "$tessaly" "$work/sim home" "$work/none" "$ccsim"
 st=$?
 [ $st -eq 0 ] || fails=$((fails + st))
 [ $fails -eq 0 ] && { echo "all real-binary checks passed"; exit 0; }
