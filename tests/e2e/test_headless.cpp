@@ -1110,12 +1110,14 @@ TEST(Headless, HelpEndsWithExitStatusesAndEnvironmentAndCountsAgreeWithTheirNumb
 }
 
 namespace {
-// A region of four views: a's storage holds a file of root's at its top,
+// A region of five views: a's storage holds a file of root's at its top,
 // b's view database a file of another owner, c view-private files of other
-// users below .s (which do not count), d nothing out of place.
+// users below .s (which do not count), d nothing out of place, and e's .s
+// directory itself belongs to another user (which counts).
 void stray_region(SimHome& sim) {
-    for (const char* tag : {"a", "b", "c", "d"})
+    for (const char* tag : {"a", "b", "c", "d", "e"})
         sim.add(tag, "h1");
+    sim.home().setOwner("e", ".s/", "bob", "dev");
     sim.home().setOwner("a", "core", "root", "root");
     sim.home().setOwner("b", "db/view_db.dbd", "nobody", "ccusers");
     sim.home().setOwner("c", ".s/src/main.c", "bob", "dev");
@@ -1151,10 +1153,13 @@ TEST(Check, NamesTheViewsWithStrayEntriesAndNeededRepairsOnlyThose) {
                                           "first ") +
                                storage("b") + QStringLiteral("/db/view_db.dbd"),
                            QStringLiteral("c\tsound"), QStringLiteral("d\tsound"),
-                           QStringLiteral("4 views: 2 sound, 2 need repair, 0 not checked")}));
+                           QStringLiteral("e\tneeds repair: 1 entry of another owner or group, the "
+                                          "first ") +
+                               storage("e") + QStringLiteral("/.s"),
+                           QStringLiteral("5 views: 2 sound, 3 need repair, 0 not checked")}));
     QFile f(failed);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("a\nb\n"));
+    EXPECT_EQ(f.readAll(), QByteArray("a\nb\ne\n"));
     EXPECT_TRUE(runs_of(sim, "fix_prot").isEmpty());
     EXPECT_TRUE(runs_of(sim, "cleartool").isEmpty()) << "no endview";
     EXPECT_EQ(sim.home().ownerOf("a", "core"), "root:root") << "nothing was changed";
@@ -1174,17 +1179,17 @@ TEST(Check, NamesTheViewsWithStrayEntriesAndNeededRepairsOnlyThose) {
     EXPECT_EQ(outcomes(r),
               (QStringList{QStringLiteral("a\trepaired"), QStringLiteral("b\trepaired"),
                            QStringLiteral("c\tsound, not repaired"),
-                           QStringLiteral("d\tsound, not repaired"),
-                           QStringLiteral("4 views: 2 repaired, 2 sound, 0 failed, "
+                           QStringLiteral("d\tsound, not repaired"), QStringLiteral("e\trepaired"),
+                           QStringLiteral("5 views: 3 repaired, 2 sound, 0 failed, "
                                           "0 skipped")}));
-    EXPECT_EQ(endviews_follow_fix_prots(sim.home()), (std::set<std::string>{"a", "b"}));
+    EXPECT_EQ(endviews_follow_fix_prots(sim.home()), (std::set<std::string>{"a", "b", "e"}));
     EXPECT_EQ(endview_time(sim.home(), "c"), -1);
     EXPECT_EQ(endview_time(sim.home(), "d"), -1);
     EXPECT_EQ(sim.home().ownerOf("a", "core"), "ccadm:ccusers");
 
     r = tessaly({QStringLiteral("--check"), QStringLiteral("--all")});
     EXPECT_EQ(r.status, 0) << r.out.toStdString();
-    EXPECT_EQ(r.lines().value(4), QStringLiteral("4 views: 4 sound, 0 need repair, 0 not checked"));
+    EXPECT_EQ(r.lines().value(5), QStringLiteral("5 views: 5 sound, 0 need repair, 0 not checked"));
 }
 
 TEST(Check, SaysWhyAViewCouldNotBeCheckedAndRepairsNoneOfThose) {
