@@ -13,11 +13,16 @@
 #include "harness.h"
 #include "simhome.h"
 
+#include "clearcase/fixprot.h"
+#include "clearcase/inspection.h"
+
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -479,6 +484,162 @@ void figure_hosts() {
     QTemporaryDir tmp;
     parallel_hosts(tmp.path());
     unreachable_host(tmp.path());
+}
+
+namespace {
+
+// Figure 11a: --check over the same spread as figure 10, the inspection
+// of each storage taking half a second (the find stand-in's walk).
+void check_hosts(const QString& tmp) {
+    const int hostCount = smoke() ? 3 : 12;
+    const int perHost = smoke() ? 8 : 20;
+    const int sleepMs = smoke() ? 50 : 500;
+    const int jobs = 12;
+    const int views = hostCount * perHost;
+    std::vector<std::string> hosts;
+    for (int i = 1; i <= hostCount; ++i)
+        hosts.push_back(std::string(i < 10 ? "ccstore0" : "ccstore").append(std::to_string(i)));
+    ccsim::Home home = ccsim::Home::create(tmp.toStdString() + "/check home");
+    home.setStrict(true);
+    add_views(home, "proj", hosts, perHost);
+    home.setFault("find_sleep_ms", std::to_string(sleepMs));
+    const test::StandIns standIns(home);
+    UseHome use(home.dir());
+    const int waves = std::max(perHost, (views + jobs - 1) / jobs);
+    const double idealMs = double(waves) * sleepMs;
+    home.clearJournal();
+    const Run r =
+        run_tessaly({QStringLiteral("--check"), QStringLiteral("--all"), QStringLiteral("--jobs"),
+                     QString::number(jobs), QStringLiteral("--format"), QStringLiteral("json")},
+                    tmp);
+    const Report rep = parse_report(r.out);
+    const int sound = count_outcome(rep, QStringLiteral("sound"));
+    int fixProts = 0;
+    for (const ccsim::JournalEntry& e : home.journal())
+        fixProts += e.program == "fix_prot" ? 1 : 0;
+    if (r.status != 0 || sound != views || fixProts != 0)
+        note(QStringLiteral("11: WARNING: --check ended with status %1, %2 of %3 views sound, %4 "
+                            "fix_prots; its stderr: %5")
+                 .arg(r.status)
+                 .arg(sound)
+                 .arg(views)
+                 .arg(fixProts)
+                 .arg(QString::fromLocal8Bit(r.err.left(400)).simplified()));
+    row(QStringLiteral("11. --check --all --jobs %1, %2 views on %3 hosts, inspection %4")
+            .arg(jobs)
+            .arg(views)
+            .arg(hostCount)
+            .arg(fmt_ms(sleepMs)),
+        fmt_ms(r.wallMs), QStringLiteral("<= 1.15x ideal %1").arg(fmt_ms(idealMs)),
+        QStringLiteral("%1x ideal; %2 sound").arg(fmt_num(r.wallMs / idealMs, 2)).arg(sound),
+        r.status == 0 && sound == views && r.wallMs <= 1.15 * idealMs);
+}
+
+// The wall time of words, started directly and waited for; -1 if it failed.
+double time_words(const QStringList& words, QByteArray* out = nullptr) {
+    QProcess p;
+    p.setProgram(words.first());
+    p.setArguments(words.mid(1));
+    p.setStandardInputFile(QProcess::nullDevice());
+    QElapsedTimer t;
+    t.start();
+    p.start();
+    if (!p.waitForFinished(120'000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return -1;
+    const double ms = ms_since(t);
+    if (out)
+        *out = p.readAllStandardOutput();
+    return ms;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
+}
+
+// Figure 11b: the inspection of one sound storage of 10,000 entries, as
+// it runs on the storage host, beside the find it runs alone on it.
+void check_one_storage(const QString& tmp) {
+    const int entries = smoke() ? 1000 : 10000;
+    const int rounds = smoke() ? 3 : 9;
+    ccsim::Home home = ccsim::Home::create(tmp.toStdString() + "/storage home");
+    home.setStrict(true);
+    ccsim::View v;
+    v.tag = "big";
+    v.host = "ccstore01";
+    v = home.addView(v);
+    // 100 directories of files, all the view's: the storage starts so.
+    const QString root = QString::fromStdString(v.storage);
+    for (int d = 0, made = 0; made < entries; ++d) {
+        const QString dir = root + QStringLiteral("/d%1").arg(d);
+        QDir().mkpath(dir);
+        ++made;
+        for (int f = 0; f < entries / 100 - 1 && made < entries; ++f, ++made) {
+            QFile file(dir + QStringLiteral("/f%1").arg(f));
+            if (!file.open(QIODevice::WriteOnly))
+                break;
+        }
+    }
+    const test::StandIns standIns(home);
+    const QString find = QString::fromStdString(home.dir()) + QStringLiteral("/var/ccsim/bin/find");
+    const QStringList alone{find,
+                            root,
+                            QStringLiteral("-path"),
+                            root + QStringLiteral("/.s/*"),
+                            QStringLiteral("-prune"),
+                            QStringLiteral("-o"),
+                            QStringLiteral("("),
+                            QStringLiteral("!"),
+                            QStringLiteral("-user"),
+                            QString::fromStdString(v.owner),
+                            QStringLiteral("-o"),
+                            QStringLiteral("!"),
+                            QStringLiteral("-group"),
+                            QString::fromStdString(v.group),
+                            QStringLiteral(")"),
+                            QStringLiteral("-print")};
+    // On the storage host, as root: sh and the host's find (the stand-in
+    // first in PATH, as the ssh stand-in puts it).
+    const QStringList inspect =
+        inspection::words(root, QString::fromStdString(v.owner), QString::fromStdString(v.group));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(QString::fromStdString(home.dir()) +
+                                      QStringLiteral("/var/ccsim/bin:")) +
+                        path);
+    // Through ssh and sudo, as Tessaly starts it for another host.
+    const QStringList remote = fixprot::command_on_host(fixprot::reach_from_environment(),
+                                                        QStringLiteral("ccstore01"), inspect);
+    std::vector<double> a, b, c;
+    QByteArray printed = "x";
+    for (int i = 0; i < rounds; ++i) {
+        a.push_back(time_words(alone));
+        b.push_back(time_words(inspect, &printed));
+        c.push_back(time_words(remote));
+    }
+    qputenv("PATH", path);
+    const double findMs = median(a), inspectMs = median(b), remoteMs = median(c);
+    const bool ran = findMs > 0 && inspectMs > 0 && remoteMs > 0 && printed.isEmpty();
+    if (!ran)
+        note(QStringLiteral("11: WARNING: the inspection of the big storage failed or found "
+                            "entries: %1")
+                 .arg(QString::fromLocal8Bit(printed.left(200))));
+    row(QStringLiteral("11. inspection of one sound storage of %1 entries (median of %2)")
+            .arg(entries)
+            .arg(rounds),
+        fmt_ms(inspectMs), QStringLiteral("<= 1.2x find alone %1").arg(fmt_ms(findMs)),
+        QStringLiteral("%1x find alone; through ssh and sudo: %2 (%3x)")
+            .arg(fmt_num(inspectMs / findMs, 2))
+            .arg(fmt_ms(remoteMs))
+            .arg(fmt_num(remoteMs / findMs, 2)),
+        ran && inspectMs <= 1.2 * findMs);
+}
+
+} // namespace
+
+void figure_check() {
+    QTemporaryDir tmp;
+    check_hosts(tmp.path());
+    check_one_storage(tmp.path());
 }
 
 } // namespace tsy::bench

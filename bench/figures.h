@@ -26,6 +26,7 @@ void figure_stall();
 void figure_headless(); // 9. --list and --repair as processes, beside their own work
 void figure_hosts(); // 10. --repair --jobs over storage hosts: wall time, own CPU, an unreachable
                      // host
+void figure_check(); // 11. --check --jobs over storage hosts; one storage's inspection beside find
 // The programs a UNIX repair starts for each view (lookup, facts, fix_prot
 // through the remote shell, endview), started directly one after another.
 void direct_starts(

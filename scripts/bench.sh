@@ -5,7 +5,7 @@
 #   scripts/bench.sh            the full run (about five minutes on 2 cores)
 #   scripts/bench.sh --smoke    every figure once at a small size, for CI:
 #                               fails only when a benchmark crashes or hangs
-#   scripts/bench.sh [--smoke] FIGURE...   only those (load cli wait run list startup memory stall headless hosts)
+#   scripts/bench.sh [--smoke] FIGURE...   only those (load cli wait run list startup memory stall headless hosts check)
 #
 # The build directory is build-bench (TESSALY_BENCH_BUILD overrides it).
 # Each figure runs in a process of its own, so that one figure's memory or
@@ -23,7 +23,7 @@ for a in "$@"; do
         *) figures+=("$a") ;;
     esac
 done
-[ ${#figures[@]} -gt 0 ] || figures=(load cli wait run list startup memory stall headless hosts)
+[ ${#figures[@]} -gt 0 ] || figures=(load cli wait run list startup memory stall headless hosts check)
 
 [ -x scripts/deps.sh ] && scripts/deps.sh test
 

@@ -20,7 +20,7 @@ fi
 
 scripts/deps.sh demo
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target tessaly tessaly-wrap cleartool fix_prot ccsim ccsim_ssh ccsim_sudo
+cmake --build build --target tessaly tessaly-wrap cleartool fix_prot ccsim ccsim_ssh ccsim_sudo ccsim_find
 
 home=${TESSALY_DEMO_HOME:-$PWD/build/demo-home}
 if [ $keep = 0 ] || [ ! -f "$home/var/ccsim/registry" ]; then

@@ -15,6 +15,11 @@ namespace tsy {
 // carries for as long as it runs.
 void put_in_own_session(QProcess& p, int keepFd = -1);
 
+// Ends the program of p, started by put_in_own_session, and every process
+// of its session (what a shell command started), then keeps p as below.
+// For queries only: nothing that changes data is ended so.
+void end_session(QProcess* p);
+
 // Takes p over from its owner: it is deleted once its program has ended,
 // and never while the program runs, not even at exit.
 void keep_until_finished(QProcess* p);

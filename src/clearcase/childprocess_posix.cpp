@@ -2,6 +2,7 @@
 
 #include <QProcess>
 
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,6 +15,13 @@ void put_in_own_session(QProcess& p, int keepFd) {
         if (keepFd >= 0)
             ::fcntl(keepFd, F_SETFD, 0);
     });
+}
+
+void end_session(QProcess* p) {
+    // The program leads its session: its process group is the session's.
+    if (p->state() != QProcess::NotRunning && p->processId() > 0)
+        ::kill(-pid_t(p->processId()), SIGKILL);
+    keep_until_finished(p);
 }
 
 } // namespace tsy

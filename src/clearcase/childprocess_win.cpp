@@ -13,4 +13,9 @@ void put_in_own_session(QProcess& p, int) {
         [](QProcess::CreateProcessArguments* args) { args->flags |= CREATE_NEW_PROCESS_GROUP; });
 }
 
+void end_session(QProcess* p) {
+    p->kill();
+    keep_until_finished(p);
+}
+
 } // namespace tsy

@@ -64,7 +64,8 @@ void RunEngine::stop(bool endLookups) {
         return;
     const QList<ViewRepair*> views = m_atWork.keys();
     for (ViewRepair* v : views) {
-        if (v->step() == ViewRepair::Step::Lookup || v->step() == ViewRepair::Step::Facts)
+        if (v->step() == ViewRepair::Step::Lookup || v->step() == ViewRepair::Step::Facts ||
+            v->step() == ViewRepair::Step::Inspect)
             v->abandon(); // reports Kind::Abandoned through viewDone()
     }
 }
@@ -157,6 +158,7 @@ void RunEngine::startView(const RunItem& item, int index) {
     // not stopped on top of that.
     r.endviewAfterFailure = m_settings.style == fixprot::Style::Windows;
     r.dryRun = m_settings.dryRun;
+    r.inspect = m_settings.inspect;
     auto* v = new ViewRepair(m_session, r, this);
     m_atWork.insert(v, Work{item, index});
     connect(v, &ViewRepair::finished, this, [this, v] { viewDone(v); });

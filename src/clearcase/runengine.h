@@ -35,6 +35,7 @@ struct RunSettings {
     fixprot::Style style = fixprot::Style::Windows;
     fixprot::Reach reach;
     bool dryRun = false;
+    RepairRequest::Inspect inspect = RepairRequest::Inspect::No;
     int jobs = 1;
     int perHost = 1;
     // After a failed endview no further view starts.
@@ -67,8 +68,8 @@ public:
     void start(std::function<std::optional<RunItem>()> next);
 
     // No view starts any more; those at work finish, then finished().
-    // endLookups: views still being looked up end now (Kind::Abandoned),
-    // as their repair had not started.
+    // endLookups: views still being looked up or inspected end now
+    // (Kind::Abandoned), as their repair had not started.
     void stop(bool endLookups = false);
     // No view starts any more, and nobody waits for those at work: their
     // lookups stop, their units finish alone. finished() follows at once.

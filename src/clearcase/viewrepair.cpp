@@ -1,11 +1,13 @@
 #include "viewrepair.h"
 
+#include "childprocess.h"
 #include "fixprot.h"
 #include "lsviewparse.h"
 #include "runlocks.h"
 #include "runlog.h"
 #include "session.h"
 
+#include <QProcess>
 #include <QUuid>
 
 namespace tsy {
@@ -108,10 +110,109 @@ void ViewRepair::factsFound() {
         lookupFailed(error);
         return;
     }
-    QString owner, group;
-    fixprot::owner_and_group(output, owner, group);
+    fixprot::owner_and_group(output, m_owner, m_group);
+    m_local = local;
+    m_host = host;
+    if (m_request.inspect != RepairRequest::Inspect::No)
+        inspect();
+    else
+        repair();
+}
+
+void ViewRepair::inspect() {
+    m_step = Step::Inspect;
+    const QString& tag = m_request.tag;
+    m_outcome.storage = m_local;
+    m_outcome.serverHost = m_host;
+    const bool here = fixprot::is_this_host(m_host);
+    if (!here)
+        m_outcome.host = m_host;
+    if (m_owner.isEmpty() || m_group.isEmpty()) {
+        done(RepairOutcome::Kind::NotChecked,
+             QStringLiteral("lsview -properties -full names no ") +
+                 (m_owner.isEmpty() ? QStringLiteral("owner") : QStringLiteral("group")) +
+                 QStringLiteral(" for view ") + tag +
+                 QStringLiteral(": whom the storage should belong to is not known"));
+        return;
+    }
+    if (!here && m_request.reach.remoteShell.isEmpty()) {
+        done(RepairOutcome::Kind::NotChecked,
+             QStringLiteral("view ") + tag + QStringLiteral(" is on host ") + m_host +
+                 QStringLiteral(" and TESSALY_SSH names no remote shell to reach it"));
+        return;
+    }
+    // A unit at work changes the storage as it is read: what the inspection
+    // would say is out of date before it is said.
+    if (inspection::repair_at_work(storage_lock_path(m_outcome.host, m_local))) {
+        done(RepairOutcome::Kind::Busy, QStringLiteral("repair at work"));
+        return;
+    }
+    const QStringList words = fixprot::command_on_host(
+        m_request.reach, m_host, inspection::words(m_local, m_owner, m_group));
+    auto* p = new QProcess(this);
+    m_inspection = p;
+    p->setProgram(words.first());
+    p->setArguments(words.mid(1));
+    p->setStandardInputFile(QProcess::nullDevice());
+    // A session of its own, like every query: a Ctrl-C meant for Tessaly
+    // does not end it under the run's feet; the run ends it.
+    put_in_own_session(*p);
+    connect(p, &QProcess::finished, this, [this, p](int code, QProcess::ExitStatus status) {
+        inspection::Ended e;
+        e.crashed = status == QProcess::CrashExit;
+        e.exitCode = code;
+        e.out = p->readAllStandardOutput();
+        e.err = p->readAllStandardError();
+        inspected(e);
+    });
+    connect(p, &QProcess::errorOccurred, this, [this, p](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        inspection::Ended e;
+        e.started = false;
+        e.startError = p->program() + QStringLiteral(": ") + p->errorString();
+        inspected(e);
+    });
+    m_fixClock.start();
+    p->start(QIODevice::ReadOnly);
+}
+
+void ViewRepair::inspected(const inspection::Ended& e) {
+    if (m_step != Step::Inspect)
+        return;
+    if (m_inspection) {
+        m_inspection->disconnect(this);
+        m_inspection->deleteLater();
+    }
+    const inspection::Verdict v = inspection::verdict(e, m_local, m_owner, m_group, m_outcome.host);
+    log_command(fixprot::command_on_host(m_request.reach, m_host,
+                                         inspection::words(m_local, m_owner, m_group)),
+                e.started ? (e.crashed ? QStringLiteral("it crashed")
+                                       : QStringLiteral("exit status %1").arg(e.exitCode))
+                          : e.startError,
+                m_fixClock.elapsed());
+    using K = inspection::Verdict::Kind;
+    if (v.kind == K::NotChecked) {
+        done(RepairOutcome::Kind::NotChecked, v.why);
+        return;
+    }
+    m_outcome.inspected = true;
+    m_outcome.found = v.found;
+    m_outcome.first = v.first;
+    if (v.kind == K::Sound)
+        done(RepairOutcome::Kind::Sound);
+    else if (m_request.inspect == RepairRequest::Inspect::Check)
+        done(RepairOutcome::Kind::NeedsRepair);
+    else
+        repair();
+}
+
+void ViewRepair::repair() {
+    const QString& tag = m_request.tag;
+    const QString& host = m_host;
+    const QString& local = m_local;
     QStringList args = m_request.arguments;
-    const QStringList missing = fixprot::fill_placeholders(args, owner, group);
+    const QStringList missing = fixprot::fill_placeholders(args, m_owner, m_group);
     if (!missing.isEmpty()) {
         done(RepairOutcome::Kind::Skipped,
              QStringLiteral("View ") + tag + QStringLiteral(" was skipped: lsview -properties ") +
@@ -236,6 +337,11 @@ void ViewRepair::abandon() {
         m_job->abandon();
     if (m_launch)
         m_launch->abandon();
+    if (m_inspection) {
+        // Only a reading: it and what it started end now.
+        m_inspection->disconnect(this);
+        end_session(m_inspection);
+    }
     done(RepairOutcome::Kind::Abandoned);
 }
 

@@ -17,6 +17,7 @@
 // program's end, leaves the unit to finish the view alone.
 
 #include "fixprot.h"
+#include "inspection.h"
 #include "launcher.h"
 
 #include <QDateTime>
@@ -26,6 +27,8 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+
+class QProcess;
 
 namespace tsy {
 
@@ -45,6 +48,11 @@ struct RepairRequest {
     bool endviewAfterFailure = true;
     // Only the lookups: the words fix_prot would get end the repair.
     bool dryRun = false;
+    // UNIX: after the lookups, inspect the storage's ownership on its host
+    // (see inspection.h) instead of repairing it (Check), or before
+    // repairing it, which then happens only when it is needed.
+    enum class Inspect { No, Check, BeforeRepair };
+    Inspect inspect = Inspect::No;
 };
 
 struct RepairOutcome {
@@ -58,6 +66,9 @@ struct RepairOutcome {
         FixProtFailed, // fix_prot ended badly (see end)
         EndviewFailed, // fix_prot ended, endview failed (see message)
         Abandoned,     // given up before the end
+        Sound,         // the inspection found nothing to repair
+        NeedsRepair,   // it found entries to repair (a check only)
+        NotChecked,    // it could not tell (see message)
     };
     Kind kind = Kind::Abandoned;
     QString message;     // the lookup's, the launch's or endview's error
@@ -67,7 +78,10 @@ struct RepairOutcome {
     QStringList command; // the words fix_prot was started with
     ProgramEnd end;      // how fix_prot ended, once it ran
     bool endviewRan = false;
-    QDateTime started; // when the lookup was asked
+    bool inspected = false; // an inspection gave found and first
+    int found = 0;          // entries it found not owned by the view's owner and group
+    QString first;          // the first of them
+    QDateTime started;      // when the lookup was asked
     qint64 elapsedMs = 0;
 };
 
@@ -75,7 +89,7 @@ class ViewRepair : public QObject {
     Q_OBJECT
 
 public:
-    enum class Step { Lookup, Facts, FixProt, Endview, Done };
+    enum class Step { Lookup, Facts, Inspect, FixProt, Endview, Done };
 
     ViewRepair(cc::Session& session, RepairRequest request, QObject* parent = nullptr);
     ~ViewRepair() override;
@@ -100,6 +114,9 @@ signals:
 private:
     void lookedUp();
     void factsFound();
+    void inspect();
+    void inspected(const inspection::Ended& e);
+    void repair();
     void launch(const QStringList& words);
     void fixProtEnded(const ProgramEnd& end);
     void unitEndviewEnded(const EndviewEnd& e);
@@ -115,6 +132,10 @@ private:
     QElapsedTimer m_clock;
     QElapsedTimer m_fixClock;
     QString m_globalPath;
+    // What the lookups found: the host-local storage, its host, the owner
+    // and group.
+    QString m_local, m_host, m_owner, m_group;
+    QPointer<QProcess> m_inspection;
     bool m_unitEndview = false; // the repair unit runs endview, not the session
 };
 

@@ -69,6 +69,8 @@ QString clearcase_home() {
 struct Options {
     bool list = false;
     bool repair = false;
+    bool check = false;  // --check: inspect only
+    bool needed = false; // --repair --needed: inspect, then repair what needs it
     bool all = false;
     bool dryRun = false;
     bool ignoreCase = false;
@@ -229,7 +231,7 @@ public:
                 m_listing->abandon();
                 m_listing->deleteLater();
             }
-            if (!m_o.repair) {
+            if (m_o.list) {
                 QCoreApplication::exit(1);
                 return;
             }
@@ -327,6 +329,9 @@ private:
             *m_session, m_home,
             fixprot::argument_words(m_o.hasArgs ? m_o.args : fixprot::default_args(style)));
         settings.dryRun = m_o.dryRun;
+        settings.inspect = m_o.check    ? RepairRequest::Inspect::Check
+                           : m_o.needed ? RepairRequest::Inspect::BeforeRepair
+                                        : RepairRequest::Inspect::No;
         m_report.setReach(settings.reach);
         settings.jobs = m_o.jobs;
         settings.perHost = m_o.perHost;
@@ -432,6 +437,9 @@ private:
         r.storage = o.storage;
         r.command = o.command;
         r.endviewRan = o.endviewRan;
+        r.inspected = o.inspected;
+        r.found = o.found;
+        r.first = o.first;
         r.start = o.started;
         r.ms = o.elapsedMs;
         if (o.end.known && !o.end.crashed)
@@ -459,6 +467,19 @@ private:
         case Kind::LookupFailed:
         case Kind::Skipped:
         case Kind::Busy:
+            // A check that could not be made is the check's own verdict.
+            if (m_o.check)
+                r.outcome = Out::NotChecked;
+            r.reason = o.message;
+            break;
+        case Kind::Sound:
+            r.outcome = m_o.check ? Out::Sound : Out::SoundNotRepaired;
+            break;
+        case Kind::NeedsRepair:
+            r.outcome = Out::NeedsRepair;
+            break;
+        case Kind::NotChecked:
+            r.outcome = Out::NotChecked;
             r.reason = o.message;
             break;
         case Kind::Planned:
@@ -491,8 +512,21 @@ private:
         case ViewResult::Outcome::Planned:
             ++m_counts.planned;
             break;
+        case ViewResult::Outcome::Sound:
+        case ViewResult::Outcome::SoundNotRepaired:
+            ++m_counts.sound;
+            break;
+        case ViewResult::Outcome::NeedsRepair:
+            ++m_counts.needsRepair;
+            break;
+        case ViewResult::Outcome::NotChecked:
+            // Not repaired since it could not be checked: a failure of the repair.
+            ++(m_o.check ? m_counts.notChecked : m_counts.failed);
+            break;
         }
-        if (r.outcome != ViewResult::Outcome::Repaired && r.outcome != ViewResult::Outcome::Planned)
+        if (r.outcome != ViewResult::Outcome::Repaired &&
+            r.outcome != ViewResult::Outcome::Planned && r.outcome != ViewResult::Outcome::Sound &&
+            r.outcome != ViewResult::Outcome::SoundNotRepaired)
             m_unfinished.append(r.tag);
         if (i >= 0)
             m_ended.insert(i);
@@ -527,8 +561,10 @@ private:
         // A run stopped during its listing, or one that left units at work,
         // did not do what it was asked.
         const bool cut = m_stopped && (!m_engine || !m_leftAlone.isEmpty());
-        const bool clean = s.counts.failed == 0 && s.counts.skipped == 0 && s.notStarted == 0 &&
-                           m_unread == 0 && !m_listingFailed && !m_nothingMatched && !cut;
+        const bool clean = s.counts.failed == 0 && s.counts.skipped == 0 &&
+                           s.counts.needsRepair == 0 && s.counts.notChecked == 0 &&
+                           s.notStarted == 0 && m_unread == 0 && !m_listingFailed &&
+                           !m_nothingMatched && !cut;
         if (cut && s.stoppedBy.isEmpty())
             s.stoppedBy = QStringLiteral("stopped by a signal");
         s.exitStatus = clean ? 0 : 1;
@@ -605,11 +641,13 @@ QString help_ending() {
     return QStringLiteral(
         "\n"
         "Exit status:\n"
-        "  0  every view was listed, repaired or, with --dry-run, planned\n"
-        "  1  a view could not be read, failed, was skipped or not started, the\n"
-        "     listing failed, a pick matched no view, or --failed-to could not be\n"
-        "     written\n"
-        "  2  bad usage, or no ClearCase: nothing was run\n"
+        "  0  every view was listed, repaired, found sound or, with --dry-run,\n"
+        "     planned\n"
+        "  1  a view could not be read, failed, was skipped or not started, needs\n"
+        "     repair or could not be checked (--check), the listing failed, a pick\n"
+        "     matched no view, or --failed-to could not be written\n"
+        "  2  bad usage, or no ClearCase (or --check or --needed without UNIX\n"
+        "     ClearCase): nothing was run\n"
         "  3  another repair run of this user is under way: nothing was run\n"
         "\n"
         "Environment:\n"
@@ -674,6 +712,14 @@ int run(int argc, char** argv) {
     const QCommandLineOption repair(
         QStringLiteral("repair"),
         QStringLiteral("Repair the views picked by --all, --match, --host and --tags."));
+    const QCommandLineOption check(
+        QStringLiteral("check"),
+        QStringLiteral("Say which of the picked views need repair: inspect the ownership of their "
+                       "storage on its host; run no fix_prot and no endview."));
+    const QCommandLineOption needed(
+        QStringLiteral("needed"),
+        QStringLiteral("With --repair: check each view first and repair only those that need it; "
+                       "the servers of sound views keep running."));
     const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("Every view."));
     const QCommandLineOption match(QStringLiteral("match"),
                                    QStringLiteral("The views whose line contains PATTERN."),
@@ -711,8 +757,8 @@ int run(int argc, char** argv) {
     const QCommandLineOption dryRun(
         QStringLiteral("dry-run"),
         QStringLiteral("Look the views up and print what would run; run nothing."));
-    p.addOptions({list, repair, all, match, ignoreCase, host, tags, jobs, perHost, format, failedTo,
-                  args, dryRun});
+    p.addOptions({list, repair, check, needed, all, match, ignoreCase, host, tags, jobs, perHost,
+                  format, failedTo, args, dryRun});
     if (!p.parse(QCoreApplication::arguments())) {
         err(p.errorText());
         return 2;
@@ -728,6 +774,8 @@ int run(int argc, char** argv) {
     Options o;
     o.list = p.isSet(list);
     o.repair = p.isSet(repair);
+    o.check = p.isSet(check);
+    o.needed = p.isSet(needed);
     o.all = p.isSet(all);
     o.dryRun = p.isSet(dryRun);
     o.ignoreCase = p.isSet(ignoreCase);
@@ -746,8 +794,17 @@ int run(int argc, char** argv) {
         err(QStringLiteral("unexpected argument: ") + p.positionalArguments().first());
         return 2;
     }
-    if (o.list == o.repair) {
-        err(QStringLiteral("say --list or --repair (see --help)"));
+    if (int(o.list) + int(o.repair) + int(o.check) != 1) {
+        err(QStringLiteral("say --list, --repair or --check (see --help)"));
+        return 2;
+    }
+    if (o.needed && !o.repair) {
+        err(QStringLiteral("--needed goes with --repair: nothing was run"));
+        return 2;
+    }
+    if (o.check && (o.dryRun || o.hasArgs)) {
+        err(QStringLiteral("--check changes nothing and runs no fix_prot: it takes no --dry-run "
+                           "and no --args"));
         return 2;
     }
     // An empty value is a script's unset variable: --match "" would pick
@@ -770,8 +827,9 @@ int run(int argc, char** argv) {
         return 2;
     }
     const bool picked = o.all || o.hasMatch || !o.hosts.isEmpty() || o.hasTags;
-    if (o.repair && (!picked || (o.all && o.hasMatch))) {
-        err(QStringLiteral("--repair needs --all or --match PATTERN (one of them), or --host or "
+    if ((o.repair || o.check) && (!picked || (o.all && o.hasMatch))) {
+        err((o.check ? QStringLiteral("--check") : QStringLiteral("--repair")) +
+            QStringLiteral(" needs --all or --match PATTERN (one of them), or --host or "
                            "--tags: nothing was run"));
         return 2;
     }
@@ -811,7 +869,12 @@ int run(int argc, char** argv) {
     if (home.isEmpty())
         return 2;
     std::shared_ptr<cc::Backend> backend = cc::default_backend();
-    if (o.repair && backend->fixProtStyle() == fixprot::Style::Unix) {
+    if ((o.check || o.needed) && backend->fixProtStyle() != fixprot::Style::Unix) {
+        // Windows storage is protected by ACLs, which this inspection does not read.
+        err(QStringLiteral("--check and --needed need UNIX ClearCase: nothing was run"));
+        return 2;
+    }
+    if ((o.repair || o.check) && backend->fixProtStyle() == fixprot::Style::Unix) {
         const QString problem = fixprot::reach_from_environment().problem;
         if (!problem.isEmpty()) {
             err(problem + QStringLiteral(": nothing was run"));
@@ -824,7 +887,8 @@ int run(int argc, char** argv) {
             QStringLiteral("): nothing was run"));
         return 3;
     }
-    Report report(o.format, o.dryRun, o.repair && error_output_is_terminal());
+    Report report(o.format, o.dryRun, (o.repair || o.check) && error_output_is_terminal());
+    report.setCheck(o.check, o.needed);
     g_report = &report;
     g_previousHandler = qInstallMessageHandler(message_handler);
     Runner runner(o, home, backend->createSession(home), report);

@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "clearcase/fixprot.h"
+#include "clearcase/inspection.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -33,8 +34,32 @@ QString outcome_name(ViewResult::Outcome o) {
         return QStringLiteral("skipped");
     case ViewResult::Outcome::Planned:
         return QStringLiteral("planned");
+    case ViewResult::Outcome::Sound:
+        return QStringLiteral("sound");
+    case ViewResult::Outcome::SoundNotRepaired:
+        return QStringLiteral("sound, not repaired");
+    case ViewResult::Outcome::NeedsRepair:
+        return QStringLiteral("needs repair");
+    case ViewResult::Outcome::NotChecked:
+        return QStringLiteral("not checked");
     }
     return QString();
+}
+
+// The outcome as JSON names it: the text's name, but one word for the
+// verdicts of an inspection.
+QString json_outcome(ViewResult::Outcome o) {
+    switch (o) {
+    case ViewResult::Outcome::Sound:
+    case ViewResult::Outcome::SoundNotRepaired:
+        return QStringLiteral("sound");
+    case ViewResult::Outcome::NeedsRepair:
+        return QStringLiteral("needs_repair");
+    case ViewResult::Outcome::NotChecked:
+        return QStringLiteral("not_checked");
+    default:
+        return outcome_name(o);
+    }
 }
 
 QByteArray json_line(const QJsonObject& o) {
@@ -78,6 +103,14 @@ Report::~Report() {
 
 QString Report::outcomeText(const ViewResult& r) {
     QString text = outcome_name(r.outcome);
+    if (r.outcome == ViewResult::Outcome::NeedsRepair)
+        text += (r.found >= inspection::kCut ? QStringLiteral(": %1 or more entries of another "
+                                                              "owner or group, the first ")
+                                             : QStringLiteral(": %1 %2 of another owner or group, "
+                                                              "the first "))
+                    .arg(r.found)
+                    .arg(r.found == 1 ? QStringLiteral("entry") : QStringLiteral("entries")) +
+                r.first;
     if (!r.reason.isEmpty())
         text += QStringLiteral(": ") + r.reason;
     return text;
@@ -92,7 +125,10 @@ void Report::view(const ViewResult& r) {
         o[QStringLiteral("command")] = QJsonArray::fromStringList(r.command);
         if (r.outcome == ViewResult::Outcome::Planned)
             o[QStringLiteral("endview")] = QJsonArray::fromStringList(r.endview);
-        o[QStringLiteral("outcome")] = outcome_name(r.outcome);
+        o[QStringLiteral("outcome")] = json_outcome(r.outcome);
+        o[QStringLiteral("found")] =
+            r.inspected ? QJsonValue(r.found) : QJsonValue(QJsonValue::Null);
+        o[QStringLiteral("first")] = text_or_null(r.first);
         o[QStringLiteral("reason")] = text_or_null(r.reason);
         o[QStringLiteral("exit_status")] =
             r.exitStatus ? QJsonValue(*r.exitStatus) : QJsonValue(QJsonValue::Null);
@@ -132,6 +168,12 @@ void Report::summary(const Summary& s) {
         o[QStringLiteral("skipped")] = c.skipped;
         if (m_dryRun)
             o[QStringLiteral("planned")] = c.planned;
+        if (m_check || m_needed)
+            o[QStringLiteral("sound")] = c.sound;
+        if (m_check) {
+            o[QStringLiteral("needs_repair")] = c.needsRepair;
+            o[QStringLiteral("not_checked")] = c.notChecked;
+        }
         o[QStringLiteral("not_started")] = double(s.notStarted);
         o[QStringLiteral("left_to_finish")] = double(s.leftAlone);
         o[QStringLiteral("unread")] = s.unread;
@@ -146,15 +188,26 @@ void Report::summary(const Summary& s) {
         out(QByteArrayLiteral("no view was run: the listing failed\n"));
         return;
     }
-    QString line = m_dryRun ? QStringLiteral("%1: %2 would be repaired, %3 skipped")
-                                  .arg(count_of(views, QStringLiteral("view")))
-                                  .arg(c.planned)
-                                  .arg(c.skipped)
-                            : QStringLiteral("%1: %2 repaired, %3 failed, %4 skipped")
-                                  .arg(count_of(views, QStringLiteral("view")))
-                                  .arg(c.repaired)
-                                  .arg(c.failed)
-                                  .arg(c.skipped);
+    QString line = m_check ? QStringLiteral("%1: %2 sound, %3 need repair, %4 not checked")
+                                 .arg(count_of(views, QStringLiteral("view")))
+                                 .arg(c.sound)
+                                 .arg(c.needsRepair)
+                                 .arg(c.notChecked)
+                   : m_needed ? QStringLiteral("%1: %2 repaired, %3 sound, %4 failed, %5 skipped")
+                                    .arg(count_of(views, QStringLiteral("view")))
+                                    .arg(m_dryRun ? c.planned : c.repaired)
+                                    .arg(c.sound)
+                                    .arg(c.failed)
+                                    .arg(c.skipped)
+                   : m_dryRun ? QStringLiteral("%1: %2 would be repaired, %3 skipped")
+                                    .arg(count_of(views, QStringLiteral("view")))
+                                    .arg(c.planned)
+                                    .arg(c.skipped)
+                              : QStringLiteral("%1: %2 repaired, %3 failed, %4 skipped")
+                                    .arg(count_of(views, QStringLiteral("view")))
+                                    .arg(c.repaired)
+                                    .arg(c.failed)
+                                    .arg(c.skipped);
     if (s.notStarted > 0)
         line += QStringLiteral(", %1 not started (%2)").arg(s.notStarted).arg(s.stoppedBy);
     else if (!s.stoppedBy.isEmpty())
@@ -249,7 +302,7 @@ void Report::passThrough(const QByteArray& bytes) {
 void Report::progress(const Counts& c) {
     if (!m_statusLine)
         return;
-    const int failed = c.failed + c.skipped;
+    const int failed = c.failed + c.skipped + c.notChecked;
     QString line = QStringLiteral("%1 done").arg(c.done());
     if (failed > 0)
         line += QStringLiteral(" (%1 failed or skipped)").arg(failed);

@@ -28,7 +28,11 @@ struct ViewResult {
         FixProtFailed,
         EndviewFailed, // endview failed after a fix_prot that failed too
         Skipped,
-        Planned
+        Planned,
+        Sound,            // --check: nothing to repair
+        SoundNotRepaired, // --repair --needed: nothing to repair, server left running
+        NeedsRepair,      // --check
+        NotChecked,       // the inspection could not tell (see reason)
     };
     QString tag;
     QString host; // the storage host, as the listing gives it
@@ -39,6 +43,9 @@ struct ViewResult {
     QString reason; // why it failed or was skipped
     std::optional<int> exitStatus;
     bool endviewRan = false;
+    bool inspected = false; // found and first hold what the inspection found
+    int found = 0;
+    QString first;
     QDateTime start;
     qint64 ms = 0;
 };
@@ -48,9 +55,14 @@ struct Counts {
     int failed = 0;
     int skipped = 0;
     int planned = 0;
+    int sound = 0;
+    int needsRepair = 0;
+    int notChecked = 0; // --check only; --repair --needed counts those failed
     int running = 0;
     qsizetype waiting = 0; // neither started nor given up
-    int done() const { return repaired + failed + skipped + planned; }
+    int done() const {
+        return repaired + failed + skipped + planned + sound + needsRepair + notChecked;
+    }
 };
 
 struct Summary {
@@ -71,6 +83,12 @@ public:
     // How fix_prot reaches other hosts: a dry run shows their commands
     // with it.
     void setReach(const fixprot::Reach& reach) { m_reach = reach; }
+    // A --check run, or a --repair --needed one: the summary counts sound
+    // views and, for a check, those that need repair or were not checked.
+    void setCheck(bool check, bool needed) {
+        m_check = check;
+        m_needed = needed;
+    }
 
     void view(const ViewResult& r);
     void summary(const Summary& s);
@@ -100,6 +118,8 @@ private:
     Format m_format;
     fixprot::Reach m_reach;
     bool m_dryRun;
+    bool m_check = false;
+    bool m_needed = false;
     bool m_statusLine;
     bool m_statusShown = false;
     QByteArray m_status;

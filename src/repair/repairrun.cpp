@@ -203,6 +203,9 @@ void RepairRun::viewDone(const RunItem& item, const RepairOutcome& o) {
         ++m_repairs;
         break;
     case Kind::Abandoned:
+    case Kind::Sound: // the window's run inspects nothing
+    case Kind::NeedsRepair:
+    case Kind::NotChecked:
         break;
     }
 }

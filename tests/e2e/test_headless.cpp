@@ -1101,3 +1101,133 @@ TEST(Headless, HelpEndsWithExitStatusesAndEnvironmentAndCountsAgreeWithTheirNumb
     const Ran r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
     EXPECT_EQ(r.lines().value(1), QStringLiteral("1 view: 1 repaired, 0 failed, 0 skipped"));
 }
+
+namespace {
+// A region of five views: a's storage holds a file of root's at its top,
+// b's view database a file of another owner, c view-private files of other
+// users below .s (which do not count), d nothing out of place, and e's .s
+// directory itself belongs to another user (which counts).
+void stray_region(SimHome& sim) {
+    for (const char* tag : {"a", "b", "c", "d", "e"})
+        sim.add(tag, "h1");
+    sim.home().setOwner("e", ".s/", "bob", "dev");
+    sim.home().setOwner("a", "core", "root", "root");
+    sim.home().setOwner("b", "db/view_db.dbd", "nobody", "ccusers");
+    sim.home().setOwner("c", ".s/src/main.c", "bob", "dev");
+    sim.home().setOwner("c", ".s/doc/", "alice", "dev");
+    sim.home().clearJournal();
+}
+
+QStringList runs_of(const SimHome& sim, const std::string& program) {
+    QStringList out;
+    for (const QString& e : sim.journal(program))
+        if (program != "cleartool" || e.startsWith(QStringLiteral("cleartool|endview")))
+            out.append(e);
+    return out;
+}
+} // namespace
+
+TEST(Check, NamesTheViewsWithStrayEntriesAndNeededRepairsOnlyThose) {
+    SimHome sim;
+    stray_region(sim);
+    const auto storage = [&](const char* tag) {
+        return QString::fromStdString(sim.home().find(tag)->storage);
+    };
+    QTemporaryDir dir;
+    const QString failed = dir.filePath(QStringLiteral("failed"));
+    Ran r = tessaly({QStringLiteral("--check"), QStringLiteral("--all"),
+                     QStringLiteral("--failed-to"), failed});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(outcomes(r),
+              (QStringList{QStringLiteral("a\tneeds repair: 1 entry of another owner or group, the "
+                                          "first ") +
+                               storage("a") + QStringLiteral("/core"),
+                           QStringLiteral("b\tneeds repair: 1 entry of another owner or group, the "
+                                          "first ") +
+                               storage("b") + QStringLiteral("/db/view_db.dbd"),
+                           QStringLiteral("c\tsound"), QStringLiteral("d\tsound"),
+                           QStringLiteral("e\tneeds repair: 1 entry of another owner or group, the "
+                                          "first ") +
+                               storage("e") + QStringLiteral("/.s"),
+                           QStringLiteral("5 views: 2 sound, 3 need repair, 0 not checked")}));
+    QFile f(failed);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("a\nb\ne\n"));
+    EXPECT_TRUE(runs_of(sim, "fix_prot").isEmpty());
+    EXPECT_TRUE(runs_of(sim, "cleartool").isEmpty()) << "no endview";
+    EXPECT_EQ(sim.home().ownerOf("a", "core"), "root:root") << "nothing was changed";
+
+    // The same verdicts for scripts.
+    r = tessaly({QStringLiteral("--check"), QStringLiteral("--tags"), failed,
+                 QStringLiteral("--format"), QStringLiteral("json")});
+    const QJsonObject first = QJsonDocument::fromJson(r.lines().value(0).toUtf8()).object();
+    EXPECT_EQ(first.value(QStringLiteral("outcome")).toString(), QStringLiteral("needs_repair"));
+    EXPECT_EQ(first.value(QStringLiteral("found")).toInt(), 1);
+    EXPECT_EQ(first.value(QStringLiteral("first")).toString(),
+              storage("a") + QStringLiteral("/core"));
+
+    sim.home().clearJournal();
+    r = tessaly({QStringLiteral("--repair"), QStringLiteral("--needed"), QStringLiteral("--all")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(outcomes(r),
+              (QStringList{QStringLiteral("a\trepaired"), QStringLiteral("b\trepaired"),
+                           QStringLiteral("c\tsound, not repaired"),
+                           QStringLiteral("d\tsound, not repaired"), QStringLiteral("e\trepaired"),
+                           QStringLiteral("5 views: 3 repaired, 2 sound, 0 failed, "
+                                          "0 skipped")}));
+    EXPECT_EQ(endviews_follow_fix_prots(sim.home()), (std::set<std::string>{"a", "b", "e"}));
+    EXPECT_EQ(endview_time(sim.home(), "c"), -1);
+    EXPECT_EQ(endview_time(sim.home(), "d"), -1);
+    EXPECT_EQ(sim.home().ownerOf("a", "core"), "ccadm:ccusers");
+
+    r = tessaly({QStringLiteral("--check"), QStringLiteral("--all")});
+    EXPECT_EQ(r.status, 0) << r.out.toStdString();
+    EXPECT_EQ(r.lines().value(5), QStringLiteral("5 views: 5 sound, 0 need repair, 0 not checked"));
+}
+
+TEST(Check, SaysWhyAViewCouldNotBeCheckedAndRepairsNoneOfThose) {
+    SimHome sim;
+    sim.add("gone_owner", "h1");
+    sim.add("far", "dead");
+    sim.add("busy", "h2");
+    sim.home().setFault("unknown_account", "ccadm");
+    sim.home().setFault("ssh_unreachable", "dead");
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("tags"));
+    QFile f(tags);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("gone_owner\nfar\n");
+    f.close();
+    sim.home().clearJournal();
+    Ran r = tessaly({QStringLiteral("--check"), QStringLiteral("--tags"), tags});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(outcomes(r),
+              (QStringList{
+                  QStringLiteral("far\tnot checked: ssh could not reach dead: ssh: connect to host "
+                                 "dead port 22: Connection timed out"),
+                  QStringLiteral("gone_owner\tnot checked: owner ccadm or group ccusers is unknown "
+                                 "on h1 (fix_prot -chown/-chgrp would fail too): find: ‘ccadm’ is "
+                                 "not the name of a known user"),
+                  QStringLiteral("2 views: 0 sound, 0 need repair, 2 not checked")}));
+    r = tessaly(
+        {QStringLiteral("--repair"), QStringLiteral("--needed"), QStringLiteral("--tags"), tags});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.lines().value(2),
+              QStringLiteral("2 views: 0 repaired, 0 sound, 2 failed, 0 skipped"));
+    EXPECT_TRUE(runs_of(sim, "fix_prot").isEmpty());
+    EXPECT_TRUE(runs_of(sim, "cleartool").isEmpty()) << "no endview";
+
+    // A storage whose repair is at work is not read meanwhile.
+    sim.home().clearFaults();
+    sim.home().setOwner("busy", "core", "root", "root");
+    sim.home().setViewFault("busy", "fixprot_sleep_ms", "3000");
+    QProcess repair;
+    start(repair, {QStringLiteral("--repair"), QStringLiteral("--match"), QStringLiteral("busy")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !runs_of(sim, "fix_prot").isEmpty(); }, 20'000));
+    r = tessaly({QStringLiteral("--check"), QStringLiteral("--match"), QStringLiteral("busy")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(outcomes(r).value(0), QStringLiteral("busy\tnot checked: repair at work"));
+    EXPECT_EQ(finish(repair).status, 0);
+    r = tessaly({QStringLiteral("--check"), QStringLiteral("--match"), QStringLiteral("busy")});
+    EXPECT_EQ(outcomes(r).value(0), QStringLiteral("busy\tsound"));
+}

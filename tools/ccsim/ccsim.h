@@ -156,6 +156,18 @@ public:
     // False if the storage is missing or anything else is found.
     bool storageFixed(const std::string& tag) const;
 
+    // Simulated ownership of a view's storage entries, as the find stand-in
+    // and fix_prot see it (real chown needs real accounts, which the
+    // views' owners mostly are not). rel is relative to the storage, ""
+    // for the storage itself. A storage starts owned by its view's owner
+    // and group; fix_prot -chown/-chgrp gives every entry those it names.
+    // setOwner creates the entry if it is missing (a directory when rel
+    // ends in '/', a file otherwise; missing parents as directories).
+    void setOwner(const std::string& tag, const std::string& rel, const std::string& owner,
+                  const std::string& group);
+    // "OWNER:GROUP" of the entry; throws if it does not exist.
+    std::string ownerOf(const std::string& tag, const std::string& rel) const;
+
     // Breaks the permissions of one view's storage (or of every view's, if
     // tag is empty) again, recreating missing storage directories.
     void breakStorage(const std::string& tag = {});

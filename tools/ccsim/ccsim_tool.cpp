@@ -103,12 +103,22 @@ Usage:
         ssh_keep_fds         ssh keeps the descriptors it inherited; by
                              default it closes all above 2, as OpenSSH does
         sudo_password        sudo says "a password is required" and exits 1
+        unknown_account=NAME[,NAME...]  no simulated host knows these users
+                             or groups: fix_prot -chown/-chgrp and find
+                             -user/-group refuse them
+        find_sleep_ms=N      (also per view) the find stand-in's walk of a
+                             storage takes N ms more
       In every TEXT the two characters \n print as a line break, so one
       error can span two lines. lsview_fail, catcs_fail, endview_fail and
       listing_fail take such TEXT too.
   ccsim clear-faults HOME
   ccsim break-storage HOME [TAG]
       Break the permissions of every (or one) view's storage again.
+  ccsim owner HOME TAG RELPATH [OWNER[:GROUP]]
+      Show or set the simulated owner and group of an entry of the view's
+      storage (RELPATH . is the storage itself; a RELPATH ending in / that
+      does not exist is made a directory, else a file). fix_prot -chown
+      -chgrp gives every entry of the storage those it names.
   ccsim journal HOME [--clear]
       Print the call journal: time (ms), pid, program, arguments (programs:
       cleartool, fix_prot, ssh, sudo). The end of each fix_prot that
@@ -124,6 +134,9 @@ Stand-ins for remote runs (copied into every home):
       localhost, else: "Could not resolve hostname", exit 255.
   HOME/var/ccsim/bin/sudo [-n] [--] COMMAND [ARG]...
       Runs COMMAND with CCSIM_ROOT=1.
+  HOME/var/ccsim/bin/find PATH... [EXPRESSION]
+      find's POSIX subset for ownership inspections (( ) ! -a -o -path
+      -name -prune -print -type -user -group), seeing simulated ownership.
 )";
 
 // Quotes a word for a POSIX shell, unless it is plain.
@@ -334,6 +347,28 @@ int cmdJournal(const Args& a) {
     return 0;
 }
 
+// owner HOME TAG RELPATH [OWNER[:GROUP]]: shows or sets an entry's
+// simulated owner and group.
+int cmdOwner(const Args& a) {
+    if (a.positional.size() != 3 && a.positional.size() != 4)
+        return usageError("owner needs HOME TAG RELPATH [OWNER[:GROUP]]");
+    Home home(a.positional[0]);
+    const std::string& tag = a.positional[1];
+    const std::string& rel = a.positional[2] == "." ? std::string() : a.positional[2];
+    if (a.positional.size() == 3) {
+        std::printf("%s\n", home.ownerOf(tag, rel).c_str());
+        return 0;
+    }
+    const std::string& spec = a.positional[3];
+    const std::size_t colon = spec.find(':');
+    const auto view = home.find(tag);
+    const std::string group = colon != std::string::npos ? spec.substr(colon + 1)
+                              : view                     ? view->group
+                                                         : std::string();
+    home.setOwner(tag, rel, spec.substr(0, colon), group);
+    return 0;
+}
+
 int run(int argc, char** argv) {
     if (argc < 2)
         return usageError("no command given");
@@ -356,7 +391,7 @@ int run(int argc, char** argv) {
     } else if (cmd == "journal") {
         flags = {"clear"};
     } else if (cmd != "list" && cmd != "clear-faults" && cmd != "break-storage" &&
-               cmd != "strict" && cmd != "local-host") {
+               cmd != "strict" && cmd != "local-host" && cmd != "owner") {
         return usageError("unknown command \"" + cmd + "\"");
     }
     if (!parseArgs(argc, argv, 2, withValue, flags, a, error))
@@ -375,6 +410,8 @@ int run(int argc, char** argv) {
         return cmdStrict(a);
     if (cmd == "local-host")
         return cmdLocalHost(a);
+    if (cmd == "owner")
+        return cmdOwner(a);
     if (a.positional.empty() || a.positional.size() > (cmd == "break-storage" ? 2u : 1u))
         return usageError(cmd + " needs HOME" + (cmd == "break-storage" ? " [TAG]" : ""));
     Home home(a.positional[0]);

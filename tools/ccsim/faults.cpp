@@ -26,6 +26,7 @@ const char* const kViewFaultNames[] = {"lsview_fail",
                                        "owner_domain",
                                        "no_owner",
                                        "no_group",
+                                       "find_sleep_ms",
                                        nullptr};
 const char* const kGlobalFaultNames[] = {"listing_fail",
                                          "truncate",
@@ -51,6 +52,8 @@ const char* const kGlobalFaultNames[] = {"listing_fail",
                                          "ssh_hang",
                                          "ssh_keep_fds",
                                          "sudo_password",
+                                         "find_sleep_ms",
+                                         "unknown_account",
                                          nullptr};
 
 namespace {
@@ -95,7 +98,7 @@ void validateFault(bool perView, const std::string& name, const std::string& val
     std::uint64_t n = 0;
     if (name == "truncate" || name == "slow_ms" || name == "fixprot_sleep_ms" || name == "hang" ||
         name == "slow_listing_ms" || name == "stall_ms" || name == "ssh_delay_ms" ||
-        name == "ssh_timeout_ms") {
+        name == "ssh_timeout_ms" || name == "find_sleep_ms") {
         if (!parseUint(value, n))
             throw Error("fault " + name + " needs a non-negative number, not " + printable(value));
     } else if (name == "fixprot_exit") {
@@ -114,11 +117,13 @@ void validateFault(bool perView, const std::string& name, const std::string& val
                name == "fixprot_noexec" || name == "fixprot_dir" || name == "ssh_keep_fds") {
         if (value != "1")
             throw Error("fault " + name + " takes no value");
-    } else if (name == "owner_domain" || name == "ssh_unreachable" || name == "ssh_hang") {
+    } else if (name == "owner_domain" || name == "ssh_unreachable" || name == "ssh_hang" ||
+               name == "unknown_account") {
         if (value == "1" || value.empty())
-            throw Error(
-                "fault " + name + " needs a value: " +
-                (name == "owner_domain" ? "owner_domain=DOMAIN" : name + "=HOST[,HOST...]"));
+            throw Error("fault " + name + " needs a value: " +
+                        (name == "owner_domain"      ? std::string("owner_domain=DOMAIN")
+                         : name == "unknown_account" ? std::string("unknown_account=NAME[,NAME...]")
+                                                     : name + "=HOST[,HOST...]"));
     } else if (name == "lookup_root" || name == "lookup_other_tag") {
         if (value.empty())
             throw Error("fault " + name + " needs a non-empty value");

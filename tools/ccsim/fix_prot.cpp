@@ -30,7 +30,8 @@ struct Options {
     gid_t gid = static_cast<gid_t>(-1);
     bool strict = false;
     bool root = false, recover = false, haveChown = false, haveChgrp = false;
-    std::string host; // strict mode: the simulated host this runs on
+    std::string host;                 // strict mode: the simulated host this runs on
+    std::string ownerName, groupName; // as given to -chown and -chgrp
     bool haveChmod = false;
     ChmodSpec chmod;
     char type = 0; // 'd', 'f' or 0 for both
@@ -81,13 +82,6 @@ bool resolveGroup(const std::string& name, gid_t& gid) {
     return false;
 }
 
-bool knownAccount(const Registry& reg, bool user, std::string_view name) {
-    for (const Record& r : reg.records)
-        if ((user ? r.owner : r.group) == name)
-            return true;
-    return false;
-}
-
 [[noreturn]] void crash(const std::string& how) {
     // No core files from a simulated crash.
     rlimit none{0, 0};
@@ -100,7 +94,8 @@ bool knownAccount(const Registry& reg, bool user, std::string_view name) {
 }
 
 // Returns 0, or the exit status for this path.
-int fixPath(const std::string& path, const Options& o, const Registry& reg, const Faults& faults) {
+int fixPath(const Paths& paths, const std::string& path, const Options& o, const Registry& reg,
+            const Faults& faults) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return fail("Unable to access \"" + path + "\": " + errnoText(errno));
@@ -133,6 +128,7 @@ int fixPath(const std::string& path, const Options& o, const Registry& reg, cons
     }
     std::size_t count = 0;
     std::string error;
+    std::vector<std::string> walked; // relative paths, for the ownership records
     const bool ok = walkTree(
         path,
         [&](const std::string& p, const struct stat& s) {
@@ -155,6 +151,9 @@ int fixPath(const std::string& path, const Options& o, const Registry& reg, cons
                 return false;
             }
             ++count;
+            if (view)
+                walked.push_back(p.size() > path.size() ? p.substr(path.size() + 1)
+                                                        : std::string());
             return true;
         },
         error);
@@ -162,6 +161,27 @@ int fixPath(const std::string& path, const Options& o, const Registry& reg, cons
         crash(*crashHow);
     if (!ok)
         return fail(error);
+    if (view && (o.haveChown || o.haveChgrp)) {
+        // The ownership the entries show from now on, real or not.
+        const std::string file = ownersFile(paths, view->storage);
+        OwnerMap m = ownersOf(paths, *view);
+        if (o.haveChown && o.haveChgrp && o.type == 0) {
+            m.entries.clear();
+            m.all = Owner{o.ownerName, o.groupName};
+        } else {
+            for (const std::string& rel : walked) {
+                struct stat es {};
+                ::lstat((path + (rel.empty() ? "" : "/" + rel)).c_str(), &es);
+                Owner now = ownerOf(m, rel, es);
+                if (o.haveChown)
+                    now.owner = o.ownerName;
+                if (o.haveChgrp)
+                    now.group = o.groupName;
+                m.entries[rel] = now;
+            }
+        }
+        saveOwners(file, m);
+    }
     say(1, "Protections fixed on \"" + path + "\": " + std::to_string(count) + " objects.");
     return 0;
 }
@@ -198,11 +218,14 @@ int run(int argc, char** argv, std::string& endsPath) {
             if (a == "-chown" || a == "-chgrp") {
                 const bool user = a == "-chown";
                 (user ? o.haveChown : o.haveChgrp) = true;
-                const bool real = user ? resolveUser(v, o.uid) : resolveGroup(v, o.gid);
+                (user ? o.ownerName : o.groupName) = v;
                 // Strict mode knows the simulated accounts too: the owners and
                 // groups of registered views. Their ownership change is only
-                // simulated, as is one the real user could not make.
-                if (!real && !(o.strict && knownAccount(reg, user, v)))
+                // simulated, as is one the real user could not make. The
+                // unknown_account fault makes a name unknown on every host.
+                const bool known = knownAccount(reg, faults, user, v);
+                const bool real = known && (user ? resolveUser(v, o.uid) : resolveGroup(v, o.gid));
+                if (!known || (!real && !o.strict))
                     return fail(std::string(user ? "Unknown user" : "Unknown group") + " \"" + v +
                                 "\".");
                 if (o.strict && (!real || ::geteuid() != 0))
@@ -253,7 +276,7 @@ int run(int argc, char** argv, std::string& endsPath) {
     }
     int status = 0;
     for (const auto& p : o.paths)
-        if (const int s = fixPath(p, o, reg, faults); s != 0)
+        if (const int s = fixPath(paths, p, o, reg, faults); s != 0)
             status = s;
     return status;
 }

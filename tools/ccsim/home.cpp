@@ -29,13 +29,12 @@ struct Program {
     const char* inHome;
 };
 const Program kPrograms[] = {
-    {"cleartool", "bin/cleartool"},
-    {"fix_prot", "etc/utils/fix_prot"},
-    {"ccsim-ssh", "var/ccsim/bin/ssh"},
-    {"ccsim-sudo", "var/ccsim/bin/sudo"},
+    {"cleartool", "bin/cleartool"},       {"fix_prot", "etc/utils/fix_prot"},
+    {"ccsim-ssh", "var/ccsim/bin/ssh"},   {"ccsim-sudo", "var/ccsim/bin/sudo"},
+    {"ccsim-find", "var/ccsim/bin/find"},
 };
 const char* const kBuiltPaths[] = {CCSIM_CLEARTOOL_PATH, CCSIM_FIXPROT_PATH, CCSIM_SSH_PATH,
-                                   CCSIM_SUDO_PATH};
+                                   CCSIM_SUDO_PATH, CCSIM_FIND_PATH};
 
 // Where the stand-ins to copy into a new home live, in kPrograms order.
 std::vector<std::string> locatePrograms() {
@@ -55,7 +54,8 @@ std::vector<std::string> locatePrograms() {
     for (const std::string& p : out)
         if (!exists(p))
             throw Error("cannot find the simulator program " + printable(p) +
-                        "; build the cleartool, fix_prot, ccsim_ssh and ccsim_sudo targets first");
+                        "; build the cleartool, fix_prot, ccsim_ssh, ccsim_sudo and ccsim_find "
+                        "targets first");
     return out;
 }
 
@@ -330,6 +330,50 @@ bool Home::storageFixed(const std::string& tag) const {
         },
         error);
     return fixed && error.empty();
+}
+
+void Home::setOwner(const std::string& tag, const std::string& rel, const std::string& owner,
+                    const std::string& group) {
+    const Paths p{dir_};
+    const Registry reg = loadRegistry(p.registry());
+    const Record* r = reg.find(tag);
+    if (!r)
+        throw Error("no view with tag " + printable(tag) + " is registered");
+    std::string name = rel;
+    const bool dir = !name.empty() && name.back() == '/';
+    while (!name.empty() && name.back() == '/')
+        name.pop_back();
+    if (name.find("..") != std::string::npos || (!name.empty() && name.front() == '/'))
+        throw Error("not a path inside the storage: " + printable(rel));
+    const std::string path = std::string(r->storage) + (name.empty() ? "" : "/" + name);
+    if (!exists(path)) {
+        if (dir)
+            makeDirs(path);
+        else {
+            makeDirs(dirName(path));
+            writeNew(path, "view-private\n", 0644);
+        }
+    }
+    OwnerMap m = ownersOf(p, *r);
+    m.entries[name] = Owner{owner, group};
+    saveOwners(ownersFile(p, r->storage), m);
+}
+
+std::string Home::ownerOf(const std::string& tag, const std::string& rel) const {
+    const Paths p{dir_};
+    const Registry reg = loadRegistry(p.registry());
+    const Record* r = reg.find(tag);
+    if (!r)
+        throw Error("no view with tag " + printable(tag) + " is registered");
+    std::string name = rel;
+    while (!name.empty() && name.back() == '/')
+        name.pop_back();
+    const std::string path = std::string(r->storage) + (name.empty() ? "" : "/" + name);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        throw Error(printable(path) + ": " + errnoText(errno));
+    const Owner o = detail::ownerOf(ownersOf(p, *r), name, st);
+    return o.owner + ":" + o.group;
 }
 
 void Home::breakStorage(const std::string& tag) {

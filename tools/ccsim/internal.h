@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +91,8 @@ struct Paths {
     std::string bin() const { return var() + "/bin"; } // the ssh and sudo stand-ins
     std::string strict() const { return var() + "/strict"; }
     std::string localHost() const { return var() + "/local_host"; }
+    // The simulated owners of storage entries, one file per storage.
+    std::string owners() const { return var() + "/owners"; }
     std::string fixProt() const { return home + "/etc/utils/fix_prot"; }
     // Where fix_prot waits while the fixprot_dir fault puts a directory in its place.
     std::string savedFixProt() const { return var() + "/fix_prot.saved"; }
@@ -218,6 +221,38 @@ struct ChmodSpec {
     mode_t apply(mode_t current, bool isDirectory) const;
 };
 bool parseChmod(std::string_view text, ChmodSpec& out);
+
+// ---- simulated ownership ------------------------------------------------
+
+// The owner and group an entry shows. Where no real account of that name
+// exists, or the simulator does not run as root, ownership is recorded
+// rather than changed: a file per storage under var/ccsim/owners (outside
+// the storage, so it is no entry of its own). Its lines are
+// "RELPATH<tab>OWNER<tab>GROUP", RELPATH relative to the storage ("" for
+// the storage itself), or "*" for every entry without a line of its own.
+// An entry neither names shows its real owner and group.
+struct Owner {
+    std::string owner, group;
+};
+struct OwnerMap {
+    std::optional<Owner> all;             // the "*" line
+    std::map<std::string, Owner> entries; // by relative path
+};
+std::string ownersFile(const Paths& paths, std::string_view storage);
+OwnerMap loadOwners(const std::string& file); // missing file = nothing recorded; throws on damage
+void saveOwners(const std::string& file, const OwnerMap& m);
+// The records of a registered view's storage; with none, every entry
+// shows the view's owner and group (a storage as the view's server made it).
+OwnerMap ownersOf(const Paths& paths, const Record& view);
+// What an entry shows: its line, else the "*" line, else its real owner.
+Owner ownerOf(const OwnerMap& m, const std::string& rel, const struct stat& st);
+// The registered view whose storage holds path (resolved), with path's
+// place below it in rel; null when none does.
+const Record* storageHolding(const Registry& reg, const std::string& resolved, std::string& rel);
+// Whether NAME is an account the simulated hosts know: a real one, a
+// number, or a registered view's owner (user) or group, unless the
+// unknown_account fault names it.
+bool knownAccount(const Registry& reg, const Faults& faults, bool user, std::string_view name);
 
 // ---- cleartool output ---------------------------------------------------
 
