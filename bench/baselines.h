@@ -1,10 +1,10 @@
 #pragma once
 
-#include "clearcase/session.h"
+#include "cc/session.h"
 
 // The naive designs each figure is compared with, measured in the same run.
 
-#include "clearcase/viewlistmodel.h"
+#include "model/viewlistmodel.h"
 
 #include <QAbstractListModel>
 #include <QList>

@@ -4,7 +4,7 @@
 #include "harness.h"
 #include "ui.h"
 
-#include "clearcase/viewlistmodel.h"
+#include "model/viewlistmodel.h"
 #include "progress/frmprogress.h"
 
 #include <ccsim.h>

@@ -13,8 +13,8 @@
 #include "harness.h"
 #include "simhome.h"
 
-#include "clearcase/fixprot.h"
-#include "clearcase/inspection.h"
+#include "repair/fixprot.h"
+#include "repair/inspection.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -4,8 +4,8 @@
 #include "harness.h"
 #include "ui.h"
 
-#include "clearcase/viewlistmodel.h"
 #include "common/msgbox.h"
+#include "model/viewlistmodel.h"
 
 #include <QCheckBox>
 #include <QComboBox>

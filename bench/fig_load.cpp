@@ -4,8 +4,8 @@
 #include "harness.h"
 #include "ui.h"
 
-#include "clearcase/viewlistmodel.h"
 #include "common/yield.h"
+#include "model/viewlistmodel.h"
 #include "progress/frmprogress.h"
 
 #include <QCoreApplication>

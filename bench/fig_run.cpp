@@ -6,11 +6,11 @@
 #include "harness.h"
 #include "ui.h"
 
-#include "clearcase/fixprot.h"
-#include "clearcase/launcher.h"
-#include "clearcase/viewlistmodel.h"
+#include "app/repairrun.h"
+#include "model/viewlistmodel.h"
 #include "progress/frmprogress.h"
-#include "repair/repairrun.h"
+#include "repair/fixprot.h"
+#include "repair/launcher.h"
 #include "simhome.h"
 
 #include <ccsim.h>

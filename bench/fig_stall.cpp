@@ -6,7 +6,7 @@
 #include "harness.h"
 #include "ui.h"
 
-#include "clearcase/viewlistmodel.h"
+#include "model/viewlistmodel.h"
 #include "progress/frmprogress.h"
 #include "simhome.h"
 

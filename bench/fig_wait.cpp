@@ -3,9 +3,9 @@
 #include "figures.h"
 #include "harness.h"
 
-#include "clearcase/launcher.h"
+#include "app/repairrun.h"
 #include "progress/frmprogress.h"
-#include "repair/repairrun.h"
+#include "repair/launcher.h"
 
 #include <ccsim.h>
 

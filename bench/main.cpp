@@ -3,9 +3,9 @@
 //
 //   tessaly_bench --figure load|cli|wait|run|list|startup|memory|stall|headless|hosts|check
 //   [--smoke] tessaly_bench --list
-#include "clearcase/launcher.h"
 #include "figures.h"
 #include "harness.h"
+#include "repair/launcher.h"
 
 #include <QApplication>
 #include <QDir>

@@ -13,9 +13,9 @@
 
 #include "fuzzcheck.h"
 
-#include "clearcase/cleartoolcli.h"
-#include "clearcase/fixprot.h"
-#include "clearcase/lsviewparse.h"
+#include "cc/cleartoolcli.h"
+#include "cc/lsviewparse.h"
+#include "repair/fixprot.h"
 
 #include <QDir>
 #include <QProcess>

@@ -5,8 +5,8 @@
 
 #include "fuzzcheck.h"
 
-#include "clearcase/lsviewparse.h"
-#include "clearcase/lsviewstream.h"
+#include "cc/lsviewparse.h"
+#include "cc/lsviewstream.h"
 
 #include <QByteArray>
 

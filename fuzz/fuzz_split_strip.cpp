@@ -8,8 +8,8 @@
 
 #include "fuzzcheck.h"
 
-#include "clearcase/lsviewparse.h"
-#include "clearcase/textutil.h"
+#include "cc/lsviewparse.h"
+#include "model/textutil.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -9,9 +9,9 @@
 // or a picture could not be made. Run it under a real X server (xvfb-run),
 // with QT_SCALE_FACTOR=2 for the high-DPI check.
 #include "app/frmmain.h"
-#include "clearcase/viewlistmodel.h"
 #include "common/msgbox.h"
 #include "common/yield.h"
+#include "model/viewlistmodel.h"
 #include "progress/frmprogress.h"
 #include "ui.h"
 

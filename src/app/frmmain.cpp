@@ -5,11 +5,11 @@
 #include "install.h"
 #include "wrapcheckbox.h"
 
-#include "clearcase/viewlistmodel.h"
+#include "app/repairrun.h"
 #include "common/duplist.h"
 #include "common/msgbox.h"
+#include "model/viewlistmodel.h"
 #include "progress/frmprogress.h"
-#include "repair/repairrun.h"
 #include "selection/selection.h"
 #include "views/viewdetails.h"
 #include "views/viewloading.h"

@@ -1,6 +1,6 @@
 #include "mainmodule.h"
 
-#include "clearcase/runlocks.h"
+#include "repair/runlocks.h"
 
 #include "frmmain.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clearcase/session.h"
+#include "cc/session.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "sessionend.h"
 
-#include "clearcase/stopsignals.h"
+#include "process/stopsignals.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "common/duplist.h"
 
-#include "clearcase/failure.h"
+#include "cc/failure.h"
 #include "common/msgbox.h"
 
 #include <QComboBox>

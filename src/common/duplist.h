@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clearcase/textlist.h"
+#include "model/textlist.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "report.h"
 
-#include "clearcase/fixprot.h"
-#include "clearcase/inspection.h"
+#include "repair/fixprot.h"
+#include "repair/inspection.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

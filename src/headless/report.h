@@ -6,7 +6,7 @@
 // place. Everything written goes through here, so the status line is
 // taken away before any other line and drawn again after it.
 
-#include "clearcase/fixprot.h"
+#include "repair/fixprot.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "selection.h"
 
-#include "clearcase/viewlistmodel.h"
+#include "model/viewlistmodel.h"
 
 #include <QItemSelectionModel>
 

@@ -5,7 +5,7 @@
 // list model and its current line (a QItemSelectionModel), with the
 // options the window's controls give.
 
-#include "clearcase/viewlistmodel.h"
+#include "model/viewlistmodel.h"
 
 #include <QObject>
 #include <QString>

@@ -3,7 +3,7 @@
 // The detail report of one view: its state, server host and config spec,
 // asked of ClearCase without waiting and shown in a box when it arrives.
 
-#include "clearcase/session.h"
+#include "cc/session.h"
 
 #include <QObject>
 #include <QPointer>

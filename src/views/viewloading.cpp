@@ -1,8 +1,8 @@
 #include "viewloading.h"
 
-#include "clearcase/viewlistmodel.h"
 #include "common/msgbox.h"
 #include "common/yield.h"
+#include "model/viewlistmodel.h"
 #include "progress/frmprogress.h"
 
 namespace tsy::views {

@@ -4,7 +4,7 @@
 // streams in, with the views that could not be read reported together
 // once the list is shown.
 
-#include "clearcase/session.h"
+#include "cc/session.h"
 
 #include <QObject>
 #include <QPointer>

@@ -4,9 +4,9 @@
 // answered from the keyboard, and captions that fit their controls at the
 // running scale factor (the suite also runs with QT_SCALE_FACTOR=2).
 #include "app/frmmain.h"
-#include "clearcase/viewlistmodel.h"
 #include "common/msgbox.h"
 #include "fakecc.h"
+#include "model/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "temphome.h"
 #include "ui.h"

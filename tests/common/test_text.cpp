@@ -1,6 +1,6 @@
-#include "clearcase/failure.h"
-#include "clearcase/textutil.h"
+#include "cc/failure.h"
 #include "common/duplist.h"
+#include "model/textutil.h"
 #include "msgrecorder.h"
 
 #include <QComboBox>

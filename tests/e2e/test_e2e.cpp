@@ -2,10 +2,10 @@
 // backend, the real launcher and the simulator's cleartool and fix_prot.
 #include "app/frmmain.h"
 #include "app/sessionend.h"
-#include "clearcase/fixprot.h"
-#include "clearcase/viewlistmodel.h"
+#include "model/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
+#include "repair/fixprot.h"
 #include "simhome.h"
 #include "ui.h"
 

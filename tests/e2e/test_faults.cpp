@@ -2,12 +2,12 @@
 // case checks what the operator is told, which views were processed (from
 // the simulator's journal) and that no view was processed twice.
 #include "app/frmmain.h"
-#include "clearcase/cleartoolcli.h"
-#include "clearcase/fixprot.h"
-#include "clearcase/viewlistmodel.h"
+#include "app/repairrun.h"
+#include "cc/cleartoolcli.h"
+#include "model/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
-#include "repair/repairrun.h"
+#include "repair/fixprot.h"
 #include "simhome.h"
 #include "ui.h"
 

@@ -1,8 +1,7 @@
 // The headless face as scripts and cron meet it: the real program, with
 // no display, against the simulated ClearCase.
 #include "app/frmmain.h"
-#include "clearcase/runplan.h"
-#include "clearcase/viewlistmodel.h"
+#include "model/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
 #include "simhome.h"
@@ -803,38 +802,6 @@ TEST(Headless, ACtrlCReachesNoLookupAndTheViewsInLookupAreNotStarted) {
                              "0 views: 0 repaired, 0 failed, 0 skipped, 2 not started (stopped by "
                              "a signal)")});
     EXPECT_FALSE(r.err.contains(QStringLiteral("ended abnormally"))) << r.err.toStdString();
-}
-
-TEST(Headless, ThePlanTakesViewsInListOrderWithinTheCapsOfTheRunAndEachHost) {
-    using tsy::RunPlan;
-    RunPlan plan({QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("B"),
-                  QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")},
-                 3, 2);
-    EXPECT_EQ(plan.take(), 0);
-    EXPECT_EQ(plan.take(), 1);
-    EXPECT_EQ(plan.take(), 2);
-    EXPECT_EQ(plan.take(), -1) << "three at work";
-    plan.ended(0, false);
-    EXPECT_EQ(plan.take(), 3);
-    plan.ended(2, false);
-    EXPECT_EQ(plan.take(), 4);
-    plan.ended(1, true);
-    plan.ended(3, true);
-    EXPECT_TRUE(plan.takeGivenUp().isEmpty()) << "A has nothing left to give up";
-    EXPECT_EQ(plan.take(), 5);
-    EXPECT_EQ(plan.waiting(), 0);
-
-    RunPlan lost(
-        {QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("B")}, 1, 1);
-    EXPECT_EQ(lost.take(), 0);
-    lost.ended(0, true);
-    EXPECT_EQ(lost.take(), 1);
-    lost.ended(1, true);
-    EXPECT_EQ(lost.takeGivenUp(), QList<int>{2});
-    EXPECT_EQ(lost.take(), 3);
-    lost.close();
-    lost.ended(3, false);
-    EXPECT_EQ(lost.take(), -1);
 }
 
 TEST(Headless, EmptyPicksFilesAndUnsplittableSettingsAreRefusedBeforeAnythingRuns) {

@@ -2,11 +2,11 @@
 // the view's host through the remote shell, as root through sudo, with the
 // view's owner and group and its host-local storage path.
 #include "app/frmmain.h"
-#include "clearcase/fixprot.h"
-#include "clearcase/viewlistmodel.h"
+#include "model/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "platform/platform.h"
 #include "progress/frmprogress.h"
+#include "repair/fixprot.h"
 #include "simhome.h"
 #include "ui.h"
 

@@ -1,6 +1,6 @@
 #include "app/frmmain.h"
-#include "clearcase/viewlistmodel.h"
 #include "fakecc.h"
+#include "model/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "selection/selection.h"
 #include "temphome.h"

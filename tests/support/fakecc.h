@@ -4,7 +4,7 @@
 // in memory, failures injected per view and per call, and a record of the
 // cleartool commands sent.
 
-#include "clearcase/session.h"
+#include "cc/session.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 // GoogleTest main for the widget tests: an offscreen QApplication and a
 // private runtime directory, so tests never touch the desktop or each other.
-#include "clearcase/launcher.h"
+#include "repair/launcher.h"
 
 #include <QApplication>
 #include <QDir>

@@ -4,7 +4,7 @@
 // an operator's tools see them.
 
 #include "app/frmmain.h"
-#include "clearcase/viewlistmodel.h"
+#include "model/viewlistmodel.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,0 +1,227 @@
+#include "app/repairrun.h"
+
+#include "cc/session.h"
+#include "common/msgbox.h"
+#include "common/yield.h"
+#include "model/viewlistmodel.h"
+#include "progress/frmprogress.h"
+#include "repair/fixprot.h"
+#include "repair/unitrecord.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace tsy::repair {
+
+QString default_fix_prot_args(fixprot::Style style) {
+    return fixprot::default_args(style);
+}
+
+QString quote_path(const QString& path) {
+    // Qt's splitting breaks at every white-space character.
+    const bool needs = path.contains(u'"') ||
+                       std::any_of(path.cbegin(), path.cend(), [](QChar c) { return c.isSpace(); });
+    if (!needs)
+        return path;
+    // A literal quote inside quotes is three.
+    QString inner = path;
+    inner.replace(QStringLiteral("\""), QStringLiteral("\"\"\""));
+    return QStringLiteral("\"") + inner + QStringLiteral("\"");
+}
+
+namespace {
+// A fix_prot that failed must not pass for a repaired view: such views are
+// listed once, after the run.
+void report_failed_repairs(const QStringList& failed, int repaired) {
+    if (failed.isEmpty())
+        return;
+    msg_box(QStringLiteral("fix_prot did not succeed for %1 of %2 views:\r\n")
+                    .arg(failed.size())
+                    .arg(repaired) +
+                failed.join(QStringLiteral("\r\n")),
+            QString(), MsgIcon::Warning);
+}
+} // namespace
+
+QString fix_prot_command_line(const QString& program, const QString& argsText,
+                              const QString& storage) {
+    const QString args =
+        QStringLiteral(" ") + (argsText == QLatin1StringView("<arguments>") ? QString() : argsText);
+    return quote_path(program) + args + QStringLiteral(" ") + quote_path(storage);
+}
+
+RepairRun::RepairRun(ViewListModel& list, QObject* parent) : QObject(parent), m_list(list) {}
+
+bool RepairRun::start(cc::Session& session, const QString& cchome) {
+    if (m_running)
+        return false;
+    // One run at a time, in a window or headless.
+    if (!m_lock.acquire()) {
+        msg_box(QStringLiteral("Another repair run is under way (") + m_lock.holder() +
+                    QStringLiteral("). Execute again once it has ended."),
+                QString(), MsgIcon::Warning);
+        return false;
+    }
+    m_argsText = m_options.argsText;
+    RunSettings settings =
+        RunEngine::settingsFor(session, cchome, fixprot::argument_words(m_argsText));
+    m_program = settings.program;
+    m_style = settings.style;
+    m_commandLine.clear();
+    m_failedRepairs.clear();
+    m_repairs = 0;
+    m_row = 0;
+    m_rows = m_list.count();
+    m_running = true;
+    m_abandoned = false;
+    m_stopAfterView = false;
+    m_engine = new RunEngine(session, settings, this);
+    connect(m_engine, &RunEngine::viewStarted, this, &RepairRun::viewStarted);
+    connect(m_engine, &RunEngine::viewEnded, this, &RepairRun::viewDone);
+    connect(m_engine, &RunEngine::finished, this, &RepairRun::end);
+    start_progress(QStringLiteral("Executing..."));
+    if (progress_window_exists())
+        connect(&progress_window(), &frmProgress::closeRequested, this, &RepairRun::askToStop,
+                Qt::UniqueConnection);
+    emit started();
+    // Repairs whose unit finished after the window that started them had
+    // closed, or after Tessaly was gone, are told of once.
+    QStringList earlier;
+    for (const UnitRecord& r : take_unit_records(unit_record_dir()))
+        earlier.append(r.describe());
+    if (!earlier.isEmpty())
+        msg_box(QStringLiteral("Repairs of an earlier run:\r\n") +
+                    earlier.join(QStringLiteral("\r\n")),
+                QString(), MsgIcon::Information);
+    if (m_running)
+        m_engine->start([this] { return nextRow(); });
+    return true;
+}
+
+void RepairRun::abandon() {
+    if (!m_running)
+        return;
+    m_abandoned = true;
+    // The unit at work finishes its view alone; no other view starts.
+    if (m_engine)
+        m_engine->abandon();
+}
+
+void RepairRun::askToStop() {
+    if (!m_running || m_stopAfterView)
+        return;
+    // The run goes on while the question is open; the view at work always
+    // finishes, its endview only after its fix_prot.
+    if (msg_box(QStringLiteral("Stop after the current view?"), QString(), MsgIcon::None,
+                MsgButtons::YesNo) == MsgAnswer::Yes) {
+        m_stopAfterView = true;
+        if (m_engine)
+            m_engine->stop();
+    }
+}
+
+// The next checked row, in list order, read as the run reaches it: the
+// operator may tick boxes, or change the action and run mode, meanwhile.
+std::optional<RunItem> RepairRun::nextRow() {
+    while (m_running && !m_abandoned && !m_stopAfterView && m_row < m_rows) {
+        const int i = m_row++;
+        do_events();
+        if (m_abandoned || !m_running)
+            break;
+        if (m_options.actionText != QLatin1StringView("fix_prot"))
+            continue;
+        if (i >= m_list.count()) {
+            // The list shrank under the run (a reload or filter meanwhile).
+            msg_box(QStringLiteral("ERROR:Invalid list index: row %1 no longer exists").arg(i) +
+                        QStringLiteral(":Execute::") + m_commandLine,
+                    QStringLiteral("Error:executeFixProtBut()"), MsgIcon::Critical);
+            break;
+        }
+        if (!m_list.isChecked(i))
+            continue;
+        const QString tag = m_list.tag(i);
+        set_msg(QStringLiteral("Fixing Protection --> ") + tag);
+        return RunItem{i, tag, m_list.host(i), m_options.mode};
+    }
+    return std::nullopt;
+}
+
+void RepairRun::viewStarted(const RunItem&, ViewRepair* view) {
+    connect(view, &ViewRepair::storageFound, this, [this](const QString& storage) {
+        m_commandLine = fix_prot_command_line(m_program, m_argsText, storage);
+    });
+    if (m_style == fixprot::Style::Unix) {
+        // The words really started (remote shell and sudo included).
+        connect(view, &ViewRepair::launching, this, [this](const QStringList& words) {
+            QStringList shown;
+            for (const QString& w : words)
+                shown.append(quote_path(w));
+            m_commandLine = shown.join(u' ');
+        });
+    }
+}
+
+void RepairRun::viewDone(const RunItem& item, const RepairOutcome& o) {
+    const QString& tag = item.tag;
+    using Kind = RepairOutcome::Kind;
+    switch (o.kind) {
+    case Kind::LookupFailed:
+        msg_box(QStringLiteral("ERROR:") + o.message +
+                    QStringLiteral(": Couldn't get view storage"),
+                QStringLiteral("Error:getViewStg()"), MsgIcon::Critical);
+        break;
+    case Kind::Skipped:
+        msg_box(o.message, QString(), MsgIcon::Warning);
+        break;
+    case Kind::Busy:
+        ++m_repairs;
+        m_failedRepairs.append(tag + QStringLiteral(": ") + o.message);
+        break;
+    case Kind::Planned:
+        break;
+    case Kind::LaunchFailed:
+        // Not repaired: its server is left running, and it is named at the end.
+        msg_box(QStringLiteral("ERROR: ") + o.message +
+                QStringLiteral("\r\nCould not execute --> ") + m_commandLine);
+        ++m_repairs;
+        m_failedRepairs.append(tag + QStringLiteral(": could not be started: ") + o.message);
+        break;
+    case Kind::FixProtFailed:
+        ++m_repairs;
+        m_failedRepairs.append(tag + QStringLiteral(": ") + o.end.describe());
+        break;
+    case Kind::EndviewFailed:
+        // The engine starts no further view after this.
+        if (!o.end.succeeded())
+            m_failedRepairs.append(tag + QStringLiteral(": ") + o.end.describe());
+        ++m_repairs;
+        msg_box(QStringLiteral("ERROR:") + o.message + QStringLiteral(":Execute::") + m_commandLine,
+                QStringLiteral("Error:executeFixProtBut()"), MsgIcon::Critical);
+        break;
+    case Kind::Repaired:
+        ++m_repairs;
+        break;
+    case Kind::Abandoned:
+    case Kind::Sound: // the window's run inspects nothing
+    case Kind::NeedsRepair:
+    case Kind::NotChecked:
+        break;
+    }
+}
+
+void RepairRun::end() {
+    if (!m_running)
+        return;
+    m_running = false;
+    if (m_engine)
+        m_engine->deleteLater();
+    m_lock.release();
+    stop_progress();
+    do_events();
+    emit finished();
+    if (!m_abandoned)
+        report_failed_repairs(m_failedRepairs, m_repairs);
+}
+
+} // namespace tsy::repair

@@ -1,0 +1,96 @@
+#pragma once
+
+// "Execute": for every checked row, in list order, the storage lookup,
+// fix_prot on the storage, then "endview -server TAG" once fix_prot has
+// ended. One view at a time on the run engine the headless face shares,
+// each step started by the end of the one before it; the window stays
+// live throughout. Closing the window leaves the view at work to its
+// repair unit, which finishes it alone; no other view starts.
+
+#include "repair/launcher.h"
+#include "repair/runengine.h"
+#include "repair/runlocks.h"
+#include "repair/viewrepair.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+namespace tsy {
+class ViewListModel;
+namespace cc {
+class Session;
+}
+} // namespace tsy
+
+namespace tsy::repair {
+
+// The default arguments of the "fix_prot" action for that ClearCase.
+QString default_fix_prot_args(fixprot::Style style);
+
+// The utility's command line as the operator reads it in messages:
+// program, one blank, the argument text (none for the "<arguments>"
+// placeholder), one blank, the storage path; a path with white space or
+// a quote is quoted by Qt's rules, so the line splits back into the words
+// that were started.
+QString fix_prot_command_line(const QString& program, const QString& argsText,
+                              const QString& storage);
+
+// A path as one word of such a line: quoted when it holds white space or
+// a quote.
+QString quote_path(const QString& path);
+
+// The controls' choices as a run reads them: the arguments once at the
+// start, the action text and the run mode at every row.
+struct RunOptions {
+    QString actionText;
+    QString argsText;
+    RunMode mode = RunMode::Normal;
+};
+
+class RepairRun : public QObject {
+    Q_OBJECT
+
+public:
+    explicit RepairRun(ViewListModel& list, QObject* parent = nullptr);
+
+    bool running() const { return m_running; }
+    RunOptions& options() { return m_options; }
+
+    // Starts a run over the list. Refused while one is under way.
+    bool start(cc::Session& session, const QString& cchome);
+    // The window is closing: no further view starts. The view at work is
+    // left to its unit, which finishes fix_prot and endview alone; a
+    // lookup is stopped.
+    void abandon();
+
+signals:
+    void started();
+    void finished();
+
+private:
+    std::optional<RunItem> nextRow();
+    void viewStarted(const RunItem& item, ViewRepair* view);
+    void viewDone(const RunItem& item, const RepairOutcome& outcome);
+    void end();
+    void askToStop();
+
+    ViewListModel& m_list;
+    RunOptions m_options;
+    QString m_program;
+    QString m_argsText;
+    fixprot::Style m_style = fixprot::Style::Windows;
+    QString m_commandLine; // the latest, for the message that ends a run
+    QStringList m_failedRepairs;
+    int m_repairs = 0;
+    int m_row = 0;
+    int m_rows = 0; // the rows the list held when the run started
+    bool m_running = false;
+    bool m_abandoned = false;
+    bool m_stopAfterView = false; // the operator asked to stop after this view
+    QPointer<RunEngine> m_engine;
+    RunLock m_lock;
+};
+
+} // namespace tsy::repair

@@ -1,0 +1,102 @@
+#pragma once
+
+// ClearCase over the cleartool program: every request is a `cleartool`
+// child process, started with an argument list (never through a shell)
+// and driven by its signals. A call that stays silent for the time limit
+// is killed; the limit counts from the last byte cleartool printed, so a
+// long listing that keeps talking is never cut off.
+
+#include "cc/session.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTimer>
+
+namespace tsy::cc {
+
+// How long cleartool may stay silent before its call is given up.
+constexpr int kCleartoolTimeoutMs = 120'000;
+
+// One run of the cleartool program.
+class CleartoolCall : public QObject {
+    Q_OBJECT
+
+public:
+    CleartoolCall(QString program, QStringList args, Effect effect, QObject* parent = nullptr);
+    ~CleartoolCall() override;
+
+    void start();
+    // A query is killed; a change is left to run to its end.
+    void abandon();
+
+    const QStringList& arguments() const { return m_args; }
+    // Known once finished() was emitted.
+    bool ran() const { return m_ran; }            // false: it could not run or was stopped
+    QString problem() const { return m_problem; } // why, when it did not run
+    int exitCode() const { return m_exitCode; }
+    QByteArray takeOutput() { return std::exchange(m_out, {}); }
+    // While streaming: the output that arrived since the last dropOutput,
+    // and its dropping, which keeps the buffer's room for the next piece.
+    QByteArrayView output() const { return m_out; }
+    void dropOutput() { m_out.resize(0); }
+    const QByteArray& errorOutput() const { return m_err; }
+
+    // Tests shorten the limit; 0 or less restores kCleartoolTimeoutMs.
+    static void setTimeoutMs(int ms);
+    static int timeoutMs();
+
+signals:
+    // Standard output arrived (see takeOutput); only when streaming is on.
+    void outputArrived();
+    void finished();
+
+public:
+    // Hand standard output out as it arrives instead of keeping it whole.
+    void setStreaming(bool on) { m_streaming = on; }
+
+private:
+    void onOutput();
+    void onFinished(int code, QProcess::ExitStatus status);
+    void onError(QProcess::ProcessError error);
+    void onSilence();
+    void end();
+
+    QString m_program;
+    QStringList m_args;
+    QElapsedTimer m_clock;
+    Effect m_effect;
+    QProcess* m_process = nullptr;
+    QTimer m_silence;
+    QByteArray m_out;
+    QByteArray m_err;
+    QString m_problem;
+    int m_exitCode = 0;
+    bool m_ran = false;
+    bool m_done = false;
+    bool m_streaming = false;
+    bool m_starting = false;
+};
+
+// The words of a command text as cleartool gets them. The view-tag
+// commands the program sends ("lsview TAG", "endview -server TAG",
+// "catcs -tag TAG") keep everything after their fixed words as one tag,
+// blanks and quotes included; anything else is split with the usual
+// quoting rules.
+QStringList split_cleartool_command(const QString& command);
+
+// cleartool's error text of a finished call, or why it did not run. Empty
+// for a call that succeeded.
+QString call_failure(const CleartoolCall& call);
+
+class CliBackend : public Backend {
+public:
+    std::unique_ptr<Session> createSession(const QString& cchome) override;
+    fixprot::Style fixProtStyle() const override { return fixprot::Style::Unix; }
+    // CCHOME + "/bin/cleartool".
+    static QString cleartoolPath(const QString& cchome);
+};
+
+} // namespace tsy::cc

@@ -1,0 +1,17 @@
+#include "cc/failure.h"
+
+namespace tsy {
+
+QString describe_exception(std::exception_ptr e) {
+    try {
+        std::rethrow_exception(e);
+    } catch (const Failure& f) {
+        return f.description();
+    } catch (const std::exception& ex) {
+        return QString::fromLocal8Bit(ex.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+} // namespace tsy

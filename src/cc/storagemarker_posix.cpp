@@ -1,0 +1,21 @@
+#include "cc/storagemarker.h"
+
+#include <QDir>
+
+namespace tsy {
+
+QString storage_marker() {
+    return QStringLiteral("/");
+}
+
+const QRegularExpression& storage_separators() {
+    // Made once: each new expression is compiled again.
+    static const QRegularExpression re(QStringLiteral("/"));
+    return re;
+}
+
+bool is_storage_root(const QString& path) {
+    return QDir::cleanPath(path) == QLatin1StringView("/");
+}
+
+} // namespace tsy

@@ -1,0 +1,367 @@
+#include "repair/fixprot.h"
+
+#include "cc/storagemarker.h"
+#include "platform/platform.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSysInfo>
+
+#include <algorithm>
+#include <utility>
+
+#ifndef Q_OS_WIN
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace tsy::fixprot {
+
+QString default_args(Style style) {
+    if (style == Style::Unix)
+        return QStringLiteral(" -force -root -recurse -chown {owner} -chgrp {group} ");
+    return QStringLiteral(" -force -root -recover -recurse ");
+}
+
+QStringList fill_placeholders(QStringList& words, const QString& owner, const QString& group) {
+    QStringList missing;
+    const auto fill = [&](QLatin1StringView name, const QString& value) {
+        bool present = false;
+        for (const QString& w : std::as_const(words))
+            present = present || w.contains(name);
+        if (!present)
+            return;
+        if (value.isEmpty()) {
+            missing.append(name);
+            return;
+        }
+        for (QString& w : words)
+            w.replace(name, value);
+    };
+    // The group first: an owner's name holding "{group}" stays as it is.
+    fill(kGroup, group);
+    fill(kOwner, owner);
+    return missing;
+}
+
+namespace {
+// "NAME    : mode" after the key: the name is what comes before the last
+// " : ", trimmed, and without a domain prefix.
+QString account_name(QStringView rest) {
+    const qsizetype colon = rest.lastIndexOf(QLatin1StringView(" : "));
+    QString name = (colon >= 0 ? rest.left(colon) : rest).trimmed().toString();
+    const qsizetype sep = std::max(name.lastIndexOf(u'/'), name.lastIndexOf(u'\\'));
+    if (sep >= 0)
+        name = name.mid(sep + 1);
+    return name;
+}
+} // namespace
+
+void owner_and_group(const QString& output, QString& owner, QString& group) {
+    owner.clear();
+    group.clear();
+    for (QStringView line : QStringView(output).split(u'\n')) {
+        line = line.trimmed();
+        if (owner.isEmpty() && line.startsWith(QLatin1StringView("Owner:")))
+            owner = account_name(line.mid(6));
+        else if (group.isEmpty() && line.startsWith(QLatin1StringView("Group:")))
+            group = account_name(line.mid(6));
+    }
+}
+
+bool is_this_host(const QString& host, const QString& shortName, const QString& fullName) {
+    const QString h = host.trimmed();
+    if (h.isEmpty())
+        return false;
+    if (h.compare(QLatin1StringView("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (!fullName.isEmpty() && h.compare(fullName, Qt::CaseInsensitive) == 0)
+        return true;
+    return !h.contains(u'.') && !shortName.isEmpty() &&
+           h.compare(shortName, Qt::CaseInsensitive) == 0;
+}
+
+namespace {
+struct HostNames {
+    QString shortName;
+    QString fullName;
+};
+
+// This machine's host name up to its first dot, and the resolver's
+// canonical name for it (empty when the resolver does not know it).
+HostNames learn_host_names() {
+    HostNames n;
+#ifdef Q_OS_WIN
+    n.shortName = QSysInfo::machineHostName().section(u'.', 0, 0);
+#else
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return n;
+    n.shortName = QString::fromLocal8Bit(name).section(u'.', 0, 0);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &found) == 0 && found) {
+        if (found->ai_canonname)
+            n.fullName = QString::fromLocal8Bit(found->ai_canonname);
+        ::freeaddrinfo(found);
+    }
+#endif
+    return n;
+}
+} // namespace
+
+bool is_this_host(const QString& host) {
+    // Learnt on the first question only: the resolver may be slow, and a
+    // listing never asks.
+    static const HostNames names = learn_host_names();
+    return is_this_host(host, names.shortName, names.fullName);
+}
+
+bool usable_host(const QString& host) {
+    if (host.isEmpty() || host.startsWith(u'-'))
+        return false;
+    return std::none_of(host.cbegin(), host.cend(), [](QChar c) {
+        return c.isSpace() || c.unicode() < 0x20 || c.unicode() == 0x7f;
+    });
+}
+
+namespace {
+bool plain_char(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+           QStringView(u"-_./:,+@%=").contains(c);
+}
+
+// "NAME=...", which a shell takes for an assignment where a command starts.
+bool reads_as_assignment(const QString& word) {
+    const qsizetype eq = word.indexOf(u'=');
+    if (eq <= 0 || word.at(0).isDigit())
+        return false;
+    for (qsizetype i = 0; i < eq; ++i) {
+        const char16_t c = word.at(i).unicode();
+        if (!(c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+              (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+QString shell_quote(const QString& word) {
+    if (!word.isEmpty() && std::all_of(word.cbegin(), word.cend(), plain_char) &&
+        !reads_as_assignment(word))
+        return word;
+    QString q = word;
+    q.replace(u'\'', QLatin1StringView("'\\''"));
+    return u'\'' + q + u'\'';
+}
+
+QString quoted_command(const QStringList& words) {
+    QString line;
+    for (const QString& w : words) {
+        if (!line.isEmpty())
+            line += u' ';
+        line += shell_quote(w);
+    }
+    return line;
+}
+
+namespace {
+// A text as one word inside double quotes, which keep single quotes as
+// they are; in single quotes when it holds "!", which an interactive
+// shell would expand even inside double quotes.
+QString double_quoted(const QString& text) {
+    if (text.contains(u'!'))
+        return shell_quote(text);
+    QString q;
+    q.reserve(text.size() + 2);
+    q += u'"';
+    for (const QChar c : text) {
+        if (c == u'$' || c == u'`' || c == u'"' || c == u'\\')
+            q += u'\\';
+        q += c;
+    }
+    q += u'"';
+    return q;
+}
+} // namespace
+
+bool shell_words(const QString& text, QStringList& words, QString& error) {
+    words.clear();
+    error.clear();
+    QString word;
+    bool inWord = false; // a word is begun, even if it stays empty ('')
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c == u' ' || c == u'\t' || c == u'\n') {
+            if (inWord)
+                words.append(std::exchange(word, QString()));
+            inWord = false;
+            continue;
+        }
+        if (c == u'\\' && i + 1 < n && text.at(i + 1) == u'\n') {
+            ++i; // a line continued
+            continue;
+        }
+        inWord = true;
+        if (c == u'\\') {
+            word += i + 1 < n ? text.at(++i) : c;
+        } else if (c == u'\'') {
+            const qsizetype close = text.indexOf(u'\'', i + 1);
+            if (close < 0) {
+                error = QStringLiteral("a single quote is not closed");
+                return false;
+            }
+            word += QStringView(text).mid(i + 1, close - i - 1);
+            i = close;
+        } else if (c == u'"') {
+            qsizetype j = i + 1;
+            for (; j < n && text.at(j) != u'"'; ++j) {
+                if (text.at(j) == u'\\' && j + 1 < n &&
+                    QStringView(u"$`\"\\\n").contains(text.at(j + 1))) {
+                    ++j;
+                    if (text.at(j) != u'\n')
+                        word += text.at(j);
+                } else {
+                    word += text.at(j);
+                }
+            }
+            if (j >= n) {
+                error = QStringLiteral("a double quote is not closed");
+                return false;
+            }
+            i = j;
+        } else {
+            word += c;
+        }
+    }
+    if (inWord)
+        words.append(word);
+    return true;
+}
+
+Reach reach_from_environment() {
+    Reach r;
+    // A variable that is set, even to nothing, replaces the default.
+    const auto words = [&r](const char* name, const QStringList& fallback) {
+        if (!qEnvironmentVariableIsSet(name))
+            return fallback;
+        QStringList w;
+        QString why;
+        if (shell_words(qEnvironmentVariable(name), w, why))
+            return w;
+        if (r.problem.isEmpty())
+            r.problem = QString::fromLatin1(name) +
+                        QStringLiteral(" cannot be split into words as a shell would: ") + why;
+        return QStringList();
+    };
+    // Keep-alives end a connection that died under a running fix_prot
+    // within about two minutes, as ssh's exit status 255.
+    r.remoteShell =
+        words("TESSALY_SSH",
+              {QStringLiteral("ssh"), QStringLiteral("-o"), QStringLiteral("BatchMode=yes"),
+               QStringLiteral("-o"), QStringLiteral("ConnectTimeout=15"), QStringLiteral("-o"),
+               QStringLiteral("ServerAliveInterval=30"), QStringLiteral("-o"),
+               QStringLiteral("ServerAliveCountMax=4")});
+    r.privilege = words("TESSALY_SUDO", {QStringLiteral("sudo"), QStringLiteral("-n")});
+    r.root = plat::running_as_root();
+    return r;
+}
+
+QStringList command_on_host(const Reach& reach, const QString& host, const QStringList& words) {
+    if (is_this_host(host))
+        return reach.root ? words : reach.privilege + words;
+    QStringList remote;
+    for (const QString& w : reach.privilege + words)
+        remote.append(shell_quote(w));
+    // The remote shell joins its command words with blanks and hands the
+    // line to the login shell there, which undoes the quoting once.
+    return reach.remoteShell + QStringList{host} + remote;
+}
+
+QString shown_command(const Reach& reach, const QStringList& words) {
+    // The remote shell's words, then the host, then the words for it.
+    const qsizetype n = reach.remoteShell.size();
+    const bool remote = n > 0 && words.size() > n + 1 && words.mid(0, n) == reach.remoteShell &&
+                        !is_this_host(words.at(n));
+    if (!remote)
+        return quoted_command(words);
+    return quoted_command(words.mid(0, n + 1)) + u' ' + double_quoted(words.mid(n + 1).join(u' '));
+}
+
+QStringList argument_words(const QString& argsText) {
+    if (argsText == QLatin1StringView("<arguments>"))
+        return {};
+    return QProcess::splitCommand(argsText);
+}
+
+QString program_path(const QString& cchome) {
+    return cchome + QString::fromLocal8Bit(plat::fix_prot_suffix());
+}
+
+QString storage_from_lookup(const QString& output, const QString& tag, QString& error) {
+    error.clear();
+    QStringList lines;
+    for (QString line : output.split(u'\n')) {
+        while (line.endsWith(u'\r'))
+            line.chop(1);
+        if (!line.trimmed().isEmpty())
+            lines.append(line);
+    }
+    if (lines.isEmpty()) {
+        error = QStringLiteral("lsview printed no storage path for view ") + tag;
+        return QString();
+    }
+    if (lines.size() > 1) {
+        error = QStringLiteral("lsview printed %1 lines for view ").arg(lines.size()) + tag;
+        return QString();
+    }
+    const QString marker = storage_marker();
+    const QString& line = lines.first();
+    const qsizetype at = line.indexOf(marker);
+    if (at < 0) {
+        error = QStringLiteral("lsview printed no storage path for view ") + tag;
+        return QString();
+    }
+    // "* tag   path": the active marker and the blanks around the tag.
+    QString named = line.left(at).trimmed();
+    if (named.startsWith(u'*'))
+        named = named.mid(1).trimmed();
+    if (named != tag) {
+        error = QStringLiteral("lsview answered for view \"") + named +
+                QStringLiteral("\" instead of ") + tag;
+        return QString();
+    }
+    QString path = line.mid(at);
+    while (path.endsWith(u' ') || path.endsWith(u'\t'))
+        path.chop(1);
+    return checked_storage(path, tag, error);
+}
+
+QString checked_storage(const QString& path, const QString& tag, QString& error) {
+    error.clear();
+    if (path.isEmpty() || !path.startsWith(storage_marker())) {
+        error = (path.isEmpty() ? QStringLiteral("lsview gave no storage path for view ")
+                                : QStringLiteral("lsview gave a storage path that is not "
+                                                 "absolute for view ")) +
+                tag + (path.isEmpty() ? QString() : QStringLiteral(": ") + path);
+        return QString();
+    }
+    if (path.split(storage_separators(), Qt::SkipEmptyParts).contains(QStringLiteral(".."))) {
+        error = QStringLiteral("lsview gave a storage path that climbs with \"..\" for view ") +
+                tag + QStringLiteral(": ") + path;
+        return QString();
+    }
+    if (is_storage_root(path)) {
+        error = QStringLiteral("lsview gave the root directory as the storage of view ") + tag +
+                QStringLiteral(": ") + path;
+        return QString();
+    }
+    return path;
+}
+
+} // namespace tsy::fixprot

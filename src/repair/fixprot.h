@@ -1,0 +1,99 @@
+#pragma once
+
+// The fix_prot command as a program and an argument list, the checks that
+// the storage path found for a view is safe to repair, and, for UNIX
+// ClearCase, where and as whom fix_prot runs.
+
+#include <QString>
+#include <QStringList>
+
+#include "cc/fixprotstyle.h"
+
+namespace tsy::fixprot {
+
+// The default arguments of the "fix_prot" action.
+QString default_args(Style style);
+
+// The view's owner and group stand for these in the arguments box; they
+// are filled per view, wherever they stand.
+inline constexpr QLatin1StringView kOwner("{owner}");
+inline constexpr QLatin1StringView kGroup("{group}");
+
+// Fills kOwner and kGroup in words. Returns the placeholders that were
+// present but had nothing to fill them (an empty owner or group).
+QStringList fill_placeholders(QStringList& words, const QString& owner, const QString& group);
+
+// The owner's and the group's names from `lsview -properties -full`, from
+// its lines "Owner: NAME : mode" and "Group: NAME : mode", with a
+// "domain/" or "domain\" prefix dropped. Empty when a line is missing.
+void owner_and_group(const QString& output, QString& owner, QString& group);
+
+// Whether host names this machine, whose short name (its host name up to
+// the first dot) and full name (the resolver's canonical name, empty when
+// it cannot be learnt) are given. Letter case does not count. A qualified
+// host must be the full name: another domain may have a host of the same
+// short name. The short name matches an unqualified host only.
+bool is_this_host(const QString& host, const QString& shortName, const QString& fullName);
+// The same for this machine's names, learnt once.
+bool is_this_host(const QString& host);
+// Whether host can be handed to a remote shell as a host name: not empty,
+// no white space or control characters, not taken for an option.
+bool usable_host(const QString& host);
+
+// One word for a POSIX shell: as it is when the shell reads it so
+// (letters, digits and -_./:,+@% only, and not "NAME=..." which would be
+// taken for an assignment), else single-quoted, a quote written as '\''.
+QString shell_quote(const QString& word);
+// A command as one line a person can read or paste: each word quoted
+// where it needs it.
+QString quoted_command(const QStringList& words);
+
+// Splits text into words as a POSIX shell does, with no expansions:
+// unquoted blanks (space, tab, line feed) part words; single quotes keep
+// all up to the next one; double quotes keep all but a backslash before
+// $ ` " \ or a line feed; an unquoted backslash keeps the next character
+// (before a line feed it joins the lines). False, with why, for an
+// unclosed quote.
+bool shell_words(const QString& text, QStringList& words, QString& error);
+
+// How to reach the storage host and become root there.
+struct Reach {
+    QStringList remoteShell; // $TESSALY_SSH, or ssh in batch mode
+    QStringList privilege;   // $TESSALY_SUDO, or sudo -n
+    bool root = false;       // Tessaly runs as root: no prefix locally
+    // Why $TESSALY_SSH or $TESSALY_SUDO could not be split into words;
+    // the words of that one are then empty.
+    QString problem;
+};
+Reach reach_from_environment();
+
+// The words to start for fix_prot (program and arguments, the storage path
+// last) on host: locally, behind the privilege words unless Tessaly is
+// root; elsewhere, the remote shell, the host, and the privilege words and
+// fix_prot's words, each quoted for the remote shell.
+QStringList command_on_host(const Reach& reach, const QString& host, const QStringList& words);
+
+// The words command_on_host gave, as one line to read or paste. The words
+// for the other host are already quoted for its shell, and the remote
+// shell joins them with blanks: they are shown as that one text, quoted
+// once more as one word, so that the line does what the words do.
+QString shown_command(const Reach& reach, const QStringList& words);
+
+// The words of the arguments box, split once with the usual quoting rules.
+// The "<arguments>" placeholder stands for no arguments.
+QStringList argument_words(const QString& argsText);
+
+// The utility's path under the installation directory.
+QString program_path(const QString& cchome);
+
+// The storage path that `lsview TAG` output gives for tag, from the
+// earliest path marker on, or empty with the reason in error. The output
+// must be one line naming tag itself, and the path must not be the file
+// system root (or a share's root) nor climb out with "..".
+QString storage_from_lookup(const QString& output, const QString& tag, QString& error);
+
+// path itself if it is a storage path fit to repair (absolute, not a root,
+// no ".."), else empty with the reason in error.
+QString checked_storage(const QString& path, const QString& tag, QString& error);
+
+} // namespace tsy::fixprot

@@ -1,0 +1,472 @@
+// Starting fix_prot on POSIX, without a shell, always inside the repair
+// unit (tessaly-wrap): Hide runs the unit with no window and reads its
+// reports from a pipe; Normal and Minimized run it in a terminal, and it
+// reports over a FIFO that this program owns. Either way the unit outlives
+// this program and finishes its view alone.
+#include "repair/launcher.h"
+
+#include "process/childprocess.h"
+#include "repair/unitrecord.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tsy {
+
+namespace {
+
+QString& wrapper_override() {
+    static QString p;
+    return p;
+}
+
+// Why program cannot be started, in the system's words; empty when it can.
+QString start_problem(const QString& program, QString& resolved) {
+    if (program.contains(u'/')) {
+        const QFileInfo fi(program);
+        if (!fi.exists())
+            return QStringLiteral("No such file or directory");
+        if (fi.isDir() || !fi.isExecutable())
+            return QStringLiteral("Permission denied");
+        resolved = fi.absoluteFilePath();
+        return QString();
+    }
+    resolved = QStandardPaths::findExecutable(program);
+    return resolved.isEmpty() ? QStringLiteral("No such file or directory") : QString();
+}
+
+// The terminal to show a program in: $TERMINAL (a command, possibly with
+// options), else xterm when a display is there. Empty for none.
+QStringList terminal_command() {
+    const QString fromEnv = qEnvironmentVariable("TERMINAL");
+    if (!fromEnv.trimmed().isEmpty()) {
+        QStringList words = QProcess::splitCommand(fromEnv);
+        if (!words.isEmpty()) {
+            const QString exe = words.first().contains(u'/')
+                                    ? words.first()
+                                    : QStandardPaths::findExecutable(words.first());
+            if (!exe.isEmpty() && QFileInfo(exe).isExecutable()) {
+                words[0] = exe;
+                return words;
+            }
+        }
+    }
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return {};
+    const QString xterm = QStandardPaths::findExecutable(QStringLiteral("xterm"));
+    if (xterm.isEmpty())
+        return {};
+    return {xterm};
+}
+
+// How long a terminal whose own process has ended may take to start the
+// wrapper (a launcher that hands the command to a server and returns).
+int g_graceMs = 10'000;
+
+// The words that start the unit around spec's program.
+QStringList unit_words(const LaunchSpec& spec, const QString& program, const QString& report,
+                       bool terminal) {
+    QStringList w{wrapper_path(), QStringLiteral("--report"), report};
+    const auto add = [&w](const char* option, const QString& value) {
+        if (!value.isEmpty())
+            w << QString::fromLatin1(option) << value;
+    };
+    add("--tag", spec.tag);
+    add("--lock", spec.lockPath);
+    add("--record", spec.recordPath);
+    add("--endview", spec.cleartool);
+    if (spec.endviewAfterFailure)
+        w << QStringLiteral("--endview-after-failure");
+    if (spec.remote)
+        w << QStringLiteral("--remote");
+    w << (terminal ? QStringLiteral("--terminal") : QStringLiteral("--keep-errors"));
+    w << QStringLiteral("--") << program;
+    return w + spec.arguments;
+}
+
+// The unit's reports, however they arrive, turned into the signals.
+class UnitLaunch : public Launch {
+protected:
+    UnitLaunch(const LaunchSpec& spec, QObject* parent)
+        : Launch(parent), m_spec(spec), m_wantEndview(!spec.cleartool.isEmpty()) {}
+
+    void consume(const QByteArray& bytes) {
+        m_pending += bytes;
+        for (;;) {
+            const qsizetype nl = m_pending.indexOf('\n');
+            if (nl < 0 || m_over)
+                return;
+            const QByteArray line = m_pending.left(nl);
+            m_pending.remove(0, nl + 1);
+            handle(line);
+        }
+    }
+
+    // The unit's channel is closed: whatever it did not report is lost.
+    void unitGone(const QString& why) {
+        if (m_over)
+            return;
+        if (!m_fixProtEnded) {
+            if (!m_started) {
+                finish();
+                emit failedToStart(why);
+                return;
+            }
+            ProgramEnd e;
+            e.reason = why;
+            m_fixProtEnded = true;
+            emit ended(e);
+        }
+        if (m_wantEndview && !m_endviewEnded) {
+            EndviewEnd e;
+            e.error = why;
+            finish();
+            endview(m_endview.value_or(e));
+            return;
+        }
+        finish();
+    }
+
+    virtual void finish() { m_over = true; }
+    bool over() const { return m_over; }
+    bool unitStarted() const { return m_started; }
+    const LaunchSpec& spec() const { return m_spec; }
+
+private:
+    void handle(const QByteArray& line) {
+        const qsizetype blank = line.indexOf(' ');
+        const QByteArray word = blank < 0 ? line : line.left(blank);
+        const QByteArray rest = blank < 0 ? QByteArray() : line.mid(blank + 1);
+        bool ok = false;
+        const int value = rest.toInt(&ok);
+        if (word == "busy") {
+            m_busy = true;
+            m_started = true;
+            emit busy();
+        } else if (word == "started" && ok) {
+            m_started = true;
+        } else if (word == "message") {
+            m_message = unit_unescaped(rest);
+        } else if ((word == "exit" || word == "signal") && ok) {
+            ProgramEnd e;
+            e.known = true;
+            e.crashed = word == "signal";
+            e.exitCode = e.crashed ? 0 : value;
+            e.message = m_message;
+            m_fixProtEnded = true;
+            emit ended(e);
+        } else if (word == "failed" && ok) {
+            m_started = true; // the unit ran; the program did not
+            m_fixProtEnded = true;
+            m_endviewEnded = true; // nothing follows a program that never ran
+            emit failedToStart(QString::fromLocal8Bit(::strerror(value)));
+        } else if (word == "endview") {
+            endviewLine(rest);
+        } else if (word == "done") {
+            // The unit's work is over only now: its record is written and
+            // its lock released. Reported here, the record is not needed
+            // by a later run.
+            finish();
+            if (!m_spec.recordPath.isEmpty())
+                QFile::remove(m_spec.recordPath);
+            if (m_wantEndview && !m_endviewEnded && m_fixProtEnded && !m_busy)
+                endview(m_endview.value_or(EndviewEnd{})); // none: fix_prot failed
+        }
+    }
+
+    void endviewLine(const QByteArray& text) {
+        const qsizetype blank = text.indexOf(' ');
+        const QByteArray word = blank < 0 ? text : text.left(blank);
+        const QByteArray rest = blank < 0 ? QByteArray() : text.mid(blank + 1);
+        if (word == "message") {
+            m_endviewMessage = unit_unescaped(rest).trimmed();
+            return;
+        }
+        bool ok = false;
+        const int value = rest.toInt(&ok);
+        if (!ok)
+            return;
+        const QString words =
+            QStringLiteral("cleartool endview -server ") + m_spec.tag; // as the log shows it
+        EndviewEnd e;
+        e.ran = word != "failed";
+        e.ok = word == "exit" && value == 0;
+        if (word == "failed")
+            e.error = QStringLiteral("cannot run cleartool (") + m_spec.cleartool +
+                      QStringLiteral("): ") + QString::fromLocal8Bit(::strerror(value));
+        else if (word == "signal")
+            e.error = QStringLiteral("cleartool ended abnormally: ") + words;
+        else if (!e.ok)
+            e.error = !m_endviewMessage.isEmpty()
+                          ? m_endviewMessage
+                          : QStringLiteral("cleartool exited with status %1: ").arg(value) + words;
+        m_endview = e;
+    }
+
+    void endview(const EndviewEnd& e) {
+        m_endviewEnded = true;
+        emit endviewEnded(e);
+    }
+
+    // How the unit's endview ended, told once the unit is done.
+    std::optional<EndviewEnd> m_endview;
+
+    LaunchSpec m_spec;
+    QByteArray m_pending;
+    QString m_message;
+    QString m_endviewMessage;
+    bool m_wantEndview;
+    bool m_started = false;
+    bool m_busy = false;
+    bool m_fixProtEnded = false;
+    bool m_endviewEnded = false;
+    bool m_over = false;
+};
+
+// The unit with no window: its reports come through a pipe.
+class DirectLaunch : public UnitLaunch {
+public:
+    DirectLaunch(const LaunchSpec& spec, const QString& program, QObject* parent)
+        : UnitLaunch(spec, parent), m_process(new QProcess(this)) {
+        const QStringList words = unit_words(spec, program, QStringLiteral("-"), false);
+        m_words = QStringList{program} + spec.arguments;
+        m_process->setProgram(words.first());
+        m_process->setArguments(words.mid(1));
+        m_process->setStandardInputFile(QProcess::nullDevice());
+        m_process->setStandardErrorFile(QProcess::nullDevice());
+        put_in_own_session(*m_process);
+        connect(m_process, &QProcess::readyReadStandardOutput, this,
+                [this] { consume(m_process->readAllStandardOutput()); });
+        connect(m_process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus st) {
+            consume(m_process->readAllStandardOutput());
+            unitGone(st == QProcess::CrashExit
+                         ? QStringLiteral("the repair unit crashed")
+                         : QStringLiteral("the repair unit ended (exit status %1) without "
+                                          "reporting the end of its work")
+                               .arg(code));
+        });
+        connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart)
+                unitGone(QStringLiteral("cannot start the repair unit ") + wrapper_path() +
+                         QStringLiteral(": ") + m_process->errorString());
+        });
+        // Started on the next turn, so that the caller has connected.
+        QTimer::singleShot(0, this, [this] { m_process->start(QIODevice::ReadOnly); });
+    }
+    ~DirectLaunch() override { abandon(); }
+    QStringList startedWords() const override { return m_words; }
+    void abandon() override {
+        finish();
+        if (m_process)
+            keep_until_finished(std::exchange(m_process, nullptr));
+    }
+
+private:
+    QStringList m_words;
+    QProcess* m_process;
+};
+
+// The unit in a terminal window: its reports come through a FIFO.
+class TerminalLaunch : public UnitLaunch {
+public:
+    TerminalLaunch(const QStringList& terminal, const LaunchSpec& spec, const QString& program,
+                   QObject* parent)
+        : UnitLaunch(spec, parent), m_process(new QProcess(this)) {
+        m_grace.setSingleShot(true);
+        connect(&m_grace, &QTimer::timeout, this, [this] {
+            if (!unitStarted())
+                unitGone(QStringLiteral("the terminal never started the program"));
+        });
+        const QString fifo = openReport();
+        QStringList words = terminal.mid(1);
+        if (spec.mode == RunMode::Minimized)
+            words << QStringLiteral("-iconic");
+        // xterm names its window before the unit can; others learn the
+        // title from the unit's escape sequence.
+        if (QFileInfo(terminal.first()).fileName() == u"xterm" && !spec.tag.isEmpty())
+            words << QStringLiteral("-T") << QStringLiteral("fix_prot ") + spec.tag;
+        words << QStringLiteral("-e") << unit_words(spec, program, fifo, true);
+        m_words = QStringList{terminal.first()} + words;
+        m_process->setProgram(terminal.first());
+        m_process->setArguments(words);
+        m_process->setStandardInputFile(QProcess::nullDevice());
+        m_process->setStandardOutputFile(QProcess::nullDevice());
+        m_process->setStandardErrorFile(QProcess::nullDevice());
+        put_in_own_session(*m_process);
+        connect(m_process, &QProcess::finished, this, &TerminalLaunch::terminalEnded);
+        connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart)
+                unitGone(m_process->errorString());
+        });
+        QTimer::singleShot(0, this, [this, fifo] {
+            if (fifo.isEmpty()) {
+                unitGone(QStringLiteral("cannot make the status channel: ") + m_problem);
+                return;
+            }
+            m_process->start(QIODevice::NotOpen);
+        });
+    }
+    ~TerminalLaunch() override { abandon(); }
+    QStringList startedWords() const override { return m_words; }
+    void abandon() override {
+        finish();
+        if (m_process)
+            keep_until_finished(std::exchange(m_process, nullptr));
+    }
+
+protected:
+    void finish() override {
+        UnitLaunch::finish();
+        m_grace.stop();
+        closeReport();
+    }
+
+private:
+    QString openReport() {
+        if (!m_dir.isValid()) {
+            m_problem = m_dir.errorString();
+            return QString();
+        }
+        const QString path = m_dir.filePath(QStringLiteral("status"));
+        const QByteArray native = QFile::encodeName(path);
+        if (::mkfifo(native.constData(), 0600) != 0) {
+            m_problem = QString::fromLocal8Bit(::strerror(errno));
+            return QString();
+        }
+        m_read = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        // A writer of our own until the unit has opened its end, so that
+        // an empty FIFO reads as "nothing yet" rather than as its end.
+        m_keepAlive =
+            m_read < 0 ? -1 : ::open(native.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (m_read < 0 || m_keepAlive < 0) {
+            m_problem = QString::fromLocal8Bit(::strerror(errno));
+            closeReport();
+            return QString();
+        }
+        m_notifier = new QSocketNotifier(m_read, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &TerminalLaunch::readReport);
+        return path;
+    }
+
+    void closeReport() {
+        if (m_notifier) {
+            m_notifier->setEnabled(false);
+            m_notifier->deleteLater();
+            m_notifier = nullptr;
+        }
+        for (int* fd : {&m_read, &m_keepAlive}) {
+            if (*fd >= 0)
+                ::close(*fd);
+            *fd = -1;
+        }
+    }
+
+    void readReport() {
+        char buf[512];
+        while (m_read >= 0) {
+            const ssize_t n = ::read(m_read, buf, sizeof buf);
+            if (n > 0) {
+                consume(QByteArray(buf, n));
+                // The unit has its end open: our own writer can go.
+                if (unitStarted() && m_keepAlive >= 0)
+                    ::close(std::exchange(m_keepAlive, -1));
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0)
+                unitGone(QStringLiteral("the repair unit ended without reporting the end of "
+                                        "its work"));
+            return; // EAGAIN: nothing more for now
+        }
+    }
+
+    void terminalEnded(int code, QProcess::ExitStatus status) {
+        if (over() || unitStarted())
+            return;
+        // The report may already be on its way.
+        readReport();
+        if (over() || unitStarted())
+            return;
+        if (status == QProcess::CrashExit || code != 0) {
+            unitGone(QStringLiteral("the terminal %1 ended (%2) without running the program")
+                         .arg(m_words.first(), status == QProcess::CrashExit
+                                                   ? QStringLiteral("it crashed")
+                                                   : QStringLiteral("exit status %1").arg(code)));
+            return;
+        }
+        m_grace.start(g_graceMs);
+    }
+
+    QProcess* m_process;
+    QStringList m_words;
+    QTemporaryDir m_dir{QDir::tempPath() + QStringLiteral("/tessaly-XXXXXX")};
+    QString m_problem;
+    int m_read = -1;
+    int m_keepAlive = -1;
+    QSocketNotifier* m_notifier = nullptr;
+    QTimer m_grace;
+};
+
+// A launch that could not even be tried; it says so on the next turn.
+class RefusedLaunch : public Launch {
+public:
+    RefusedLaunch(const QString& problem, const QStringList& words, QObject* parent)
+        : Launch(parent), m_words(words) {
+        QTimer::singleShot(0, this, [this, problem] { emit failedToStart(problem); });
+    }
+    QStringList startedWords() const override { return m_words; }
+    void abandon() override {}
+
+private:
+    QStringList m_words;
+};
+
+} // namespace
+
+Launch* Launch::start(const LaunchSpec& spec, QObject* parent) {
+    QString program;
+    const QString problem = start_problem(spec.program, program);
+    if (!problem.isEmpty())
+        return new RefusedLaunch(problem, QStringList{spec.program} + spec.arguments, parent);
+    const QStringList terminal = spec.mode == RunMode::Hide ? QStringList() : terminal_command();
+    if (terminal.isEmpty())
+        return new DirectLaunch(spec, program, parent);
+    return new TerminalLaunch(terminal, spec, program, parent);
+}
+
+QString wrapper_path() {
+    if (!wrapper_override().isEmpty())
+        return wrapper_override();
+    const QString fromEnv = qEnvironmentVariable("TESSALY_WRAP");
+    if (!fromEnv.isEmpty())
+        return fromEnv;
+    const QString dir = QCoreApplication::applicationDirPath();
+    const QStringList candidates = {dir + QStringLiteral("/tessaly-wrap"),
+                                    dir + QStringLiteral("/../lib/tessaly/tessaly-wrap")};
+    for (const QString& candidate : candidates) {
+        if (QFileInfo(candidate).isExecutable())
+            return QDir::cleanPath(candidate);
+    }
+    return QStringLiteral("tessaly-wrap");
+}
+
+void set_wrapper_path(const QString& path) {
+    wrapper_override() = path;
+}
+
+} // namespace tsy

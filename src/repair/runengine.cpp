@@ -1,0 +1,197 @@
+#include "repair/runengine.h"
+
+#include "cc/session.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace tsy {
+
+bool lost_connection(const RepairOutcome& o) {
+    return o.kind == RepairOutcome::Kind::FixProtFailed && !o.host.isEmpty() && o.end.known &&
+           !o.end.crashed && o.end.exitCode == 255;
+}
+
+RunEngine::RunEngine(cc::Session& session, RunSettings settings, QObject* parent)
+    : QObject(parent), m_session(session), m_settings(std::move(settings)) {}
+
+RunEngine::~RunEngine() {
+    for (auto it = m_atWork.cbegin(); it != m_atWork.cend(); ++it) {
+        it.key()->disconnect(this);
+        it.key()->abandon();
+    }
+}
+
+RunSettings RunEngine::settingsFor(const cc::Session& session, const QString& cchome,
+                                   const QStringList& arguments) {
+    RunSettings s;
+    s.program = fixprot::program_path(cchome);
+    s.arguments = arguments;
+    s.style = session.fixProtStyle();
+    if (s.style == fixprot::Style::Unix)
+        s.reach = fixprot::reach_from_environment();
+    return s;
+}
+
+void RunEngine::start(const QList<RunItem>& items) {
+    m_items = items;
+    QStringList hosts;
+    hosts.reserve(items.size());
+    for (const RunItem& item : items)
+        hosts.append(item.host);
+    m_plan = std::make_unique<RunPlan>(hosts, m_settings.jobs, m_settings.perHost);
+    m_running = true;
+    queuePump();
+}
+
+void RunEngine::start(std::function<std::optional<RunItem>()> next) {
+    m_next = std::move(next);
+    m_running = true;
+    queuePump();
+}
+
+void RunEngine::stop(bool endLookups) {
+    if (!m_running)
+        return;
+    if (!m_stopped) {
+        m_stopped = true;
+        if (m_plan)
+            m_plan->close();
+        queuePump();
+    }
+    if (!endLookups)
+        return;
+    const QList<ViewRepair*> views = m_atWork.keys();
+    for (ViewRepair* v : views) {
+        if (v->step() == ViewRepair::Step::Lookup || v->step() == ViewRepair::Step::Facts ||
+            v->step() == ViewRepair::Step::Inspect)
+            v->abandon(); // reports Kind::Abandoned through viewDone()
+    }
+}
+
+void RunEngine::abandon() {
+    if (!m_running)
+        return;
+    m_stopped = true;
+    if (m_plan)
+        m_plan->close();
+    const QList<ViewRepair*> views = m_atWork.keys();
+    for (ViewRepair* v : views) {
+        v->disconnect(this);
+        v->abandon();
+        v->deleteLater();
+    }
+    m_atWork.clear();
+    end();
+}
+
+QStringList RunEngine::tagsAtWork(bool unitsOnly) const {
+    QStringList tags;
+    for (auto it = m_atWork.cbegin(); it != m_atWork.cend(); ++it) {
+        const ViewRepair::Step step = it.key()->step();
+        if (!unitsOnly || step == ViewRepair::Step::FixProt || step == ViewRepair::Step::Endview)
+            tags.append(it.value().item.tag);
+    }
+    std::sort(tags.begin(), tags.end());
+    return tags;
+}
+
+qsizetype RunEngine::waiting() const {
+    return m_plan ? m_plan->waiting() : 0;
+}
+
+void RunEngine::queuePump() {
+    if (!m_pumpQueued) {
+        m_pumpQueued = true;
+        QTimer::singleShot(0, this, &RunEngine::pump);
+    }
+}
+
+// Starts every view that may start now; ends the run when none is at work
+// and none may start any more.
+void RunEngine::pump() {
+    m_pumpQueued = false;
+    if (!m_running)
+        return;
+    if (m_asking) {
+        // Events let through while the source is asked: come back after.
+        queuePump();
+        return;
+    }
+    if (m_plan) {
+        while (!m_stopped) {
+            const int i = m_plan->take();
+            if (i < 0)
+                break;
+            startView(m_items.at(i), i);
+        }
+        if (m_atWork.isEmpty() && (m_stopped || m_plan->waiting() == 0))
+            end();
+        return;
+    }
+    if (!m_atWork.isEmpty())
+        return;
+    // The source may ask the operator or let events through: whatever it
+    // does, the run may have been stopped or abandoned meanwhile.
+    m_asking = true;
+    std::optional<RunItem> item = m_stopped ? std::nullopt : m_next();
+    m_asking = false;
+    if (!m_running)
+        return;
+    if (!item || m_stopped) {
+        end();
+        return;
+    }
+    startView(*item, -1);
+}
+
+void RunEngine::startView(const RunItem& item, int index) {
+    RepairRequest r;
+    r.tag = item.tag;
+    r.program = m_settings.program;
+    r.arguments = m_settings.arguments;
+    r.mode = item.mode;
+    r.style = m_settings.style;
+    r.reach = m_settings.reach;
+    // A UNIX fix_prot that failed leaves the view as it was: its server is
+    // not stopped on top of that.
+    r.endviewAfterFailure = m_settings.style == fixprot::Style::Windows;
+    r.dryRun = m_settings.dryRun;
+    r.inspect = m_settings.inspect;
+    auto* v = new ViewRepair(m_session, r, this);
+    m_atWork.insert(v, Work{item, index});
+    connect(v, &ViewRepair::finished, this, [this, v] { viewDone(v); });
+    emit viewStarted(item, v);
+    if (m_atWork.contains(v))
+        v->start();
+}
+
+void RunEngine::viewDone(ViewRepair* v) {
+    const Work work = m_atWork.take(v);
+    const RunItem& item = work.item;
+    v->deleteLater();
+    const RepairOutcome o = v->outcome();
+    if (o.kind == RepairOutcome::Kind::EndviewFailed && m_settings.stopOnEndviewFailure)
+        stop();
+    QList<RunItem> givenUp;
+    if (m_plan) {
+        m_plan->ended(work.index, lost_connection(o));
+        for (const int g : m_plan->takeGivenUp())
+            givenUp.append(m_items.at(g));
+    }
+    emit viewEnded(item, o);
+    for (const RunItem& g : std::as_const(givenUp))
+        emit viewGivenUp(g);
+    // Asked for only now: a handler above may have held a message box open.
+    queuePump();
+}
+
+void RunEngine::end() {
+    if (!m_running)
+        return;
+    m_running = false;
+    emit finished();
+}
+
+} // namespace tsy

@@ -1,0 +1,123 @@
+#pragma once
+
+// A run over views, the same for the window and the headless face: each
+// view's request is built once, its lookups made, then its repair unit
+// started; outcomes are reported by signals. Views are taken in order,
+// within the caps on views at work at once and per storage host (the
+// window works one view at a time, asking for each view only once the one
+// before has ended, so that what the operator changes meanwhile counts).
+//
+// What a repair promises is kept below this class, by the unit: once
+// started, fix_prot and its endview finish whatever becomes of the run.
+// The run only decides which views start.
+
+#include "repair/runplan.h"
+#include "repair/viewrepair.h"
+
+#include <QHash>
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace tsy {
+
+namespace cc {
+class Session;
+}
+
+// What every view of a run shares.
+struct RunSettings {
+    QString program;       // fix_prot's path
+    QStringList arguments; // the words of the arguments box
+    fixprot::Style style = fixprot::Style::Windows;
+    fixprot::Reach reach;
+    bool dryRun = false;
+    RepairRequest::Inspect inspect = RepairRequest::Inspect::No;
+    int jobs = 1;
+    int perHost = 1;
+    // After a failed endview no further view starts.
+    bool stopOnEndviewFailure = true;
+};
+
+// One view to repair.
+struct RunItem {
+    int id = -1; // the caller's own number for it
+    QString tag;
+    QString host; // the storage host the listing gives
+    RunMode mode = RunMode::Hide;
+};
+
+class RunEngine : public QObject {
+    Q_OBJECT
+
+public:
+    RunEngine(cc::Session& session, RunSettings settings, QObject* parent = nullptr);
+    ~RunEngine() override;
+
+    // The settings with fix_prot's program, style and reach for session.
+    static RunSettings settingsFor(const cc::Session& session, const QString& cchome,
+                                   const QStringList& arguments);
+
+    // Runs items in their order within the caps.
+    void start(const QList<RunItem>& items);
+    // Runs the views next() gives, one at a time: it is asked again once
+    // the view before has ended, and nullopt ends the run.
+    void start(std::function<std::optional<RunItem>()> next);
+
+    // No view starts any more; those at work finish, then finished().
+    // endLookups: views still being looked up or inspected end now
+    // (Kind::Abandoned), as their repair had not started.
+    void stop(bool endLookups = false);
+    // No view starts any more, and nobody waits for those at work: their
+    // lookups stop, their units finish alone. finished() follows at once.
+    void abandon();
+
+    bool running() const { return m_running; }
+    bool stopped() const { return m_stopped; }
+    // The tags of the views at work, sorted; unitsOnly: only those whose
+    // repair unit has started (the rest are still being looked up).
+    QStringList tagsAtWork(bool unitsOnly = false) const;
+    int atWork() const { return int(m_atWork.size()); }
+    // Views not yet started and not given up.
+    qsizetype waiting() const;
+
+signals:
+    // A view's repair has started; its own signals are there to be had.
+    void viewStarted(const tsy::RunItem& item, tsy::ViewRepair* repair);
+    void viewEnded(const tsy::RunItem& item, const tsy::RepairOutcome& outcome);
+    // Its host was given up (its remote shell could not connect twice in a
+    // row): the view was not started.
+    void viewGivenUp(const tsy::RunItem& item);
+    void finished();
+
+private:
+    void queuePump();
+    void pump();
+    void startView(const RunItem& item, int index);
+    void viewDone(ViewRepair* v);
+    void end();
+
+    cc::Session& m_session;
+    RunSettings m_settings;
+    QList<RunItem> m_items;
+    std::unique_ptr<RunPlan> m_plan;
+    std::function<std::optional<RunItem>()> m_next;
+    struct Work {
+        RunItem item;
+        int index = -1; // its place in the plan
+    };
+    QHash<ViewRepair*, Work> m_atWork;
+    bool m_running = false;
+    bool m_stopped = false;
+    bool m_pumpQueued = false;
+    bool m_asking = false; // next() is being asked
+};
+
+// Whether a view's fix_prot could not reach its host: ssh reports that,
+// and only that, with exit status 255.
+bool lost_connection(const RepairOutcome& o);
+
+} // namespace tsy

@@ -1,0 +1,11 @@
+#include "repair/runlocks.h"
+
+namespace tsy {
+
+// Windows: fix_prot runs on this machine under the run lock, which alone
+// keeps two runs of one user apart.
+QString lock_dir() {
+    return runtime_dir();
+}
+
+} // namespace tsy

@@ -1,0 +1,122 @@
+#include "repair/unitrecord.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+namespace tsy {
+
+namespace {
+#ifndef Q_OS_WIN
+// The record's bytes, or nothing while its unit still holds it.
+bool read_if_free(const QString& path, QByteArray& text) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    char buf[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0 && text.size() < 65536)
+        text.append(buf, n);
+    ::close(fd);
+    return true;
+}
+#endif
+} // namespace
+
+QString unit_unescaped(QByteArrayView text) {
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c != '\\' || i + 1 == text.size()) {
+            out += c;
+            continue;
+        }
+        const char n = text.at(++i);
+        out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
+    }
+    return QString::fromLocal8Bit(out);
+}
+
+UnitRecord parse_unit_record(const QByteArray& text) {
+    UnitRecord r;
+    if (!text.startsWith("tessaly-unit 1\n"))
+        return r;
+    bool ended = false;
+    for (const QByteArray& line : text.split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0)
+            continue;
+        const QByteArrayView key(line.constData(), eq);
+        const QString value = unit_unescaped(QByteArrayView(line).sliced(eq + 1));
+        if (key == "tag")
+            r.tag = value;
+        else if (key == "fix_prot")
+            r.fixProt = value;
+        else if (key == "endview")
+            r.endview = value;
+        else if (key == "endview_message")
+            r.endviewMessage = value.trimmed();
+        else if (key == "started")
+            r.started = value;
+        else if (key == "ended") {
+            r.ended = value;
+            ended = true;
+        }
+    }
+    r.finished = ended;
+    return r;
+}
+
+QString UnitRecord::describe() const {
+    const QString fix = fixProt.isEmpty() ? QStringLiteral("never reported") : fixProt;
+    if (!finished)
+        return QStringLiteral("ended before finishing, after the run that started it had "
+                              "ended: ") +
+               tag + QStringLiteral(": fix_prot ") + fix +
+               QStringLiteral(", endview never ran (started ") + started + u')';
+    QString text = QStringLiteral("finished after the run that started it had ended: ") + tag +
+                   QStringLiteral(": fix_prot ") + fix + QStringLiteral(", endview ") + endview;
+    if (!endviewMessage.isEmpty())
+        text += QStringLiteral(" (") + endviewMessage.simplified() + u')';
+    return text + QStringLiteral(" (started ") + started + QStringLiteral(", ended ") + ended +
+           u')';
+}
+
+QList<UnitRecord> take_unit_records(const QString& dir) {
+    QList<UnitRecord> records;
+#ifndef Q_OS_WIN
+    const QStringList names =
+        QDir(dir).entryList({QStringLiteral("*.unit")}, QDir::Files, QDir::Time | QDir::Reversed);
+    for (const QString& name : names) {
+        const QString path = dir + u'/' + name;
+        QByteArray text;
+        if (!read_if_free(path, text))
+            continue;
+        UnitRecord r = parse_unit_record(text);
+        // A unit that has only just made its record may not hold it yet.
+        if (r.tag.isEmpty() &&
+            QFileInfo(path).lastModified().secsTo(QDateTime::currentDateTime()) < 60)
+            continue;
+        QFile::remove(path);
+        if (!r.tag.isEmpty())
+            records.append(r);
+    }
+#else
+    Q_UNUSED(dir);
+#endif
+    return records;
+}
+
+} // namespace tsy

@@ -1,0 +1,358 @@
+#include "repair/viewrepair.h"
+
+#include "cc/lsviewparse.h"
+#include "cc/session.h"
+#include "process/childprocess.h"
+#include "process/runlog.h"
+#include "repair/fixprot.h"
+#include "repair/runlocks.h"
+
+#include <QProcess>
+#include <QUuid>
+
+namespace tsy {
+
+ViewRepair::ViewRepair(cc::Session& session, RepairRequest request, QObject* parent)
+    : QObject(parent), m_session(session), m_request(std::move(request)) {}
+
+ViewRepair::~ViewRepair() {
+    if (m_step != Step::Done)
+        abandon();
+}
+
+void ViewRepair::start() {
+    m_clock.start();
+    m_outcome.started = QDateTime::currentDateTimeUtc();
+    auto* job =
+        m_session.command({QStringLiteral("lsview"), m_request.tag}, cc::Effect::Query, this);
+    m_job = job;
+    connect(job, &cc::Job::finished, this, &ViewRepair::lookedUp);
+}
+
+void ViewRepair::lookedUp() {
+    auto* job = qobject_cast<cc::CommandJob*>(m_job.data());
+    if (!job)
+        return;
+    job->deleteLater();
+    if (!job->succeeded()) {
+        done(RepairOutcome::Kind::LookupFailed, job->error());
+        return;
+    }
+    QString error;
+    const QString storage = fixprot::storage_from_lookup(job->output(), m_request.tag, error);
+    if (storage.isEmpty()) {
+        done(RepairOutcome::Kind::LookupFailed, error);
+        return;
+    }
+    m_globalPath = storage;
+    emit storageFound(storage);
+    if (m_step == Step::Done)
+        return;
+    if (m_request.style == fixprot::Style::Unix) {
+        m_step = Step::Facts;
+        auto* facts = m_session.command({QStringLiteral("lsview"), QStringLiteral("-long"),
+                                         QStringLiteral("-properties"), QStringLiteral("-full"),
+                                         m_request.tag},
+                                        cc::Effect::Query, this);
+        m_job = facts;
+        connect(facts, &cc::Job::finished, this, &ViewRepair::factsFound);
+        return;
+    }
+    m_outcome.storage = storage;
+    launch(QStringList{m_request.program} + m_request.arguments + QStringList{storage});
+}
+
+void ViewRepair::factsFound() {
+    auto* job = qobject_cast<cc::CommandJob*>(m_job.data());
+    if (!job)
+        return;
+    job->deleteLater();
+    const QString& tag = m_request.tag;
+    if (!job->succeeded()) {
+        done(RepairOutcome::Kind::LookupFailed, job->error());
+        return;
+    }
+    const QString output = job->output();
+    const QList<cc::LsviewRecord> records = cc::parse_lsview_long(output.toUtf8());
+    const auto lookupFailed = [&](const QString& why) {
+        done(RepairOutcome::Kind::LookupFailed, why);
+    };
+    // A tag that ends in a quoted word reads as a tag and its comment.
+    const auto names = [&](const cc::LsviewRecord& r) {
+        return r.tag == tag || (!r.comment.isEmpty() && r.tag &&
+                                *r.tag + QStringLiteral(" \"") + r.comment + u'"' == tag);
+    };
+    if (records.size() != 1 || !records.first().problem.isEmpty() || !names(records.first())) {
+        lookupFailed(QStringLiteral("lsview -long gave no readable record for view ") + tag);
+        return;
+    }
+    const cc::LsviewRecord& r = records.first();
+    const QString host = r.serverHost.value_or(QString()).trimmed();
+    if (host.isEmpty()) {
+        lookupFailed(QStringLiteral("lsview -long gave no server host for view ") + tag);
+        return;
+    }
+    if (!fixprot::usable_host(host)) {
+        lookupFailed(QStringLiteral("the server host of view ") + tag +
+                     QStringLiteral(" is not a usable host name: ") + host);
+        return;
+    }
+    if (r.globalPath.value_or(QString()).trimmed() != m_globalPath.trimmed()) {
+        lookupFailed(QStringLiteral("lsview gave two storage paths for view ") + tag +
+                     QStringLiteral(": ") + m_globalPath + QStringLiteral(" and ") +
+                     r.globalPath.value_or(QStringLiteral("none")));
+        return;
+    }
+    QString error;
+    const QString local =
+        fixprot::checked_storage(r.accessPath.value_or(QString()).trimmed(), tag, error);
+    if (local.isEmpty()) {
+        lookupFailed(error);
+        return;
+    }
+    fixprot::owner_and_group(output, m_owner, m_group);
+    m_local = local;
+    m_host = host;
+    if (m_request.inspect != RepairRequest::Inspect::No)
+        inspect();
+    else
+        repair();
+}
+
+void ViewRepair::inspect() {
+    m_step = Step::Inspect;
+    const QString& tag = m_request.tag;
+    m_outcome.storage = m_local;
+    m_outcome.serverHost = m_host;
+    const bool here = fixprot::is_this_host(m_host);
+    if (!here)
+        m_outcome.host = m_host;
+    if (m_owner.isEmpty() || m_group.isEmpty()) {
+        done(RepairOutcome::Kind::NotChecked,
+             QStringLiteral("lsview -properties -full names no ") +
+                 (m_owner.isEmpty() ? QStringLiteral("owner") : QStringLiteral("group")) +
+                 QStringLiteral(" for view ") + tag +
+                 QStringLiteral(": whom the storage should belong to is not known"));
+        return;
+    }
+    if (!here && m_request.reach.remoteShell.isEmpty()) {
+        done(RepairOutcome::Kind::NotChecked,
+             QStringLiteral("view ") + tag + QStringLiteral(" is on host ") + m_host +
+                 QStringLiteral(" and TESSALY_SSH names no remote shell to reach it"));
+        return;
+    }
+    // A unit at work changes the storage as it is read: what the inspection
+    // would say is out of date before it is said.
+    if (inspection::repair_at_work(storage_lock_path(m_outcome.host, m_local))) {
+        done(RepairOutcome::Kind::Busy, QStringLiteral("repair at work"));
+        return;
+    }
+    const QStringList words = fixprot::command_on_host(
+        m_request.reach, m_host, inspection::words(m_local, m_owner, m_group));
+    auto* p = new QProcess(this);
+    m_inspection = p;
+    p->setProgram(words.first());
+    p->setArguments(words.mid(1));
+    p->setStandardInputFile(QProcess::nullDevice());
+    // A session of its own, like every query: a Ctrl-C meant for Tessaly
+    // does not end it under the run's feet; the run ends it.
+    put_in_own_session(*p);
+    connect(p, &QProcess::finished, this, [this, p](int code, QProcess::ExitStatus status) {
+        inspection::Ended e;
+        e.crashed = status == QProcess::CrashExit;
+        e.exitCode = code;
+        e.out = p->readAllStandardOutput();
+        e.err = p->readAllStandardError();
+        inspected(e);
+    });
+    connect(p, &QProcess::errorOccurred, this, [this, p](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        inspection::Ended e;
+        e.started = false;
+        e.startError = p->program() + QStringLiteral(": ") + p->errorString();
+        inspected(e);
+    });
+    m_fixClock.start();
+    p->start(QIODevice::ReadOnly);
+}
+
+void ViewRepair::inspected(const inspection::Ended& e) {
+    if (m_step != Step::Inspect)
+        return;
+    if (m_inspection) {
+        m_inspection->disconnect(this);
+        m_inspection->deleteLater();
+    }
+    const inspection::Verdict v = inspection::verdict(e, m_local, m_owner, m_group, m_outcome.host);
+    log_command(fixprot::command_on_host(m_request.reach, m_host,
+                                         inspection::words(m_local, m_owner, m_group)),
+                e.started ? (e.crashed ? QStringLiteral("it crashed")
+                                       : QStringLiteral("exit status %1").arg(e.exitCode))
+                          : e.startError,
+                m_fixClock.elapsed());
+    using K = inspection::Verdict::Kind;
+    if (v.kind == K::NotChecked) {
+        done(RepairOutcome::Kind::NotChecked, v.why);
+        return;
+    }
+    m_outcome.inspected = true;
+    m_outcome.found = v.found;
+    m_outcome.first = v.first;
+    if (v.kind == K::Sound)
+        done(RepairOutcome::Kind::Sound);
+    else if (m_request.inspect == RepairRequest::Inspect::Check)
+        done(RepairOutcome::Kind::NeedsRepair);
+    else
+        repair();
+}
+
+void ViewRepair::repair() {
+    const QString& tag = m_request.tag;
+    const QString& host = m_host;
+    const QString& local = m_local;
+    QStringList args = m_request.arguments;
+    const QStringList missing = fixprot::fill_placeholders(args, m_owner, m_group);
+    if (!missing.isEmpty()) {
+        done(RepairOutcome::Kind::Skipped,
+             QStringLiteral("View ") + tag + QStringLiteral(" was skipped: lsview -properties ") +
+                 QStringLiteral("-full names no ") +
+                 (missing.contains(fixprot::kOwner) ? QStringLiteral("owner") : QString()) +
+                 (missing.size() == 2 ? QStringLiteral(" and no ") : QString()) +
+                 (missing.contains(fixprot::kGroup) ? QStringLiteral("group") : QString()) +
+                 QStringLiteral(" to fill ") + missing.join(QStringLiteral(" and ")) +
+                 QStringLiteral(" in the arguments."));
+        return;
+    }
+    m_outcome.storage = local;
+    m_outcome.serverHost = host;
+    const bool here = fixprot::is_this_host(host);
+    if (!here)
+        m_outcome.host = host;
+    // A setting that cannot be split would run the wrong words.
+    if (!m_request.reach.problem.isEmpty()) {
+        done(RepairOutcome::Kind::LaunchFailed, m_request.reach.problem);
+        return;
+    }
+    if (!here && m_request.reach.remoteShell.isEmpty()) {
+        done(RepairOutcome::Kind::LaunchFailed,
+             QStringLiteral("view ") + tag + QStringLiteral(" is on host ") + host +
+                 QStringLiteral(" and TESSALY_SSH names no remote shell to reach it"));
+        return;
+    }
+    launch(fixprot::command_on_host(m_request.reach, host,
+                                    QStringList{m_request.program} + args + QStringList{local}));
+}
+
+void ViewRepair::launch(const QStringList& words) {
+    m_step = Step::FixProt;
+    m_outcome.command = words;
+    if (m_request.dryRun) {
+        done(RepairOutcome::Kind::Planned);
+        return;
+    }
+    emit launching(words);
+    if (m_step == Step::Done)
+        return;
+    LaunchSpec spec;
+    spec.program = words.first();
+    spec.arguments = words.mid(1);
+    spec.mode = m_request.mode;
+    spec.tag = m_request.tag;
+    // The unit holds one repair per storage and finishes the view's
+    // endview itself where the session can name cleartool for it.
+    spec.lockPath = storage_lock_path(m_outcome.host, m_outcome.storage);
+    spec.recordPath = unit_record_dir() + u'/' +
+                      QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".unit");
+    spec.cleartool = m_session.cleartoolProgram();
+    spec.endviewAfterFailure = m_request.endviewAfterFailure;
+    spec.remote = !m_outcome.host.isEmpty();
+    m_unitEndview = !spec.cleartool.isEmpty();
+    m_fixClock.start();
+    Launch* launch = Launch::start(spec, this);
+    m_launch = launch;
+    connect(launch, &Launch::failedToStart, this,
+            [this](const QString& why) { done(RepairOutcome::Kind::LaunchFailed, why); });
+    connect(launch, &Launch::busy, this, [this] {
+        done(RepairOutcome::Kind::Busy, QStringLiteral("repair from an earlier run still at work"));
+    });
+    connect(launch, &Launch::ended, this, &ViewRepair::fixProtEnded);
+    connect(launch, &Launch::endviewEnded, this, &ViewRepair::unitEndviewEnded);
+}
+
+void ViewRepair::fixProtEnded(const ProgramEnd& end) {
+    m_outcome.end = end;
+    log_command(m_outcome.command, end.describe(), m_fixClock.elapsed());
+    m_fixClock.start();
+    if (m_unitEndview) {
+        m_step = Step::Endview; // the unit goes on to it, or reports that it need not
+        return;
+    }
+    if (!end.succeeded() && !m_request.endviewAfterFailure) {
+        done(RepairOutcome::Kind::FixProtFailed);
+        return;
+    }
+    stopServer();
+}
+
+void ViewRepair::unitEndviewEnded(const EndviewEnd& e) {
+    if (!e.ran && e.error.isEmpty()) {
+        done(RepairOutcome::Kind::FixProtFailed); // none after a fix_prot that failed
+        return;
+    }
+    log_command({m_session.cleartoolProgram(), QStringLiteral("endview"), QStringLiteral("-server"),
+                 m_request.tag},
+                e.ok ? QStringLiteral("exit status 0") : e.error, m_fixClock.elapsed());
+    m_outcome.endviewRan = e.ran;
+    if (!e.ok)
+        done(RepairOutcome::Kind::EndviewFailed, e.error);
+    else if (!m_outcome.end.succeeded())
+        done(RepairOutcome::Kind::FixProtFailed);
+    else
+        done(RepairOutcome::Kind::Repaired);
+}
+
+void ViewRepair::stopServer() {
+    m_step = Step::Endview;
+    auto* job =
+        m_session.command({QStringLiteral("endview"), QStringLiteral("-server"), m_request.tag},
+                          cc::Effect::Change, this);
+    m_job = job;
+    connect(job, &cc::Job::finished, this, [this, job] {
+        job->deleteLater();
+        m_outcome.endviewRan = true;
+        if (!job->succeeded())
+            done(RepairOutcome::Kind::EndviewFailed, job->error());
+        else if (!m_outcome.end.succeeded())
+            done(RepairOutcome::Kind::FixProtFailed);
+        else
+            done(RepairOutcome::Kind::Repaired);
+    });
+}
+
+void ViewRepair::abandon() {
+    if (m_step == Step::Done)
+        return;
+    if (m_job)
+        m_job->abandon();
+    if (m_launch)
+        m_launch->abandon();
+    if (m_inspection) {
+        // Only a reading: it and what it started end now.
+        m_inspection->disconnect(this);
+        end_session(m_inspection);
+    }
+    done(RepairOutcome::Kind::Abandoned);
+}
+
+void ViewRepair::done(RepairOutcome::Kind kind, const QString& message) {
+    if (m_step == Step::Done)
+        return;
+    m_step = Step::Done;
+    m_outcome.kind = kind;
+    m_outcome.message = message;
+    m_outcome.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+    emit finished();
+}
+
+} // namespace tsy

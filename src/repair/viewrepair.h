@@ -1,0 +1,142 @@
+#pragma once
+
+// The repair of one view, step by step and driven by signals: the storage
+// lookup (`lsview TAG`), fix_prot on the storage, then `endview -server
+// TAG` once fix_prot has ended. Each step starts when the one before it
+// has reported; nothing waits. The window's run takes one view at a time;
+// a headless run may keep several going at once.
+//
+// For UNIX ClearCase a step comes between the lookup and fix_prot: `lsview
+// -long -properties -full TAG` gives the server host, the host-local
+// storage path, and the owner and group that fill the arguments. fix_prot
+// then runs on that host (through the remote shell unless it is this one)
+// as root, and a fix_prot that failed is not followed by endview.
+//
+// Once the lookups are done, fix_prot and its endview run as one unit
+// outside this program (see Launch): abandoning the repair, or this
+// program's end, leaves the unit to finish the view alone.
+
+#include "repair/fixprot.h"
+#include "repair/inspection.h"
+#include "repair/launcher.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class QProcess;
+
+namespace tsy {
+
+namespace cc {
+class Session;
+class Job;
+} // namespace cc
+
+struct RepairRequest {
+    QString tag;
+    QString program;       // fix_prot's path
+    QStringList arguments; // the words before the storage path
+    RunMode mode = RunMode::Hide;
+    fixprot::Style style = fixprot::Style::Windows;
+    fixprot::Reach reach; // how UNIX fix_prot reaches its host and root
+    // Whether a fix_prot that failed is still followed by endview.
+    bool endviewAfterFailure = true;
+    // Only the lookups: the words fix_prot would get end the repair.
+    bool dryRun = false;
+    // UNIX: after the lookups, inspect the storage's ownership on its host
+    // (see inspection.h) instead of repairing it (Check), or before
+    // repairing it, which then happens only when it is needed.
+    enum class Inspect { No, Check, BeforeRepair };
+    Inspect inspect = Inspect::No;
+};
+
+struct RepairOutcome {
+    enum class Kind {
+        Repaired,      // fix_prot succeeded and the server was stopped
+        LookupFailed,  // no usable storage path: nothing was started
+        Skipped,       // an argument could not be filled: nothing was started
+        Busy,          // a repair of an earlier run still works on the storage
+        Planned,       // a dry run: command holds what would have run
+        LaunchFailed,  // fix_prot could not be started: no endview
+        FixProtFailed, // fix_prot ended badly (see end)
+        EndviewFailed, // fix_prot ended, endview failed (see message)
+        Abandoned,     // given up before the end
+        Sound,         // the inspection found nothing to repair
+        NeedsRepair,   // it found entries to repair (a check only)
+        NotChecked,    // it could not tell (see message)
+    };
+    Kind kind = Kind::Abandoned;
+    QString message;     // the lookup's, the launch's or endview's error
+    QString storage;     // the path fix_prot was given
+    QString host;        // where it ran (UNIX), empty for this machine's run
+    QString serverHost;  // the view's server host as the lookup gave it (UNIX)
+    QStringList command; // the words fix_prot was started with
+    ProgramEnd end;      // how fix_prot ended, once it ran
+    bool endviewRan = false;
+    bool inspected = false; // an inspection gave found and first
+    int found = 0;          // entries it found not owned by the view's owner and group
+    QString first;          // the first of them
+    QDateTime started;      // when the lookup was asked
+    qint64 elapsedMs = 0;
+};
+
+class ViewRepair : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Step { Lookup, Facts, Inspect, FixProt, Endview, Done };
+
+    ViewRepair(cc::Session& session, RepairRequest request, QObject* parent = nullptr);
+    ~ViewRepair() override;
+
+    void start();
+    // Gives up now: a lookup is stopped; a repair unit at work finishes
+    // alone, its endview included, and leaves its record for a later run.
+    // finished() follows with Kind::Abandoned.
+    void abandon();
+
+    const RepairRequest& request() const { return m_request; }
+    Step step() const { return m_step; }
+    const RepairOutcome& outcome() const { return m_outcome; }
+
+signals:
+    // The storage was found (the global path of the lookup).
+    void storageFound(const QString& storage);
+    // fix_prot is about to start with these words.
+    void launching(const QStringList& words);
+    void finished();
+
+private:
+    void lookedUp();
+    void factsFound();
+    void inspect();
+    void inspected(const inspection::Ended& e);
+    void repair();
+    void launch(const QStringList& words);
+    void fixProtEnded(const ProgramEnd& end);
+    void unitEndviewEnded(const EndviewEnd& e);
+    void stopServer();
+    void done(RepairOutcome::Kind kind, const QString& message = QString());
+
+    cc::Session& m_session;
+    RepairRequest m_request;
+    Step m_step = Step::Lookup;
+    RepairOutcome m_outcome;
+    QPointer<cc::Job> m_job;
+    QPointer<Launch> m_launch;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_fixClock;
+    QString m_globalPath;
+    // What the lookups found: the host-local storage, its host, the owner
+    // and group.
+    QString m_local, m_host, m_owner, m_group;
+    QPointer<QProcess> m_inspection;
+    bool m_unitEndview = false; // the repair unit runs endview, not the session
+};
+
+} // namespace tsy

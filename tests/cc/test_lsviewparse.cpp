@@ -1,0 +1,196 @@
+#include "cc/cleartoolcli.h"
+#include "cc/lsviewparse.h"
+#include "temphome.h"
+
+#include <QEventLoop>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace tsy::cc;
+
+namespace {
+const char kUnixRecord[] = "Tag: your_view_name\n"
+                           "  Global path: /somepath/your_view_name.vws\n"
+                           "  Server host: host\n"
+                           "  Region: ddd\n"
+                           "  Active: NO\n"
+                           "  View tag uuid:7ddcc71f.d21511e1.8c47.80:c1:6e:e6:4b:b1\n"
+                           "View on host: host\n"
+                           "View server access path: /viewstorage/your_view_name.vws\n"
+                           "View uuid: 7ddcc71f.d21511e1.8c47.80:c1:6e:e6:4b:b1\n"
+                           "View owner: test\n";
+
+const char kWindowsSnapshot[] = "Tag: doc_nt \"Documentation snapshot\"\r\n"
+                                "  Global path: \\\\sunfield\\share\\views\\doc_nt.vws\r\n"
+                                "  Server host: sunfield\r\n"
+                                "  Region: win_region\r\n"
+                                "  Active: YES\r\n"
+                                "  View tag uuid:1a2b3c4d.5e6f7a8b.9c0d.1e:2f:3a:4b:5c:6d\r\n"
+                                "View on host: sunfield\r\n"
+                                "View server access path: d:\\share\\views\\doc_nt.vws\r\n"
+                                "View uuid: 1a2b3c4d.5e6f7a8b.9c0d.1e:2f:3a:4b:5c:6d\r\n"
+                                "View attributes: snapshot,ucmview\r\n"
+                                "View owner: SUNFIELD\\doc\r\n";
+} // namespace
+
+TEST(LsviewLong, ReadsRealUnixAndWindowsRecords) {
+    const QByteArray both = QByteArray(kUnixRecord) + QByteArray(kWindowsSnapshot);
+    const QList<LsviewRecord> r = parse_lsview_long(both);
+    ASSERT_EQ(r.size(), 2);
+    EXPECT_EQ(r[0].tag, QStringLiteral("your_view_name"));
+    EXPECT_EQ(r[0].serverHost, QStringLiteral("host"));
+    EXPECT_EQ(r[0].globalPath, QStringLiteral("/somepath/your_view_name.vws"));
+    EXPECT_EQ(r[0].active, false);
+    EXPECT_FALSE(r[0].snapshot());
+    EXPECT_FALSE(r[0].ucm());
+    EXPECT_TRUE(r[0].problem.isEmpty());
+    EXPECT_EQ(r[1].tag, QStringLiteral("doc_nt"));
+    EXPECT_EQ(r[1].comment, QStringLiteral("Documentation snapshot"));
+    EXPECT_EQ(r[1].serverHost, QStringLiteral("sunfield"));
+    EXPECT_EQ(r[1].globalPath, QStringLiteral("\\\\sunfield\\share\\views\\doc_nt.vws"));
+    EXPECT_EQ(r[1].active, true);
+    EXPECT_TRUE(r[1].snapshot());
+    EXPECT_TRUE(r[1].ucm());
+    EXPECT_EQ(r[1].owner, QStringLiteral("SUNFIELD\\doc"));
+}
+
+TEST(LsviewLong, ToleratesIndentationUnknownLinesAndMissingFields) {
+    const QByteArray out = "\n   Tag: dyn_view\n\tServer host: h1\n  Brand new field: 7\n"
+                           "Tag: bare\n"
+                           "Tag: nohost\n  Active: YES\n";
+    const QList<LsviewRecord> r = parse_lsview_long(out);
+    ASSERT_EQ(r.size(), 3);
+    EXPECT_EQ(r[0].tag, QStringLiteral("dyn_view"));
+    EXPECT_EQ(r[0].serverHost, QStringLiteral("h1"));
+    EXPECT_FALSE(r[0].active.has_value());
+    EXPECT_FALSE(r[0].attributes.has_value());
+    EXPECT_EQ(r[1].tag, QStringLiteral("bare"));
+    EXPECT_FALSE(r[2].serverHost.has_value());
+    for (const LsviewRecord& x : r)
+        EXPECT_TRUE(x.problem.isEmpty());
+    EXPECT_TRUE(parse_lsview_long(QByteArray()).isEmpty());
+}
+
+TEST(LsviewLong, MarksGarbageAndKeepsOddTagsWhole) {
+    const QByteArray out = QByteArray("\xff\xfe garbage line\n", 16) +
+                           "Tag: my view; $HOME `id` \"quoted\" tag\n  Server host: h\n" +
+                           QByteArray("Tag: bad\x01tag\n  Server host: h\n", 30) +
+                           "Tag: t\xc3\xa9l\xc3\xa9phone\n  Server host: h\xc3\xb4te\n";
+    const QList<LsviewRecord> r = parse_lsview_long(out);
+    ASSERT_EQ(r.size(), 4);
+    EXPECT_FALSE(r[0].tag.has_value());
+    EXPECT_FALSE(r[0].problem.isEmpty());
+    EXPECT_EQ(r[1].tag, QStringLiteral("my view; $HOME `id` \"quoted\" tag"));
+    EXPECT_TRUE(r[1].comment.isEmpty());
+    EXPECT_FALSE(r[2].problem.isEmpty());
+    EXPECT_EQ(r[3].tag, QStringLiteral("téléphone"));
+    EXPECT_EQ(r[3].serverHost, QStringLiteral("hôte"));
+    EXPECT_TRUE(r[3].problem.isEmpty());
+}
+
+TEST(LsviewLong, JunkBeforeATagLineNeverLendsItsFieldsToTheRecordBefore) {
+    const QByteArray out = QByteArray("Tag: a\n  Server host: ha\n") +
+                           QByteArray("\0\x07Tag: b\n  Server host: hb\n", 27) +
+                           "Tag: c\n  Server host: hc\n  Server host: again\n";
+    const QList<LsviewRecord> r = parse_lsview_long(out);
+    ASSERT_EQ(r.size(), 4);
+    EXPECT_EQ(r[0].serverHost, QStringLiteral("ha"));
+    EXPECT_TRUE(r[0].problem.isEmpty());
+    EXPECT_FALSE(r[1].problem.isEmpty());
+    // A field met twice starts a record without a tag; c keeps its own.
+    EXPECT_EQ(r[2].serverHost, QStringLiteral("hc"));
+    EXPECT_TRUE(r[2].problem.isEmpty());
+    EXPECT_FALSE(r[3].tag.has_value());
+    EXPECT_FALSE(r[3].problem.isEmpty());
+}
+
+TEST(LsviewLong, TruncatedOutputLeavesTheLastRecordWithoutItsHost) {
+    QByteArray out = QByteArray(kUnixRecord) + QByteArray(kUnixRecord).replace("your", "next");
+    out.truncate(QByteArray(kUnixRecord).size() + 30);
+    const QList<LsviewRecord> r = parse_lsview_long(out);
+    ASSERT_EQ(r.size(), 2);
+    EXPECT_EQ(r[1].tag, QStringLiteral("next_view_name"));
+    EXPECT_FALSE(r[1].serverHost.has_value());
+}
+
+TEST(LsviewLong, ACharacterCutShortByTheEndOfTheOutputIsKeptAsBytes) {
+    // A listing cut off inside a character: the last tag keeps the byte, so
+    // its view is unreadable, not a view of another name.
+    const QList<LsviewRecord> r =
+        parse_lsview_long(QByteArray("Tag: caf\xc3\xa9\n  Server host: h\nTag: caf\xc3"));
+    ASSERT_EQ(r.size(), 2);
+    EXPECT_EQ(r[0].tag, QStringLiteral("café"));
+    EXPECT_TRUE(r[0].problem.isEmpty());
+    ASSERT_TRUE(r[1].tag.has_value());
+    EXPECT_EQ(printable_name(*r[1].tag), QStringLiteral("caf\\xC3"));
+    EXPECT_FALSE(r[1].problem.isEmpty());
+}
+
+TEST(CleartoolCommand, KeepsTheTagOfViewCommandsAsOneWord) {
+    EXPECT_EQ(split_cleartool_command(QStringLiteral("lsview my view")),
+              (QStringList{QStringLiteral("lsview"), QStringLiteral("my view")}));
+    EXPECT_EQ(split_cleartool_command(QStringLiteral("endview -server a \"b\" $c;")),
+              (QStringList{QStringLiteral("endview"), QStringLiteral("-server"),
+                           QStringLiteral("a \"b\" $c;")}));
+    EXPECT_EQ(split_cleartool_command(QStringLiteral("catcs -tag x")),
+              (QStringList{QStringLiteral("catcs"), QStringLiteral("-tag"), QStringLiteral("x")}));
+    EXPECT_EQ(
+        split_cleartool_command(QStringLiteral("lsview -long \"a b\"")),
+        (QStringList{QStringLiteral("lsview"), QStringLiteral("-long"), QStringLiteral("a b")}));
+    EXPECT_EQ(split_cleartool_command(QStringLiteral("hostinfo -long")),
+              (QStringList{QStringLiteral("hostinfo"), QStringLiteral("-long")}));
+}
+
+namespace {
+struct Listed {
+    QStringList views;
+    QStringList unread;
+    tsy::cc::ListingReport report;
+};
+
+Listed list_views(const QString& home) {
+    CliBackend backend;
+    std::unique_ptr<tsy::cc::Session> session = backend.createSession(home);
+    Listed out;
+    tsy::cc::ListingJob* job = session->listViews(nullptr);
+    QEventLoop loop;
+    QObject::connect(job, &tsy::cc::ListingJob::viewListed, job,
+                     [&](const QString& t, const QString& h) { out.views << t + u':' + h; });
+    QObject::connect(job, &tsy::cc::ListingJob::viewUnreadable, job,
+                     [&](const QString& why) { out.unread << why; });
+    QObject::connect(job, &tsy::cc::Job::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    out.report = job->report();
+    delete job;
+    return out;
+}
+} // namespace
+
+TEST(CleartoolListing, ViewsNamedOnStderrFailAloneAndTheOthersAreKept) {
+    tsy::test::TempHome home;
+    QFile f(home.path() + QStringLiteral("/bin/cleartool"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("#!/bin/sh\n"
+            "printf 'Tag: up\\n  Server host: h1\\n'\n"
+            "echo \"cleartool: Error: Unable to contact albd_server on host 'down'\" >&2\n"
+            "echo 'cleartool: Error: Unable to get view \"gone\"' >&2\n"
+            "exit 1\n");
+    f.close();
+    Listed l = list_views(home.path());
+    EXPECT_EQ(l.views, QStringList{QStringLiteral("up:h1")});
+    EXPECT_EQ(l.unread,
+              (QStringList{
+                  QStringLiteral("cleartool: Error: Unable to contact albd_server on host 'down'"),
+                  QStringLiteral("cleartool: Error: Unable to get view \"gone\"")}));
+    EXPECT_EQ(l.report.total, 3);
+    EXPECT_EQ(l.report.unreadable, 2);
+
+    // With nothing listed at all, the listing itself failed.
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("#!/bin/sh\necho 'cleartool: Error: registry down' >&2\nexit 1\n");
+    f.close();
+    l = list_views(home.path());
+    EXPECT_TRUE(l.report.failedBefore);
+    EXPECT_EQ(l.report.lastFailure, QStringLiteral("cleartool: Error: registry down"));
+}

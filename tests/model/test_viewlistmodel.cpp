@@ -1,0 +1,178 @@
+#include "common/duplist.h"
+#include "model/viewlistmodel.h"
+
+#include <QRandomGenerator>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace tsy;
+
+namespace {
+// Adds the view whose line is "tag:host".
+bool add(ViewListModel& m, const QString& line) {
+    const qsizetype colon = line.indexOf(u':');
+    return m.addView(line.left(colon), line.mid(colon + 1));
+}
+} // namespace
+
+namespace {
+QStringList lines(const ViewListModel& m) {
+    QStringList out;
+    for (int i = 0; i < m.count(); ++i)
+        out.append(m.text(i));
+    return out;
+}
+} // namespace
+
+TEST(ViewListModel, KeepsLinesSortedIgnoringCaseAndRefusesCaseDuplicates) {
+    ViewListModel m;
+    EXPECT_TRUE(add(m, QStringLiteral("beta:h1")));
+    EXPECT_TRUE(add(m, QStringLiteral("Alpha:h2")));
+    EXPECT_TRUE(add(m, QStringLiteral("gamma:h1")));
+    EXPECT_FALSE(add(m, QStringLiteral("ALPHA:H2")));
+    EXPECT_TRUE(add(m, QStringLiteral("alpha:h3"))); // same tag, other host
+    EXPECT_EQ(lines(m), (QStringList{QStringLiteral("Alpha:h2"), QStringLiteral("alpha:h3"),
+                                     QStringLiteral("beta:h1"), QStringLiteral("gamma:h1")}));
+    // The first one met keeps its own case.
+    EXPECT_TRUE(m.containsIgnoringCase(QStringLiteral("alpha:H2")));
+
+    // With case-sensitive tags only exact duplicates are refused.
+    ViewListModel sensitive;
+    sensitive.setCaseSensitiveTags(true);
+    EXPECT_TRUE(add(sensitive, QStringLiteral("Rel_Build:srv1")));
+    EXPECT_TRUE(add(sensitive, QStringLiteral("rel_build:srv1")));
+    EXPECT_FALSE(add(sensitive, QStringLiteral("rel_build:srv1")));
+    EXPECT_EQ(sensitive.count(), 2);
+}
+
+TEST(ViewListModel, HashDuplicateTestAgreesWithTheLinearScan) {
+    // Letters whose case folding is not plain ASCII.
+    const QStringList pool = {
+        QStringLiteral("straße:h"),  QStringLiteral("STRASSE:h"),  QStringLiteral("Ωmega:h"),
+        QStringLiteral("ωMEGA:h"),   QStringLiteral("İstanbul:h"), QStringLiteral("istanbul:h"),
+        QStringLiteral("ǅemal:h"),   QStringLiteral("ǆemal:h"),    QStringLiteral("Σίσυφος:h"),
+        QStringLiteral("σίσυφοσ:h"), QStringLiteral("a b:h"),      QStringLiteral("A B:h"),
+        QStringLiteral("é:h"),       QStringLiteral("É:h")};
+    ViewListModel m;
+    QStringList plain; // what a scan with is_dup_list keeps
+    class L : public TextList {
+    public:
+        explicit L(const QStringList& l) : m_l(l) {}
+        int count() const override { return int(m_l.size()); }
+        QString text(int i) const override { return m_l.at(i); }
+        const QStringList& m_l;
+    } scan(plain);
+    for (const QString& s : pool) {
+        const QString line = s + QStringLiteral(":host");
+        const bool dupByScan = is_dup_list(line, scan);
+        if (!dupByScan)
+            plain.append(line);
+        EXPECT_EQ(add(m, line), !dupByScan) << line.toStdString();
+    }
+    EXPECT_EQ(m.count(), plain.size());
+}
+
+TEST(ViewListModel, ABatchGivesTheSameOrderAsOneByOneInsertion) {
+    QStringList input;
+    QRandomGenerator rng(42);
+    for (int i = 0; i < 3000; ++i) {
+        QString s;
+        for (int k = 0; k < 6; ++k)
+            s.append(QChar(u"aAbBcC_-9. "[rng.bounded(11)]));
+        input.append(s + QStringLiteral(":h"));
+    }
+    ViewListModel single;
+    for (const QString& s : input)
+        add(single, s);
+    ViewListModel batched;
+    add(batched, input.first()); // merge into existing rows as well
+    batched.beginBatch();
+    for (const QString& s : input)
+        add(batched, s);
+    EXPECT_EQ(batched.count(), single.count()); // pending lines count already
+    batched.endBatch();
+    EXPECT_EQ(lines(batched), lines(single));
+    const QStringList sorted = lines(single);
+    EXPECT_TRUE(
+        std::is_sorted(sorted.cbegin(), sorted.cend(), [](const QString& a, const QString& b) {
+            return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+        }));
+}
+
+TEST(ViewListModel, BatchesBeyondAsciiAndManyRemovalsKeepTheOrderAndTheDuplicateTest) {
+    // Lines mixing ASCII with letters that fold otherwise, and characters
+    // outside the BMP, sort in a batch as they do one by one.
+    const QStringList pieces = {
+        QStringLiteral("a"), QStringLiteral("A"), QStringLiteral("_"),         QStringLiteral("9"),
+        QStringLiteral("é"), QStringLiteral("É"), QStringLiteral("ß"),         QStringLiteral("Σ"),
+        QStringLiteral("σ"), QStringLiteral("ς"), QStringLiteral("\U0001F600")};
+    QRandomGenerator rng(7);
+    ViewListModel single;
+    ViewListModel batched;
+    batched.beginBatch();
+    for (int i = 0; i < 2000; ++i) {
+        QString s;
+        for (int k = 1 + rng.bounded(5); k > 0; --k)
+            s += pieces.at(rng.bounded(int(pieces.size())));
+        s += QStringLiteral(":h");
+        EXPECT_EQ(add(batched, s), add(single, s)) << s.toStdString();
+    }
+    batched.endBatch();
+    EXPECT_EQ(lines(batched), lines(single));
+
+    // Every other line of a large list removed: each removed line may come
+    // back, each kept one is still refused.
+    ViewListModel m;
+    m.setCaseSensitiveTags(true);
+    for (int i = 0; i < 3000; ++i)
+        add(m, QStringLiteral("v%1:h").arg(i));
+    const auto even = [](const QString& l) {
+        return l.mid(1, l.indexOf(u':') - 1).toInt() % 2 == 0;
+    };
+    EXPECT_EQ(m.removeWhere(even), 1500);
+    int wrong = 0;
+    for (int i = 0; i < 3000; ++i)
+        wrong += add(m, QStringLiteral("v%1:h").arg(i)) != (i % 2 == 0);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(m.count(), 3000);
+}
+
+TEST(ViewListModel, RemoveWhereDropsRowsWithTheirMarksAndTracksTheCurrentRow) {
+    ViewListModel m;
+    for (const char* s : {"a1:h", "b2:h", "a3:h", "b4:h", "a5:h"})
+        add(m, QString::fromLatin1(s));
+    // Sorted: a1 a3 a5 b2 b4.
+    m.setChecked(0, true);
+    m.setChecked(4, true);
+    QSignalSpy resets(&m, &QAbstractItemModel::modelReset);
+    int current = 4; // b4
+    EXPECT_EQ(m.removeWhere([](const QString& l) { return l.startsWith(u'a'); }, &current), 3);
+    EXPECT_EQ(resets.count(), 1); // one batch, not a removal per row
+    EXPECT_EQ(lines(m), (QStringList{QStringLiteral("b2:h"), QStringLiteral("b4:h")}));
+    EXPECT_EQ(current, 1);
+    EXPECT_FALSE(m.isChecked(0));
+    EXPECT_TRUE(m.isChecked(1));
+    // A removed line may come back.
+    EXPECT_TRUE(add(m, QStringLiteral("A1:h")));
+    current = 0;
+    m.removeWhere([](const QString& l) { return l == QStringLiteral("A1:h"); }, &current);
+    EXPECT_EQ(current, -1);
+}
+
+TEST(ViewListModel, ChecksThroughTheViewRoleAndAnnouncesHandChanges) {
+    ViewListModel m;
+    add(m, QStringLiteral("v:h"));
+    QSignalSpy hand(&m, &ViewListModel::itemCheck);
+    EXPECT_TRUE(m.setData(m.index(0), Qt::Checked, Qt::CheckStateRole));
+    EXPECT_TRUE(m.isChecked(0));
+    EXPECT_EQ(hand.count(), 1);
+    EXPECT_EQ(m.data(m.index(0), Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    EXPECT_TRUE(m.flags(m.index(0)) & Qt::ItemIsUserCheckable);
+    // Bulk changes are not hand changes.
+    m.setCheckedWhere(false, {});
+    EXPECT_EQ(hand.count(), 1);
+    EXPECT_EQ(m.checkedCount(), 0);
+}
