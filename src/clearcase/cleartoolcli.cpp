@@ -196,24 +196,6 @@ QString CliBackend::cleartoolPath(const QString& cchome) {
 
 namespace {
 
-QString with_comment(const LsviewRecord& r) {
-    return *r.tag + QStringLiteral(" \"") + r.comment + QStringLiteral("\"");
-}
-
-// The record of tag among records, the quoted-comment reading settled by
-// the tag asked for.
-std::optional<LsviewRecord> record_of(QList<LsviewRecord> records, const QString& tag) {
-    for (LsviewRecord& r : records) {
-        if (r.tag && !r.comment.isEmpty() && with_comment(r) == tag) {
-            r.tag = tag;
-            r.comment.clear();
-        }
-        if (r.tag && *r.tag == tag)
-            return std::move(r);
-    }
-    return std::nullopt;
-}
-
 QString not_found(const QString& tag) {
     return QStringLiteral("cleartool: Error: No matching entries found for view tag \"") + tag +
            QStringLiteral("\".");
@@ -246,17 +228,9 @@ std::optional<LsviewRecord> listed_record(CleartoolCall& call, const QString& ta
     error = call_failure(call);
     if (!error.isEmpty())
         return std::nullopt;
-    QList<LsviewRecord> records = parse_lsview_long(call.takeOutput());
-    std::optional<LsviewRecord> r = record_of(records, tag);
-    if (!r) {
-        error = !records.isEmpty() && !records.first().problem.isEmpty() ? records.first().problem
-                                                                         : not_found(tag);
-        return std::nullopt;
-    }
-    if (!r->problem.isEmpty()) {
-        error = r->problem;
-        return std::nullopt;
-    }
+    std::optional<LsviewRecord> r = find_record(parse_lsview_long(call.takeOutput()), tag, error);
+    if (!r && error.isEmpty())
+        error = not_found(tag);
     return r;
 }
 
@@ -566,7 +540,7 @@ private:
 
     void settleHeld(const QSet<QString>& known, bool useKnown) {
         for (LsviewRecord r : std::exchange(m_held, {})) {
-            const QString whole = with_comment(r);
+            const QString whole = tag_with_comment(r);
             if (useKnown && known.contains(whole) && !known.contains(*r.tag)) {
                 r.tag = whole;
                 r.comment.clear();
