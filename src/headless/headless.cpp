@@ -1,5 +1,6 @@
 #include "headless.h"
 
+#include "clearcase/cchome.h"
 #include "clearcase/fixprot.h"
 #include "clearcase/runengine.h"
 #include "clearcase/runlocks.h"
@@ -45,25 +46,26 @@ void err(const QString& line) {
     std::fflush(stderr);
 }
 
-// The installation directory, or empty with the reason given on stderr.
-QString clearcase_home() {
-    std::string home;
-    if (!plat::get_key_value(plat::kHKeyLocalMachine, "SOFTWARE\\Atria\\ClearCase\\CurrentVersion",
-                             "ProductHome", home)) {
+// The installation directory, or nothing with the reason given on stderr.
+std::optional<QString> clearcase_home() {
+    using Outcome = cc::ClearCaseHome::Outcome;
+    const cc::ClearCaseHome found = cc::clearcase_home();
+    switch (found.outcome) {
+    case Outcome::Found:
+        return found.path;
+    case Outcome::NotRegistered:
         err(QStringLiteral("ClearCase is not installed: no installation directory is known"));
-        return QString();
+        break;
+    case Outcome::NoCleartool:
+        err(QStringLiteral("ClearCase is not installed: ") + found.cleartool +
+            QStringLiteral(" is missing"));
+        break;
+    case Outcome::SearchFailed:
+    case Outcome::Failed:
+        err(QStringLiteral("cannot tell whether ClearCase is installed: ") + found.reason);
+        break;
     }
-    try {
-        if (plat::holds_cleartool(home))
-            return QString::fromLocal8Bit(home);
-    } catch (const std::exception& e) {
-        err(QStringLiteral("cannot tell whether ClearCase is installed: ") +
-            QString::fromLocal8Bit(e.what()));
-        return QString();
-    }
-    err(QStringLiteral("ClearCase is not installed: ") + QString::fromLocal8Bit(home) +
-        QString::fromLocal8Bit(plat::cleartool_marker()) + QStringLiteral(" is missing"));
-    return QString();
+    return std::nullopt;
 }
 
 struct Options {
@@ -803,9 +805,10 @@ int run(int argc, char** argv) {
         }
     }
 
-    const QString home = clearcase_home();
-    if (home.isEmpty())
+    const std::optional<QString> found = clearcase_home();
+    if (!found)
         return 2;
+    const QString& home = *found;
     std::shared_ptr<cc::Backend> backend = cc::default_backend();
     if (o.repair && backend->fixProtStyle() == fixprot::Style::Unix) {
         const QString problem = fixprot::reach_from_environment().problem;

@@ -876,6 +876,32 @@ TEST(Headless, EmptyPicksFilesAndUnsplittableSettingsAreRefusedBeforeAnythingRun
     EXPECT_TRUE(sim.journal().isEmpty()) << sim.journal().join(u'\n').toStdString();
 }
 
+TEST(Headless, AnInstallationWithoutCleartoolOrThatCannotBeSearchedIsNamedAndNothingRuns) {
+    const QByteArray saved = qgetenv("CLEARCASEHOME");
+    QTemporaryDir dir;
+    const QString home = dir.path() + QStringLiteral("/cc home/");
+    ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("bin")));
+    qputenv("CLEARCASEHOME", QFile::encodeName(home));
+    Ran r = tessaly({QStringLiteral("--list")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.isEmpty());
+    // Where cleartool was looked for, the home exactly as given.
+    EXPECT_EQ(r.err, QStringLiteral("tessaly: ClearCase is not installed: ") + home +
+                         QStringLiteral("/bin/cleartool is missing\n"));
+
+    const QString loop = dir.path() + QStringLiteral("/loop");
+    ASSERT_TRUE(QFile::link(loop, loop));
+    qputenv("CLEARCASEHOME", QFile::encodeName(loop));
+    r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, QStringLiteral("tessaly: cannot tell whether ClearCase is installed: "
+                                    "Too many levels of symbolic links\n"));
+    if (saved.isNull())
+        qunsetenv("CLEARCASEHOME");
+    else
+        qputenv("CLEARCASEHOME", saved);
+}
+
 TEST(Headless, APickThatMatchesNothingExitsOneAndSaysSo) {
     SimHome sim;
     Ran r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
