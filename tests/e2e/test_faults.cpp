@@ -262,7 +262,8 @@ TEST(FaultsRun, AFailingEndviewEndsTheRun) {
     // The command shown is the one started: the storage is the last word
     // given to the remote shell.
     EXPECT_TRUE(boxes.last().text.endsWith(
-        repair::quote_path(fixprot::shell_quote(s.storage.value(QStringLiteral("a"))))));
+        fixprot::quoted_word(fixprot::shell_quote(s.storage.value(QStringLiteral("a"))),
+                             fixprot::Quoting::SplitCommand)));
     EXPECT_EQ(s.repaired(), QStringList{QStringLiteral("a")});
     EXPECT_FALSE(s.sim.home().storageFixed("b"));
     EXPECT_FALSE(s.sim.home().storageFixed("c"));

@@ -131,6 +131,30 @@ TEST(CommandLine, PathsWithBlanksOrQuotesReachTheUtilityWhole) {
     }
 }
 
+TEST(CommandLine, EitherQuotingSplitsBackIntoTheWordsAndLeavesPlainWordsAlone) {
+    using fixprot::Quoting;
+    const QStringList words{QStringLiteral("/opt/cc home/fp"),     QStringLiteral("-chown"),
+                            QStringLiteral("it's \"odd\" $x;`y`"), QStringLiteral("a\tb"),
+                            QStringLiteral("say \"\"\" thrice"),   QStringLiteral("/vws/a.vws")};
+    const QString forQt = fixprot::quoted_command(words, Quoting::SplitCommand);
+    EXPECT_EQ(QProcess::splitCommand(forQt), words) << forQt.toStdString();
+    EXPECT_TRUE(forQt.startsWith(QStringLiteral("\"/opt/cc home/fp\" -chown ")));
+    EXPECT_TRUE(forQt.endsWith(QStringLiteral(" /vws/a.vws")));
+
+    const QString forShell = fixprot::quoted_command(words, Quoting::Shell);
+    QStringList back;
+    QString why;
+    ASSERT_TRUE(fixprot::shell_words(forShell, back, why)) << why.toStdString();
+    EXPECT_EQ(back, words) << forShell.toStdString();
+    EXPECT_TRUE(forShell.startsWith(QStringLiteral("'/opt/cc home/fp' -chown 'it'\\''s ")));
+
+    for (const Quoting q : {Quoting::Shell, Quoting::SplitCommand}) {
+        EXPECT_EQ(fixprot::quoted_word(QStringLiteral("-force"), q), QStringLiteral("-force"));
+        EXPECT_EQ(fixprot::quoted_command({}, q), QString());
+        EXPECT_EQ(fixprot::quoted_command({QStringLiteral("x")}, q), QStringLiteral("x"));
+    }
+}
+
 TEST(Execute, AnEmptyListOrNoCheckedRowStartsNothing) {
     for (const bool withViews : {false, true}) {
         MsgRecorder boxes;
