@@ -165,31 +165,6 @@ QString call_failure(const CleartoolCall& call) {
            call.arguments().join(u' ');
 }
 
-QStringList split_cleartool_command(const QString& command) {
-    struct Form {
-        QLatin1StringView prefix;
-        QStringList words;
-    };
-    static const Form forms[] = {
-        {QLatin1StringView("endview -server "),
-         {QStringLiteral("endview"), QStringLiteral("-server")}},
-        {QLatin1StringView("catcs -tag "), {QStringLiteral("catcs"), QStringLiteral("-tag")}},
-        {QLatin1StringView("lsview "), {QStringLiteral("lsview")}},
-    };
-    for (const Form& f : forms) {
-        if (!command.startsWith(f.prefix))
-            continue;
-        const QString tag = command.mid(f.prefix.size());
-        // "lsview -long x" and the like are options, not a tag.
-        if (tag.isEmpty() || tag.startsWith(u'-'))
-            break;
-        QStringList words = f.words;
-        words.append(tag);
-        return words;
-    }
-    return QProcess::splitCommand(command);
-}
-
 QString CliBackend::cleartoolPath(const QString& cchome) {
     return cchome + QString::fromLocal8Bit(plat::cleartool_marker());
 }

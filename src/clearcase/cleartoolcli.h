@@ -80,13 +80,6 @@ private:
     bool m_starting = false;
 };
 
-// The words of a command text as cleartool gets them. The view-tag
-// commands the program sends ("lsview TAG", "endview -server TAG",
-// "catcs -tag TAG") keep everything after their fixed words as one tag,
-// blanks and quotes included; anything else is split with the usual
-// quoting rules.
-QStringList split_cleartool_command(const QString& command);
-
 // cleartool's error text of a finished call, or why it did not run. Empty
 // for a call that succeeded.
 QString call_failure(const CleartoolCall& call);

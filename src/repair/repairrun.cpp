@@ -12,10 +12,6 @@
 
 namespace tsy::repair {
 
-QString default_fix_prot_args(fixprot::Style style) {
-    return fixprot::default_args(style);
-}
-
 namespace {
 // A fix_prot that failed must not pass for a repaired view: such views are
 // listed once, after the run.

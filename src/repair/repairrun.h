@@ -26,9 +26,6 @@ class Session;
 
 namespace tsy::repair {
 
-// The default arguments of the "fix_prot" action for that ClearCase.
-QString default_fix_prot_args(fixprot::Style style);
-
 // The utility's command line as the operator reads it in messages:
 // program, one blank, the argument text (none for the "<arguments>"
 // placeholder), one blank, the storage path; a path with white space or

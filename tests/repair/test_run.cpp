@@ -195,7 +195,7 @@ TEST(Execute, RepairsCheckedViewsInOrderThenStopsTheirServers) {
     EXPECT_EQ(f.calls(), (QStringList{f.call(QStringLiteral("a")), f.call(QStringLiteral("b"))}));
     EXPECT_TRUE(messages.contains(QStringLiteral("Fixing Protection --> a")));
     // Rows stay checked: a second run does the same again.
-    EXPECT_EQ(ui(*f.w).viewsModel->checkedCount(), 2);
+    EXPECT_EQ(checked_count(*ui(*f.w).viewsModel), 2);
     EXPECT_TRUE(boxes.boxes.isEmpty());
     EXPECT_FALSE(progress_window().isVisible());
 }

@@ -203,21 +203,6 @@ TEST(FindRecord, RefusesOutputItCannotTrustAndSaysWhy) {
     }
 }
 
-TEST(CleartoolCommand, KeepsTheTagOfViewCommandsAsOneWord) {
-    EXPECT_EQ(split_cleartool_command(QStringLiteral("lsview my view")),
-              (QStringList{QStringLiteral("lsview"), QStringLiteral("my view")}));
-    EXPECT_EQ(split_cleartool_command(QStringLiteral("endview -server a \"b\" $c;")),
-              (QStringList{QStringLiteral("endview"), QStringLiteral("-server"),
-                           QStringLiteral("a \"b\" $c;")}));
-    EXPECT_EQ(split_cleartool_command(QStringLiteral("catcs -tag x")),
-              (QStringList{QStringLiteral("catcs"), QStringLiteral("-tag"), QStringLiteral("x")}));
-    EXPECT_EQ(
-        split_cleartool_command(QStringLiteral("lsview -long \"a b\"")),
-        (QStringList{QStringLiteral("lsview"), QStringLiteral("-long"), QStringLiteral("a b")}));
-    EXPECT_EQ(split_cleartool_command(QStringLiteral("hostinfo -long")),
-              (QStringList{QStringLiteral("hostinfo"), QStringLiteral("-long")}));
-}
-
 namespace {
 struct Listed {
     QStringList views;
