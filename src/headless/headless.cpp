@@ -25,6 +25,7 @@
 #include <QSet>
 #include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -586,17 +587,37 @@ private:
     QHash<QString, Facts> m_facts; // a JSON listing's facts, by line
 };
 
-Report* g_report = nullptr;
-QtMessageHandler g_previousHandler = nullptr;
-
-// Qt's messages (the command log among them) pass the status line.
-void message_handler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg) {
-    if (!g_report) {
-        g_previousHandler(type, ctx, msg);
-        return;
+// Sends Qt's messages (the command log among them) through a report, so
+// that they pass its status line, for as long as it lives; then the handler
+// before it is back. Qt calls a plain function, which finds the report
+// through the one installer alive; installers nest, the inner one winning.
+class ReportMessages {
+public:
+    explicit ReportMessages(Report& report) : m_report(report), m_outer(s_current.load()) {
+        s_current = this;
+        m_previous = qInstallMessageHandler(&ReportMessages::handle);
     }
-    g_report->passThrough((qFormatLogMessage(type, ctx, msg) + u'\n').toLocal8Bit());
-}
+    ~ReportMessages() {
+        qInstallMessageHandler(m_previous);
+        s_current = m_outer;
+    }
+    ReportMessages(const ReportMessages&) = delete;
+    ReportMessages& operator=(const ReportMessages&) = delete;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& ctx, const QString& msg) {
+        const QByteArray line = (qFormatLogMessage(type, ctx, msg) + u'\n').toLocal8Bit();
+        if (ReportMessages* current = s_current.load())
+            current->m_report.passThrough(line);
+        else
+            std::fputs(line.constData(), stderr);
+    }
+
+    static inline std::atomic<ReportMessages*> s_current{nullptr};
+    Report& m_report;
+    ReportMessages* m_outer;
+    QtMessageHandler m_previous = nullptr;
+};
 
 } // namespace
 
@@ -824,8 +845,7 @@ int run(int argc, char** argv) {
         return 3;
     }
     Report report(o.format, o.dryRun, o.repair && error_output_is_terminal());
-    g_report = &report;
-    g_previousHandler = qInstallMessageHandler(message_handler);
+    const ReportMessages messages(report);
     Runner runner(o, home, backend->createSession(home), report);
     on_stop_signals([&runner] { runner.stop(); });
     // A reader that went away (`| head`, a dropped ssh session) stops the
@@ -833,10 +853,7 @@ int run(int argc, char** argv) {
     report.onBrokenOutput(
         [&runner] { QTimer::singleShot(0, &runner, [&runner] { runner.outputLost(); }); });
     QTimer::singleShot(0, &runner, &Runner::start);
-    const int status = QCoreApplication::exec();
-    qInstallMessageHandler(g_previousHandler);
-    g_report = nullptr;
-    return status;
+    return QCoreApplication::exec();
 }
 
 } // namespace tsy::headless
