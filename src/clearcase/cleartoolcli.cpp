@@ -11,27 +11,17 @@
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <atomic>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace tsy::cc {
 
-namespace {
-std::atomic<int> g_timeoutMs{kCleartoolTimeoutMs};
-} // namespace
-
-void CleartoolCall::setTimeoutMs(int ms) {
-    g_timeoutMs = ms > 0 ? ms : kCleartoolTimeoutMs;
-}
-
-int CleartoolCall::timeoutMs() {
-    return g_timeoutMs;
-}
-
-CleartoolCall::CleartoolCall(QString program, QStringList args, Effect effect, QObject* parent)
-    : QObject(parent), m_program(std::move(program)), m_args(std::move(args)), m_effect(effect) {
+CleartoolCall::CleartoolCall(const Cleartool& tool, QStringList args, Effect effect,
+                             QObject* parent)
+    : QObject(parent), m_program(tool.program),
+      m_timeoutMs(tool.timeoutMs > 0 ? tool.timeoutMs : kCleartoolTimeoutMs),
+      m_args(std::move(args)), m_effect(effect) {
     m_silence.setSingleShot(true);
     connect(&m_silence, &QTimer::timeout, this, &CleartoolCall::onSilence);
 }
@@ -63,11 +53,11 @@ void CleartoolCall::start() {
     connect(m_process, &QProcess::readyReadStandardOutput, this, &CleartoolCall::onOutput);
     connect(m_process, &QProcess::readyReadStandardError, this, [this] {
         m_err += m_process->readAllStandardError();
-        m_silence.start(timeoutMs());
+        m_silence.start(m_timeoutMs);
     });
     connect(m_process, &QProcess::finished, this, &CleartoolCall::onFinished);
     connect(m_process, &QProcess::errorOccurred, this, &CleartoolCall::onError);
-    m_silence.start(timeoutMs());
+    m_silence.start(m_timeoutMs);
     m_clock.start();
     m_starting = true;
     m_process->start(QIODevice::ReadOnly);
@@ -96,7 +86,7 @@ void CleartoolCall::onOutput() {
         const qint64 got = m_process->read(m_out.data() + had, n);
         m_out.resize(had + qsizetype(std::max<qint64>(got, 0)));
     }
-    m_silence.start(timeoutMs());
+    m_silence.start(m_timeoutMs);
     if (m_streaming)
         emit outputArrived();
 }
@@ -127,7 +117,7 @@ void CleartoolCall::onSilence() {
     if (m_done || !m_process)
         return;
     m_problem = QStringLiteral("cleartool did not answer in time (%1 s): cleartool ")
-                    .arg(timeoutMs() / 1000.0) +
+                    .arg(m_timeoutMs / 1000.0) +
                 m_args.join(u' ');
     m_process->disconnect(this);
     m_process->kill();
@@ -178,8 +168,8 @@ QString not_found(const QString& tag) {
 
 class CliCommand : public CommandJob {
 public:
-    CliCommand(const QString& program, const QStringList& words, Effect effect, QObject* parent)
-        : CommandJob(parent), m_call(new CleartoolCall(program, words, effect, this)) {
+    CliCommand(const Cleartool& tool, const QStringList& words, Effect effect, QObject* parent)
+        : CommandJob(parent), m_call(new CleartoolCall(tool, words, effect, this)) {
         connect(m_call, &CleartoolCall::finished, this, [this] {
             const QString failure = call_failure(*m_call);
             if (!failure.isEmpty()) {
@@ -215,9 +205,9 @@ QStringList long_listing_of(const QString& tag) {
 
 class CliRecord : public RecordJob {
 public:
-    CliRecord(const QString& program, const QString& tag, QObject* parent)
+    CliRecord(const Cleartool& tool, const QString& tag, QObject* parent)
         : RecordJob(parent),
-          m_call(new CleartoolCall(program, long_listing_of(tag), Effect::Query, this)) {
+          m_call(new CleartoolCall(tool, long_listing_of(tag), Effect::Query, this)) {
         connect(m_call, &CleartoolCall::finished, this, [this, tag] {
             QString error;
             std::optional<LsviewRecord> r = listed_record(*m_call, tag, error);
@@ -238,9 +228,9 @@ private:
 
 class CliDetails : public DetailsJob {
 public:
-    CliDetails(const QString& program, const QString& tag, QObject* parent)
-        : DetailsJob(parent), m_program(program), m_tag(tag),
-          m_call(new CleartoolCall(program, long_listing_of(tag), Effect::Query, this)) {
+    CliDetails(const Cleartool& tool, const QString& tag, QObject* parent)
+        : DetailsJob(parent), m_tool(tool), m_tag(tag),
+          m_call(new CleartoolCall(tool, long_listing_of(tag), Effect::Query, this)) {
         connect(m_call, &CleartoolCall::finished, this, &CliDetails::onListed);
         m_call->start();
     }
@@ -273,9 +263,8 @@ private:
         m_details.ucm = r->ucm();
         m_details.host = *r->serverHost;
         m_call->deleteLater();
-        m_call =
-            new CleartoolCall(m_program, {QStringLiteral("catcs"), QStringLiteral("-tag"), m_tag},
-                              Effect::Query, this);
+        m_call = new CleartoolCall(m_tool, {QStringLiteral("catcs"), QStringLiteral("-tag"), m_tag},
+                                   Effect::Query, this);
         connect(m_call, &CleartoolCall::finished, this, [this] {
             const QString failure = call_failure(*m_call);
             if (!failure.isEmpty()) {
@@ -289,7 +278,7 @@ private:
         m_call->start();
     }
 
-    QString m_program;
+    Cleartool m_tool;
     QString m_tag;
     ViewDetails m_details;
     CleartoolCall* m_call;
@@ -341,9 +330,9 @@ QString tag_named_in(const QString& error) {
 // Every view of the region from `lsview -long`, read as it streams.
 class CliListing : public ListingJob {
 public:
-    CliListing(const QString& program, QObject* parent)
-        : ListingJob(parent), m_program(program),
-          m_call(new CleartoolCall(program, {QStringLiteral("lsview"), QStringLiteral("-long")},
+    CliListing(const Cleartool& tool, QObject* parent)
+        : ListingJob(parent), m_tool(tool),
+          m_call(new CleartoolCall(tool, {QStringLiteral("lsview"), QStringLiteral("-long")},
                                    Effect::Query, this)) {
         m_call->setStreaming(true);
         connect(m_call, &CleartoolCall::outputArrived, this, [this] {
@@ -489,7 +478,7 @@ private:
             succeed();
             return;
         }
-        m_short = new CleartoolCall(m_program, {QStringLiteral("lsview"), QStringLiteral("-short")},
+        m_short = new CleartoolCall(m_tool, {QStringLiteral("lsview"), QStringLiteral("-short")},
                                     Effect::Query, this);
         connect(m_short, &CleartoolCall::finished, this, [this] {
             const QString failure = call_failure(*m_short);
@@ -524,7 +513,7 @@ private:
         }
     }
 
-    QString m_program;
+    Cleartool m_tool;
     CleartoolCall* m_call;
     CleartoolCall* m_short = nullptr;
     LsviewStream m_stream{LsviewFields::Listing};
@@ -539,28 +528,28 @@ private:
 
 class CliSession : public Session {
 public:
-    explicit CliSession(QString program) : m_program(std::move(program)) {}
-    ListingJob* listViews(QObject* parent) override { return new CliListing(m_program, parent); }
+    explicit CliSession(Cleartool tool) : m_tool(std::move(tool)) {}
+    ListingJob* listViews(QObject* parent) override { return new CliListing(m_tool, parent); }
     fixprot::Style fixProtStyle() const override { return fixprot::Style::Unix; }
-    QString cleartoolProgram() const override { return m_program; }
+    QString cleartoolProgram() const override { return m_tool.program; }
     CommandJob* command(const QStringList& words, Effect effect, QObject* parent) override {
-        return new CliCommand(m_program, words, effect, parent);
+        return new CliCommand(m_tool, words, effect, parent);
     }
     DetailsJob* details(const QString& tag, QObject* parent) override {
-        return new CliDetails(m_program, tag, parent);
+        return new CliDetails(m_tool, tag, parent);
     }
     RecordJob* record(const QString& tag, QObject* parent) override {
-        return new CliRecord(m_program, tag, parent);
+        return new CliRecord(m_tool, tag, parent);
     }
 
 private:
-    QString m_program;
+    Cleartool m_tool;
 };
 
 } // namespace
 
 std::unique_ptr<Session> CliBackend::createSession(const QString& cchome) {
-    return std::make_unique<CliSession>(cleartoolPath(cchome));
+    return std::make_unique<CliSession>(Cleartool{cleartoolPath(cchome), m_timeoutMs});
 }
 
 #ifndef Q_OS_WIN
