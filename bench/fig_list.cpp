@@ -99,7 +99,7 @@ void figure_list() {
         t.start();
         w.selectAllBut_Click();
         const double ms = ms_since(t);
-        checked = tsy::test::ui(w).viewsModel->checkedCount();
+        checked = tsy::test::checked_count(*tsy::test::ui(w).viewsModel);
         settle();
         return ms;
     });

@@ -48,7 +48,7 @@ void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& view
     const QString cleartool = q(home.cleartoolPath());
     const QString fixProt = q(home.fixProtPath());
     const QStringList fixArgs =
-        fixprot::argument_words(repair::default_fix_prot_args(fixprot::Style::Unix).trimmed());
+        fixprot::argument_words(fixprot::default_args(fixprot::Style::Unix).trimmed());
     for (const ccsim::View& v : views) {
         run_direct(cleartool, {QStringLiteral("lsview"), q(v.tag)}, true);
         run_direct(cleartool,
@@ -111,9 +111,9 @@ void figure_run() {
         tsy::test::ui(w).runModeCombo->findText(QStringLiteral("Hide")));
     w.runModeCombo_Click();
     w.selectAllBut_Click();
-    if (tsy::test::ui(w).viewsModel->checkedCount() != n)
+    if (tsy::test::checked_count(*tsy::test::ui(w).viewsModel) != n)
         note(QStringLiteral("4: %1 of %2 views checked")
-                 .arg(tsy::test::ui(w).viewsModel->checkedCount())
+                 .arg(tsy::test::checked_count(*tsy::test::ui(w).viewsModel))
                  .arg(n));
 
     std::vector<double> runs, directs;

@@ -5,6 +5,7 @@
 
 #include "app/repairrun.h"
 #include "progress/frmprogress.h"
+#include "repair/fixprot.h"
 #include "repair/launcher.h"
 
 #include <ccsim.h>
@@ -100,8 +101,8 @@ void figure_wait() {
     v.host = "ccview01";
     v = home.addView(v);
     const QString cmd = repair::fix_prot_command_line(
-        QString::fromStdString(home.fixProtPath()),
-        repair::default_fix_prot_args(fixprot::Style::Windows), QString::fromStdString(v.storage));
+        QString::fromStdString(home.fixProtPath()), fixprot::default_args(fixprot::Style::Windows),
+        QString::fromStdString(v.storage));
 
     home.setFault("fixprot_sleep_ms", std::to_string(sleepMs));
     const auto eventWait = [&] {

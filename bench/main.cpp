@@ -84,9 +84,9 @@ int main(int argc, char** argv) {
     ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     qputenv("TESSALY_LOCK_DIR", QFile::encodeName(runtime.path() + QStringLiteral("/locks")));
+    qputenv("TESSALY_WRAP", TESSALY_BENCH_WRAP);
 
     QApplication app(argc, argv);
-    tsy::set_wrapper_path(QStringLiteral(TESSALY_BENCH_WRAP));
     tsy::bench::install_quiet_boxes();
     run();
     return 0;

@@ -6,7 +6,8 @@
 //    never climbs with "..", starts at the path marker and ends in no blank
 //    or tab; for a one-line answer naming the tag and a sound path, it is
 //    exactly that path.
-//  - The view-tag commands sent to cleartool keep their tag as one word.
+//  - A command shown as one line, in either quoting, reads back as its
+//    words.
 //
 // Input: tag, argument text and storage path, separated by zero bytes,
 // each UTF-8 (decoded the way cleartool output is).
@@ -21,6 +22,7 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -88,16 +90,18 @@ void check_lookup(const QString& tag, const QString& path) {
     }
 }
 
-void check_tag_commands(const QString& tag) {
-    if (tag.isEmpty() || tag.startsWith(u'-'))
-        return;
-    using tsy::cc::split_cleartool_command;
-    FUZZ_CHECK(split_cleartool_command(QStringLiteral("lsview ") + tag) ==
-               (QStringList{QStringLiteral("lsview"), tag}));
-    FUZZ_CHECK(split_cleartool_command(QStringLiteral("endview -server ") + tag) ==
-               (QStringList{QStringLiteral("endview"), QStringLiteral("-server"), tag}));
-    FUZZ_CHECK(split_cleartool_command(QStringLiteral("catcs -tag ") + tag) ==
-               (QStringList{QStringLiteral("catcs"), QStringLiteral("-tag"), tag}));
+// A command shown as one line reads back as its words: by Qt's splitting
+// in the window's style, by a POSIX shell in the shell's style. Qt's
+// splitting never yields an empty word.
+void check_quoting(const QStringList& words) {
+    using tsy::fixprot::quoted_command;
+    using tsy::fixprot::Quoting;
+    if (std::none_of(words.cbegin(), words.cend(), [](const QString& w) { return w.isEmpty(); }))
+        FUZZ_CHECK(QProcess::splitCommand(quoted_command(words, Quoting::SplitCommand)) == words);
+    QStringList back;
+    QString why;
+    FUZZ_CHECK(tsy::fixprot::shell_words(quoted_command(words, Quoting::Shell), back, why));
+    FUZZ_CHECK(back == words);
 }
 
 } // namespace
@@ -119,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     check_arguments(args);
     check_lookup(tag, storage);
-    check_tag_commands(tag);
-    check_tag_commands(storage);
+    check_quoting({tag, args, storage});
+    check_quoting({storage});
     return 0;
 }

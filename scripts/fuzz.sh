@@ -17,7 +17,7 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
 fi
 
 build=build-fuzz
-targets=(fuzz_lsview_long fuzz_split_strip fuzz_command_line fuzz_reg_value)
+targets=(fuzz_lsview_long fuzz_command_line fuzz_reg_value)
 
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)

@@ -10,6 +10,7 @@
 #include "common/msgbox.h"
 #include "model/viewlistmodel.h"
 #include "progress/frmprogress.h"
+#include "repair/fixprot.h"
 #include "selection/selection.h"
 #include "views/viewdetails.h"
 #include "views/viewloading.h"
@@ -384,7 +385,7 @@ void frmMain::loadFinished(const cc::ListingReport& report, views::LoadEnd end) 
     // The report comes while the pointer is still busy and before the
     // controls are back.
     if (end != views::LoadEnd::Abandoned && !m_unloading) {
-        QString text = views::load_report_text(report);
+        QString text = cc::report_text(report);
         if (end == views::LoadEnd::Stopped) {
             const QString stopped =
                 QStringLiteral("The list is incomplete: loading was stopped after %1 views.")
@@ -660,7 +661,7 @@ void frmMain::filterPatternTxt_Change() {
 
 void frmMain::actionCombo_Click() {
     if (actionCombo->currentText() == QLatin1StringView("fix_prot")) {
-        actionArgsTxt->setText(repair::default_fix_prot_args(m_backend->fixProtStyle()));
+        actionArgsTxt->setText(fixprot::default_args(m_backend->fixProtStyle()));
         actionArgsTxt->setCursorPosition(0); // show the arguments from their start
     }
 }

@@ -1,5 +1,6 @@
 #include "install.h"
 
+#include "cc/cchome.h"
 #include "common/msgbox.h"
 #include "platform/platform.h"
 
@@ -17,35 +18,30 @@ bool get_key_value(std::uint32_t root, const QString& keyPath, const QString& va
 }
 
 bool is_clearcase_installed(QString& home) {
-    home.clear();
-    try {
-        QString local;
-        if (!get_key_value(plat::kHKeyLocalMachine,
-                           QStringLiteral("SOFTWARE\\Atria\\ClearCase\\CurrentVersion"),
-                           QStringLiteral("ProductHome"), local))
-            return false;
-        if (!plat::holds_cleartool(local.toLocal8Bit().toStdString())) {
-            // The box says only that ClearCase is missing; say where it was looked for.
-            std::fprintf(stderr, "tessaly: no ClearCase installation found: %s is missing\n",
-                         (local + QString::fromLocal8Bit(plat::cleartool_marker()))
-                             .toLocal8Bit()
-                             .constData());
-            return false;
-        }
-        home = local;
+    using Outcome = cc::ClearCaseHome::Outcome;
+    const cc::ClearCaseHome found = cc::clearcase_home();
+    home = found.path;
+    switch (found.outcome) {
+    case Outcome::Found:
         return true;
-    } catch (const plat::FileSearchError& e) {
-        // The search for the marker failed: said as file_exists says it.
-        msg_box(QString::fromLocal8Bit(plat::file_search_message(e)), QString(), MsgIcon::Critical);
-        home.clear();
+    case Outcome::NotRegistered:
         return false;
-    } catch (const std::exception& e) {
-        msg_box(QStringLiteral("Error::") + QString::fromLocal8Bit(e.what()) +
+    case Outcome::NoCleartool:
+        // The box says only that ClearCase is missing; say where it was looked for.
+        std::fprintf(stderr, "tessaly: no ClearCase installation found: %s is missing\n",
+                     found.cleartool.toLocal8Bit().constData());
+        return false;
+    case Outcome::SearchFailed:
+        // The search for the marker failed: said as file_exists says it.
+        msg_box(found.searchMessage, QString(), MsgIcon::Critical);
+        return false;
+    case Outcome::Failed:
+        msg_box(QStringLiteral("Error::") + found.reason +
                     QStringLiteral("::not determine if ClearCase is installed"),
                 QStringLiteral("Error..."), MsgIcon::Critical);
-        home.clear();
         return false;
     }
+    return false;
 }
 
 } // namespace tsy

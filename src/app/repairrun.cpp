@@ -10,25 +10,7 @@
 
 #include <QTimer>
 
-#include <algorithm>
-
 namespace tsy::repair {
-
-QString default_fix_prot_args(fixprot::Style style) {
-    return fixprot::default_args(style);
-}
-
-QString quote_path(const QString& path) {
-    // Qt's splitting breaks at every white-space character.
-    const bool needs = path.contains(u'"') ||
-                       std::any_of(path.cbegin(), path.cend(), [](QChar c) { return c.isSpace(); });
-    if (!needs)
-        return path;
-    // A literal quote inside quotes is three.
-    QString inner = path;
-    inner.replace(QStringLiteral("\""), QStringLiteral("\"\"\""));
-    return QStringLiteral("\"") + inner + QStringLiteral("\"");
-}
 
 namespace {
 // A fix_prot that failed must not pass for a repaired view: such views are
@@ -48,7 +30,9 @@ QString fix_prot_command_line(const QString& program, const QString& argsText,
                               const QString& storage) {
     const QString args =
         QStringLiteral(" ") + (argsText == QLatin1StringView("<arguments>") ? QString() : argsText);
-    return quote_path(program) + args + QStringLiteral(" ") + quote_path(storage);
+    using fixprot::Quoting;
+    return fixprot::quoted_word(program, Quoting::SplitCommand) + args + QStringLiteral(" ") +
+           fixprot::quoted_word(storage, Quoting::SplitCommand);
 }
 
 RepairRun::RepairRun(ViewListModel& list, QObject* parent) : QObject(parent), m_list(list) {}
@@ -154,10 +138,7 @@ void RepairRun::viewStarted(const RunItem&, ViewRepair* view) {
     if (m_style == fixprot::Style::Unix) {
         // The words really started (remote shell and sudo included).
         connect(view, &ViewRepair::launching, this, [this](const QStringList& words) {
-            QStringList shown;
-            for (const QString& w : words)
-                shown.append(quote_path(w));
-            m_commandLine = shown.join(u' ');
+            m_commandLine = fixprot::quoted_command(words, fixprot::Quoting::SplitCommand);
         });
     }
 }

@@ -26,20 +26,13 @@ class Session;
 
 namespace tsy::repair {
 
-// The default arguments of the "fix_prot" action for that ClearCase.
-QString default_fix_prot_args(fixprot::Style style);
-
 // The utility's command line as the operator reads it in messages:
 // program, one blank, the argument text (none for the "<arguments>"
 // placeholder), one blank, the storage path; a path with white space or
-// a quote is quoted by Qt's rules, so the line splits back into the words
-// that were started.
+// a quote is quoted by Qt's rules (fixprot::Quoting::SplitCommand), so
+// the line splits back into the words that were started.
 QString fix_prot_command_line(const QString& program, const QString& argsText,
                               const QString& storage);
-
-// A path as one word of such a line: quoted when it holds white space or
-// a quote.
-QString quote_path(const QString& path);
 
 // The controls' choices as a run reads them: the arguments once at the
 // start, the action text and the run mode at every row.

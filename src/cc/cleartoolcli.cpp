@@ -11,27 +11,17 @@
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <atomic>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace tsy::cc {
 
-namespace {
-std::atomic<int> g_timeoutMs{kCleartoolTimeoutMs};
-} // namespace
-
-void CleartoolCall::setTimeoutMs(int ms) {
-    g_timeoutMs = ms > 0 ? ms : kCleartoolTimeoutMs;
-}
-
-int CleartoolCall::timeoutMs() {
-    return g_timeoutMs;
-}
-
-CleartoolCall::CleartoolCall(QString program, QStringList args, Effect effect, QObject* parent)
-    : QObject(parent), m_program(std::move(program)), m_args(std::move(args)), m_effect(effect) {
+CleartoolCall::CleartoolCall(const Cleartool& tool, QStringList args, Effect effect,
+                             QObject* parent)
+    : QObject(parent), m_program(tool.program),
+      m_timeoutMs(tool.timeoutMs > 0 ? tool.timeoutMs : kCleartoolTimeoutMs),
+      m_args(std::move(args)), m_effect(effect) {
     m_silence.setSingleShot(true);
     connect(&m_silence, &QTimer::timeout, this, &CleartoolCall::onSilence);
 }
@@ -63,11 +53,11 @@ void CleartoolCall::start() {
     connect(m_process, &QProcess::readyReadStandardOutput, this, &CleartoolCall::onOutput);
     connect(m_process, &QProcess::readyReadStandardError, this, [this] {
         m_err += m_process->readAllStandardError();
-        m_silence.start(timeoutMs());
+        m_silence.start(m_timeoutMs);
     });
     connect(m_process, &QProcess::finished, this, &CleartoolCall::onFinished);
     connect(m_process, &QProcess::errorOccurred, this, &CleartoolCall::onError);
-    m_silence.start(timeoutMs());
+    m_silence.start(m_timeoutMs);
     m_clock.start();
     m_starting = true;
     m_process->start(QIODevice::ReadOnly);
@@ -96,7 +86,7 @@ void CleartoolCall::onOutput() {
         const qint64 got = m_process->read(m_out.data() + had, n);
         m_out.resize(had + qsizetype(std::max<qint64>(got, 0)));
     }
-    m_silence.start(timeoutMs());
+    m_silence.start(m_timeoutMs);
     if (m_streaming)
         emit outputArrived();
 }
@@ -127,7 +117,7 @@ void CleartoolCall::onSilence() {
     if (m_done || !m_process)
         return;
     m_problem = QStringLiteral("cleartool did not answer in time (%1 s): cleartool ")
-                    .arg(timeoutMs() / 1000.0) +
+                    .arg(m_timeoutMs / 1000.0) +
                 m_args.join(u' ');
     m_process->disconnect(this);
     m_process->kill();
@@ -165,54 +155,11 @@ QString call_failure(const CleartoolCall& call) {
            call.arguments().join(u' ');
 }
 
-QStringList split_cleartool_command(const QString& command) {
-    struct Form {
-        QLatin1StringView prefix;
-        QStringList words;
-    };
-    static const Form forms[] = {
-        {QLatin1StringView("endview -server "),
-         {QStringLiteral("endview"), QStringLiteral("-server")}},
-        {QLatin1StringView("catcs -tag "), {QStringLiteral("catcs"), QStringLiteral("-tag")}},
-        {QLatin1StringView("lsview "), {QStringLiteral("lsview")}},
-    };
-    for (const Form& f : forms) {
-        if (!command.startsWith(f.prefix))
-            continue;
-        const QString tag = command.mid(f.prefix.size());
-        // "lsview -long x" and the like are options, not a tag.
-        if (tag.isEmpty() || tag.startsWith(u'-'))
-            break;
-        QStringList words = f.words;
-        words.append(tag);
-        return words;
-    }
-    return QProcess::splitCommand(command);
-}
-
 QString CliBackend::cleartoolPath(const QString& cchome) {
     return cchome + QString::fromLocal8Bit(plat::cleartool_marker());
 }
 
 namespace {
-
-QString with_comment(const LsviewRecord& r) {
-    return *r.tag + QStringLiteral(" \"") + r.comment + QStringLiteral("\"");
-}
-
-// The record of tag among records, the quoted-comment reading settled by
-// the tag asked for.
-std::optional<LsviewRecord> record_of(QList<LsviewRecord> records, const QString& tag) {
-    for (LsviewRecord& r : records) {
-        if (r.tag && !r.comment.isEmpty() && with_comment(r) == tag) {
-            r.tag = tag;
-            r.comment.clear();
-        }
-        if (r.tag && *r.tag == tag)
-            return std::move(r);
-    }
-    return std::nullopt;
-}
 
 QString not_found(const QString& tag) {
     return QStringLiteral("cleartool: Error: No matching entries found for view tag \"") + tag +
@@ -221,8 +168,8 @@ QString not_found(const QString& tag) {
 
 class CliCommand : public CommandJob {
 public:
-    CliCommand(const QString& program, const QStringList& words, Effect effect, QObject* parent)
-        : CommandJob(parent), m_call(new CleartoolCall(program, words, effect, this)) {
+    CliCommand(const Cleartool& tool, const QStringList& words, Effect effect, QObject* parent)
+        : CommandJob(parent), m_call(new CleartoolCall(tool, words, effect, this)) {
         connect(m_call, &CleartoolCall::finished, this, [this] {
             const QString failure = call_failure(*m_call);
             if (!failure.isEmpty()) {
@@ -246,17 +193,9 @@ std::optional<LsviewRecord> listed_record(CleartoolCall& call, const QString& ta
     error = call_failure(call);
     if (!error.isEmpty())
         return std::nullopt;
-    QList<LsviewRecord> records = parse_lsview_long(call.takeOutput());
-    std::optional<LsviewRecord> r = record_of(records, tag);
-    if (!r) {
-        error = !records.isEmpty() && !records.first().problem.isEmpty() ? records.first().problem
-                                                                         : not_found(tag);
-        return std::nullopt;
-    }
-    if (!r->problem.isEmpty()) {
-        error = r->problem;
-        return std::nullopt;
-    }
+    std::optional<LsviewRecord> r = find_record(parse_lsview_long(call.takeOutput()), tag, error);
+    if (!r && error.isEmpty())
+        error = not_found(tag);
     return r;
 }
 
@@ -266,9 +205,9 @@ QStringList long_listing_of(const QString& tag) {
 
 class CliRecord : public RecordJob {
 public:
-    CliRecord(const QString& program, const QString& tag, QObject* parent)
+    CliRecord(const Cleartool& tool, const QString& tag, QObject* parent)
         : RecordJob(parent),
-          m_call(new CleartoolCall(program, long_listing_of(tag), Effect::Query, this)) {
+          m_call(new CleartoolCall(tool, long_listing_of(tag), Effect::Query, this)) {
         connect(m_call, &CleartoolCall::finished, this, [this, tag] {
             QString error;
             std::optional<LsviewRecord> r = listed_record(*m_call, tag, error);
@@ -289,9 +228,9 @@ private:
 
 class CliDetails : public DetailsJob {
 public:
-    CliDetails(const QString& program, const QString& tag, QObject* parent)
-        : DetailsJob(parent), m_program(program), m_tag(tag),
-          m_call(new CleartoolCall(program, long_listing_of(tag), Effect::Query, this)) {
+    CliDetails(const Cleartool& tool, const QString& tag, QObject* parent)
+        : DetailsJob(parent), m_tool(tool), m_tag(tag),
+          m_call(new CleartoolCall(tool, long_listing_of(tag), Effect::Query, this)) {
         connect(m_call, &CleartoolCall::finished, this, &CliDetails::onListed);
         m_call->start();
     }
@@ -324,9 +263,8 @@ private:
         m_details.ucm = r->ucm();
         m_details.host = *r->serverHost;
         m_call->deleteLater();
-        m_call =
-            new CleartoolCall(m_program, {QStringLiteral("catcs"), QStringLiteral("-tag"), m_tag},
-                              Effect::Query, this);
+        m_call = new CleartoolCall(m_tool, {QStringLiteral("catcs"), QStringLiteral("-tag"), m_tag},
+                                   Effect::Query, this);
         connect(m_call, &CleartoolCall::finished, this, [this] {
             const QString failure = call_failure(*m_call);
             if (!failure.isEmpty()) {
@@ -340,7 +278,7 @@ private:
         m_call->start();
     }
 
-    QString m_program;
+    Cleartool m_tool;
     QString m_tag;
     ViewDetails m_details;
     CleartoolCall* m_call;
@@ -392,9 +330,9 @@ QString tag_named_in(const QString& error) {
 // Every view of the region from `lsview -long`, read as it streams.
 class CliListing : public ListingJob {
 public:
-    CliListing(const QString& program, QObject* parent)
-        : ListingJob(parent), m_program(program),
-          m_call(new CleartoolCall(program, {QStringLiteral("lsview"), QStringLiteral("-long")},
+    CliListing(const Cleartool& tool, QObject* parent)
+        : ListingJob(parent), m_tool(tool),
+          m_call(new CleartoolCall(tool, {QStringLiteral("lsview"), QStringLiteral("-long")},
                                    Effect::Query, this)) {
         m_call->setStreaming(true);
         connect(m_call, &CleartoolCall::outputArrived, this, [this] {
@@ -540,7 +478,7 @@ private:
             succeed();
             return;
         }
-        m_short = new CleartoolCall(m_program, {QStringLiteral("lsview"), QStringLiteral("-short")},
+        m_short = new CleartoolCall(m_tool, {QStringLiteral("lsview"), QStringLiteral("-short")},
                                     Effect::Query, this);
         connect(m_short, &CleartoolCall::finished, this, [this] {
             const QString failure = call_failure(*m_short);
@@ -566,7 +504,7 @@ private:
 
     void settleHeld(const QSet<QString>& known, bool useKnown) {
         for (LsviewRecord r : std::exchange(m_held, {})) {
-            const QString whole = with_comment(r);
+            const QString whole = tag_with_comment(r);
             if (useKnown && known.contains(whole) && !known.contains(*r.tag)) {
                 r.tag = whole;
                 r.comment.clear();
@@ -575,7 +513,7 @@ private:
         }
     }
 
-    QString m_program;
+    Cleartool m_tool;
     CleartoolCall* m_call;
     CleartoolCall* m_short = nullptr;
     LsviewStream m_stream{LsviewFields::Listing};
@@ -590,28 +528,28 @@ private:
 
 class CliSession : public Session {
 public:
-    explicit CliSession(QString program) : m_program(std::move(program)) {}
-    ListingJob* listViews(QObject* parent) override { return new CliListing(m_program, parent); }
+    explicit CliSession(Cleartool tool) : m_tool(std::move(tool)) {}
+    ListingJob* listViews(QObject* parent) override { return new CliListing(m_tool, parent); }
     fixprot::Style fixProtStyle() const override { return fixprot::Style::Unix; }
-    QString cleartoolProgram() const override { return m_program; }
+    QString cleartoolProgram() const override { return m_tool.program; }
     CommandJob* command(const QStringList& words, Effect effect, QObject* parent) override {
-        return new CliCommand(m_program, words, effect, parent);
+        return new CliCommand(m_tool, words, effect, parent);
     }
     DetailsJob* details(const QString& tag, QObject* parent) override {
-        return new CliDetails(m_program, tag, parent);
+        return new CliDetails(m_tool, tag, parent);
     }
     RecordJob* record(const QString& tag, QObject* parent) override {
-        return new CliRecord(m_program, tag, parent);
+        return new CliRecord(m_tool, tag, parent);
     }
 
 private:
-    QString m_program;
+    Cleartool m_tool;
 };
 
 } // namespace
 
 std::unique_ptr<Session> CliBackend::createSession(const QString& cchome) {
-    return std::make_unique<CliSession>(cleartoolPath(cchome));
+    return std::make_unique<CliSession>(Cleartool{cleartoolPath(cchome), m_timeoutMs});
 }
 
 #ifndef Q_OS_WIN

@@ -20,12 +20,20 @@ namespace tsy::cc {
 // How long cleartool may stay silent before its call is given up.
 constexpr int kCleartoolTimeoutMs = 120'000;
 
+// The cleartool program a session runs, and how long a call of it may
+// stay silent (0 or less: kCleartoolTimeoutMs).
+struct Cleartool {
+    QString program;
+    int timeoutMs = kCleartoolTimeoutMs;
+};
+
 // One run of the cleartool program.
 class CleartoolCall : public QObject {
     Q_OBJECT
 
 public:
-    CleartoolCall(QString program, QStringList args, Effect effect, QObject* parent = nullptr);
+    CleartoolCall(const Cleartool& tool, QStringList args, Effect effect,
+                  QObject* parent = nullptr);
     ~CleartoolCall() override;
 
     void start();
@@ -44,9 +52,7 @@ public:
     void dropOutput() { m_out.resize(0); }
     const QByteArray& errorOutput() const { return m_err; }
 
-    // Tests shorten the limit; 0 or less restores kCleartoolTimeoutMs.
-    static void setTimeoutMs(int ms);
-    static int timeoutMs();
+    int timeoutMs() const { return m_timeoutMs; }
 
 signals:
     // Standard output arrived (see takeOutput); only when streaming is on.
@@ -65,6 +71,7 @@ private:
     void end();
 
     QString m_program;
+    int m_timeoutMs;
     QStringList m_args;
     QElapsedTimer m_clock;
     Effect m_effect;
@@ -80,23 +87,22 @@ private:
     bool m_starting = false;
 };
 
-// The words of a command text as cleartool gets them. The view-tag
-// commands the program sends ("lsview TAG", "endview -server TAG",
-// "catcs -tag TAG") keep everything after their fixed words as one tag,
-// blanks and quotes included; anything else is split with the usual
-// quoting rules.
-QStringList split_cleartool_command(const QString& command);
-
 // cleartool's error text of a finished call, or why it did not run. Empty
 // for a call that succeeded.
 QString call_failure(const CleartoolCall& call);
 
 class CliBackend : public Backend {
 public:
+    // timeoutMs: how long each cleartool call may stay silent (0 or less:
+    // kCleartoolTimeoutMs).
+    explicit CliBackend(int timeoutMs = kCleartoolTimeoutMs) : m_timeoutMs(timeoutMs) {}
     std::unique_ptr<Session> createSession(const QString& cchome) override;
     fixprot::Style fixProtStyle() const override { return fixprot::Style::Unix; }
     // CCHOME + "/bin/cleartool".
     static QString cleartoolPath(const QString& cchome);
+
+private:
+    int m_timeoutMs;
 };
 
 } // namespace tsy::cc

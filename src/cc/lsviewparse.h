@@ -99,6 +99,22 @@ QList<LsviewRecord> parse_lsview_long(QByteArrayView output,
 // The tag and the optional quoted comment of a "Tag:" line's value.
 void split_tag_comment(const QString& value, QString& tag, QString& comment);
 
+// The other reading of a record with a comment: the "Tag:" line's value
+// whole, the quoted word belonging to the tag. Only for a record with a
+// tag.
+QString tag_with_comment(const LsviewRecord& r);
+
+// The record of tag in the records of `lsview -long TAG` (with
+// -properties or not). That output is one record, and it must be sound and
+// name tag: its tag is tag, or tag_with_comment is (a tag that ends in a
+// quoted word reads as a tag and its comment). The record returned then
+// carries tag whole and no comment. Nothing when the output cannot be
+// trusted, with why: a record cannot be read (its problem), there is more
+// than one, or the one there names another view. Nothing, why empty, when
+// there is no record at all: cleartool knows no such view.
+std::optional<LsviewRecord> find_record(QList<LsviewRecord> records, const QString& tag,
+                                        QString& why);
+
 // Decodes cleartool's bytes: UTF-8 where valid, else the local 8-bit code.
 // Where that too is UTF-8, each byte that is not valid UTF-8 (0x80-0xFF)
 // becomes the lone surrogate U+DC00 + byte, which marks the text unreadable

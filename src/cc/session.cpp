@@ -120,15 +120,17 @@ public:
                 fail(describe_exception(std::current_exception()));
                 return;
             }
-            for (const LsviewRecord& r : parse_lsview_long(out.toUtf8())) {
-                if (r.tag && *r.tag == tag && r.problem.isEmpty()) {
-                    setRecord(r);
-                    succeed();
-                    return;
-                }
+            QString why;
+            std::optional<LsviewRecord> r = find_record(parse_lsview_long(out.toUtf8()), tag, why);
+            if (!r) {
+                fail(why.isEmpty() ? QStringLiteral("cleartool lsview -long gave no record for "
+                                                    "view \"") +
+                                         tag + QStringLiteral("\"")
+                                   : why);
+                return;
             }
-            fail(QStringLiteral("cleartool lsview -long gave no record for view \"") + tag +
-                 QStringLiteral("\""));
+            setRecord(std::move(*r));
+            succeed();
         });
     }
     void abandon() override { m_abandoned = true; }

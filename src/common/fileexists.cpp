@@ -16,8 +16,4 @@ bool file_exists(const QString& path, const bool& directories) {
     }
 }
 
-QString to_native_8bit_path_suffix(const char* suffix) {
-    return QString::fromLocal8Bit(suffix);
-}
-
 } // namespace tsy

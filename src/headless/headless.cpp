@@ -1,5 +1,6 @@
 #include "headless.h"
 
+#include "cc/cchome.h"
 #include "cc/session.h"
 #include "model/viewlistmodel.h"
 #include "platform/platform.h"
@@ -24,6 +25,7 @@
 #include <QSet>
 #include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -45,25 +47,26 @@ void err(const QString& line) {
     std::fflush(stderr);
 }
 
-// The installation directory, or empty with the reason given on stderr.
-QString clearcase_home() {
-    std::string home;
-    if (!plat::get_key_value(plat::kHKeyLocalMachine, "SOFTWARE\\Atria\\ClearCase\\CurrentVersion",
-                             "ProductHome", home)) {
+// The installation directory, or nothing with the reason given on stderr.
+std::optional<QString> clearcase_home() {
+    using Outcome = cc::ClearCaseHome::Outcome;
+    const cc::ClearCaseHome found = cc::clearcase_home();
+    switch (found.outcome) {
+    case Outcome::Found:
+        return found.path;
+    case Outcome::NotRegistered:
         err(QStringLiteral("ClearCase is not installed: no installation directory is known"));
-        return QString();
+        break;
+    case Outcome::NoCleartool:
+        err(QStringLiteral("ClearCase is not installed: ") + found.cleartool +
+            QStringLiteral(" is missing"));
+        break;
+    case Outcome::SearchFailed:
+    case Outcome::Failed:
+        err(QStringLiteral("cannot tell whether ClearCase is installed: ") + found.reason);
+        break;
     }
-    try {
-        if (plat::holds_cleartool(home))
-            return QString::fromLocal8Bit(home);
-    } catch (const std::exception& e) {
-        err(QStringLiteral("cannot tell whether ClearCase is installed: ") +
-            QString::fromLocal8Bit(e.what()));
-        return QString();
-    }
-    err(QStringLiteral("ClearCase is not installed: ") + QString::fromLocal8Bit(home) +
-        QString::fromLocal8Bit(plat::cleartool_marker()) + QStringLiteral(" is missing"));
-    return QString();
+    return std::nullopt;
 }
 
 struct Options {
@@ -620,17 +623,37 @@ private:
     QHash<QString, Facts> m_facts; // a JSON listing's facts, by line
 };
 
-Report* g_report = nullptr;
-QtMessageHandler g_previousHandler = nullptr;
-
-// Qt's messages (the command log among them) pass the status line.
-void message_handler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg) {
-    if (!g_report) {
-        g_previousHandler(type, ctx, msg);
-        return;
+// Sends Qt's messages (the command log among them) through a report, so
+// that they pass its status line, for as long as it lives; then the handler
+// before it is back. Qt calls a plain function, which finds the report
+// through the one installer alive; installers nest, the inner one winning.
+class ReportMessages {
+public:
+    explicit ReportMessages(Report& report) : m_report(report), m_outer(s_current.load()) {
+        s_current = this;
+        m_previous = qInstallMessageHandler(&ReportMessages::handle);
     }
-    g_report->passThrough((qFormatLogMessage(type, ctx, msg) + u'\n').toLocal8Bit());
-}
+    ~ReportMessages() {
+        qInstallMessageHandler(m_previous);
+        s_current = m_outer;
+    }
+    ReportMessages(const ReportMessages&) = delete;
+    ReportMessages& operator=(const ReportMessages&) = delete;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& ctx, const QString& msg) {
+        const QByteArray line = (qFormatLogMessage(type, ctx, msg) + u'\n').toLocal8Bit();
+        if (ReportMessages* current = s_current.load())
+            current->m_report.passThrough(line);
+        else
+            std::fputs(line.constData(), stderr);
+    }
+
+    static inline std::atomic<ReportMessages*> s_current{nullptr};
+    Report& m_report;
+    ReportMessages* m_outer;
+    QtMessageHandler m_previous = nullptr;
+};
 
 } // namespace
 
@@ -865,9 +888,10 @@ int run(int argc, char** argv) {
         }
     }
 
-    const QString home = clearcase_home();
-    if (home.isEmpty())
+    const std::optional<QString> found = clearcase_home();
+    if (!found)
         return 2;
+    const QString& home = *found;
     std::shared_ptr<cc::Backend> backend = cc::default_backend();
     if ((o.check || o.needed) && backend->fixProtStyle() != fixprot::Style::Unix) {
         // Windows storage is protected by ACLs, which this inspection does not read.
@@ -889,8 +913,7 @@ int run(int argc, char** argv) {
     }
     Report report(o.format, o.dryRun, (o.repair || o.check) && error_output_is_terminal());
     report.setCheck(o.check, o.needed);
-    g_report = &report;
-    g_previousHandler = qInstallMessageHandler(message_handler);
+    const ReportMessages messages(report);
     Runner runner(o, home, backend->createSession(home), report);
     on_stop_signals([&runner] { runner.stop(); });
     // A reader that went away (`| head`, a dropped ssh session) stops the
@@ -898,10 +921,7 @@ int run(int argc, char** argv) {
     report.onBrokenOutput(
         [&runner] { QTimer::singleShot(0, &runner, [&runner] { runner.outputLost(); }); });
     QTimer::singleShot(0, &runner, &Runner::start);
-    const int status = QCoreApplication::exec();
-    qInstallMessageHandler(g_previousHandler);
-    g_report = nullptr;
-    return status;
+    return QCoreApplication::exec();
 }
 
 } // namespace tsy::headless

@@ -142,7 +142,7 @@ void Report::view(const ViewResult& r) {
     }
     if (r.outcome == ViewResult::Outcome::Planned) {
         out((fixprot::shown_command(m_reach, r.command) + u'\n' +
-             fixprot::quoted_command(r.endview) + u'\n')
+             fixprot::quoted_command(r.endview, fixprot::Quoting::Shell) + u'\n')
                 .toLocal8Bit());
         return;
     }

@@ -198,21 +198,12 @@ void ViewListModel::setChecked(int row, bool checked) {
     emit dataChanged(i, i, {Qt::CheckStateRole});
 }
 
-int ViewListModel::checkedCount() const {
-    return int(
-        std::count_if(m_rows.cbegin(), m_rows.cend(), [](const ViewRow& r) { return r.checked; }));
-}
-
 void ViewListModel::clear() {
     beginResetModel();
     m_rows.clear();
     m_pending.clear();
     m_folded.clear();
     endResetModel();
-}
-
-bool ViewListModel::containsIgnoringCase(const QString& line) const {
-    return m_folded.contains(folded(line));
 }
 
 QString ViewListModel::lineOf(const QString& tag, const QString& host) {

@@ -99,7 +99,6 @@ public:
 
     bool isChecked(int row) const;
     void setChecked(int row, bool checked);
-    int checkedCount() const;
 
     void clear();
 
@@ -112,9 +111,6 @@ public:
     // The stored tag and host of a row.
     QString tag(int row) const;
     QString host(int row) const;
-
-    // Whether a line equal to line, ignoring case, is in the list.
-    bool containsIgnoringCase(const QString& line) const;
 
     // While a batch is open, added lines are collected and merged into
     // their sorted places when it ends: one model reset instead of one

@@ -42,6 +42,9 @@ inline std::string file_search_message(const FileSearchError& e) {
 // ---- Registry -------------------------------------------------------------
 
 constexpr std::uint32_t kHKeyLocalMachine = 0x80000002u;
+// Where ClearCase keeps its installation directory, under HKLM.
+constexpr const char* kClearCaseKey = "SOFTWARE\\Atria\\ClearCase\\CurrentVersion";
+constexpr const char* kProductHomeValue = "ProductHome";
 constexpr std::uint32_t kKeyAccessMask = 0x2003Fu;
 constexpr std::size_t kRegBufferSize = 1024;
 

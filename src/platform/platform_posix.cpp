@@ -14,7 +14,6 @@
 namespace plat {
 
 namespace {
-constexpr const char* kClearCaseKey = "SOFTWARE\\Atria\\ClearCase\\CurrentVersion";
 constexpr const char* kDefaultHome = "/opt/rational/clearcase";
 
 std::string product_home() {
@@ -35,7 +34,7 @@ bool hidden_name(const char* path) {
 
 bool get_key_value(std::uint32_t root, const std::string& keyPath, const std::string& valueName,
                    std::string& result) {
-    if (root != kHKeyLocalMachine || keyPath != kClearCaseKey || valueName != "ProductHome") {
+    if (root != kHKeyLocalMachine || keyPath != kClearCaseKey || valueName != kProductHomeValue) {
         result.clear();
         return false;
     }

@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <map>
 #include <utility>
 #include <vector>
 
@@ -15,33 +13,6 @@ using plat::system_message;
 namespace {
 
 StartHook g_startHook;
-
-// Abandonment: every call of abandon_waits() starts a new generation, and a
-// wait ends as soon as the generation it began in is over. The threads
-// that are waiting get a message so that their waits wake up.
-std::atomic<unsigned long> g_generation{0};
-SRWLOCK g_waitersLock = SRWLOCK_INIT;
-std::map<DWORD, int> g_waiters; // thread id -> waits under way on it
-
-class WaiterRegistration {
-public:
-    WaiterRegistration() : m_thread(GetCurrentThreadId()) {
-        AcquireSRWLockExclusive(&g_waitersLock);
-        ++g_waiters[m_thread];
-        ReleaseSRWLockExclusive(&g_waitersLock);
-    }
-    WaiterRegistration(const WaiterRegistration&) = delete;
-    WaiterRegistration& operator=(const WaiterRegistration&) = delete;
-    ~WaiterRegistration() {
-        AcquireSRWLockExclusive(&g_waitersLock);
-        if (--g_waiters[m_thread] == 0)
-            g_waiters.erase(m_thread);
-        ReleaseSRWLockExclusive(&g_waitersLock);
-    }
-
-private:
-    DWORD m_thread;
-};
 
 } // namespace
 
@@ -65,29 +36,6 @@ std::optional<std::uint32_t> Child::exitCode() const {
     if (!ended() || !GetExitCodeProcess(m_process, &code))
         return std::nullopt;
     return static_cast<std::uint32_t>(code);
-}
-
-bool Child::wait(const Pump& pump) {
-    HANDLE process = m_process;
-    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
-        return true;
-    // The generation is taken before the thread is registered, so that an
-    // abandonment in between is seen by the first check of the loop.
-    const unsigned long generation = g_generation.load();
-    const WaiterRegistration registration;
-    for (;;) {
-        if (g_generation.load() != generation)
-            return false;
-        const DWORD woken = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
-        if (woken == WAIT_OBJECT_0)
-            return true;
-        if (woken != WAIT_OBJECT_0 + 1)
-            return false; // the wait itself failed; nothing sensible to wait on
-        if (g_generation.load() != generation)
-            return false;
-        if (pump)
-            pump();
-    }
 }
 
 struct ChildAccess {
@@ -127,10 +75,6 @@ struct ChildAccess {
         return std::unique_ptr<Child>(new Child(info.hProcess, info.hThread, info.dwProcessId));
     }
 };
-
-std::unique_ptr<Child> start(const std::string& commandLine, int style, std::string& error) {
-    return ChildAccess::create(commandLine, style, 0, error);
-}
 
 std::string command_line(const std::string& program, const std::vector<std::string>& arguments) {
     std::string line;
@@ -174,26 +118,6 @@ std::unique_ptr<Child> start(const std::string& program, const std::vector<std::
 
 bool ended_by_exception(std::uint32_t exitCode) {
     return exitCode >= 0x80000000u && exitCode < 0xD0000000u;
-}
-
-void run_and_wait(const std::string& commandLine, int style, const Pump& pump,
-                  const Message& message) {
-    std::string error;
-    const std::unique_ptr<Child> child = start(commandLine, style, error);
-    if (!child) {
-        if (message)
-            message("ERROR: " + error + "\r\n" + "Could not execute --> " + commandLine);
-        return;
-    }
-    child->wait(pump);
-}
-
-void abandon_waits() {
-    ++g_generation;
-    AcquireSRWLockShared(&g_waitersLock);
-    for (const auto& waiter : g_waiters)
-        PostThreadMessageA(waiter.first, WM_NULL, 0, 0);
-    ReleaseSRWLockShared(&g_waitersLock);
 }
 
 } // namespace winproc

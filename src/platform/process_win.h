@@ -5,11 +5,8 @@
 // the C runtime's quoting rules, so that the program's argv holds exactly
 // the words it was given. A started Child hands out its process handle, so
 // that an event loop (QWinEventNotifier in launcher_win.cpp) can learn of
-// its end without waiting, and its exit code once it has ended.
-//
-// The blocking wait (Child::wait, run_and_wait) keeps a user interface
-// alive through a pump callback that the waiting loop calls whenever
-// window messages arrive, and reports errors through a message callback.
+// its end without waiting, and its exit code once it has ended. Nothing
+// here blocks.
 
 #include <cstdint>
 #include <functional>
@@ -19,11 +16,6 @@
 #include <vector>
 
 namespace winproc {
-
-// Processes the window messages that are pending.
-using Pump = std::function<void()>;
-// Shows a message to the user.
-using Message = std::function<void(const std::string& text)>;
 
 // What CreateProcessA was given and what it answered, for tests and
 // diagnostics.
@@ -57,14 +49,6 @@ public:
     // it runs or when the code cannot be read.
     std::optional<std::uint32_t> exitCode() const;
 
-    // Waits for the program's end, calling pump whenever window messages
-    // arrive (and not otherwise: the wait takes no processor time). Returns
-    // true when the program ended, false when abandon_waits() ended the
-    // wait first. A program that has already ended returns at once without
-    // pumping. A pump that starts a wait of its own gets back only after
-    // that inner wait is over.
-    bool wait(const Pump& pump);
-
 private:
     friend struct ChildAccess;
     Child(void* process, void* thread, std::uint32_t processId)
@@ -74,11 +58,6 @@ private:
     void* m_thread;
     std::uint32_t m_processId;
 };
-
-// Starts commandLine, passed to CreateProcessA unchanged, with the window
-// style (a show-window code) in its STARTUPINFOA. Null, with the system's
-// description of the failure in error, when the program cannot be started.
-std::unique_ptr<Child> start(const std::string& commandLine, int style, std::string& error);
 
 // The command line that gives program the argument vector {program,
 // arguments...} under the C runtime's rules (main's argv,
@@ -103,17 +82,5 @@ std::unique_ptr<Child> start(const std::string& program, const std::vector<std::
 // NTSTATUS warning or error such as 0xC0000005) rather than one the
 // program chose, as QProcess counts a crash on Windows.
 bool ended_by_exception(std::uint32_t exitCode);
-
-// Starts commandLine and waits for its end. A program that cannot be
-// started is reported through message as
-//   "ERROR: <description>\r\nCould not execute --> <command line>"
-// after which the call returns normally.
-void run_and_wait(const std::string& commandLine, int style, const Pump& pump,
-                  const Message& message);
-
-// Makes every wait under way return promptly, from any thread. The
-// programs keep running; their handles are closed as the waits return.
-// Waits begun afterwards are not affected.
-void abandon_waits();
 
 } // namespace winproc

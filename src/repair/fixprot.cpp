@@ -159,12 +159,26 @@ QString shell_quote(const QString& word) {
     return u'\'' + q + u'\'';
 }
 
-QString quoted_command(const QStringList& words) {
+QString quoted_word(const QString& word, Quoting quoting) {
+    if (quoting == Quoting::Shell)
+        return shell_quote(word);
+    // Qt's splitting breaks at every white-space character.
+    const bool needs = word.contains(u'"') ||
+                       std::any_of(word.cbegin(), word.cend(), [](QChar c) { return c.isSpace(); });
+    if (!needs)
+        return word;
+    // A literal quote inside quotes is three.
+    QString inner = word;
+    inner.replace(QStringLiteral("\""), QStringLiteral("\"\"\""));
+    return u'"' + inner + u'"';
+}
+
+QString quoted_command(const QStringList& words, Quoting quoting) {
     QString line;
-    for (const QString& w : words) {
-        if (!line.isEmpty())
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        if (i > 0)
             line += u' ';
-        line += shell_quote(w);
+        line += quoted_word(words.at(i), quoting);
     }
     return line;
 }
@@ -289,8 +303,9 @@ QString shown_command(const Reach& reach, const QStringList& words) {
     const bool remote = n > 0 && words.size() > n + 1 && words.mid(0, n) == reach.remoteShell &&
                         !is_this_host(words.at(n));
     if (!remote)
-        return quoted_command(words);
-    return quoted_command(words.mid(0, n + 1)) + u' ' + double_quoted(words.mid(n + 1).join(u' '));
+        return quoted_command(words, Quoting::Shell);
+    return quoted_command(words.mid(0, n + 1), Quoting::Shell) + u' ' +
+           double_quoted(words.mid(n + 1).join(u' '));
 }
 
 QStringList argument_words(const QString& argsText) {

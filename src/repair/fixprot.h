@@ -44,9 +44,21 @@ bool usable_host(const QString& host);
 // (letters, digits and -_./:,+@% only, and not "NAME=..." which would be
 // taken for an assignment), else single-quoted, a quote written as '\''.
 QString shell_quote(const QString& word);
+// How the words of a command are written as one line.
+enum class Quoting {
+    // For a POSIX shell: shell_quote. What a person pastes into a shell,
+    // and what a remote shell is handed.
+    Shell,
+    // By the rules QProcess::splitCommand reads: a word holding white space
+    // or a quote in double quotes, a quote inside written as three; any
+    // other word as it is. The window's messages show commands this way.
+    SplitCommand,
+};
+// One word of such a line.
+QString quoted_word(const QString& word, Quoting quoting);
 // A command as one line a person can read or paste: each word quoted
-// where it needs it.
-QString quoted_command(const QStringList& words);
+// where it needs it, one blank between words.
+QString quoted_command(const QStringList& words, Quoting quoting);
 
 // Splits text into words as a POSIX shell does, with no expansions:
 // unquoted blanks (space, tab, line feed) part words; single quotes keep

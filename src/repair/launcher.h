@@ -98,8 +98,8 @@ protected:
 };
 
 // Where the repair unit is: $TESSALY_WRAP, else beside the program, else in
-// its lib/tessaly folder. Tests point it elsewhere.
+// its lib/tessaly folder (tests and benchmarks set $TESSALY_WRAP). Empty on
+// Windows, which has none.
 QString wrapper_path();
-void set_wrapper_path(const QString& path);
 
 } // namespace tsy

@@ -29,11 +29,6 @@ namespace tsy {
 
 namespace {
 
-QString& wrapper_override() {
-    static QString p;
-    return p;
-}
-
 // Why program cannot be started, in the system's words; empty when it can.
 QString start_problem(const QString& program, QString& resolved) {
     if (program.contains(u'/')) {
@@ -450,8 +445,6 @@ Launch* Launch::start(const LaunchSpec& spec, QObject* parent) {
 }
 
 QString wrapper_path() {
-    if (!wrapper_override().isEmpty())
-        return wrapper_override();
     const QString fromEnv = qEnvironmentVariable("TESSALY_WRAP");
     if (!fromEnv.isEmpty())
         return fromEnv;
@@ -463,10 +456,6 @@ QString wrapper_path() {
             return QDir::cleanPath(candidate);
     }
     return QStringLiteral("tessaly-wrap");
-}
-
-void set_wrapper_path(const QString& path) {
-    wrapper_override() = path;
 }
 
 } // namespace tsy

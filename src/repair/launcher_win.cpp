@@ -25,11 +25,6 @@ namespace tsy {
 
 namespace {
 
-QString& wrapper_override() {
-    static QString p;
-    return p;
-}
-
 // Text for the ANSI entry points. False when the text holds characters the
 // ANSI code page cannot represent: they would reach the program as '?'.
 bool to_ansi(const QString& text, std::string& out) {
@@ -148,14 +143,9 @@ Launch* Launch::start(const LaunchSpec& spec, QObject* parent) {
     return new WinLaunch(spec, parent);
 }
 
-// The repair unit is a POSIX matter; on Windows only a path set by a
-// test is reported back.
+// The repair unit is a POSIX matter: Windows has none.
 QString wrapper_path() {
-    return wrapper_override();
-}
-
-void set_wrapper_path(const QString& path) {
-    wrapper_override() = path;
+    return QString();
 }
 
 } // namespace tsy

@@ -73,20 +73,18 @@ void ViewRepair::factsFound() {
         return;
     }
     const QString output = job->output();
-    const QList<cc::LsviewRecord> records = cc::parse_lsview_long(output.toUtf8());
     const auto lookupFailed = [&](const QString& why) {
         done(RepairOutcome::Kind::LookupFailed, why);
     };
-    // A tag that ends in a quoted word reads as a tag and its comment.
-    const auto names = [&](const cc::LsviewRecord& r) {
-        return r.tag == tag || (!r.comment.isEmpty() && r.tag &&
-                                *r.tag + QStringLiteral(" \"") + r.comment + u'"' == tag);
-    };
-    if (records.size() != 1 || !records.first().problem.isEmpty() || !names(records.first())) {
-        lookupFailed(QStringLiteral("lsview -long gave no readable record for view ") + tag);
+    QString why;
+    const std::optional<cc::LsviewRecord> found =
+        cc::find_record(cc::parse_lsview_long(output.toUtf8()), tag, why);
+    if (!found) {
+        lookupFailed(QStringLiteral("lsview -long gave no readable record for view ") + tag +
+                     (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
         return;
     }
-    const cc::LsviewRecord& r = records.first();
+    const cc::LsviewRecord& r = *found;
     const QString host = r.serverHost.value_or(QString()).trimmed();
     if (host.isEmpty()) {
         lookupFailed(QStringLiteral("lsview -long gave no server host for view ") + tag);

@@ -7,10 +7,6 @@
 
 namespace tsy::views {
 
-QString load_report_text(const cc::ListingReport& r) {
-    return cc::report_text(r);
-}
-
 ViewLoader::ViewLoader(ViewListModel& list, QObject* parent) : QObject(parent), m_list(list) {}
 
 bool ViewLoader::start(cc::Session& session) {

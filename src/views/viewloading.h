@@ -15,9 +15,6 @@ class ViewListModel;
 
 namespace tsy::views {
 
-// The load report's text; empty when there is nothing to report.
-QString load_report_text(const cc::ListingReport& report);
-
 // How a load ended: every view listed, stopped by the operator with the
 // views read so far, or dropped because the window is closing.
 enum class LoadEnd { Complete, Stopped, Abandoned };

@@ -131,6 +131,30 @@ TEST(CommandLine, PathsWithBlanksOrQuotesReachTheUtilityWhole) {
     }
 }
 
+TEST(CommandLine, EitherQuotingSplitsBackIntoTheWordsAndLeavesPlainWordsAlone) {
+    using fixprot::Quoting;
+    const QStringList words{QStringLiteral("/opt/cc home/fp"),     QStringLiteral("-chown"),
+                            QStringLiteral("it's \"odd\" $x;`y`"), QStringLiteral("a\tb"),
+                            QStringLiteral("say \"\"\" thrice"),   QStringLiteral("/vws/a.vws")};
+    const QString forQt = fixprot::quoted_command(words, Quoting::SplitCommand);
+    EXPECT_EQ(QProcess::splitCommand(forQt), words) << forQt.toStdString();
+    EXPECT_TRUE(forQt.startsWith(QStringLiteral("\"/opt/cc home/fp\" -chown ")));
+    EXPECT_TRUE(forQt.endsWith(QStringLiteral(" /vws/a.vws")));
+
+    const QString forShell = fixprot::quoted_command(words, Quoting::Shell);
+    QStringList back;
+    QString why;
+    ASSERT_TRUE(fixprot::shell_words(forShell, back, why)) << why.toStdString();
+    EXPECT_EQ(back, words) << forShell.toStdString();
+    EXPECT_TRUE(forShell.startsWith(QStringLiteral("'/opt/cc home/fp' -chown 'it'\\''s ")));
+
+    for (const Quoting q : {Quoting::Shell, Quoting::SplitCommand}) {
+        EXPECT_EQ(fixprot::quoted_word(QStringLiteral("-force"), q), QStringLiteral("-force"));
+        EXPECT_EQ(fixprot::quoted_command({}, q), QString());
+        EXPECT_EQ(fixprot::quoted_command({QStringLiteral("x")}, q), QStringLiteral("x"));
+    }
+}
+
 TEST(Execute, AnEmptyListOrNoCheckedRowStartsNothing) {
     for (const bool withViews : {false, true}) {
         MsgRecorder boxes;
@@ -171,7 +195,7 @@ TEST(Execute, RepairsCheckedViewsInOrderThenStopsTheirServers) {
     EXPECT_EQ(f.calls(), (QStringList{f.call(QStringLiteral("a")), f.call(QStringLiteral("b"))}));
     EXPECT_TRUE(messages.contains(QStringLiteral("Fixing Protection --> a")));
     // Rows stay checked: a second run does the same again.
-    EXPECT_EQ(ui(*f.w).viewsModel->checkedCount(), 2);
+    EXPECT_EQ(checked_count(*ui(*f.w).viewsModel), 2);
     EXPECT_TRUE(boxes.boxes.isEmpty());
     EXPECT_FALSE(progress_window().isVisible());
 }

@@ -127,19 +127,80 @@ TEST(LsviewLong, ACharacterCutShortByTheEndOfTheOutputIsKeptAsBytes) {
     EXPECT_FALSE(r[1].problem.isEmpty());
 }
 
-TEST(CleartoolCommand, KeepsTheTagOfViewCommandsAsOneWord) {
-    EXPECT_EQ(split_cleartool_command(QStringLiteral("lsview my view")),
-              (QStringList{QStringLiteral("lsview"), QStringLiteral("my view")}));
-    EXPECT_EQ(split_cleartool_command(QStringLiteral("endview -server a \"b\" $c;")),
-              (QStringList{QStringLiteral("endview"), QStringLiteral("-server"),
-                           QStringLiteral("a \"b\" $c;")}));
-    EXPECT_EQ(split_cleartool_command(QStringLiteral("catcs -tag x")),
-              (QStringList{QStringLiteral("catcs"), QStringLiteral("-tag"), QStringLiteral("x")}));
-    EXPECT_EQ(
-        split_cleartool_command(QStringLiteral("lsview -long \"a b\"")),
-        (QStringList{QStringLiteral("lsview"), QStringLiteral("-long"), QStringLiteral("a b")}));
-    EXPECT_EQ(split_cleartool_command(QStringLiteral("hostinfo -long")),
-              (QStringList{QStringLiteral("hostinfo"), QStringLiteral("-long")}));
+TEST(FindRecord, TakesTheOneSoundRecordThatNamesTheTag) {
+    QString why = QStringLiteral("stale");
+    std::optional<LsviewRecord> r =
+        find_record(parse_lsview_long(kUnixRecord), QStringLiteral("your_view_name"), why);
+    ASSERT_TRUE(r.has_value()) << why.toStdString();
+    EXPECT_TRUE(why.isEmpty());
+    EXPECT_EQ(r->tag, QStringLiteral("your_view_name"));
+    EXPECT_EQ(r->accessPath, QStringLiteral("/viewstorage/your_view_name.vws"));
+
+    // A tag that ends in a quoted word reads both ways: as the tag and its
+    // comment, and as the tag whole, which then comes back without comment.
+    r = find_record(parse_lsview_long(kWindowsSnapshot), QStringLiteral("doc_nt"), why);
+    ASSERT_TRUE(r.has_value()) << why.toStdString();
+    EXPECT_EQ(r->tag, QStringLiteral("doc_nt"));
+    EXPECT_EQ(r->comment, QStringLiteral("Documentation snapshot"));
+    const QString whole = QStringLiteral("doc_nt \"Documentation snapshot\"");
+    r = find_record(parse_lsview_long(kWindowsSnapshot), whole, why);
+    ASSERT_TRUE(r.has_value()) << why.toStdString();
+    EXPECT_EQ(r->tag, whole);
+    EXPECT_TRUE(r->comment.isEmpty());
+    EXPECT_EQ(r->serverHost, QStringLiteral("sunfield"));
+}
+
+TEST(FindRecord, RefusesOutputItCannotTrustAndSaysWhy) {
+    QString why;
+    // No record at all: cleartool knows no such view, and the caller says so.
+    EXPECT_FALSE(find_record(parse_lsview_long(""), QStringLiteral("a"), why).has_value());
+    EXPECT_TRUE(why.isEmpty());
+    EXPECT_FALSE(find_record({}, QStringLiteral("a"), why).has_value());
+    EXPECT_TRUE(why.isEmpty());
+
+    // Another view's record, also one whose name only begins like the tag.
+    for (const char* asked : {"other", "your_view", "your_view_name \"x\""}) {
+        EXPECT_FALSE(
+            find_record(parse_lsview_long(kUnixRecord), QString::fromUtf8(asked), why).has_value())
+            << asked;
+        EXPECT_EQ(why, QStringLiteral("lsview -long gave the record of view \"your_view_name\" "
+                                      "for view \"") +
+                           QString::fromUtf8(asked) + u'"');
+    }
+    // The comment is no part of the tag asked for unless it is written whole.
+    EXPECT_FALSE(find_record(parse_lsview_long(kWindowsSnapshot),
+                             QStringLiteral("doc_nt \"Documentation\""), why)
+                     .has_value());
+    EXPECT_FALSE(why.isEmpty());
+
+    // Two records for one tag: neither is taken, even the one that names it.
+    const QByteArray twice = QByteArray(kUnixRecord) + QByteArray(kUnixRecord);
+    EXPECT_FALSE(
+        find_record(parse_lsview_long(twice), QStringLiteral("your_view_name"), why).has_value());
+    EXPECT_EQ(why,
+              QStringLiteral("lsview -long gave 2 records for view \"your_view_name\", not one"));
+
+    // Garbled output: the problem of the record that cannot be read, also
+    // when a sound record of the tag is beside it.
+    const QByteArray garbled[] = {
+        QByteArray("  Server host: h\n  Global path: /vws/a.vws\n"),
+        QByteArray("junk\x01\n") + kUnixRecord,
+        QByteArray(kUnixRecord) + "Tag: caf\xc3\n",
+        QByteArray("Tag: your_view_name\n  Server host: \x1b[0m\n"),
+    };
+    for (const QByteArray& out : garbled) {
+        const QList<LsviewRecord> records = parse_lsview_long(out);
+        QString expected;
+        for (const LsviewRecord& r : records)
+            if (expected.isEmpty())
+                expected = r.problem;
+        ASSERT_FALSE(expected.isEmpty()) << out.toStdString();
+        EXPECT_FALSE(find_record(records, QStringLiteral("your_view_name"), why).has_value())
+            << out.toStdString();
+        EXPECT_EQ(why, expected) << out.toStdString();
+        EXPECT_TRUE(why.startsWith(QStringLiteral("unreadable lsview output")))
+            << why.toStdString();
+    }
 }
 
 namespace {

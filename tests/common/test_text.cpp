@@ -1,6 +1,5 @@
 #include "cc/failure.h"
 #include "common/duplist.h"
-#include "model/textutil.h"
 #include "msgrecorder.h"
 
 #include <QComboBox>
@@ -10,10 +9,6 @@
 using namespace tsy;
 
 namespace {
-struct Split {
-    QString text, delim, before, after;
-};
-
 class VectorList : public TextList {
 public:
     explicit VectorList(QStringList l, int failAt = -1) : m_l(std::move(l)), m_failAt(failAt) {}
@@ -29,44 +24,6 @@ private:
     int m_failAt;
 };
 } // namespace
-
-TEST(SplitAtDelim, SplitsAtTheEarliestOccurrenceOnly) {
-    const QString bs2 = QStringLiteral("\\\\");
-    const Split cases[] = {
-        {QStringLiteral("abc:def"), QStringLiteral(":"), QStringLiteral("abc"),
-         QStringLiteral("def")},
-        {QStringLiteral("abc:def:ghi"), QStringLiteral(":"), QStringLiteral("abc"),
-         QStringLiteral("def:ghi")},
-        {QStringLiteral(":def"), QStringLiteral(":"), QString(), QStringLiteral("def")},
-        {QStringLiteral("abc:"), QStringLiteral(":"), QStringLiteral("abc"), QString()},
-        {QStringLiteral("abc"), QStringLiteral(":"), QStringLiteral("abc"), QString()},
-        {QStringLiteral("ab") + bs2 + QStringLiteral("cd"), bs2, QStringLiteral("ab"),
-         QStringLiteral("cd")},
-        {bs2 + QStringLiteral("srv\\share"), bs2, QString(), QStringLiteral("srv\\share")},
-        {QStringLiteral("a\\b\\\\c"), bs2, QStringLiteral("a\\b"), QStringLiteral("c")},
-        {QStringLiteral("aXb"), QStringLiteral("x"), QStringLiteral("aXb"), QString()},
-        {QStringLiteral("x  /s p/a.vws\r\n"), QStringLiteral("/"), QStringLiteral("x  "),
-         QStringLiteral("s p/a.vws\r\n")},
-    };
-    for (const Split& c : cases) {
-        QString t = c.text;
-        const QString rest = split_at_delim(t, c.delim);
-        EXPECT_EQ(t, c.before) << c.text.toStdString();
-        EXPECT_EQ(rest, c.after) << c.text.toStdString();
-    }
-}
-
-TEST(StripCrlf, RemovesEveryCarriageReturnAndLineFeedWherever) {
-    EXPECT_EQ(strip_crlf(QStringLiteral("/vws/a.vws\r\n")), QStringLiteral("/vws/a.vws"));
-    EXPECT_EQ(strip_crlf(QStringLiteral("\r\n\r\n\n\r")), QString());
-    EXPECT_EQ(strip_crlf(QString()), QString());
-    EXPECT_EQ(strip_crlf(QStringLiteral("ab\ncd")), QStringLiteral("abcd"));
-    EXPECT_EQ(strip_crlf(QStringLiteral("a\tb c")), QStringLiteral("a\tb c"));
-    // Far beyond what a 16-bit length could hold.
-    QString big(100000, u'x');
-    big.insert(50000, QStringLiteral("\r\n"));
-    EXPECT_EQ(strip_crlf(big), QString(100000, u'x'));
-}
 
 TEST(IsDupList, ComparesWholeTextsIgnoringCase) {
     test::MsgRecorder boxes;

@@ -30,17 +30,18 @@ using namespace tsy::test;
 
 namespace {
 struct Site {
-    explicit Site(std::initializer_list<const char*> tags) {
+    // timeoutMs: how long a cleartool call may stay silent.
+    explicit Site(std::initializer_list<const char*> tags,
+                  int timeoutMs = cc::kCleartoolTimeoutMs) {
         qunsetenv("TERMINAL");
         for (const char* t : tags)
             storage[QString::fromUtf8(t)] = QString::fromStdString(sim.add(t, "h").storage);
-        w = std::make_unique<frmMain>();
+        w = std::make_unique<frmMain>(std::make_shared<cc::CliBackend>(timeoutMs));
         EXPECT_TRUE(w->Form_Load());
         ui(*w).runModeCombo->setCurrentIndex(1); // Hide
         w->runModeCombo_Click();
     }
     ~Site() {
-        cc::CleartoolCall::setTimeoutMs(0);
         w.reset();
         close_progress_window();
     }
@@ -198,9 +199,8 @@ TEST(FaultsLoading, CleartoolMissingAfterStartUp) {
 
 TEST(FaultsLoading, AHangingCleartoolIsKilledAfterItsTimeLimit) {
     MsgRecorder boxes;
-    Site s({"a"});
+    Site s({"a"}, 1500);
     s.sim.home().setFault("hang");
-    cc::CleartoolCall::setTimeoutMs(1500);
     QElapsedTimer t;
     t.start();
     s.w->loadViewsBut_Click();
@@ -262,7 +262,8 @@ TEST(FaultsRun, AFailingEndviewEndsTheRun) {
     // The command shown is the one started: the storage is the last word
     // given to the remote shell.
     EXPECT_TRUE(boxes.last().text.endsWith(
-        repair::quote_path(fixprot::shell_quote(s.storage.value(QStringLiteral("a"))))));
+        fixprot::quoted_word(fixprot::shell_quote(s.storage.value(QStringLiteral("a"))),
+                             fixprot::Quoting::SplitCommand)));
     EXPECT_EQ(s.repaired(), QStringList{QStringLiteral("a")});
     EXPECT_FALSE(s.sim.home().storageFixed("b"));
     EXPECT_FALSE(s.sim.home().storageFixed("c"));
@@ -339,11 +340,10 @@ TEST(FaultsRun, AVerySlowUtilityKeepsTheWindowAlive) {
 
 TEST(FaultsRun, AHangingLookupTimesOutAndSkipsTheView) {
     MsgRecorder boxes;
-    Site s({"a", "b"});
+    Site s({"a", "b"}, 1500);
     s.w->loadViewsBut_Click();
     settle(*s.w);
     s.sim.home().setViewFault("a", "hang");
-    cc::CleartoolCall::setTimeoutMs(1500);
     s.checkAll();
     s.execute();
     ASSERT_EQ(boxes.boxes.size(), 1);
@@ -413,8 +413,7 @@ TEST(FaultsLoading, ListingFaultsLoseNoViewAndCountEachViewOnce) {
 
 TEST(FaultsLoading, AListingStillTalkingOutlivesTheTimeLimitAndASilentOneDoesNot) {
     MsgRecorder boxes;
-    Site s({"a", "b", "c", "d"});
-    cc::CleartoolCall::setTimeoutMs(700);
+    Site s({"a", "b", "c", "d"}, 700);
     s.sim.home().setFault("slow_listing_ms", "2000");
     s.w->loadViewsBut_Click();
     settle(*s.w);

@@ -594,6 +594,56 @@ TEST(Headless, OnATerminalOneStatusLineIsRedrawnInPlace) {
     EXPECT_FALSE(p.readAllStandardOutput().contains('\x1b'));
 }
 
+TEST(Headless, QtMessagesOnATerminalTakeTheStatusLineAwayBeforeTheyArePrinted) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.add("b", "h2");
+    sim.home().setFault("fixprot_sleep_ms", "300");
+    const QByteArray savedRules = qgetenv("QT_LOGGING_RULES");
+    qputenv("QT_LOGGING_RULES", "tessaly.run.info=true");
+    const auto restore = qScopeGuard([&] {
+        if (savedRules.isNull())
+            qunsetenv("QT_LOGGING_RULES");
+        else
+            qputenv("QT_LOGGING_RULES", savedRules);
+    });
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    QProcess p;
+    p.setChildProcessModifier([slave] {
+        const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+        if (fd >= 0)
+            ::dup2(fd, STDERR_FILENO);
+    });
+    start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
+    QByteArray seen;
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    const auto drain = [&] {
+        char buf[4096];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+            seen.append(buf, n);
+    };
+    while (!p.waitForFinished(50))
+        drain();
+    drain();
+    ::close(master);
+    EXPECT_EQ(p.exitCode(), 0);
+    ASSERT_TRUE(seen.contains(" running, ")) << seen.toStdString();
+    // Each logged command starts a line of its own: never behind the
+    // status line's text.
+    int logged = 0;
+    for (qsizetype at = seen.indexOf("tessaly.run: "); at >= 0;
+         at = seen.indexOf("tessaly.run: ", at + 1)) {
+        ++logged;
+        EXPECT_TRUE(at == 0 || seen.at(at - 1) == '\n' || seen.mid(at - 4, 4) == "\r\x1b[K")
+            << seen.mid(std::max<qsizetype>(0, at - 40), 60).toStdString();
+    }
+    EXPECT_GE(logged, 4) << seen.toStdString(); // the lookups and fix_prot of two views
+}
+
 TEST(RepairUnit, AClosedOutputStopsTheRunAndEveryStartedFixProtGetsItsEndview) {
     SimHome sim;
     for (int h = 1; h <= 4; ++h)
@@ -834,6 +884,32 @@ TEST(Headless, EmptyPicksFilesAndUnsplittableSettingsAreRefusedBeforeAnythingRun
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains(QStringLiteral("standard input"))) << r.err.toStdString();
     EXPECT_TRUE(sim.journal().isEmpty()) << sim.journal().join(u'\n').toStdString();
+}
+
+TEST(Headless, AnInstallationWithoutCleartoolOrThatCannotBeSearchedIsNamedAndNothingRuns) {
+    const QByteArray saved = qgetenv("CLEARCASEHOME");
+    QTemporaryDir dir;
+    const QString home = dir.path() + QStringLiteral("/cc home/");
+    ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("bin")));
+    qputenv("CLEARCASEHOME", QFile::encodeName(home));
+    Ran r = tessaly({QStringLiteral("--list")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.isEmpty());
+    // Where cleartool was looked for, the home exactly as given.
+    EXPECT_EQ(r.err, QStringLiteral("tessaly: ClearCase is not installed: ") + home +
+                         QStringLiteral("/bin/cleartool is missing\n"));
+
+    const QString loop = dir.path() + QStringLiteral("/loop");
+    ASSERT_TRUE(QFile::link(loop, loop));
+    qputenv("CLEARCASEHOME", QFile::encodeName(loop));
+    r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, QStringLiteral("tessaly: cannot tell whether ClearCase is installed: "
+                                    "Too many levels of symbolic links\n"));
+    if (saved.isNull())
+        qunsetenv("CLEARCASEHOME");
+    else
+        qputenv("CLEARCASEHOME", saved);
 }
 
 TEST(Headless, APickThatMatchesNothingExitsOneAndSaysSo) {

@@ -33,9 +33,10 @@ int main(int argc, char** argv) {
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     // The locks every account shares, kept apart from other test programs.
     qputenv("TESSALY_LOCK_DIR", QFile::encodeName(runtime.path() + QStringLiteral("/locks")));
+    // The repair unit of this build, found as the installed program finds it.
+    qputenv("TESSALY_WRAP", TESSALY_TEST_WRAP);
     QApplication app(argc, argv);
     g_previous = qInstallMessageHandler(fail_on_process_warnings);
-    tsy::set_wrapper_path(QStringLiteral(TESSALY_TEST_WRAP));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

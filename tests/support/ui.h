@@ -52,6 +52,14 @@ inline Ui ui(frmMain& w) {
     return Ui(w);
 }
 
+// How many rows of the list are checked.
+inline int checked_count(const ViewListModel& list) {
+    int n = 0;
+    for (int row = 0; row < list.count(); ++row)
+        n += list.isChecked(row) ? 1 : 0;
+    return n;
+}
+
 // Lets the event loop turn until the load, run or report under way has
 // ended (or the window went), at most timeoutMs.
 bool settle(frmMain& w, int timeoutMs = 60'000);

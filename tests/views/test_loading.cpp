@@ -2,7 +2,6 @@
 #include "cc/lsviewparse.h"
 #include "cc/session.h"
 #include "fakecc.h"
-#include "model/textutil.h"
 #include "model/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
@@ -153,7 +152,7 @@ TEST(LoadViews, AReloadDropsMarksAndBringsFilteredLinesBack) {
     w.loadViewsBut_Click();
     settle(w);
     EXPECT_EQ(lines(w), once);
-    EXPECT_EQ(ui(w).viewsModel->checkedCount(), 0);
+    EXPECT_EQ(checked_count(*ui(w).viewsModel), 0);
     // The application object is made once and kept.
     EXPECT_EQ(f.backend->state().applicationsMade, 1);
 }
@@ -500,7 +499,7 @@ TEST(LoadReport, NamesUnreadViewsWithTheirBytesAndAtMostTwenty) {
     report.lastFailure = QStringLiteral("unreadable lsview output");
     for (int i = 1; i <= 25; ++i)
         report.unreadNames.append(QStringLiteral("v%1").arg(i));
-    const QString text = views::load_report_text(report);
+    const QString text = cc::report_text(report);
     EXPECT_TRUE(text.contains(QStringLiteral("\r\nNot listed: v1, v2, ")));
     EXPECT_TRUE(text.endsWith(QStringLiteral(", v20 and 5 more")));
 }

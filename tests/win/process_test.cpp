@@ -16,16 +16,6 @@ std::string child_exe() {
     return wintest::exe_dir() + "tsy_child.exe";
 }
 
-std::string child_command(int sleepMs, int exitCode, const std::string& record = {}) {
-    // Built up step by step: GCC 12 warns falsely (-Wrestrict) on
-    // "literal" + std::string&&.
-    std::string cmd = "\"";
-    cmd += child_exe() + "\" " + std::to_string(sleepMs) + " " + std::to_string(exitCode);
-    if (!record.empty())
-        cmd += " \"" + record + "\"";
-    return cmd;
-}
-
 // The words tsy_argv wrote down ("<length>:<bytes>" lines); a malformed
 // record ends the list with a word saying so.
 std::vector<std::string> argv_record(const std::string& text) {
@@ -46,10 +36,6 @@ std::vector<std::string> argv_record(const std::string& text) {
     return words;
 }
 
-double now_ms() {
-    return static_cast<double>(GetTickCount64());
-}
-
 // Watches every start: keeps the records and a handle of its own on each
 // started child, so that tests can see whether it still runs afterwards.
 class ProcessTest : public ::testing::Test {
@@ -61,30 +47,13 @@ protected:
                 m_children.push_back(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
                                                  FALSE, r.processId));
         });
-        wintest::drain_messages();
     }
     void TearDown() override {
-        stopTimer();
         winproc::set_start_hook(m_previous);
         for (HANDLE h : m_children) {
             WaitForSingleObject(h, 10000);
             CloseHandle(h);
         }
-    }
-
-    // A thread timer, so that window messages keep arriving during a wait.
-    void startTimer() { m_timer = SetTimer(nullptr, 0, 20, nullptr); }
-    void stopTimer() {
-        if (m_timer)
-            KillTimer(nullptr, m_timer);
-        m_timer = 0;
-    }
-
-    winproc::Pump countingPump() {
-        return [this] {
-            ++m_pumps;
-            wintest::drain_messages();
-        };
     }
 
     bool stillRunning(std::size_t child) {
@@ -99,98 +68,32 @@ protected:
 
     std::vector<winproc::StartRecord> m_records;
     std::vector<HANDLE> m_children;
-    int m_pumps = 0;
 
 private:
     winproc::StartHook m_previous;
-    UINT_PTR m_timer = 0;
 };
 
-TEST_F(ProcessTest, WindowStyleReachesTheChildsStartupInfo) {
+TEST_F(ProcessTest, WindowStyleReachesTheChildsStartupInfoAndTheCommandLineArrivesUnchanged) {
     wintest::ScratchDir dir("styles");
     for (int style : {0, 1, 2}) {
-        const std::string record = dir.path() + "style" + std::to_string(style) + ".txt";
-        const std::string cmd = child_command(0, 0, record);
-        std::vector<std::string> messages;
-        winproc::run_and_wait(cmd, style, countingPump(),
-                              [&](const std::string& m) { messages.push_back(m); });
-        EXPECT_TRUE(messages.empty());
+        const std::string record = dir.path() + "style " + std::to_string(style) + ".txt";
+        std::string error;
+        const auto child = winproc::start(child_exe(), {"0", "0", record}, style, error);
+        ASSERT_TRUE(child) << error;
+        ASSERT_EQ(WaitForSingleObject(child->handle(), 10000), WAIT_OBJECT_0);
 
         ASSERT_EQ(m_records.size(), static_cast<std::size_t>(style + 1));
         const winproc::StartRecord& r = m_records.back();
         EXPECT_TRUE(r.started);
         EXPECT_EQ(r.flags, static_cast<std::uint32_t>(STARTF_USESHOWWINDOW));
         EXPECT_EQ(r.showWindow, style);
+        EXPECT_EQ(r.commandLine, winproc::command_line(child_exe(), {"0", "0", record}));
 
-        // What the child itself saw.
-        const std::string seen = wintest::read_file(record);
-        EXPECT_NE(seen.find("flags=1\n"), std::string::npos) << seen;
-        EXPECT_NE(seen.find("show=" + std::to_string(style) + "\n"), std::string::npos) << seen;
+        // What the child itself saw: the style, and the command line as it
+        // was handed to CreateProcessA.
+        EXPECT_EQ(wintest::read_file(record),
+                  "flags=1\nshow=" + std::to_string(style) + "\ncmd=" + r.commandLine + "\n");
     }
-}
-
-TEST_F(ProcessTest, CommandLineIsPassedUnchanged) {
-    wintest::ScratchDir dir("cmdline");
-    const std::string record = dir.path() + "cmd.txt";
-    // Odd spacing, a tab and an empty quoted argument must all survive.
-    std::string cmd = "\"";
-    cmd += child_exe() + "\"   0  0\t\"" + record + "\"  \"\"  \"a  b\" ";
-    winproc::run_and_wait(cmd, 0, countingPump(), [](const std::string&) {});
-    ASSERT_EQ(m_records.size(), 1u);
-    EXPECT_EQ(m_records[0].commandLine, cmd);
-    EXPECT_EQ(wintest::read_file(record), "flags=1\nshow=0\ncmd=" + cmd + "\n");
-}
-
-TEST_F(ProcessTest, WaitReturnsOnlyAfterTheChildEndedAndPumpsMeanwhile) {
-    startTimer();
-    const double begin = now_ms();
-    winproc::run_and_wait(child_command(300, 0), 0, countingPump(), [](const std::string&) {});
-    const double elapsed = now_ms() - begin;
-    ASSERT_EQ(m_children.size(), 1u);
-    EXPECT_FALSE(stillRunning(0));
-    EXPECT_GE(elapsed, 300.0);
-    EXPECT_GT(m_pumps, 0);
-}
-
-TEST_F(ProcessTest, WaitTakesNoProcessorTime) {
-    const double cpuBefore = wintest::cpu_ms();
-    const double begin = now_ms();
-    winproc::run_and_wait(child_command(600, 0), 0, countingPump(), [](const std::string&) {});
-    EXPECT_GE(now_ms() - begin, 600.0);
-    // A polling loop would burn most of the 600 ms.
-    EXPECT_LT(wintest::cpu_ms() - cpuBefore, 150.0);
-}
-
-TEST_F(ProcessTest, EndedChildReturnsAtOnceWithoutPumping) {
-    std::string error;
-    const auto child = winproc::start(child_command(0, 3), 0, error);
-    ASSERT_TRUE(child) << error;
-    ASSERT_EQ(m_children.size(), 1u);
-    ASSERT_EQ(exitCodeAfterEnd(0), 3u);
-    // Input is waiting, but the child's end comes first.
-    PostThreadMessageA(GetCurrentThreadId(), WM_APP, 0, 0);
-    const double begin = now_ms();
-    EXPECT_TRUE(child->wait(countingPump()));
-    EXPECT_LT(now_ms() - begin, 100.0);
-    EXPECT_EQ(m_pumps, 0);
-    wintest::drain_messages();
-}
-
-TEST_F(ProcessTest, MissingProgramIsReportedAndTheCallReturns) {
-    const std::string cmd = "C:\\nowhere\\etc\\utils\\fix_prot.exe -root -chmod 775 V:\\x";
-    std::vector<std::string> messages;
-    winproc::run_and_wait(cmd, 1, countingPump(),
-                          [&](const std::string& m) { messages.push_back(m); });
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], "ERROR: File not found.\r\nCould not execute --> " + cmd);
-    ASSERT_EQ(m_records.size(), 1u);
-    EXPECT_FALSE(m_records[0].started);
-    EXPECT_EQ(m_records[0].commandLine, cmd);
-    EXPECT_EQ(m_pumps, 0);
-
-    std::string error = "previous";
-    EXPECT_EQ(winproc::start("", 0, error), nullptr);
-    EXPECT_FALSE(error.empty());
 }
 
 TEST_F(ProcessTest, ArgumentsArriveExactlyInTheChildsArgv) {
@@ -278,100 +181,6 @@ TEST_F(ProcessTest, ProgramThatCannotStartIsReportedWithTheSystemsText) {
     EXPECT_EQ(winproc::start(std::string(), {}, 0, error), nullptr);
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(m_records.size(), 1u);
-}
-
-TEST_F(ProcessTest, NestedWaitsEndInnerFirst) {
-    startTimer();
-    std::vector<std::string> order;
-    bool innerStarted = false;
-    const winproc::Pump outerPump = [&] {
-        wintest::drain_messages();
-        if (innerStarted)
-            return;
-        innerStarted = true;
-        winproc::run_and_wait(
-            child_command(700, 0), 0, [] { wintest::drain_messages(); }, [](const std::string&) {});
-        order.push_back("inner");
-    };
-    const double begin = now_ms();
-    winproc::run_and_wait(child_command(200, 0), 0, outerPump, [](const std::string&) {});
-    order.push_back("outer");
-    EXPECT_EQ(order, (std::vector<std::string>{"inner", "outer"}));
-    // The outer child ended long before, but its wait had to wait for the inner one.
-    EXPECT_GE(now_ms() - begin, 700.0);
-    ASSERT_EQ(m_children.size(), 2u);
-    EXPECT_FALSE(stillRunning(0));
-    EXPECT_FALSE(stillRunning(1));
-}
-
-TEST_F(ProcessTest, AbandonFromThePumpReturnsAndLeavesTheChildRunning) {
-    startTimer();
-    const winproc::Pump pump = [&] {
-        ++m_pumps;
-        wintest::drain_messages();
-        winproc::abandon_waits();
-    };
-    const double begin = now_ms();
-    winproc::run_and_wait(child_command(1500, 7), 0, pump, [](const std::string&) {});
-    EXPECT_LT(now_ms() - begin, 1000.0);
-    EXPECT_EQ(m_pumps, 1);
-    ASSERT_EQ(m_children.size(), 1u);
-    EXPECT_TRUE(stillRunning(0));
-    EXPECT_EQ(exitCodeAfterEnd(0), 7u); // ended by itself, not killed
-}
-
-DWORD WINAPI abandon_later(void*) {
-    Sleep(200);
-    winproc::abandon_waits();
-    return 0;
-}
-
-TEST_F(ProcessTest, AbandonFromAnotherThreadWakesTheWait) {
-    const HANDLE thread = CreateThread(nullptr, 0, abandon_later, nullptr, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    const double begin = now_ms();
-    winproc::run_and_wait(child_command(2000, 5), 0, countingPump(), [](const std::string&) {});
-    const double elapsed = now_ms() - begin;
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    EXPECT_GE(elapsed, 150.0);
-    EXPECT_LT(elapsed, 1500.0);
-    ASSERT_EQ(m_children.size(), 1u);
-    EXPECT_TRUE(stillRunning(0));
-    EXPECT_EQ(exitCodeAfterEnd(0), 5u);
-}
-
-TEST_F(ProcessTest, AbandonEndsNestedWaitsButNotLaterOnes) {
-    startTimer();
-    int depth = 0;
-    std::vector<std::string> order;
-    winproc::Pump pump;
-    pump = [&] {
-        wintest::drain_messages();
-        if (depth == 1) {
-            depth = 2;
-            winproc::run_and_wait(child_command(1500, 0), 0, pump, [](const std::string&) {});
-            order.push_back("inner");
-        } else if (depth == 2) {
-            winproc::abandon_waits();
-        }
-    };
-    depth = 1;
-    const double begin = now_ms();
-    winproc::run_and_wait(child_command(1500, 0), 0, pump, [](const std::string&) {});
-    order.push_back("outer");
-    EXPECT_LT(now_ms() - begin, 1000.0);
-    EXPECT_EQ(order, (std::vector<std::string>{"inner", "outer"}));
-    ASSERT_EQ(m_children.size(), 2u);
-    EXPECT_TRUE(stillRunning(0));
-    EXPECT_TRUE(stillRunning(1));
-
-    // A wait begun after the abandonment waits as usual.
-    const double later = now_ms();
-    winproc::run_and_wait(child_command(300, 0), 0, countingPump(), [](const std::string&) {});
-    EXPECT_GE(now_ms() - later, 300.0);
-    ASSERT_EQ(m_children.size(), 3u);
-    EXPECT_FALSE(stillRunning(2));
 }
 
 } // namespace

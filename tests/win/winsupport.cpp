@@ -83,26 +83,4 @@ std::string read_file(const std::string& path) {
     return content;
 }
 
-int drain_messages() {
-    int count = 0;
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ++count;
-        DispatchMessageA(&msg);
-    }
-    return count;
-}
-
-double cpu_ms() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ms = [](const FILETIME& t) {
-        ULARGE_INTEGER v;
-        v.LowPart = t.dwLowDateTime;
-        v.HighPart = t.dwHighDateTime;
-        return static_cast<double>(v.QuadPart) / 10000.0;
-    };
-    return ms(kernel) + ms(user);
-}
-
 } // namespace wintest

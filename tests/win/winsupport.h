@@ -32,12 +32,6 @@ private:
 // The whole content of a file; empty when it cannot be read.
 std::string read_file(const std::string& path);
 
-// Removes every message waiting in this thread's queue; returns how many.
-int drain_messages();
-
-// The processor time (user + kernel) the process has used, in ms.
-double cpu_ms();
-
 // A name unique to this process, for keys and files of parallel tests.
 std::string unique_name(const std::string& tag);
 

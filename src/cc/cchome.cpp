@@ -1,0 +1,39 @@
+#include "cc/cchome.h"
+
+#include "platform/platform.h"
+
+#include <exception>
+#include <string>
+
+namespace tsy::cc {
+
+ClearCaseHome clearcase_home() {
+    using Outcome = ClearCaseHome::Outcome;
+    ClearCaseHome h;
+    try {
+        std::string home;
+        if (!plat::get_key_value(plat::kHKeyLocalMachine, plat::kClearCaseKey,
+                                 plat::kProductHomeValue, home)) {
+            h.outcome = Outcome::NotRegistered;
+            return h;
+        }
+        h.path = QString::fromLocal8Bit(home);
+        h.cleartool = h.path + QString::fromLocal8Bit(plat::cleartool_marker());
+        h.outcome = plat::holds_cleartool(home) ? Outcome::Found : Outcome::NoCleartool;
+    } catch (const plat::FileSearchError& e) {
+        h.outcome = Outcome::SearchFailed;
+        h.reason = QString::fromLocal8Bit(e.what());
+        h.searchMessage = QString::fromLocal8Bit(plat::file_search_message(e));
+    } catch (const std::exception& e) {
+        h.outcome = Outcome::Failed;
+        h.reason = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        h.outcome = Outcome::Failed;
+        h.reason = QStringLiteral("unknown error");
+    }
+    if (!h.found())
+        h.path.clear();
+    return h;
+}
+
+} // namespace tsy::cc
