@@ -1,6 +1,6 @@
 #include "process/runlog.h"
 
-#include "repair/fixprot.h"
+#include "process/commandline.h"
 
 namespace tsy {
 
@@ -11,9 +11,9 @@ void log_command(const QStringList& words, const QString& outcome, qint64 ms) {
         return;
     // Made as one text and logged without a QDebug stream, which costs
     // more than the rest when a run logs thousands of commands.
-    const QString line = fixprot::quoted_command(words, fixprot::Quoting::Shell) +
-                         QStringLiteral(" -> ") + outcome + QStringLiteral(" (") +
-                         QString::number(ms / 1000.0, 'f', 2) + QStringLiteral(" s)");
+    const QString line = quoted_command(words, Quoting::Shell) + QStringLiteral(" -> ") + outcome +
+                         QStringLiteral(" (") + QString::number(ms / 1000.0, 'f', 2) +
+                         QStringLiteral(" s)");
     qCInfo(lcRun, "%s", qUtf8Printable(line));
 }
 

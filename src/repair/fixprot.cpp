@@ -129,61 +129,6 @@ bool usable_host(const QString& host) {
 }
 
 namespace {
-bool plain_char(QChar c) {
-    const char16_t u = c.unicode();
-    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
-           QStringView(u"-_./:,+@%=").contains(c);
-}
-
-// "NAME=...", which a shell takes for an assignment where a command starts.
-bool reads_as_assignment(const QString& word) {
-    const qsizetype eq = word.indexOf(u'=');
-    if (eq <= 0 || word.at(0).isDigit())
-        return false;
-    for (qsizetype i = 0; i < eq; ++i) {
-        const char16_t c = word.at(i).unicode();
-        if (!(c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-              (c >= '0' && c <= '9')))
-            return false;
-    }
-    return true;
-}
-} // namespace
-
-QString shell_quote(const QString& word) {
-    if (!word.isEmpty() && std::all_of(word.cbegin(), word.cend(), plain_char) &&
-        !reads_as_assignment(word))
-        return word;
-    QString q = word;
-    q.replace(u'\'', QLatin1StringView("'\\''"));
-    return u'\'' + q + u'\'';
-}
-
-QString quoted_word(const QString& word, Quoting quoting) {
-    if (quoting == Quoting::Shell)
-        return shell_quote(word);
-    // Qt's splitting breaks at every white-space character.
-    const bool needs = word.contains(u'"') ||
-                       std::any_of(word.cbegin(), word.cend(), [](QChar c) { return c.isSpace(); });
-    if (!needs)
-        return word;
-    // A literal quote inside quotes is three.
-    QString inner = word;
-    inner.replace(QStringLiteral("\""), QStringLiteral("\"\"\""));
-    return u'"' + inner + u'"';
-}
-
-QString quoted_command(const QStringList& words, Quoting quoting) {
-    QString line;
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        if (i > 0)
-            line += u' ';
-        line += quoted_word(words.at(i), quoting);
-    }
-    return line;
-}
-
-namespace {
 // A text as one word inside double quotes, which keep single quotes as
 // they are; in single quotes when it holds "!", which an interactive
 // shell would expand even inside double quotes.
@@ -202,61 +147,6 @@ QString double_quoted(const QString& text) {
     return q;
 }
 } // namespace
-
-bool shell_words(const QString& text, QStringList& words, QString& error) {
-    words.clear();
-    error.clear();
-    QString word;
-    bool inWord = false; // a word is begun, even if it stays empty ('')
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text.at(i);
-        if (c == u' ' || c == u'\t' || c == u'\n') {
-            if (inWord)
-                words.append(std::exchange(word, QString()));
-            inWord = false;
-            continue;
-        }
-        if (c == u'\\' && i + 1 < n && text.at(i + 1) == u'\n') {
-            ++i; // a line continued
-            continue;
-        }
-        inWord = true;
-        if (c == u'\\') {
-            word += i + 1 < n ? text.at(++i) : c;
-        } else if (c == u'\'') {
-            const qsizetype close = text.indexOf(u'\'', i + 1);
-            if (close < 0) {
-                error = QStringLiteral("a single quote is not closed");
-                return false;
-            }
-            word += QStringView(text).mid(i + 1, close - i - 1);
-            i = close;
-        } else if (c == u'"') {
-            qsizetype j = i + 1;
-            for (; j < n && text.at(j) != u'"'; ++j) {
-                if (text.at(j) == u'\\' && j + 1 < n &&
-                    QStringView(u"$`\"\\\n").contains(text.at(j + 1))) {
-                    ++j;
-                    if (text.at(j) != u'\n')
-                        word += text.at(j);
-                } else {
-                    word += text.at(j);
-                }
-            }
-            if (j >= n) {
-                error = QStringLiteral("a double quote is not closed");
-                return false;
-            }
-            i = j;
-        } else {
-            word += c;
-        }
-    }
-    if (inWord)
-        words.append(word);
-    return true;
-}
 
 Reach reach_from_environment() {
     Reach r;

@@ -9,7 +9,16 @@
 
 #include "cc/fixprotstyle.h"
 
+#include "process/commandline.h"
+
 namespace tsy::fixprot {
+
+// Command lines, as the rest of the repair writes them.
+using tsy::quoted_command;
+using tsy::quoted_word;
+using tsy::Quoting;
+using tsy::shell_quote;
+using tsy::shell_words;
 
 // The default arguments of the "fix_prot" action.
 QString default_args(Style style);
@@ -39,34 +48,6 @@ bool is_this_host(const QString& host);
 // Whether host can be handed to a remote shell as a host name: not empty,
 // no white space or control characters, not taken for an option.
 bool usable_host(const QString& host);
-
-// One word for a POSIX shell: as it is when the shell reads it so
-// (letters, digits and -_./:,+@% only, and not "NAME=..." which would be
-// taken for an assignment), else single-quoted, a quote written as '\''.
-QString shell_quote(const QString& word);
-// How the words of a command are written as one line.
-enum class Quoting {
-    // For a POSIX shell: shell_quote. What a person pastes into a shell,
-    // and what a remote shell is handed.
-    Shell,
-    // By the rules QProcess::splitCommand reads: a word holding white space
-    // or a quote in double quotes, a quote inside written as three; any
-    // other word as it is. The window's messages show commands this way.
-    SplitCommand,
-};
-// One word of such a line.
-QString quoted_word(const QString& word, Quoting quoting);
-// A command as one line a person can read or paste: each word quoted
-// where it needs it, one blank between words.
-QString quoted_command(const QStringList& words, Quoting quoting);
-
-// Splits text into words as a POSIX shell does, with no expansions:
-// unquoted blanks (space, tab, line feed) part words; single quotes keep
-// all up to the next one; double quotes keep all but a backslash before
-// $ ` " \ or a line feed; an unquoted backslash keeps the next character
-// (before a line feed it joins the lines). False, with why, for an
-// unclosed quote.
-bool shell_words(const QString& text, QStringList& words, QString& error);
 
 // How to reach the storage host and become root there.
 struct Reach {
