@@ -308,26 +308,40 @@ void note_run(const QString& what, const Run& r, const Report& rep, int views) {
              .arg(QString::fromLocal8Bit(r.err.left(400)).simplified()));
 }
 
-void parallel_hosts(const QString& tmp) {
-    const int hostCount = smoke() ? 3 : 12;
-    const int perHost = smoke() ? 8 : 20;
-    const int sleepMs = smoke() ? 50 : 500;
-    const int jobs = 12;
-    const int views = hostCount * perHost;
-    std::vector<std::string> hosts;
-    for (int i = 1; i <= hostCount; ++i)
-        hosts.push_back(std::string(i < 10 ? "ccstore0" : "ccstore").append(std::to_string(i)));
-    ccsim::Home home = ccsim::Home::create(tmp.toStdString() + "/hosts home");
-    home.setStrict(true);
-    add_views(home, "proj", hosts, perHost);
-    home.setFault("fixprot_sleep_ms", std::to_string(sleepMs));
-    const test::StandIns standIns(home);
-    UseHome use(home.dir());
-
+// The spread figures 10 and 11 share: 12 hosts (3 in a smoke run) of 20
+// views each (8), every view's step taking half a second (50 ms), 12 views
+// at work at once.
+struct Spread {
+    int hostCount = smoke() ? 3 : 12;
+    int perHost = smoke() ? 8 : 20;
+    int sleepMs = smoke() ? 50 : 500;
+    int jobs = 12;
+    int views = hostCount * perHost;
     // One view at a time per host (--per-host 1), every host at once: each
     // host's views one after another, jobs permitting.
-    const int waves = std::max(perHost, (views + jobs - 1) / jobs);
-    const double idealMs = double(waves) * sleepMs;
+    double idealMs = double(std::max(perHost, (views + jobs - 1) / jobs)) * sleepMs;
+
+    // A strict home with the spread's views, the step slowed by fault.
+    ccsim::Home home(const QString& tmp, const char* dir, const char* fault) const {
+        std::vector<std::string> hosts;
+        for (int i = 1; i <= hostCount; ++i)
+            hosts.push_back(std::string(i < 10 ? "ccstore0" : "ccstore").append(std::to_string(i)));
+        ccsim::Home h = ccsim::Home::create(tmp.toStdString() + dir);
+        h.setStrict(true);
+        add_views(h, "proj", hosts, perHost);
+        h.setFault(fault, std::to_string(sleepMs));
+        return h;
+    }
+};
+
+void parallel_hosts(const QString& tmp) {
+    const Spread sp;
+    const int hostCount = sp.hostCount, sleepMs = sp.sleepMs;
+    const int jobs = sp.jobs, views = sp.views;
+    const double idealMs = sp.idealMs;
+    ccsim::Home home = sp.home(tmp, "/hosts home", "fixprot_sleep_ms");
+    const test::StandIns standIns(home);
+    UseHome use(home.dir());
 
     home.breakStorage();
     home.clearJournal();
@@ -491,22 +505,12 @@ namespace {
 // Figure 11a: --check over the same spread as figure 10, the inspection
 // of each storage taking half a second (the find stand-in's walk).
 void check_hosts(const QString& tmp) {
-    const int hostCount = smoke() ? 3 : 12;
-    const int perHost = smoke() ? 8 : 20;
-    const int sleepMs = smoke() ? 50 : 500;
-    const int jobs = 12;
-    const int views = hostCount * perHost;
-    std::vector<std::string> hosts;
-    for (int i = 1; i <= hostCount; ++i)
-        hosts.push_back(std::string(i < 10 ? "ccstore0" : "ccstore").append(std::to_string(i)));
-    ccsim::Home home = ccsim::Home::create(tmp.toStdString() + "/check home");
-    home.setStrict(true);
-    add_views(home, "proj", hosts, perHost);
-    home.setFault("find_sleep_ms", std::to_string(sleepMs));
+    const Spread sp;
+    const int hostCount = sp.hostCount, sleepMs = sp.sleepMs, jobs = sp.jobs, views = sp.views;
+    const double idealMs = sp.idealMs;
+    ccsim::Home home = sp.home(tmp, "/check home", "find_sleep_ms");
     const test::StandIns standIns(home);
     UseHome use(home.dir());
-    const int waves = std::max(perHost, (views + jobs - 1) / jobs);
-    const double idealMs = double(waves) * sleepMs;
     home.clearJournal();
     const Run r =
         run_tessaly({QStringLiteral("--check"), QStringLiteral("--all"), QStringLiteral("--jobs"),

@@ -151,6 +151,23 @@ Ran signalled_twice(QProcess& p, int sig) {
     return r;
 }
 
+// What a run writes to the terminal whose side master is, until it ends;
+// master is closed after.
+QByteArray shown_until_it_ends(QProcess& p, int master) {
+    QByteArray seen;
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    const auto drain = [&] {
+        char buf[4096];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+            seen.append(buf, n);
+    };
+    while (!p.waitForFinished(50))
+        drain();
+    drain();
+    ::close(master);
+    return seen;
+}
+
 // "TAG<tab>OUTCOME<tab>N.NN s" with the time left out.
 QStringList outcomes(const Ran& r) {
     QStringList out;
@@ -576,17 +593,7 @@ TEST(Headless, OnATerminalOneStatusLineIsRedrawnInPlace) {
     });
     start(p, {QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--jobs"),
               QStringLiteral("2")});
-    QByteArray seen;
-    ::fcntl(master, F_SETFL, O_NONBLOCK);
-    const auto drain = [&] {
-        char buf[4096];
-        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
-            seen.append(buf, n);
-    };
-    while (!p.waitForFinished(50))
-        drain();
-    drain();
-    ::close(master);
+    const QByteArray seen = shown_until_it_ends(p, master);
     EXPECT_EQ(p.exitCode(), 0);
     EXPECT_TRUE(seen.contains("\r\x1b[K0 done, 2 running, 0 left")) << seen.toStdString();
     EXPECT_TRUE(seen.contains("\r\x1b[K1 done, 1 running, 0 left, about")) << seen.toStdString();
@@ -619,17 +626,7 @@ TEST(Headless, QtMessagesOnATerminalTakeTheStatusLineAwayBeforeTheyArePrinted) {
             ::dup2(fd, STDERR_FILENO);
     });
     start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
-    QByteArray seen;
-    ::fcntl(master, F_SETFL, O_NONBLOCK);
-    const auto drain = [&] {
-        char buf[4096];
-        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
-            seen.append(buf, n);
-    };
-    while (!p.waitForFinished(50))
-        drain();
-    drain();
-    ::close(master);
+    const QByteArray seen = shown_until_it_ends(p, master);
     EXPECT_EQ(p.exitCode(), 0);
     ASSERT_TRUE(seen.contains(" running, ")) << seen.toStdString();
     // Each logged command starts a line of its own: never behind the
