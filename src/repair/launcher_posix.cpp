@@ -168,6 +168,10 @@ private:
             m_started = true; // the unit ran; the program did not
             m_fixProtEnded = true;
             m_endviewEnded = true; // nothing follows a program that never ran
+            // Reported now: no later run is to report it again, even if
+            // nobody reads this unit's "done".
+            if (!m_spec.recordPath.isEmpty())
+                QFile::remove(m_spec.recordPath);
             emit failedToStart(QString::fromLocal8Bit(::strerror(value)));
         } else if (word == "endview") {
             endviewLine(rest);

@@ -786,6 +786,32 @@ TEST(RepairUnit, AHungSshIsLeftToItsUnitASecondSignalEndsTheRunAndNoLockStaysBeh
         10'000));
 }
 
+TEST(RepairUnit, AFixProtThatCannotStartIsReportedOnceAndNotAgainByTheNextRun) {
+    SimHome sim;
+    sim.add("a", "h1");
+    // A remote shell that is there but cannot be run: its interpreter is
+    // missing, so the unit's exec of it fails.
+    QTemporaryDir dir;
+    const QString broken = dir.filePath(QStringLiteral("ssh"));
+    QFile f(broken);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("#!/nonexistent/interpreter\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray ssh = qgetenv("TESSALY_SSH");
+    qputenv("TESSALY_SSH", QFile::encodeName(broken));
+    const Ran first = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
+    qputenv("TESSALY_SSH", ssh);
+    EXPECT_EQ(first.status, 1);
+    EXPECT_TRUE(outcomes(first).value(0).startsWith(
+        QStringLiteral("a\tfix_prot failed: could not be started: ")))
+        << first.out.toStdString();
+    const Ran next =
+        tessaly({QStringLiteral("--repair"), QStringLiteral("--host"), QStringLiteral("none")});
+    EXPECT_FALSE(next.err.contains(QStringLiteral("after the run that started it")))
+        << next.err.toStdString();
+}
+
 TEST(RepairUnit, ASignalDuringAHungListingEndsTheRunAtOnce) {
     SimHome sim;
     sim.add("a", "h1");
