@@ -7,6 +7,7 @@
 #include "progress/frmprogress.h"
 #include "repair/fixprot.h"
 #include "simhome.h"
+#include "temphome.h"
 #include "ui.h"
 
 #include <QComboBox>
@@ -107,12 +108,11 @@ public:
         ::fcntl(m_master, F_SETFL, O_NONBLOCK);
         const QByteArray slave = ::ptsname(m_master);
         m_path = m_dir.path() + QStringLiteral("/term");
-        QFile t(m_path);
-        EXPECT_TRUE(t.open(QIODevice::WriteOnly));
-        t.write("#!/bin/sh\nwhile [ \"$1\" != -e ]; do shift; done\nshift\nexec \"$@\" <" + slave +
-                " >" + slave + " 2>&1\n");
-        t.close();
-        t.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_TRUE(write_file(m_path,
+                               "#!/bin/sh\nwhile [ \"$1\" != -e ]; do shift; done\nshift\n"
+                               "exec \"$@\" <" +
+                                   slave + " >" + slave + " 2>&1\n",
+                               true));
         qputenv("TERMINAL", QFile::encodeName(m_path));
     }
     ~PtyTerminal() {
@@ -295,14 +295,10 @@ TEST(Simulated, InATerminalThatReturnsAtOnceTheServerStopsOnlyAfterFixProt) {
     const ccsim::View a = f.sim.add("a", "h1");
     QTemporaryDir dir;
     const QString term = dir.path() + QStringLiteral("/term");
-    {
-        QFile t(term);
-        ASSERT_TRUE(t.open(QIODevice::WriteOnly));
-        t.write("#!/bin/sh\nwhile [ \"$1\" != -e ]; do shift; done\nshift\n"
-                "\"$@\" </dev/null >/dev/null 2>&1 &\nexit 0\n");
-        t.close();
-        t.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
+    ASSERT_TRUE(write_file(term,
+                           "#!/bin/sh\nwhile [ \"$1\" != -e ]; do shift; done\nshift\n"
+                           "\"$@\" </dev/null >/dev/null 2>&1 &\nexit 0\n",
+                           true));
     f.load();
     qputenv("TERMINAL", QFile::encodeName(term));
     f.sim.home().setViewFault("a", "fixprot_sleep_ms", "600");

@@ -5,6 +5,7 @@
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
 #include "simhome.h"
+#include "temphome.h"
 #include "ui.h"
 
 #include <QComboBox>
@@ -544,10 +545,7 @@ TEST(Headless, HostAndTagPicksNarrowAPatternAndAnUnknownTagIsReported) {
     sim.add("dev_c", "h1");
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("tags"));
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("# views to look at\n\ndev_a\n  dev_b\nrel_a\nnope\n");
-    f.close();
+    ASSERT_TRUE(write_file(file, "# views to look at\n\ndev_a\n  dev_b\nrel_a\nnope\n"));
     sim.home().clearJournal();
     const Ran r =
         tessaly({QStringLiteral("--repair"), QStringLiteral("--dry-run"), QStringLiteral("--match"),
@@ -793,11 +791,7 @@ TEST(RepairUnit, AFixProtThatCannotStartIsReportedOnceAndNotAgainByTheNextRun) {
     // missing, so the unit's exec of it fails.
     QTemporaryDir dir;
     const QString broken = dir.filePath(QStringLiteral("ssh"));
-    QFile f(broken);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("#!/nonexistent/interpreter\n");
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_TRUE(write_file(broken, "#!/nonexistent/interpreter\n", true));
     const QByteArray ssh = qgetenv("TESSALY_SSH");
     qputenv("TESSALY_SSH", QFile::encodeName(broken));
     const Ran first = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
@@ -943,10 +937,7 @@ TEST(Headless, APickThatMatchesNothingExitsOneAndSaysSo) {
     sim.add("dev_test", "ccview07");
     QTemporaryDir dir;
     const QString empty = dir.filePath(QStringLiteral("tags"));
-    QFile f(empty);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("# nothing tonight\n");
-    f.close();
+    ASSERT_TRUE(write_file(empty, "# nothing tonight\n"));
     sim.home().clearJournal();
     for (const auto& [args, said] : std::vector<std::pair<QStringList, QString>>{
              {{QStringLiteral("--match"), QStringLiteral("_biuld")},
@@ -973,15 +964,13 @@ TEST(Headless, FailedToWritesAFifoADeviceOrAnInheritedStreamInPlace) {
     // --failed-to /dev/stderr with the error output appended to a log: the
     // log keeps what it held.
     const QString log = dir.filePath(QStringLiteral("log"));
-    QFile f(log);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("yesterday\n");
-    f.close();
+    ASSERT_TRUE(write_file(log, "yesterday\n"));
     QProcess p;
     p.setStandardErrorFile(log, QIODevice::Append);
     start(p, {QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--failed-to"),
               QStringLiteral("/dev/stderr")});
     EXPECT_EQ(finish(p).status, 1);
+    QFile f(log);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray kept = f.readAll();
     f.close();
@@ -1017,10 +1006,7 @@ TEST(Headless, AFailedListingEmptiesTheFailedToFileAndJsonStillEndsWithItsSummar
     sim.add("a", "h1");
     QTemporaryDir dir;
     const QString failed = dir.filePath(QStringLiteral("failed"));
-    QFile f(failed);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("last_nights_view\n");
-    f.close();
+    ASSERT_TRUE(write_file(failed, "last_nights_view\n"));
     sim.home().setFault("listing_fail", "cleartool: Error: no registry server");
     const Ran r =
         tessaly({QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--format"),
@@ -1032,6 +1018,7 @@ TEST(Headless, AFailedListingEmptiesTheFailedToFileAndJsonStillEndsWithItsSummar
                                     .toObject();
     EXPECT_TRUE(summary[QStringLiteral("listing_failed")].toBool()) << r.out.toStdString();
     EXPECT_EQ(summary[QStringLiteral("exit_status")].toInt(), 1);
+    QFile f(failed);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().isEmpty());
 }
@@ -1260,10 +1247,7 @@ TEST(Check, SaysWhyAViewCouldNotBeCheckedAndRepairsNoneOfThose) {
     sim.home().setFault("ssh_unreachable", "dead");
     QTemporaryDir dir;
     const QString tags = dir.filePath(QStringLiteral("tags"));
-    QFile f(tags);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("gone_owner\nfar\n");
-    f.close();
+    ASSERT_TRUE(write_file(tags, "gone_owner\nfar\n"));
     sim.home().clearJournal();
     Ran r = tessaly({QStringLiteral("--check"), QStringLiteral("--tags"), tags});
     EXPECT_EQ(r.status, 1);

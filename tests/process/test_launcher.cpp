@@ -1,5 +1,6 @@
 #include "msgrecorder.h"
 #include "repair/launcher.h"
+#include "temphome.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -20,11 +21,7 @@ namespace {
 // A shell script as a stand-in program.
 QString script(const QTemporaryDir& dir, const QString& name, const QByteArray& body) {
     const QString path = dir.path() + QStringLiteral("/") + name;
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("#!/bin/sh\n" + body);
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_TRUE(write_file(path, "#!/bin/sh\n" + body, true));
     return path;
 }
 

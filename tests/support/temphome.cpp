@@ -71,4 +71,12 @@ QList<QWidget*> designed_tab_order(frmMain& w) {
             ui(w).aboutBut};
 }
 
+bool write_file(const QString& path, const QByteArray& bytes, bool executable) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return false;
+    f.close();
+    return !executable || f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 } // namespace tsy::test

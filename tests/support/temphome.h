@@ -18,6 +18,10 @@ namespace tsy::test {
 
 class FakeBackend;
 
+// Writes bytes to path (executable: a program the owner may run); false
+// when the file cannot be written.
+bool write_file(const QString& path, const QByteArray& bytes, bool executable = false);
+
 // CLEARCASEHOME pointed at a temporary installation for one test: a
 // marker bin/cleartool, so the program counts ClearCase as installed.
 // The previous value comes back when it goes.
