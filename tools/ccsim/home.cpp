@@ -332,17 +332,30 @@ bool Home::storageFixed(const std::string& tag) const {
     return fixed && error.empty();
 }
 
+namespace {
+// The registered view of tag, or an error naming it.
+const Record& registered(const Registry& reg, const std::string& tag) {
+    const Record* r = reg.find(tag);
+    if (!r)
+        throw Error("no view with tag " + printable(tag) + " is registered");
+    return *r;
+}
+
+// A storage entry's name as the ownership records key it: no trailing '/'.
+std::string entry_name(std::string rel) {
+    while (!rel.empty() && rel.back() == '/')
+        rel.pop_back();
+    return rel;
+}
+} // namespace
+
 void Home::setOwner(const std::string& tag, const std::string& rel, const std::string& owner,
                     const std::string& group) {
     const Paths p{dir_};
     const Registry reg = loadRegistry(p.registry());
-    const Record* r = reg.find(tag);
-    if (!r)
-        throw Error("no view with tag " + printable(tag) + " is registered");
-    std::string name = rel;
-    const bool dir = !name.empty() && name.back() == '/';
-    while (!name.empty() && name.back() == '/')
-        name.pop_back();
+    const Record* r = &registered(reg, tag);
+    const bool dir = !rel.empty() && rel.back() == '/';
+    const std::string name = entry_name(rel);
     if (name.find("..") != std::string::npos || (!name.empty() && name.front() == '/'))
         throw Error("not a path inside the storage: " + printable(rel));
     const std::string path = std::string(r->storage) + (name.empty() ? "" : "/" + name);
@@ -362,12 +375,8 @@ void Home::setOwner(const std::string& tag, const std::string& rel, const std::s
 std::string Home::ownerOf(const std::string& tag, const std::string& rel) const {
     const Paths p{dir_};
     const Registry reg = loadRegistry(p.registry());
-    const Record* r = reg.find(tag);
-    if (!r)
-        throw Error("no view with tag " + printable(tag) + " is registered");
-    std::string name = rel;
-    while (!name.empty() && name.back() == '/')
-        name.pop_back();
+    const Record* r = &registered(reg, tag);
+    const std::string name = entry_name(rel);
     const std::string path = std::string(r->storage) + (name.empty() ? "" : "/" + name);
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0)
@@ -379,10 +388,8 @@ std::string Home::ownerOf(const std::string& tag, const std::string& rel) const 
 void Home::breakStorage(const std::string& tag) {
     const Registry reg = loadRegistry(registryPath());
     if (!tag.empty()) {
-        const Record* r = reg.find(tag);
-        if (!r)
-            throw Error("no view with tag " + printable(tag) + " is registered");
-        detail::breakStorage(std::string(r->storage), toView(reg, *r));
+        const Record& r = registered(reg, tag);
+        detail::breakStorage(std::string(r.storage), toView(reg, r));
         return;
     }
     for (const Record& r : reg.records)
