@@ -42,7 +42,7 @@ int RowByRowModel::rowCount(const QModelIndex& parent) const {
 QVariant RowByRowModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_rows.size())
         return {};
-    const ViewRow& r = m_rows.at(index.row());
+    const Row& r = m_rows.at(index.row());
     if (role == Qt::DisplayRole)
         return r.line;
     if (role == Qt::CheckStateRole)
@@ -59,7 +59,7 @@ void RowByRowModel::setLines(const QStringList& lines) {
     m_rows.clear();
     m_rows.reserve(lines.size());
     for (const QString& l : lines)
-        m_rows.append(ViewRow{l, {}, {}, false});
+        m_rows.append(Row{l, false});
     endResetModel();
 }
 

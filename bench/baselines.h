@@ -36,7 +36,11 @@ public:
     int removeMatching(const QString& pattern);
 
 private:
-    QList<ViewRow> m_rows;
+    struct Row {
+        QString line;
+        bool checked = false;
+    };
+    QList<Row> m_rows;
 };
 
 } // namespace tsy::bench

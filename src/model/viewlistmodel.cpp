@@ -1,126 +1,157 @@
 #include "model/viewlistmodel.h"
 
 #include <QHashFunctions>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace tsy {
 
-namespace {
-std::uint32_t hash_of(const QString& key) {
-    return std::uint32_t(qHash(key));
+LineStore::Handle LineStore::add(QStringView line) {
+    const qsizetype need = line.size() + 2;
+    if (need > std::numeric_limits<std::uint32_t>::max())
+        return kNone;
+    if (m_used + need > kBlockChars) {
+        if (m_blocks.size() >= (size_t(1) << (32 - kOffsetBits)) - 1)
+            return kNone;
+        m_blocks.push_back(std::make_unique<char16_t[]>(size_t(std::max(need, kBlockChars))));
+        m_used = 0;
+    }
+    char16_t* at = m_blocks.back().get() + m_used;
+    const auto size = std::uint32_t(line.size());
+    at[0] = char16_t(size & 0xffff);
+    at[1] = char16_t(size >> 16);
+    std::copy(line.utf16(), line.utf16() + line.size(), at + 2);
+    const Handle h = Handle((m_blocks.size() - 1) << kOffsetBits | size_t(m_used));
+    // A line longer than a block fills its own.
+    m_used = need > kBlockChars ? kBlockChars : m_used + need;
+    return h;
 }
+
+QStringView LineStore::at(Handle h) const {
+    if (h == kNone)
+        return {};
+    const char16_t* p = m_blocks[h >> kOffsetBits].get() + (h & ((Handle(1) << kOffsetBits) - 1));
+    const std::uint32_t size = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 16;
+    return QStringView(p + 2, qsizetype(size));
+}
+
+void LineStore::clear() {
+    m_blocks.clear();
+    m_used = kBlockChars;
+}
+
+namespace {
+
+bool is_ascii(QStringView s) {
+    return std::all_of(s.cbegin(), s.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+char16_t lowered(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
+}
+
+// The case-folded text of line. An ASCII line is lowered in place of a
+// buffer on the stack; other text goes through Qt's folding.
+using Folded = QVarLengthArray<char16_t, 256>;
+void fold_into(QStringView line, Folded& out) {
+    if (is_ascii(line)) {
+        out.resize(line.size());
+        std::transform(line.utf16(), line.utf16() + line.size(), out.data(), lowered);
+        return;
+    }
+    const QString f = line.toString().toCaseFolded();
+    out.resize(f.size());
+    std::copy(f.utf16(), f.utf16() + f.size(), out.data());
+}
+
 } // namespace
 
-size_t LineSet::find(const QString& key, std::uint32_t hash) const {
-    const size_t mask = m_slots.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
-        const Slot s = m_slots[i];
-        if (s.key == kEmpty || (s.hash == hash && m_keys.at(s.key) == key))
-            return i;
-    }
-}
-
-size_t LineSet::slotOf(std::uint32_t key) const {
-    const size_t mask = m_slots.size() - 1;
-    size_t i = m_hashes.at(key) & mask;
-    while (m_slots[i].key != key)
-        i = (i + 1) & mask;
-    return i;
-}
-
-void LineSet::grow() {
-    const size_t size = std::max<size_t>(64, m_slots.size() * 2);
-    m_slots.assign(size, Slot());
-    const size_t mask = size - 1;
-    for (std::uint32_t k = 0; k < std::uint32_t(m_keys.size()); ++k) {
-        size_t i = m_hashes.at(k) & mask;
-        while (m_slots[i].key != kEmpty)
-            i = (i + 1) & mask;
-        m_slots[i] = Slot{m_hashes.at(k), k};
-    }
-}
-
-bool LineSet::insert(const QString& key) {
-    // At most half full, so that probes stay short.
-    if (2 * (size_t(m_keys.size()) + 1) > m_slots.size())
-        grow();
-    const std::uint32_t hash = hash_of(key);
-    Slot& s = m_slots[find(key, hash)];
-    if (s.key != kEmpty)
-        return false;
-    s = Slot{hash, std::uint32_t(m_keys.size())};
-    m_keys.append(key);
-    m_hashes.append(hash);
-    return true;
-}
-
-bool LineSet::contains(const QString& key) const {
-    return !m_keys.isEmpty() && m_slots[find(key, hash_of(key))].key != kEmpty;
-}
-
-void LineSet::remove(const QString& key) {
-    if (m_keys.isEmpty())
-        return;
-    const size_t mask = m_slots.size() - 1;
-    size_t hole = find(key, hash_of(key));
-    const std::uint32_t gone = m_slots[hole].key;
-    if (gone == kEmpty)
-        return;
-    // Backward shift: each later key of the probe run that may live in the
-    // hole moves into it, so that no lookup stops short at an empty slot.
-    for (size_t j = (hole + 1) & mask; m_slots[j].key != kEmpty; j = (j + 1) & mask) {
-        const size_t home = m_slots[j].hash & mask;
-        const bool between = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
-        if (between)
-            continue;
-        m_slots[hole] = m_slots[j];
-        hole = j;
-    }
-    m_slots[hole] = Slot();
-    // The last key takes the place of the one removed.
-    const std::uint32_t last = std::uint32_t(m_keys.size() - 1);
-    if (gone != last) {
-        m_slots[slotOf(last)].key = gone;
-        m_keys[gone] = std::move(m_keys[last]);
-        m_hashes[gone] = m_hashes.at(last);
-    }
-    m_keys.removeLast();
-    m_hashes.removeLast();
-}
-
-void LineSet::clear() {
-    m_slots.clear();
-    m_keys.clear();
-    m_hashes.clear();
-}
-
-QByteArray local_lines(const TextList& list) {
+QByteArray local_lines(const ViewListModel& list) {
     const int n = list.count();
     qsizetype size = 0;
     for (int i = 0; i < n; ++i)
-        size += list.text(i).size() + 1;
+        size += list.line(i).size() + 1;
     QByteArray out;
     out.reserve(size);
     for (int i = 0; i < n; ++i) {
-        const QString line = list.text(i);
+        const QStringView line = list.line(i);
         // ASCII reads the same in every local code; only other text is
         // encoded.
-        const bool ascii =
-            std::all_of(line.cbegin(), line.cend(), [](QChar c) { return c.unicode() < 0x80; });
-        if (ascii) {
+        if (is_ascii(line)) {
             const qsizetype at = out.size();
             out.resize(at + line.size());
-            char* o = out.data() + at;
-            for (const QChar c : line)
-                *o++ = char(c.unicode());
+            std::transform(line.utf16(), line.utf16() + line.size(), out.data() + at,
+                           [](char16_t c) { return char(c); });
         } else {
             out += line.toLocal8Bit();
         }
         out += '\n';
     }
     return out;
+}
+
+std::uint32_t LineSet::hashOf(QStringView line) const {
+    if (!m_foldCase)
+        return std::uint32_t(qHash(line));
+    Folded f;
+    fold_into(line, f);
+    return std::uint32_t(qHash(QStringView(f.constData(), f.size())));
+}
+
+bool LineSet::same(QStringView a, QStringView b) const {
+    if (!m_foldCase)
+        return a == b;
+    Folded fa;
+    Folded fb;
+    fold_into(a, fa);
+    fold_into(b, fb);
+    return QStringView(fa.constData(), fa.size()) == QStringView(fb.constData(), fb.size());
+}
+
+bool LineSet::contains(QStringView line, std::uint32_t hash) const {
+    if (m_slots.empty())
+        return false;
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = hash & mask; m_slots[i].line != LineStore::kNone; i = (i + 1) & mask) {
+        if (m_slots[i].hash == hash && same(m_store.at(m_slots[i].line), line))
+            return true;
+    }
+    return false;
+}
+
+void LineSet::grow() {
+    std::vector<Slot> old(std::max<size_t>(64, m_slots.size() * 2));
+    old.swap(m_slots);
+    const size_t mask = m_slots.size() - 1;
+    for (const Slot& s : old) {
+        if (s.line == LineStore::kNone)
+            continue;
+        size_t i = s.hash & mask;
+        while (m_slots[i].line != LineStore::kNone)
+            i = (i + 1) & mask;
+        m_slots[i] = s;
+    }
+}
+
+void LineSet::insert(LineStore::Handle h, std::uint32_t hash) {
+    // At most half full, so that probes stay short.
+    if (2 * (m_size + 1) > m_slots.size())
+        grow();
+    const size_t mask = m_slots.size() - 1;
+    size_t i = hash & mask;
+    while (m_slots[i].line != LineStore::kNone)
+        i = (i + 1) & mask;
+    m_slots[i] = Slot{hash, h};
+    ++m_size;
+}
+
+void LineSet::clear() {
+    m_slots.clear();
+    m_slots.shrink_to_fit();
+    m_size = 0;
 }
 
 bool line_matches(const QString& line, const QString& pattern, bool foldCase) {
@@ -131,11 +162,11 @@ bool line_matches(const QString& line, const QString& pattern, bool foldCase) {
 
 ViewListModel::ViewListModel(QObject* parent) : QAbstractListModel(parent) {}
 
-bool ViewListModel::lineLess(const QString& a, const QString& b) {
-    const int c = QString::compare(a, b, Qt::CaseInsensitive);
+bool ViewListModel::lineLess(QStringView a, QStringView b) {
+    const int c = a.compare(b, Qt::CaseInsensitive);
     if (c != 0)
         return c < 0;
-    return QString::compare(a, b, Qt::CaseSensitive) < 0;
+    return a.compare(b, Qt::CaseSensitive) < 0;
 }
 
 int ViewListModel::rowCount(const QModelIndex& parent) const {
@@ -149,7 +180,7 @@ QVariant ViewListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
-        return r.line;
+        return lineOfRow(r).toString();
     case Qt::CheckStateRole:
         return r.checked ? Qt::Checked : Qt::Unchecked;
     default:
@@ -182,8 +213,12 @@ int ViewListModel::count() const {
 }
 
 QString ViewListModel::text(int row) const {
+    return line(row).toString();
+}
+
+QStringView ViewListModel::line(int row) const {
     const ViewRow* r = rowAt(row);
-    return r ? r->line : QString();
+    return r ? lineOfRow(*r) : QStringView();
 }
 
 bool ViewListModel::isChecked(int row) const {
@@ -200,9 +235,10 @@ void ViewListModel::setChecked(int row, bool checked) {
 
 void ViewListModel::clear() {
     beginResetModel();
-    m_rows.clear();
-    m_pending.clear();
+    m_rows = {};
+    m_pending = {};
     m_folded.clear();
+    m_store.clear();
     endResetModel();
 }
 
@@ -221,28 +257,35 @@ const ViewRow* ViewListModel::rowAt(int row) const {
 
 QString ViewListModel::tag(int row) const {
     const ViewRow* r = rowAt(row);
-    return r ? r->tag : QString();
+    return r ? lineOfRow(*r).left(r->tagSize).toString() : QString();
 }
 
 QString ViewListModel::host(int row) const {
     const ViewRow* r = rowAt(row);
-    return r ? r->host : QString();
+    return r ? lineOfRow(*r).mid(r->tagSize + 1).toString() : QString();
 }
 
 bool ViewListModel::addView(const QString& tag, const QString& host) {
-    const QString line = lineOf(tag, host);
-    if (!m_folded.insert(folded(line)))
+    if (size_t(tag.size()) >= std::numeric_limits<std::uint32_t>::max())
         return false;
+    const QString line = lineOf(tag, host);
+    const std::uint32_t hash = m_folded.hashOf(line);
+    if (m_folded.contains(line, hash))
+        return false;
+    const ViewRow row{m_store.add(line), std::uint32_t(tag.size()), false};
+    if (row.line == LineStore::kNone)
+        return false;
+    m_folded.insert(row.line, hash);
     if (m_batch) {
-        m_pending.append(ViewRow{line, tag, host, false});
+        m_pending.append(row);
         return true;
     }
-    const auto at =
-        std::upper_bound(m_rows.begin(), m_rows.end(), line,
-                         [](const QString& l, const ViewRow& r) { return lineLess(l, r.line); });
-    const int row = int(at - m_rows.begin());
-    beginInsertRows(QModelIndex(), row, row);
-    m_rows.insert(row, ViewRow{line, tag, host, false});
+    const auto at = std::upper_bound(
+        m_rows.cbegin(), m_rows.cend(), QStringView(line),
+        [this](QStringView l, const ViewRow& r) { return lineLess(l, lineOfRow(r)); });
+    const int place = int(at - m_rows.cbegin());
+    beginInsertRows(QModelIndex(), place, place);
+    m_rows.insert(place, row);
     endInsertRows();
     return true;
 }
@@ -254,17 +297,32 @@ void ViewListModel::beginBatch() {
 namespace {
 
 // A line's place in the sort of a batch. Nearly every line is ASCII, and
-// for two ASCII lines lineLess is a comparison of their bytes with the
-// letters lowered, then of the lines as they are: those bytes are made once
-// per line, not once per comparison.
+// for two ASCII lines lineLess is a comparison of their characters with the
+// letters lowered, then of the lines as they are.
 struct SortKey {
-    qsizetype at = 0;   // the lowered bytes in the batch's key buffer
-    qsizetype size = 0; // -1: not ASCII, compared with lineLess
-    qsizetype row = 0;
-    // The first eight lowered bytes, the first the highest, zeros after a
-    // shorter line: most comparisons end here, with no other memory read.
+    // The first four lowered characters, the first the highest, zeros
+    // after a shorter line: most comparisons end here, with no other
+    // memory read.
     std::uint64_t head = 0;
+    std::uint32_t row = 0;
+    bool ascii = true;
 };
+
+// lineLess for two ASCII lines whose heads are equal.
+bool ascii_less(QStringView a, QStringView b) {
+    const qsizetype n = std::min(a.size(), b.size());
+    const char16_t* pa = a.utf16();
+    const char16_t* pb = b.utf16();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t ca = lowered(pa[i]);
+        const char16_t cb = lowered(pb[i]);
+        if (ca != cb)
+            return ca < cb;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return a.compare(b, Qt::CaseSensitive) < 0;
+}
 
 } // namespace
 
@@ -274,79 +332,45 @@ void ViewListModel::endBatch() {
     m_batch = false;
     if (m_pending.isEmpty())
         return;
-    qsizetype total = 0;
-    for (const ViewRow& r : std::as_const(m_pending))
-        total += r.line.size();
-    QByteArray lowered(total, Qt::Uninitialized);
-    char* out = lowered.data();
-    QList<SortKey> keys;
-    keys.reserve(m_pending.size());
+    std::vector<SortKey> keys(size_t(m_pending.size()));
     for (qsizetype r = 0; r < m_pending.size(); ++r) {
-        const QString& line = m_pending.at(r).line;
-        SortKey k{out - lowered.constData(), line.size(), r};
-        char* o = out;
-        for (const QChar c : line) {
-            const char16_t u = c.unicode();
-            if (u >= 0x80) {
-                k.size = -1;
-                break;
-            }
-            *o++ = char(u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u);
-        }
-        if (k.size >= 0) {
-            for (qsizetype i = 0; i < 8; ++i)
-                k.head = k.head << 8 | (i < k.size ? std::uint8_t(out[i]) : 0u);
-            out = o;
-        }
-        keys.append(k);
+        const QStringView line = lineOfRow(m_pending.at(r));
+        SortKey& k = keys[size_t(r)];
+        k.row = std::uint32_t(r);
+        k.ascii = is_ascii(line);
+        for (qsizetype i = 0; i < 4; ++i)
+            k.head = k.head << 16 | (i < line.size() ? lowered(line.utf16()[i]) : 0u);
     }
-    const char* const bytes = lowered.constData();
-    const auto keyLess = [this, bytes](const SortKey& a, const SortKey& b) {
-        if (a.size < 0 || b.size < 0)
-            return lineLess(m_pending.at(a.row).line, m_pending.at(b.row).line);
+    const auto keyLess = [this](const SortKey& a, const SortKey& b) {
+        const QStringView la = lineOfRow(m_pending.at(a.row));
+        const QStringView lb = lineOfRow(m_pending.at(b.row));
+        if (!a.ascii || !b.ascii)
+            return lineLess(la, lb);
         if (a.head != b.head)
             return a.head < b.head;
-        const int c = std::memcmp(bytes + a.at, bytes + b.at, size_t(std::min(a.size, b.size)));
-        if (c != 0)
-            return c < 0;
-        if (a.size != b.size)
-            return a.size < b.size;
-        return QString::compare(m_pending.at(a.row).line, m_pending.at(b.row).line,
-                                Qt::CaseSensitive) < 0;
+        return ascii_less(la, lb);
     };
     // No two lines of a batch are equal, so no sort can order them otherwise.
     std::sort(keys.begin(), keys.end(), keyLess);
-    // The rows follow their keys, moved in place along each cycle of the
-    // order found.
-    for (qsizetype i = 0; i < keys.size(); ++i) {
-        if (keys.at(i).row == i)
-            continue;
-        ViewRow held = std::move(m_pending[i]);
-        for (qsizetype j = i;;) {
-            const qsizetype from = std::exchange(keys[j].row, j);
-            if (from == i) {
-                m_pending[j] = std::move(held);
-                break;
-            }
-            m_pending[j] = std::move(m_pending[from]);
-            j = from;
-        }
-    }
+    QList<ViewRow> sorted;
+    sorted.reserve(m_pending.size());
+    for (const SortKey& k : keys)
+        sorted.append(m_pending.at(k.row));
+    keys = {};
+    m_pending = {};
     beginResetModel();
     if (m_rows.isEmpty()) {
-        m_rows.swap(m_pending);
+        m_rows.swap(sorted);
     } else {
-        const auto less = [](const ViewRow& a, const ViewRow& b) {
-            return lineLess(a.line, b.line);
+        const auto less = [this](const ViewRow& a, const ViewRow& b) {
+            return lineLess(lineOfRow(a), lineOfRow(b));
         };
         QList<ViewRow> merged;
-        merged.reserve(m_rows.size() + m_pending.size());
-        std::merge(std::make_move_iterator(m_rows.begin()), std::make_move_iterator(m_rows.end()),
-                   std::make_move_iterator(m_pending.begin()),
-                   std::make_move_iterator(m_pending.end()), std::back_inserter(merged), less);
+        merged.reserve(m_rows.size() + sorted.size());
+        std::merge(m_rows.cbegin(), m_rows.cend(), sorted.cbegin(), sorted.cend(),
+                   std::back_inserter(merged), less);
         m_rows.swap(merged);
     }
-    m_pending.clear();
     endResetModel();
 }
 
@@ -356,7 +380,7 @@ int ViewListModel::setCheckedWhere(bool checked, const std::function<bool(const 
     int changed = 0;
     for (int i = 0; i < m_rows.size(); ++i) {
         ViewRow& r = m_rows[i];
-        if (pred && !pred(r.line))
+        if (pred && !pred(lineOfRow(r).toString()))
             continue;
         ++changed;
         if (r.checked != checked) {
@@ -374,41 +398,40 @@ int ViewListModel::setCheckedWhere(bool checked, const std::function<bool(const 
 int ViewListModel::removeWhere(const std::function<bool(const QString&)>& pred, int* currentRow) {
     if (m_rows.isEmpty())
         return 0;
-    // First pass marks, so that the current row's new place is known
-    // before anything moves.
+    // Marks first, so that the current row's new place is known before
+    // anything moves.
     int newCurrent = -1;
     const int oldCurrent = currentRow ? *currentRow : -1;
-    QList<bool> drop(m_rows.size(), false);
-    int kept = 0;
+    QList<ViewRow> kept;
     int removed = 0;
     for (int i = 0; i < m_rows.size(); ++i) {
-        if (pred(m_rows.at(i).line)) {
-            drop[i] = true;
+        if (pred(lineOfRow(m_rows.at(i)).toString())) {
             ++removed;
-        } else {
-            if (i == oldCurrent)
-                newCurrent = kept;
-            ++kept;
+            continue;
         }
+        if (i == oldCurrent)
+            newCurrent = int(kept.size());
+        kept.append(m_rows.at(i));
     }
     if (currentRow)
         *currentRow = newCurrent;
     if (removed == 0)
         return 0;
     beginResetModel();
-    qsizetype out = 0;
-    for (qsizetype i = 0; i < m_rows.size(); ++i) {
-        if (drop.at(i)) {
-            m_folded.remove(folded(m_rows.at(i).line));
-            continue;
-        }
-        if (out != i)
-            m_rows[out] = std::move(m_rows[i]);
-        ++out;
-    }
-    m_rows.resize(out);
+    rebuild(std::move(kept));
     endResetModel();
     return removed;
+}
+
+void ViewListModel::rebuild(QList<ViewRow>&& rows) {
+    LineStore store;
+    for (ViewRow& r : rows)
+        r.line = store.add(lineOfRow(r));
+    m_store = std::move(store);
+    m_folded.clear();
+    for (const ViewRow& r : std::as_const(rows))
+        m_folded.insert(r.line, m_folded.hashOf(m_store.at(r.line)));
+    m_rows = std::move(rows);
 }
 
 } // namespace tsy

@@ -7,60 +7,75 @@
 #include <QList>
 #include <QString>
 
+#include <QStringView>
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace tsy {
 
-// One line of the view list: the view's tag and host, the "tag:host" line
-// shown for them, and its check mark. The tag is kept as ClearCase gave
-// it: a tag may hold a colon, so it is never cut back out of the line.
-struct ViewRow {
-    QString line;
-    QString tag;
-    QString host;
-    bool checked = false;
-};
-
-} // namespace tsy
-
-Q_DECLARE_TYPEINFO(tsy::ViewRow, Q_RELOCATABLE_TYPE);
-
-namespace tsy {
-
-// The set of (case-folded) lines behind the duplicate test. The table
-// holds only each key's hash and its place in a list of the keys, so that
-// it stays small and growing it never reads a string again: a load of tens
-// of thousands of views spends its time on the views, not on rehashing.
-class LineSet {
+// The text of every line of a list, in blocks of UTF-16 that never move, so
+// that a line costs its characters and a 32-bit handle: no allocation of
+// its own. A line is stored once and read back as a view.
+class LineStore {
 public:
-    // Adds key unless it is there; returns whether it was added.
-    bool insert(const QString& key);
-    bool contains(const QString& key) const;
-    void remove(const QString& key);
+    using Handle = std::uint32_t;
+    static constexpr Handle kNone = 0xffffffffu;
+
+    // Stores line; kNone when the store is full (4 Gi characters).
+    Handle add(QStringView line);
+    QStringView at(Handle h) const;
     void clear();
 
 private:
-    static constexpr std::uint32_t kEmpty = 0xffffffffu;
-    struct Slot {
-        std::uint32_t hash = 0;
-        std::uint32_t key = kEmpty; // its place in m_keys
-    };
-    // The slot holding key, or the empty slot where it would go.
-    size_t find(const QString& key, std::uint32_t hash) const;
-    // The slot of the key at m_keys[key].
-    size_t slotOf(std::uint32_t key) const;
-    void grow();
-
-    std::vector<Slot> m_slots; // open addressing, linear probing; a power of two
-    QList<QString> m_keys;
-    QList<std::uint32_t> m_hashes; // of m_keys, place by place
+    // 32 Ki characters a block; a longer line has a block of its own.
+    static constexpr int kOffsetBits = 15;
+    static constexpr qsizetype kBlockChars = qsizetype(1) << kOffsetBits;
+    // Each line is preceded by its length, in two characters.
+    std::vector<std::unique_ptr<char16_t[]>> m_blocks;
+    qsizetype m_used = kBlockChars; // in the last block; full when empty
 };
 
-// Every line of list, each ended by a line feed, in the local 8-bit code:
-// what a listing prints, made in one buffer sized once.
-QByteArray local_lines(const TextList& list);
+// One line of the view list: its "tag:host" text in the model's store, the
+// length of the tag, and its check mark. The tag is kept as ClearCase gave
+// it: a tag may hold a colon, so it is never cut back out at a colon; the
+// host starts after the tag's own length and the colon.
+struct ViewRow {
+    LineStore::Handle line = LineStore::kNone;
+    std::uint32_t tagSize = 0;
+    bool checked = false;
+};
+
+// The set of lines behind the duplicate test, folded for case unless told
+// otherwise. Its table holds only each line's hash and handle: the text is
+// read from the store, so the set adds 16 bytes or less a line.
+class LineSet {
+public:
+    explicit LineSet(const LineStore& store) : m_store(store) {}
+    void setFoldCase(bool on) { m_foldCase = on; }
+
+    std::uint32_t hashOf(QStringView line) const;
+    // Whether a line equal to line (by the set's rule) is there.
+    bool contains(QStringView line, std::uint32_t hash) const;
+    // Adds the stored line at h, known not to be there, whose hash is hash.
+    void insert(LineStore::Handle h, std::uint32_t hash);
+    void clear();
+
+private:
+    struct Slot {
+        std::uint32_t hash = 0;
+        LineStore::Handle line = LineStore::kNone;
+    };
+    bool same(QStringView a, QStringView b) const;
+    void grow();
+
+    const LineStore& m_store;
+    bool m_foldCase = true;
+    std::vector<Slot> m_slots; // open addressing, linear probing; a power of two
+    size_t m_size = 0;
+};
 
 // Whether pattern occurs in line as a contiguous substring, no wildcards:
 // the rule of Select All by pattern, Find and Filter. With foldCase the line
@@ -81,11 +96,11 @@ public:
 
     // Whether lines differing only in letter case are different views. Set
     // while the list is empty.
-    void setCaseSensitiveTags(bool on) { m_caseSensitive = on; }
+    void setCaseSensitiveTags(bool on) { m_folded.setFoldCase(!on); }
 
     // The sort order: case-insensitive, ties broken by the exact text so
     // that the order is total.
-    static bool lineLess(const QString& a, const QString& b);
+    static bool lineLess(QStringView a, QStringView b);
 
     // QAbstractListModel
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -96,6 +111,8 @@ public:
     // TextList
     int count() const override;
     QString text(int row) const override;
+    // The line of a row without a copy, valid until the list next changes.
+    QStringView line(int row) const;
 
     bool isChecked(int row) const;
     void setChecked(int row, bool checked);
@@ -134,15 +151,20 @@ signals:
 
 private:
     const ViewRow* rowAt(int row) const;
-    QString folded(const QString& line) const {
-        return m_caseSensitive ? line : line.toCaseFolded();
-    }
+    QStringView lineOfRow(const ViewRow& r) const { return m_store.at(r.line); }
+    // Keeps only the rows given, in their order, in a store and set made
+    // anew, so that removed lines give their memory back.
+    void rebuild(QList<ViewRow>&& rows);
 
+    LineStore m_store;
+    LineSet m_folded{m_store};
     QList<ViewRow> m_rows;
-    LineSet m_folded;
-    bool m_caseSensitive = false;
     QList<ViewRow> m_pending;
     bool m_batch = false;
 };
+
+// Every line of list, each ended by a line feed, in the local 8-bit code:
+// what a listing prints, made in one buffer sized once.
+QByteArray local_lines(const ViewListModel& list);
 
 } // namespace tsy

@@ -176,3 +176,37 @@ TEST(ViewListModel, ChecksThroughTheViewRoleAndAnnouncesHandChanges) {
     EXPECT_EQ(hand.count(), 1);
     EXPECT_FALSE(m.isChecked(0));
 }
+
+TEST(ViewListModel, EachRowGivesBackItsTagAndHostWhateverTheirLengthOrColons) {
+    // The store keeps lines in blocks of 32 Ki characters; a line longer
+    // than a block, and lines on either side of it, read back whole.
+    const QString longTag = QString(70000, u'x') + QStringLiteral(":still the tag");
+    ViewListModel m;
+    m.beginBatch();
+    for (int i = 0; i < 5000; ++i)
+        m.addView(QStringLiteral("v%1").arg(i), QStringLiteral("h%1").arg(i % 7));
+    EXPECT_TRUE(m.addView(longTag, QStringLiteral("far.example.com")));
+    EXPECT_TRUE(m.addView(QStringLiteral("a:b"), QStringLiteral("c")));
+    EXPECT_FALSE(m.addView(QStringLiteral("A:B"), QStringLiteral("C")));
+    m.endBatch();
+    ASSERT_EQ(m.count(), 5002);
+    int wrong = 0;
+    bool sawLong = false;
+    for (int i = 0; i < m.count(); ++i) {
+        const QString tag = m.tag(i);
+        const QString host = m.host(i);
+        wrong += m.text(i) != tag + u':' + host;
+        if (tag == longTag) {
+            sawLong = true;
+            EXPECT_EQ(host, QStringLiteral("far.example.com"));
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_TRUE(sawLong);
+    EXPECT_EQ(m.tag(0), QStringLiteral("a:b"));
+    EXPECT_EQ(m.host(0), QStringLiteral("c"));
+    // Removing rows makes the store anew; what is kept still reads back.
+    EXPECT_EQ(m.removeWhere([](const QString& l) { return l.startsWith(u'v'); }), 5000);
+    EXPECT_EQ(m.tag(1), longTag);
+    EXPECT_FALSE(m.addView(longTag, QStringLiteral("FAR.example.com")));
+}
