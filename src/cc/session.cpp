@@ -1,5 +1,6 @@
 #include "cc/session.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 
@@ -165,11 +166,25 @@ private:
         next();
     }
 
+    // Reads views for a few milliseconds, then gives the event loop a turn:
+    // a turn for each view would spend more on the loop than on the views.
+    // Each view's handler may yield on its own meanwhile.
     void next() {
-        if (m_index > m_report.total) {
-            succeed();
-            return;
-        }
+        QElapsedTimer slice;
+        slice.start();
+        do {
+            if (m_index > m_report.total) {
+                succeed();
+                return;
+            }
+            if (!readOne() || m_abandoned || isDone())
+                return;
+        } while (slice.elapsed() < kSliceMs);
+        later(this, &m_abandoned, [this] { next(); });
+    }
+
+    // The view at m_index; false when the enumeration has ended.
+    bool readOne() {
         const int i = m_index++;
         std::unique_ptr<View> v;
         try {
@@ -179,7 +194,7 @@ private:
             noteFailure(describe_exception(std::current_exception()));
             m_report.unreadable += m_report.total - i + 1;
             succeed();
-            return;
+            return false;
         }
         QString tag;
         QString host;
@@ -196,10 +211,10 @@ private:
             emit viewListed(tag, host);
         else
             emit viewUnreadable(m_report.lastFailure);
-        if (!m_abandoned)
-            later(this, &m_abandoned, [this] { next(); });
+        return true;
     }
 
+    static constexpr int kSliceMs = 8;
     std::shared_ptr<SyncObjects> m_o;
     std::unique_ptr<ViewCollection> m_views;
     int m_index = 1;
