@@ -300,20 +300,22 @@ namespace {
 // for two ASCII lines lineLess is a comparison of their characters with the
 // letters lowered, then of the lines as they are.
 struct SortKey {
-    // The first four lowered characters, the first the highest, zeros
-    // after a shorter line: most comparisons end here, with no other
-    // memory read.
+    // The first eight lowered characters of an ASCII line, a byte each,
+    // the first the highest, zeros after a shorter line: most comparisons
+    // end here, with no other memory read.
     std::uint64_t head = 0;
     std::uint32_t row = 0;
     bool ascii = true;
 };
+
+constexpr qsizetype kHeadChars = 8;
 
 // lineLess for two ASCII lines whose heads are equal.
 bool ascii_less(QStringView a, QStringView b) {
     const qsizetype n = std::min(a.size(), b.size());
     const char16_t* pa = a.utf16();
     const char16_t* pb = b.utf16();
-    for (qsizetype i = 0; i < n; ++i) {
+    for (qsizetype i = std::min(kHeadChars, n); i < n; ++i) {
         const char16_t ca = lowered(pa[i]);
         const char16_t cb = lowered(pb[i]);
         if (ca != cb)
@@ -338,8 +340,10 @@ void ViewListModel::endBatch() {
         SortKey& k = keys[size_t(r)];
         k.row = std::uint32_t(r);
         k.ascii = is_ascii(line);
-        for (qsizetype i = 0; i < 4; ++i)
-            k.head = k.head << 16 | (i < line.size() ? lowered(line.utf16()[i]) : 0u);
+        if (k.ascii) {
+            for (qsizetype i = 0; i < kHeadChars; ++i)
+                k.head = k.head << 8 | (i < line.size() ? lowered(line.utf16()[i]) : 0u);
+        }
     }
     const auto keyLess = [this](const SortKey& a, const SortKey& b) {
         const QStringView la = lineOfRow(m_pending.at(a.row));
