@@ -42,6 +42,7 @@ protected:
         const int v = value() - minimum();
         if (v < 0 || v >= int(m_pictures.size()) ||
             maximum() - minimum() >= int(m_pictures.size())) {
+            setAttribute(Qt::WA_OpaquePaintEvent, false);
             QPainter p(this);
             drawInto(p);
             return;
@@ -60,10 +61,13 @@ protected:
             // over transparency they would round differently.
             const QWidget* under = parentWidget() ? parentWidget() : this;
             const QBrush bg = under->palette().brush(under->backgroundRole());
-            pm.fill(bg.style() == Qt::SolidPattern && bg.isOpaque() ? bg.color()
-                                                                    : QColor(Qt::transparent));
+            const bool opaque = bg.style() == Qt::SolidPattern && bg.isOpaque();
+            pm.fill(opaque ? bg.color() : QColor(Qt::transparent));
             QPainter p(&pm);
             drawInto(p);
+            // A picture on a plain background covers the whole bar: what
+            // lies under the bar need not be painted first.
+            setAttribute(Qt::WA_OpaquePaintEvent, opaque);
         }
         QPainter(this).drawPixmap(0, 0, pm);
     }
