@@ -154,6 +154,11 @@ void figure_memory() {
         QStringLiteral("before load %1 MiB; after %2 MiB")
             .arg(fmt_num(before, 1), fmt_num(after, 1)),
         peak <= 150.0 * 1e6 / (1024.0 * 1024.0));
+    const double growth = peak - before;
+    row(QStringLiteral("7. Peak RSS growth while loading %1 views").arg(fmt_count(n)),
+        fmt_num(growth, 1) + QStringLiteral(" MiB"), QStringLiteral("<= 10 MiB"),
+        QStringLiteral("%1 bytes a view").arg(fmt_num(growth * 1024 * 1024 / n, 0)),
+        growth <= 10.0);
     row(QStringLiteral("7. RSS before loading (window + fake views)"),
         fmt_num(before, 1) + QStringLiteral(" MiB"), QString(), QString(), -1);
 }

@@ -356,12 +356,24 @@ void ViewListModel::endBatch() {
     };
     // No two lines of a batch are equal, so no sort can order them otherwise.
     std::sort(keys.begin(), keys.end(), keyLess);
-    QList<ViewRow> sorted;
-    sorted.reserve(m_pending.size());
-    for (const SortKey& k : keys)
-        sorted.append(m_pending.at(k.row));
+    // The rows follow their keys, moved in place along each cycle of the
+    // order found: no second list of rows while the keys are held.
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i].row == i)
+            continue;
+        const ViewRow held = m_pending.at(qsizetype(i));
+        for (size_t j = i;;) {
+            const size_t from = std::exchange(keys[j].row, std::uint32_t(j));
+            if (from == i) {
+                m_pending[qsizetype(j)] = held;
+                break;
+            }
+            m_pending[qsizetype(j)] = m_pending.at(qsizetype(from));
+            j = from;
+        }
+    }
     keys = {};
-    m_pending = {};
+    QList<ViewRow> sorted = std::exchange(m_pending, {});
     beginResetModel();
     if (m_rows.isEmpty()) {
         m_rows.swap(sorted);
