@@ -719,7 +719,7 @@ int run(int argc, char** argv) {
     report.setCheck(o.check, o.needed);
     const ReportMessages messages(report);
     Runner runner(o, home, backend->createSession(home), report);
-    on_stop_signals([&runner] { runner.stop(); });
+    process::on_stop_signals([&runner] { runner.stop(); });
     // A reader that went away (`| head`, a dropped ssh session) stops the
     // run as a first signal would: the views at work still finish.
     report.onBrokenOutput(

@@ -14,11 +14,11 @@
 namespace tsy::fixprot {
 
 // Command lines, as the rest of the repair writes them.
-using tsy::quoted_command;
-using tsy::quoted_word;
-using tsy::Quoting;
-using tsy::shell_quote;
-using tsy::shell_words;
+using tsy::process::quoted_command;
+using tsy::process::quoted_word;
+using tsy::process::Quoting;
+using tsy::process::shell_quote;
+using tsy::process::shell_words;
 
 // The default arguments of the "fix_prot" action.
 QString default_args(Style style);

@@ -154,7 +154,7 @@ void ViewRepair::inspect() {
     p->setStandardInputFile(QProcess::nullDevice());
     // A session of its own, like every query: a Ctrl-C meant for Tessaly
     // does not end it under the run's feet; the run ends it.
-    put_in_own_session(*p);
+    process::put_in_own_session(*p);
     connect(p, &QProcess::finished, this, [this, p](int code, QProcess::ExitStatus status) {
         inspection::Ended e;
         e.crashed = status == QProcess::CrashExit;
@@ -183,12 +183,12 @@ void ViewRepair::inspected(const inspection::Ended& e) {
         m_inspection->deleteLater();
     }
     const inspection::Verdict v = inspection::verdict(e, m_local, m_owner, m_group, m_outcome.host);
-    log_command(fixprot::command_on_host(m_request.reach, m_host,
-                                         inspection::words(m_local, m_owner, m_group)),
-                e.started ? (e.crashed ? QStringLiteral("it crashed")
-                                       : QStringLiteral("exit status %1").arg(e.exitCode))
-                          : e.startError,
-                m_fixClock.elapsed());
+    process::log_command(fixprot::command_on_host(m_request.reach, m_host,
+                                                  inspection::words(m_local, m_owner, m_group)),
+                         e.started ? (e.crashed ? QStringLiteral("it crashed")
+                                                : QStringLiteral("exit status %1").arg(e.exitCode))
+                                   : e.startError,
+                         m_fixClock.elapsed());
     using K = inspection::Verdict::Kind;
     if (v.kind == K::NotChecked) {
         done(RepairOutcome::Kind::NotChecked, v.why);
@@ -280,7 +280,7 @@ void ViewRepair::launch(const QStringList& words) {
 
 void ViewRepair::fixProtEnded(const ProgramEnd& end) {
     m_outcome.end = end;
-    log_command(m_outcome.command, end.describe(), m_fixClock.elapsed());
+    process::log_command(m_outcome.command, end.describe(), m_fixClock.elapsed());
     m_fixClock.start();
     if (m_unitEndview) {
         m_step = Step::Endview; // the unit goes on to it, or reports that it need not
@@ -298,9 +298,9 @@ void ViewRepair::unitEndviewEnded(const EndviewEnd& e) {
         done(RepairOutcome::Kind::FixProtFailed); // none after a fix_prot that failed
         return;
     }
-    log_command({m_session.cleartoolProgram(), QStringLiteral("endview"), QStringLiteral("-server"),
-                 m_request.tag},
-                e.ok ? QStringLiteral("exit status 0") : e.error, m_fixClock.elapsed());
+    process::log_command({m_session.cleartoolProgram(), QStringLiteral("endview"),
+                          QStringLiteral("-server"), m_request.tag},
+                         e.ok ? QStringLiteral("exit status 0") : e.error, m_fixClock.elapsed());
     m_outcome.endviewRan = e.ran;
     if (!e.ok)
         done(RepairOutcome::Kind::EndviewFailed, e.error);
@@ -338,7 +338,7 @@ void ViewRepair::abandon() {
     if (m_inspection) {
         // Only a reading: it and what it started end now.
         m_inspection->disconnect(this);
-        end_session(m_inspection);
+        process::end_session(m_inspection);
     }
     done(RepairOutcome::Kind::Abandoned);
 }
