@@ -48,7 +48,7 @@ void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& view
     const QString cleartool = q(home.cleartoolPath());
     const QString fixProt = q(home.fixProtPath());
     const QStringList fixArgs =
-        fixprot::argument_words(fixprot::default_args(fixprot::Style::Unix).trimmed());
+        fixprot::argument_words(fixprot::default_args(cc::FixProtStyle::Unix).trimmed());
     for (const ccsim::View& v : views) {
         run_direct(cleartool, {QStringLiteral("lsview"), q(v.tag)}, true);
         run_direct(cleartool,

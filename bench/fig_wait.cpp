@@ -101,8 +101,8 @@ void figure_wait() {
     v.host = "ccview01";
     v = home.addView(v);
     const QString cmd = repair::fix_prot_command_line(
-        QString::fromStdString(home.fixProtPath()), fixprot::default_args(fixprot::Style::Windows),
-        QString::fromStdString(v.storage));
+        QString::fromStdString(home.fixProtPath()),
+        fixprot::default_args(cc::FixProtStyle::Windows), QString::fromStdString(v.storage));
 
     home.setFault("fixprot_sleep_ms", std::to_string(sleepMs));
     const auto eventWait = [&] {

@@ -176,7 +176,7 @@ void frmMain::buildControls() {
     viewsList = place(new QListView(fr), "viewsList", twips(240, 480, 6495, 3660));
     viewsModel = new ViewListModel(this);
     // Tags are case-sensitive on UNIX ClearCase, not on Windows.
-    viewsModel->setCaseSensitiveTags(m_backend->fixProtStyle() == fixprot::Style::Unix);
+    viewsModel->setCaseSensitiveTags(m_backend->fixProtStyle() == cc::FixProtStyle::Unix);
     viewsModel->setObjectName(QStringLiteral("viewsModel"));
     viewsList->setModel(viewsModel);
     viewsList->setItemDelegate(new CutLineTips(viewsList));

@@ -135,7 +135,7 @@ void RepairRun::viewStarted(const RunItem&, ViewRepair* view) {
     connect(view, &ViewRepair::storageFound, this, [this](const QString& storage) {
         m_commandLine = fix_prot_command_line(m_program, m_argsText, storage);
     });
-    if (m_style == fixprot::Style::Unix) {
+    if (m_style == cc::FixProtStyle::Unix) {
         // The words really started (remote shell and sudo included).
         connect(view, &ViewRepair::launching, this, [this](const QStringList& words) {
             m_commandLine = fixprot::quoted_command(words, fixprot::Quoting::SplitCommand);

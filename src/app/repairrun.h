@@ -73,7 +73,7 @@ private:
     RunOptions m_options;
     QString m_program;
     QString m_argsText;
-    fixprot::Style m_style = fixprot::Style::Windows;
+    cc::FixProtStyle m_style = cc::FixProtStyle::Windows;
     QString m_commandLine; // the latest, for the message that ends a run
     QStringList m_failedRepairs;
     int m_repairs = 0;

@@ -1,7 +1,7 @@
 // The Windows backend of the automation interface: the ClearCase
 // Automation Library through the Qt-free COM layer. Texts cross between
-// QString and the layer's ANSI strings; every COM error becomes a
-// tsy::Failure with the library's description.
+// QString and the layer's ANSI strings; every COM error becomes a Failure
+// with the library's description.
 #include "cc/session.h"
 
 #include "platform/ccauto_com_win.h"

@@ -530,7 +530,7 @@ class CliSession : public Session {
 public:
     explicit CliSession(Cleartool tool) : m_tool(std::move(tool)) {}
     ListingJob* listViews(QObject* parent) override { return new CliListing(m_tool, parent); }
-    fixprot::Style fixProtStyle() const override { return fixprot::Style::Unix; }
+    FixProtStyle fixProtStyle() const override { return FixProtStyle::Unix; }
     QString cleartoolProgram() const override { return m_tool.program; }
     CommandJob* command(const QStringList& words, Effect effect, QObject* parent) override {
         return new CliCommand(m_tool, words, effect, parent);

@@ -164,7 +164,7 @@ public:
     Runner(Options o, QString home, std::unique_ptr<cc::Session> session, Report& report)
         : m_o(std::move(o)), m_home(std::move(home)), m_session(std::move(session)),
           m_report(report) {
-        m_caseSensitive = m_session->fixProtStyle() == fixprot::Style::Unix;
+        m_caseSensitive = m_session->fixProtStyle() == cc::FixProtStyle::Unix;
         m_list.setCaseSensitiveTags(m_caseSensitive);
         m_tick.setInterval(1000);
         connect(&m_tick, &QTimer::timeout, this, [this] { m_report.progress(counts()); });
@@ -304,7 +304,7 @@ private:
             return;
         }
         pick(report.unreadNames);
-        const fixprot::Style style = m_session->fixProtStyle();
+        const cc::FixProtStyle style = m_session->fixProtStyle();
         RunSettings settings = RunEngine::settingsFor(
             *m_session, m_home,
             fixprot::argument_words(m_o.hasArgs ? m_o.args : fixprot::default_args(style)));
@@ -697,12 +697,12 @@ int run(int argc, char** argv) {
         return 2;
     const QString& home = *found;
     std::shared_ptr<cc::Backend> backend = cc::default_backend();
-    if ((o.check || o.needed) && backend->fixProtStyle() != fixprot::Style::Unix) {
+    if ((o.check || o.needed) && backend->fixProtStyle() != cc::FixProtStyle::Unix) {
         // Windows storage is protected by ACLs, which this inspection does not read.
         err(QStringLiteral("--check and --needed need UNIX ClearCase: nothing was run"));
         return 2;
     }
-    if ((o.repair || o.check) && backend->fixProtStyle() == fixprot::Style::Unix) {
+    if ((o.repair || o.check) && backend->fixProtStyle() == cc::FixProtStyle::Unix) {
         const QString problem = fixprot::reach_from_environment().problem;
         if (!problem.isEmpty()) {
             err(problem + QStringLiteral(": nothing was run"));

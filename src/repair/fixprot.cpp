@@ -18,8 +18,8 @@
 
 namespace tsy::fixprot {
 
-QString default_args(Style style) {
-    if (style == Style::Unix)
+QString default_args(cc::FixProtStyle style) {
+    if (style == cc::FixProtStyle::Unix)
         return QStringLiteral(" -force -root -recurse -chown {owner} -chgrp {group} ");
     return QStringLiteral(" -force -root -recover -recurse ");
 }
@@ -225,7 +225,7 @@ QString storage_from_lookup(const QString& output, const QString& tag, QString& 
         error = QStringLiteral("lsview printed %1 lines for view ").arg(lines.size()) + tag;
         return QString();
     }
-    const QString marker = storage_marker();
+    const QString marker = cc::storage_marker();
     const QString& line = lines.first();
     const qsizetype at = line.indexOf(marker);
     if (at < 0) {
@@ -249,19 +249,19 @@ QString storage_from_lookup(const QString& output, const QString& tag, QString& 
 
 QString checked_storage(const QString& path, const QString& tag, QString& error) {
     error.clear();
-    if (path.isEmpty() || !path.startsWith(storage_marker())) {
+    if (path.isEmpty() || !path.startsWith(cc::storage_marker())) {
         error = (path.isEmpty() ? QStringLiteral("lsview gave no storage path for view ")
                                 : QStringLiteral("lsview gave a storage path that is not "
                                                  "absolute for view ")) +
                 tag + (path.isEmpty() ? QString() : QStringLiteral(": ") + path);
         return QString();
     }
-    if (path.split(storage_separators(), Qt::SkipEmptyParts).contains(QStringLiteral(".."))) {
+    if (path.split(cc::storage_separators(), Qt::SkipEmptyParts).contains(QStringLiteral(".."))) {
         error = QStringLiteral("lsview gave a storage path that climbs with \"..\" for view ") +
                 tag + QStringLiteral(": ") + path;
         return QString();
     }
-    if (is_storage_root(path)) {
+    if (cc::is_storage_root(path)) {
         error = QStringLiteral("lsview gave the root directory as the storage of view ") + tag +
                 QStringLiteral(": ") + path;
         return QString();

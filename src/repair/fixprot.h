@@ -21,7 +21,7 @@ using tsy::process::shell_quote;
 using tsy::process::shell_words;
 
 // The default arguments of the "fix_prot" action.
-QString default_args(Style style);
+QString default_args(cc::FixProtStyle style);
 
 // The view's owner and group stand for these in the arguments box; they
 // are filled per view, wherever they stand.

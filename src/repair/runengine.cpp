@@ -29,7 +29,7 @@ RunSettings RunEngine::settingsFor(const cc::Session& session, const QString& cc
     s.program = fixprot::program_path(cchome);
     s.arguments = arguments;
     s.style = session.fixProtStyle();
-    if (s.style == fixprot::Style::Unix)
+    if (s.style == cc::FixProtStyle::Unix)
         s.reach = fixprot::reach_from_environment();
     return s;
 }
@@ -156,7 +156,7 @@ void RunEngine::startView(const RunItem& item, int index) {
     r.reach = m_settings.reach;
     // A UNIX fix_prot that failed leaves the view as it was: its server is
     // not stopped on top of that.
-    r.endviewAfterFailure = m_settings.style == fixprot::Style::Windows;
+    r.endviewAfterFailure = m_settings.style == cc::FixProtStyle::Windows;
     r.dryRun = m_settings.dryRun;
     r.inspect = m_settings.inspect;
     auto* v = new ViewRepair(m_session, r, this);

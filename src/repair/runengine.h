@@ -32,7 +32,7 @@ class Session;
 struct RunSettings {
     QString program;       // fix_prot's path
     QStringList arguments; // the words of the arguments box
-    fixprot::Style style = fixprot::Style::Windows;
+    cc::FixProtStyle style = cc::FixProtStyle::Windows;
     fixprot::Reach reach;
     bool dryRun = false;
     RepairRequest::Inspect inspect = RepairRequest::Inspect::No;

@@ -48,7 +48,7 @@ void ViewRepair::lookedUp() {
     emit storageFound(storage);
     if (m_step == Step::Done)
         return;
-    if (m_request.style == fixprot::Style::Unix) {
+    if (m_request.style == cc::FixProtStyle::Unix) {
         m_step = Step::Facts;
         auto* facts = m_session.command({QStringLiteral("lsview"), QStringLiteral("-long"),
                                          QStringLiteral("-properties"), QStringLiteral("-full"),

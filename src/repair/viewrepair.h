@@ -42,7 +42,7 @@ struct RepairRequest {
     QString program;       // fix_prot's path
     QStringList arguments; // the words before the storage path
     RunMode mode = RunMode::Hide;
-    fixprot::Style style = fixprot::Style::Windows;
+    cc::FixProtStyle style = cc::FixProtStyle::Windows;
     fixprot::Reach reach; // how UNIX fix_prot reaches its host and root
     // Whether a fix_prot that failed is still followed by endview.
     bool endviewAfterFailure = true;

@@ -28,6 +28,7 @@
 
 using namespace tsy;
 using namespace tsy::test;
+using tsy::cc::Failure;
 
 namespace {
 const QString kArgs = QStringLiteral(" -force -root -recover -recurse ");
