@@ -28,6 +28,9 @@ extern char** environ;
 
 namespace tsy::bench {
 
+using repair::Launch;
+using repair::RunMode;
+
 namespace {
 
 struct Share {
@@ -101,8 +104,8 @@ void figure_wait() {
     v.host = "ccview01";
     v = home.addView(v);
     const QString cmd = repair::fix_prot_command_line(
-        QString::fromStdString(home.fixProtPath()),
-        fixprot::default_args(cc::FixProtStyle::Windows), QString::fromStdString(v.storage));
+        QString::fromStdString(home.fixProtPath()), repair::default_args(cc::FixProtStyle::Windows),
+        QString::fromStdString(v.storage));
 
     home.setFault("fixprot_sleep_ms", std::to_string(sleepMs));
     const auto eventWait = [&] {

@@ -25,7 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tsy {
+namespace tsy::repair {
 
 namespace {
 
@@ -462,4 +462,4 @@ QString wrapper_path() {
     return QStringLiteral("tessaly-wrap");
 }
 
-} // namespace tsy
+} // namespace tsy::repair

@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-namespace tsy {
+namespace tsy::repair {
 
 namespace {
 
@@ -148,4 +148,4 @@ QString wrapper_path() {
     return QString();
 }
 
-} // namespace tsy
+} // namespace tsy::repair

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace tsy {
+namespace tsy::repair {
 
 bool lost_connection(const RepairOutcome& o) {
     return o.kind == RepairOutcome::Kind::FixProtFailed && !o.host.isEmpty() && o.end.known &&
@@ -26,11 +26,11 @@ RunEngine::~RunEngine() {
 RunSettings RunEngine::settingsFor(const cc::Session& session, const QString& cchome,
                                    const QStringList& arguments) {
     RunSettings s;
-    s.program = fixprot::program_path(cchome);
+    s.program = fixprot_path(cchome);
     s.arguments = arguments;
     s.style = session.fixProtStyle();
     if (s.style == cc::FixProtStyle::Unix)
-        s.reach = fixprot::reach_from_environment();
+        s.reach = reach_from_environment();
     return s;
 }
 
@@ -194,4 +194,4 @@ void RunEngine::end() {
     emit finished();
 }
 
-} // namespace tsy
+} // namespace tsy::repair
