@@ -604,15 +604,15 @@ void check_one_storage(const QString& tmp) {
                             QStringLiteral("-print")};
     // On the storage host, as root: sh and the host's find (the stand-in
     // first in PATH, as the ssh stand-in puts it).
-    const QStringList inspect =
-        inspection::words(root, QString::fromStdString(v.owner), QString::fromStdString(v.group));
+    const QStringList inspect = repair::inspection_words(root, QString::fromStdString(v.owner),
+                                                         QString::fromStdString(v.group));
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(QString::fromStdString(home.dir()) +
                                       QStringLiteral("/var/ccsim/bin:")) +
                         path);
     // Through ssh and sudo, as Tessaly starts it for another host.
-    const QStringList remote = fixprot::command_on_host(fixprot::reach_from_environment(),
-                                                        QStringLiteral("ccstore01"), inspect);
+    const QStringList remote = repair::command_on_host(repair::reach_from_environment(),
+                                                       QStringLiteral("ccstore01"), inspect);
     std::vector<double> a, b, c;
     QByteArray printed = "x";
     for (int i = 0; i < rounds; ++i) {

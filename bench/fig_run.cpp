@@ -44,11 +44,11 @@ void run_direct(const QString& program, const QStringList& args, bool readOutput
 } // namespace
 
 void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& views) {
-    const fixprot::Reach reach = fixprot::reach_from_environment();
+    const repair::Reach reach = repair::reach_from_environment();
     const QString cleartool = q(home.cleartoolPath());
     const QString fixProt = q(home.fixProtPath());
     const QStringList fixArgs =
-        fixprot::argument_words(fixprot::default_args(fixprot::Style::Unix).trimmed());
+        repair::argument_words(repair::default_args(cc::FixProtStyle::Unix).trimmed());
     for (const ccsim::View& v : views) {
         run_direct(cleartool, {QStringLiteral("lsview"), q(v.tag)}, true);
         run_direct(cleartool,
@@ -56,8 +56,8 @@ void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& view
                     QStringLiteral("-properties"), QStringLiteral("-full"), q(v.tag)},
                    true);
         QStringList args = fixArgs;
-        fixprot::fill_placeholders(args, q(v.owner), q(v.group));
-        const QStringList words = fixprot::command_on_host(
+        repair::fill_placeholders(args, q(v.owner), q(v.group));
+        const QStringList words = repair::command_on_host(
             reach, q(v.host), QStringList{fixProt} + args + QStringList{q(v.storage)});
         run_direct(words.first(), words.mid(1), false);
         run_direct(cleartool, {QStringLiteral("endview"), QStringLiteral("-server"), q(v.tag)},
@@ -80,7 +80,7 @@ std::pair<double, double> unit_cost_ms(int n) {
     const double direct = ms_since(t);
     t.restart();
     for (int i = 0; i < n; ++i)
-        run_direct(wrapper_path(),
+        run_direct(repair::wrapper_path(),
                    {QStringLiteral("--report"), QStringLiteral("-"), QStringLiteral("--lock"), lock,
                     QStringLiteral("--record"), record, QStringLiteral("--keep-errors"),
                     QStringLiteral("--"), truth},

@@ -28,6 +28,9 @@ extern char** environ;
 
 namespace tsy::bench {
 
+using repair::Launch;
+using repair::RunMode;
+
 namespace {
 
 struct Share {
@@ -101,7 +104,7 @@ void figure_wait() {
     v.host = "ccview01";
     v = home.addView(v);
     const QString cmd = repair::fix_prot_command_line(
-        QString::fromStdString(home.fixProtPath()), fixprot::default_args(fixprot::Style::Windows),
+        QString::fromStdString(home.fixProtPath()), repair::default_args(cc::FixProtStyle::Windows),
         QString::fromStdString(v.storage));
 
     home.setFault("fixprot_sleep_ms", std::to_string(sleepMs));

@@ -16,6 +16,7 @@
 
 #include "cc/cleartoolcli.h"
 #include "cc/lsviewparse.h"
+#include "process/commandline.h"
 #include "repair/fixprot.h"
 
 #include <QDir>
@@ -54,7 +55,7 @@ void check_arguments(const QString& args) {
         return;
     const QStringList expected =
         args == QLatin1StringView("<arguments>") ? QStringList() : words_of(args);
-    FUZZ_CHECK(tsy::fixprot::argument_words(args) == expected);
+    FUZZ_CHECK(tsy::repair::argument_words(args) == expected);
 }
 
 void check_lookup(const QString& tag, const QString& path) {
@@ -64,7 +65,7 @@ void check_lookup(const QString& tag, const QString& path) {
                                    QStringLiteral("\n"),
                                tag + path};
     for (const QString& out : answers) {
-        const QString got = tsy::fixprot::storage_from_lookup(out, tag, error);
+        const QString got = tsy::repair::storage_from_lookup(out, tag, error);
         if (got.isEmpty()) {
             FUZZ_CHECK(!error.isEmpty());
             continue;
@@ -86,7 +87,7 @@ void check_lookup(const QString& tag, const QString& path) {
         for (const QChar c : tag)
             onlyBlanks &= c == u' ' || c == u'\t';
         if (!onlyBlanks)
-            FUZZ_CHECK(tsy::fixprot::storage_from_lookup(answers[1], tag, error) == path);
+            FUZZ_CHECK(tsy::repair::storage_from_lookup(answers[1], tag, error) == path);
     }
 }
 
@@ -94,13 +95,13 @@ void check_lookup(const QString& tag, const QString& path) {
 // in the window's style, by a POSIX shell in the shell's style. Qt's
 // splitting never yields an empty word.
 void check_quoting(const QStringList& words) {
-    using tsy::fixprot::quoted_command;
-    using tsy::fixprot::Quoting;
+    using tsy::process::quoted_command;
+    using tsy::process::Quoting;
     if (std::none_of(words.cbegin(), words.cend(), [](const QString& w) { return w.isEmpty(); }))
         FUZZ_CHECK(QProcess::splitCommand(quoted_command(words, Quoting::SplitCommand)) == words);
     QStringList back;
     QString why;
-    FUZZ_CHECK(tsy::fixprot::shell_words(quoted_command(words, Quoting::Shell), back, why));
+    FUZZ_CHECK(tsy::process::shell_words(quoted_command(words, Quoting::Shell), back, why));
     FUZZ_CHECK(back == words);
 }
 

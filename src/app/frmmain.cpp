@@ -33,6 +33,8 @@
 
 namespace tsy {
 
+using repair::RunMode;
+
 namespace {
 // The designed layout is in twips; 15 twips make a pixel.
 constexpr QRect twips(int left, int top, int width, int height) {
@@ -176,7 +178,7 @@ void frmMain::buildControls() {
     viewsList = place(new QListView(fr), "viewsList", twips(240, 480, 6495, 3660));
     viewsModel = new ViewListModel(this);
     // Tags are case-sensitive on UNIX ClearCase, not on Windows.
-    viewsModel->setCaseSensitiveTags(m_backend->fixProtStyle() == fixprot::Style::Unix);
+    viewsModel->setCaseSensitiveTags(m_backend->fixProtStyle() == cc::FixProtStyle::Unix);
     viewsModel->setObjectName(QStringLiteral("viewsModel"));
     viewsList->setModel(viewsModel);
     viewsList->setItemDelegate(new CutLineTips(viewsList));
@@ -661,7 +663,7 @@ void frmMain::filterPatternTxt_Change() {
 
 void frmMain::actionCombo_Click() {
     if (actionCombo->currentText() == QLatin1StringView("fix_prot")) {
-        actionArgsTxt->setText(fixprot::default_args(m_backend->fixProtStyle()));
+        actionArgsTxt->setText(repair::default_args(m_backend->fixProtStyle()));
         actionArgsTxt->setCursorPosition(0); // show the arguments from their start
     }
 }

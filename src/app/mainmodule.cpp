@@ -26,8 +26,9 @@ SingleInstance::SingleInstance() = default;
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::lockPath() {
-    return runtime_dir() + QStringLiteral("/tessaly-") + user_for_files() + QStringLiteral("-") +
-           fit_for_file_name(display_name()) + QStringLiteral(".lock");
+    return repair::runtime_dir() + QStringLiteral("/tessaly-") + repair::user_for_files() +
+           QStringLiteral("-") + repair::fit_for_file_name(display_name()) +
+           QStringLiteral(".lock");
 }
 
 QString SingleInstance::path() const {

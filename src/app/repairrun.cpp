@@ -4,6 +4,7 @@
 #include "common/msgbox.h"
 #include "common/yield.h"
 #include "model/viewlistmodel.h"
+#include "process/commandline.h"
 #include "progress/frmprogress.h"
 #include "repair/fixprot.h"
 #include "repair/unitrecord.h"
@@ -30,9 +31,9 @@ QString fix_prot_command_line(const QString& program, const QString& argsText,
                               const QString& storage) {
     const QString args =
         QStringLiteral(" ") + (argsText == QLatin1StringView("<arguments>") ? QString() : argsText);
-    using fixprot::Quoting;
-    return fixprot::quoted_word(program, Quoting::SplitCommand) + args + QStringLiteral(" ") +
-           fixprot::quoted_word(storage, Quoting::SplitCommand);
+    using process::Quoting;
+    return process::quoted_word(program, Quoting::SplitCommand) + args + QStringLiteral(" ") +
+           process::quoted_word(storage, Quoting::SplitCommand);
 }
 
 RepairRun::RepairRun(ViewListModel& list, QObject* parent) : QObject(parent), m_list(list) {}
@@ -49,7 +50,7 @@ bool RepairRun::start(cc::Session& session, const QString& cchome) {
     }
     m_argsText = m_options.argsText;
     RunSettings settings =
-        RunEngine::settingsFor(session, cchome, fixprot::argument_words(m_argsText));
+        RunEngine::settingsFor(session, cchome, repair::argument_words(m_argsText));
     m_program = settings.program;
     m_style = settings.style;
     m_commandLine.clear();
@@ -135,10 +136,10 @@ void RepairRun::viewStarted(const RunItem&, ViewRepair* view) {
     connect(view, &ViewRepair::storageFound, this, [this](const QString& storage) {
         m_commandLine = fix_prot_command_line(m_program, m_argsText, storage);
     });
-    if (m_style == fixprot::Style::Unix) {
+    if (m_style == cc::FixProtStyle::Unix) {
         // The words really started (remote shell and sudo included).
         connect(view, &ViewRepair::launching, this, [this](const QStringList& words) {
-            m_commandLine = fixprot::quoted_command(words, fixprot::Quoting::SplitCommand);
+            m_commandLine = process::quoted_command(words, process::Quoting::SplitCommand);
         });
     }
 }

@@ -29,7 +29,7 @@ namespace tsy::repair {
 // The utility's command line as the operator reads it in messages:
 // program, one blank, the argument text (none for the "<arguments>"
 // placeholder), one blank, the storage path; a path with white space or
-// a quote is quoted by Qt's rules (fixprot::Quoting::SplitCommand), so
+// a quote is quoted by Qt's rules (process::Quoting::SplitCommand), so
 // the line splits back into the words that were started.
 QString fix_prot_command_line(const QString& program, const QString& argsText,
                               const QString& storage);
@@ -73,7 +73,7 @@ private:
     RunOptions m_options;
     QString m_program;
     QString m_argsText;
-    fixprot::Style m_style = fixprot::Style::Windows;
+    cc::FixProtStyle m_style = cc::FixProtStyle::Windows;
     QString m_commandLine; // the latest, for the message that ends a run
     QStringList m_failedRepairs;
     int m_repairs = 0;

@@ -8,7 +8,7 @@
 namespace tsy {
 
 void close_windows_on_session_end() {
-    on_stop_signals([] {
+    process::on_stop_signals([] {
         // A modal box first, so that the code waiting on it goes on and
         // sees the main window closing.
         while (QWidget* modal = QApplication::activeModalWidget()) {

@@ -1,7 +1,7 @@
 // The Windows backend of the automation interface: the ClearCase
 // Automation Library through the Qt-free COM layer. Texts cross between
-// QString and the layer's ANSI strings; every COM error becomes a
-// tsy::Failure with the library's description.
+// QString and the layer's ANSI strings; every COM error becomes a Failure
+// with the library's description.
 #include "cc/session.h"
 
 #include "platform/ccauto_com_win.h"
@@ -33,7 +33,7 @@ template <typename Call> auto guarded(Call&& call) -> decltype(call()) {
 
 class ComView : public View {
 public:
-    explicit ComView(wincom::View view) : m_view(std::move(view)) {}
+    explicit ComView(plat::wincom::View view) : m_view(std::move(view)) {}
     QString tagName() override {
         return guarded([&] { return unicode(m_view.tagName()); });
     }
@@ -54,12 +54,12 @@ public:
     }
 
 private:
-    wincom::View m_view;
+    plat::wincom::View m_view;
 };
 
 class ComViewCollection : public ViewCollection {
 public:
-    explicit ComViewCollection(wincom::ViewCollection views) : m_views(std::move(views)) {}
+    explicit ComViewCollection(plat::wincom::ViewCollection views) : m_views(std::move(views)) {}
     int count() override {
         return guarded([&] { return static_cast<int>(m_views.count()); });
     }
@@ -70,12 +70,12 @@ public:
     }
 
 private:
-    wincom::ViewCollection m_views;
+    plat::wincom::ViewCollection m_views;
 };
 
 class ComApplication : public Application {
 public:
-    explicit ComApplication(wincom::Application app) : m_app(std::move(app)) {}
+    explicit ComApplication(plat::wincom::Application app) : m_app(std::move(app)) {}
     std::unique_ptr<ViewCollection> views(bool flag, const QString& region) override {
         return guarded([&]() -> std::unique_ptr<ViewCollection> {
             return std::make_unique<ComViewCollection>(m_app.views(flag, ansi(region)));
@@ -88,18 +88,18 @@ public:
     }
 
 private:
-    wincom::Application m_app;
+    plat::wincom::Application m_app;
 };
 
 class ComClearTool : public ClearTool {
 public:
-    explicit ComClearTool(wincom::ClearTool tool) : m_tool(std::move(tool)) {}
+    explicit ComClearTool(plat::wincom::ClearTool tool) : m_tool(std::move(tool)) {}
     QString cmdExec(const QString& command) override {
         return guarded([&] { return unicode(m_tool.cmdExec(ansi(command))); });
     }
 
 private:
-    wincom::ClearTool m_tool;
+    plat::wincom::ClearTool m_tool;
 };
 
 // The library is registered with COM, so the installation directory plays
@@ -108,12 +108,12 @@ class ComBackend : public SyncBackend {
 public:
     std::unique_ptr<Application> createApplication(const QString&) override {
         return guarded([]() -> std::unique_ptr<Application> {
-            return std::make_unique<ComApplication>(wincom::Application::create());
+            return std::make_unique<ComApplication>(plat::wincom::Application::create());
         });
     }
     std::unique_ptr<ClearTool> createClearTool(const QString&) override {
         return guarded([]() -> std::unique_ptr<ClearTool> {
-            return std::make_unique<ComClearTool>(wincom::ClearTool::create());
+            return std::make_unique<ComClearTool>(plat::wincom::ClearTool::create());
         });
     }
 };

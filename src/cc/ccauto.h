@@ -5,8 +5,7 @@
 // execution) and view objects, as synchronous calls. The COM library on
 // Windows and the in-process fake of the tests implement them; the rest of
 // the program reaches them through SyncBackend (session.h). Every failing
-// call throws
-// tsy::Failure whose description is ClearCase's own error text.
+// call throws Failure whose description is ClearCase's own error text.
 
 #include "cc/failure.h"
 

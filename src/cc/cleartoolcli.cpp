@@ -74,7 +74,7 @@ void CleartoolCall::abandon() {
         p->disconnect(this);
         p->kill();
     }
-    keep_until_finished(p);
+    process::keep_until_finished(p);
 }
 
 void CleartoolCall::onOutput() {
@@ -121,16 +121,16 @@ void CleartoolCall::onSilence() {
                 m_args.join(u' ');
     m_process->disconnect(this);
     m_process->kill();
-    keep_until_finished(std::exchange(m_process, nullptr));
+    process::keep_until_finished(std::exchange(m_process, nullptr));
     end();
 }
 
 void CleartoolCall::end() {
     m_done = true;
     m_silence.stop();
-    log_command(QStringList{m_program} + m_args,
-                m_ran ? QStringLiteral("exit status %1").arg(m_exitCode) : m_problem,
-                m_clock.isValid() ? m_clock.elapsed() : 0);
+    process::log_command(QStringList{m_program} + m_args,
+                         m_ran ? QStringLiteral("exit status %1").arg(m_exitCode) : m_problem,
+                         m_clock.isValid() ? m_clock.elapsed() : 0);
     // Callers learn of the end on a later turn of the event loop than the
     // one that started the call, even when the start itself failed.
     QMetaObject::invokeMethod(
@@ -530,7 +530,7 @@ class CliSession : public Session {
 public:
     explicit CliSession(Cleartool tool) : m_tool(std::move(tool)) {}
     ListingJob* listViews(QObject* parent) override { return new CliListing(m_tool, parent); }
-    fixprot::Style fixProtStyle() const override { return fixprot::Style::Unix; }
+    FixProtStyle fixProtStyle() const override { return FixProtStyle::Unix; }
     QString cleartoolProgram() const override { return m_tool.program; }
     CommandJob* command(const QStringList& words, Effect effect, QObject* parent) override {
         return new CliCommand(m_tool, words, effect, parent);

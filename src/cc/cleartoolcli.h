@@ -97,7 +97,7 @@ public:
     // kCleartoolTimeoutMs).
     explicit CliBackend(int timeoutMs = kCleartoolTimeoutMs) : m_timeoutMs(timeoutMs) {}
     std::unique_ptr<Session> createSession(const QString& cchome) override;
-    fixprot::Style fixProtStyle() const override { return fixprot::Style::Unix; }
+    FixProtStyle fixProtStyle() const override { return FixProtStyle::Unix; }
     // CCHOME + "/bin/cleartool".
     static QString cleartoolPath(const QString& cchome);
 

@@ -1,6 +1,6 @@
 #include "cc/failure.h"
 
-namespace tsy {
+namespace tsy::cc {
 
 QString describe_exception(std::exception_ptr e) {
     try {
@@ -14,4 +14,4 @@ QString describe_exception(std::exception_ptr e) {
     }
 }
 
-} // namespace tsy
+} // namespace tsy::cc

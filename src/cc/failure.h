@@ -4,7 +4,7 @@
 
 #include <exception>
 
-namespace tsy {
+namespace tsy::cc {
 
 // A failed operation, carrying the description text that callers put into
 // their messages (ClearCase's own error text, a system error text, ...).
@@ -23,4 +23,4 @@ private:
 // The description of whatever was thrown, for message texts.
 QString describe_exception(std::exception_ptr e);
 
-} // namespace tsy
+} // namespace tsy::cc

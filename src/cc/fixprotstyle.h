@@ -1,12 +1,12 @@
 #pragma once
 
-namespace tsy::fixprot {
+namespace tsy::cc {
 
-// How the installation's fix_prot wants to be run. Windows ClearCase runs
-// it here, on the view's global path, and rebuilds ACLs with -recover.
-// UNIX ClearCase has no -recover, needs -chown and -chgrp with -root, and
-// runs it as root on the host that holds the storage, on the host-local
-// path.
-enum class Style { Windows, Unix };
+// Which kind of ClearCase a backend speaks to, and so how its fix_prot
+// wants to be run. Windows ClearCase runs it here, on the view's global
+// path, and rebuilds ACLs with -recover. UNIX ClearCase has no -recover,
+// needs -chown and -chgrp with -root, and runs it as root on the host that
+// holds the storage, on the host-local path.
+enum class FixProtStyle { Windows, Unix };
 
-} // namespace tsy::fixprot
+} // namespace tsy::cc

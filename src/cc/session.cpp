@@ -228,7 +228,7 @@ public:
         m_o->cchome = std::move(cchome);
     }
     ListingJob* listViews(QObject* parent) override { return new SyncListing(m_o, parent); }
-    fixprot::Style fixProtStyle() const override { return fixprot::Style::Windows; }
+    FixProtStyle fixProtStyle() const override { return FixProtStyle::Windows; }
     CommandJob* command(const QStringList& words, Effect, QObject* parent) override {
         return new SyncCommand(m_o, words, parent);
     }

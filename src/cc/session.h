@@ -174,7 +174,7 @@ public:
     virtual DetailsJob* details(const QString& tag, QObject* parent) = 0;
     virtual RecordJob* record(const QString& tag, QObject* parent) = 0;
     // How this ClearCase wants fix_prot run.
-    virtual fixprot::Style fixProtStyle() const = 0;
+    virtual FixProtStyle fixProtStyle() const = 0;
     // The cleartool program a repair unit runs endview with, outside this
     // program; empty where only the session can stop a view's server.
     virtual QString cleartoolProgram() const { return QString(); }
@@ -186,7 +186,7 @@ public:
     virtual std::unique_ptr<Session> createSession(const QString& cchome) = 0;
     // cleartool on POSIX speaks to UNIX ClearCase; the automation library
     // exists only with Windows ClearCase.
-    virtual fixprot::Style fixProtStyle() const = 0;
+    virtual FixProtStyle fixProtStyle() const = 0;
 };
 
 // A backend of synchronous automation objects: the application object is
@@ -197,7 +197,7 @@ public:
     virtual std::unique_ptr<Application> createApplication(const QString& cchome) = 0;
     virtual std::unique_ptr<ClearTool> createClearTool(const QString& cchome) = 0;
     std::unique_ptr<Session> createSession(const QString& cchome) override;
-    fixprot::Style fixProtStyle() const override { return fixprot::Style::Windows; }
+    FixProtStyle fixProtStyle() const override { return FixProtStyle::Windows; }
 };
 
 // The platform's own backend: cleartool on POSIX, COM on Windows.

@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 #include <QString>
 
-namespace tsy {
+namespace tsy::cc {
 
 // Two backslashes on Windows (a UNC path), a slash on POSIX.
 QString storage_marker();
@@ -16,4 +16,4 @@ const QRegularExpression& storage_separators();
 // cleaned: repairing it recursively would touch far more than one view.
 bool is_storage_root(const QString& path);
 
-} // namespace tsy
+} // namespace tsy::cc

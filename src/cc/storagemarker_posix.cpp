@@ -2,7 +2,7 @@
 
 #include <QDir>
 
-namespace tsy {
+namespace tsy::cc {
 
 QString storage_marker() {
     return QStringLiteral("/");
@@ -18,4 +18,4 @@ bool is_storage_root(const QString& path) {
     return QDir::cleanPath(path) == QLatin1StringView("/");
 }
 
-} // namespace tsy
+} // namespace tsy::cc

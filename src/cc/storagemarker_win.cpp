@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-namespace tsy {
+namespace tsy::cc {
 
 QString storage_marker() {
     return QStringLiteral("\\\\");
@@ -20,4 +20,4 @@ bool is_storage_root(const QString& path) {
     return parts.size() <= 2;
 }
 
-} // namespace tsy
+} // namespace tsy::cc

@@ -10,7 +10,7 @@ namespace tsy {
 namespace {
 const QComboBox& checked(const QComboBox* combo) {
     if (!combo)
-        throw Failure(QStringLiteral("Object required"));
+        throw cc::Failure(QStringLiteral("Object required"));
     return *combo;
 }
 } // namespace
@@ -22,7 +22,7 @@ int ComboTextList::count() const {
 QString ComboTextList::text(int index) const {
     const QComboBox& c = checked(m_combo);
     if (index < 0 || index >= c.count())
-        throw Failure(QStringLiteral("Invalid list index"));
+        throw cc::Failure(QStringLiteral("Invalid list index"));
     return c.itemText(index);
 }
 
@@ -37,7 +37,7 @@ bool is_dup_list(const QString& item, const TextList& list) {
             }
         }
     } catch (...) {
-        msg_box(QStringLiteral("Error:") + describe_exception(std::current_exception()) +
+        msg_box(QStringLiteral("Error:") + cc::describe_exception(std::current_exception()) +
                     QStringLiteral("::checking dup list::is_dup_list()"),
                 QStringLiteral("Error.."), MsgIcon::Critical);
     }

@@ -164,7 +164,7 @@ public:
     Runner(Options o, QString home, std::unique_ptr<cc::Session> session, Report& report)
         : m_o(std::move(o)), m_home(std::move(home)), m_session(std::move(session)),
           m_report(report) {
-        m_caseSensitive = m_session->fixProtStyle() == fixprot::Style::Unix;
+        m_caseSensitive = m_session->fixProtStyle() == cc::FixProtStyle::Unix;
         m_list.setCaseSensitiveTags(m_caseSensitive);
         m_tick.setInterval(1000);
         connect(&m_tick, &QTimer::timeout, this, [this] { m_report.progress(counts()); });
@@ -172,7 +172,7 @@ public:
 
     void start() {
         if (m_o.repair && !m_o.dryRun) {
-            for (const UnitRecord& r : take_unit_records(unit_record_dir()))
+            for (const repair::UnitRecord& r : repair::take_unit_records(repair::unit_record_dir()))
                 m_report.error(r.describe());
         }
         m_list.beginBatch();
@@ -304,34 +304,37 @@ private:
             return;
         }
         pick(report.unreadNames);
-        const fixprot::Style style = m_session->fixProtStyle();
-        RunSettings settings = RunEngine::settingsFor(
+        const cc::FixProtStyle style = m_session->fixProtStyle();
+        repair::RunSettings settings = repair::RunEngine::settingsFor(
             *m_session, m_home,
-            fixprot::argument_words(m_o.hasArgs ? m_o.args : fixprot::default_args(style)));
+            repair::argument_words(m_o.hasArgs ? m_o.args : repair::default_args(style)));
         settings.dryRun = m_o.dryRun;
-        settings.inspect = m_o.check    ? RepairRequest::Inspect::Check
-                           : m_o.needed ? RepairRequest::Inspect::BeforeRepair
-                                        : RepairRequest::Inspect::No;
+        settings.inspect = m_o.check    ? repair::RepairRequest::Inspect::Check
+                           : m_o.needed ? repair::RepairRequest::Inspect::BeforeRepair
+                                        : repair::RepairRequest::Inspect::No;
         m_report.setReach(settings.reach);
         settings.jobs = m_o.jobs;
         settings.perHost = m_o.perHost;
         settings.stopOnEndviewFailure = false;
-        QList<RunItem> items;
+        QList<repair::RunItem> items;
         items.reserve(m_rows.size());
         for (qsizetype i = 0; i < m_rows.size(); ++i)
-            items.append(RunItem{int(i), m_list.tag(m_rows.at(i)), m_list.host(m_rows.at(i)),
-                                 RunMode::Hide});
-        m_engine = new RunEngine(*m_session, settings, this);
-        connect(m_engine, &RunEngine::viewEnded, this, &Runner::viewDone);
-        connect(m_engine, &RunEngine::viewGivenUp, this, [this](const RunItem& item) {
-            ViewResult skipped;
-            skipped.tag = item.tag;
-            skipped.host = item.host;
-            skipped.reason = QStringLiteral("host ") + item.host + QStringLiteral(" unreachable");
-            finishedView(skipped, item.id);
-        });
-        connect(m_engine, &RunEngine::finished, this, &Runner::summary);
-        connect(m_engine, &RunEngine::viewStarted, this, [this] { m_report.progress(counts()); });
+            items.append(repair::RunItem{int(i), m_list.tag(m_rows.at(i)),
+                                         m_list.host(m_rows.at(i)), repair::RunMode::Hide});
+        m_engine = new repair::RunEngine(*m_session, settings, this);
+        connect(m_engine, &repair::RunEngine::viewEnded, this, &Runner::viewDone);
+        connect(m_engine, &repair::RunEngine::viewGivenUp, this,
+                [this](const repair::RunItem& item) {
+                    ViewResult skipped;
+                    skipped.tag = item.tag;
+                    skipped.host = item.host;
+                    skipped.reason =
+                        QStringLiteral("host ") + item.host + QStringLiteral(" unreachable");
+                    finishedView(skipped, item.id);
+                });
+        connect(m_engine, &repair::RunEngine::finished, this, &Runner::summary);
+        connect(m_engine, &repair::RunEngine::viewStarted, this,
+                [this] { m_report.progress(counts()); });
         m_engine->start(items);
         if (m_stopped)
             m_engine->stop();
@@ -408,7 +411,7 @@ private:
         }
     }
 
-    void viewDone(const RunItem& item, const RepairOutcome& o) {
+    void viewDone(const repair::RunItem& item, const repair::RepairOutcome& o) {
         ViewResult r;
         r.tag = item.tag;
         // The host the lookup found is where the repair ran, whichever of
@@ -424,7 +427,7 @@ private:
         r.ms = o.elapsedMs;
         if (o.end.known && !o.end.crashed)
             r.exitStatus = o.end.exitCode;
-        using Kind = RepairOutcome::Kind;
+        using Kind = repair::RepairOutcome::Kind;
         using Out = ViewResult::Outcome;
         switch (o.kind) {
         case Kind::Repaired:
@@ -585,7 +588,7 @@ private:
     ViewListModel m_list;
     QPointer<cc::ListingJob> m_listing;
     QList<int> m_rows; // the picked rows, in list order
-    QPointer<RunEngine> m_engine;
+    QPointer<repair::RunEngine> m_engine;
     QSet<int> m_ended;
     QStringList m_unfinished;
     QStringList m_leftAlone; // at work when a second signal ended the run
@@ -697,19 +700,19 @@ int run(int argc, char** argv) {
         return 2;
     const QString& home = *found;
     std::shared_ptr<cc::Backend> backend = cc::default_backend();
-    if ((o.check || o.needed) && backend->fixProtStyle() != fixprot::Style::Unix) {
+    if ((o.check || o.needed) && backend->fixProtStyle() != cc::FixProtStyle::Unix) {
         // Windows storage is protected by ACLs, which this inspection does not read.
         err(QStringLiteral("--check and --needed need UNIX ClearCase: nothing was run"));
         return 2;
     }
-    if ((o.repair || o.check) && backend->fixProtStyle() == fixprot::Style::Unix) {
-        const QString problem = fixprot::reach_from_environment().problem;
+    if ((o.repair || o.check) && backend->fixProtStyle() == cc::FixProtStyle::Unix) {
+        const QString problem = repair::reach_from_environment().problem;
         if (!problem.isEmpty()) {
             err(problem + QStringLiteral(": nothing was run"));
             return 2;
         }
     }
-    RunLock lock;
+    repair::RunLock lock;
     if (o.repair && !lock.acquire()) {
         err(QStringLiteral("another repair run is under way (") + lock.holder() +
             QStringLiteral("): nothing was run"));
@@ -719,7 +722,7 @@ int run(int argc, char** argv) {
     report.setCheck(o.check, o.needed);
     const ReportMessages messages(report);
     Runner runner(o, home, backend->createSession(home), report);
-    on_stop_signals([&runner] { runner.stop(); });
+    process::on_stop_signals([&runner] { runner.stop(); });
     // A reader that went away (`| head`, a dropped ssh session) stops the
     // run as a first signal would: the views at work still finish.
     report.onBrokenOutput(

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "process/commandline.h"
 #include "repair/fixprot.h"
 #include "repair/inspection.h"
 
@@ -104,10 +105,11 @@ Report::~Report() {
 QString Report::outcomeText(const ViewResult& r) {
     QString text = outcome_name(r.outcome);
     if (r.outcome == ViewResult::Outcome::NeedsRepair)
-        text += (r.found >= inspection::kCut ? QStringLiteral(": %1 or more entries of another "
-                                                              "owner or group, the first ")
-                                             : QStringLiteral(": %1 %2 of another owner or group, "
-                                                              "the first "))
+        text += (r.found >= repair::kInspectionCut
+                     ? QStringLiteral(": %1 or more entries of another "
+                                      "owner or group, the first ")
+                     : QStringLiteral(": %1 %2 of another owner or group, "
+                                      "the first "))
                     .arg(r.found)
                     .arg(r.found == 1 ? QStringLiteral("entry") : QStringLiteral("entries")) +
                 r.first;
@@ -141,8 +143,8 @@ void Report::view(const ViewResult& r) {
         return;
     }
     if (r.outcome == ViewResult::Outcome::Planned) {
-        out((fixprot::shown_command(m_reach, r.command) + u'\n' +
-             fixprot::quoted_command(r.endview, fixprot::Quoting::Shell) + u'\n')
+        out((repair::shown_command(m_reach, r.command) + u'\n' +
+             process::quoted_command(r.endview, process::Quoting::Shell) + u'\n')
                 .toLocal8Bit());
         return;
     }

@@ -82,7 +82,7 @@ public:
 
     // How fix_prot reaches other hosts: a dry run shows their commands
     // with it.
-    void setReach(const fixprot::Reach& reach) { m_reach = reach; }
+    void setReach(const repair::Reach& reach) { m_reach = reach; }
     // A --check run, or a --repair --needed one: the summary counts sound
     // views and, for a check, those that need repair or were not checked.
     void setCheck(bool check, bool needed) {
@@ -116,7 +116,7 @@ private:
     void drawStatus();
 
     Format m_format;
-    fixprot::Reach m_reach;
+    repair::Reach m_reach;
     bool m_dryRun;
     bool m_check = false;
     bool m_needed = false;

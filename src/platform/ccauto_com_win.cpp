@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-namespace wincom {
+namespace plat::wincom {
 
 namespace {
 
@@ -89,7 +89,7 @@ void check(HRESULT hr) {
 } // namespace
 
 std::string hresult_message(HRESULT hr) {
-    std::string message = plat::system_text(static_cast<DWORD>(hr));
+    std::string message = system_text(static_cast<DWORD>(hr));
     if (message.empty()) {
         char code[32];
         std::snprintf(code, sizeof code, "COM error 0x%08lX",
@@ -356,4 +356,4 @@ std::string ClearTool::cmdExec(const std::string& command) const {
     return m_object.get("CmdExec", {command}).toString();
 }
 
-} // namespace wincom
+} // namespace plat::wincom

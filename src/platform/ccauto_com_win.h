@@ -22,7 +22,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace wincom {
+namespace plat::wincom {
 
 class ComError : public std::runtime_error {
 public:
@@ -194,4 +194,4 @@ private:
     Object m_object;
 };
 
-} // namespace wincom
+} // namespace plat::wincom

@@ -3,22 +3,9 @@
 
 #include <windows.h>
 
-#include <utility>
 #include <vector>
 
-namespace winproc {
-
-using plat::system_message;
-
-namespace {
-
-StartHook g_startHook;
-
-} // namespace
-
-StartHook set_start_hook(StartHook hook) {
-    return std::exchange(g_startHook, std::move(hook));
-}
+namespace plat {
 
 Child::~Child() {
     CloseHandle(m_thread);
@@ -40,7 +27,8 @@ std::optional<std::uint32_t> Child::exitCode() const {
 
 struct ChildAccess {
     static std::unique_ptr<Child> create(const std::string& commandLine, int style,
-                                         DWORD creationFlags, std::string& error) {
+                                         DWORD creationFlags, std::string& error,
+                                         StartRecord* record) {
         // CreateProcessA may write into the command line, so it gets a copy.
         std::vector<char> writable(commandLine.begin(), commandLine.end());
         writable.push_back('\0');
@@ -55,16 +43,14 @@ struct ChildAccess {
                                        nullptr, nullptr, &startup, &info);
         const DWORD lastError = ok ? 0 : GetLastError();
 
-        if (g_startHook) {
-            StartRecord record;
-            record.commandLine = commandLine;
-            record.flags = startup.dwFlags;
-            record.showWindow = startup.wShowWindow;
-            record.creationFlags = flags;
-            record.started = ok != FALSE;
-            record.processId = ok ? info.dwProcessId : 0;
-            record.error = lastError;
-            g_startHook(record);
+        if (record) {
+            record->commandLine = commandLine;
+            record->flags = startup.dwFlags;
+            record->showWindow = startup.wShowWindow;
+            record->creationFlags = flags;
+            record->started = ok != FALSE;
+            record->processId = ok ? info.dwProcessId : 0;
+            record->error = lastError;
         }
 
         if (!ok) {
@@ -106,18 +92,20 @@ std::string command_line(const std::string& program, const std::vector<std::stri
     return line;
 }
 
-std::unique_ptr<Child> start(const std::string& program, const std::vector<std::string>& arguments,
-                             int style, std::string& error, bool ownProcessGroup) {
+std::unique_ptr<Child> start_program(const std::string& program,
+                                     const std::vector<std::string>& arguments, int style,
+                                     std::string& error, bool ownProcessGroup,
+                                     StartRecord* record) {
     if (program.empty() || program.find('"') != std::string::npos) {
         error = system_message(ERROR_INVALID_NAME);
         return nullptr;
     }
     return ChildAccess::create(command_line(program, arguments), style,
-                               ownProcessGroup ? CREATE_NEW_PROCESS_GROUP : 0, error);
+                               ownProcessGroup ? CREATE_NEW_PROCESS_GROUP : 0, error, record);
 }
 
 bool ended_by_exception(std::uint32_t exitCode) {
     return exitCode >= 0x80000000u && exitCode < 0xD0000000u;
 }
 
-} // namespace winproc
+} // namespace plat

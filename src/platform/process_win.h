@@ -9,16 +9,15 @@
 // here blocks.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace winproc {
+namespace plat {
 
 // What CreateProcessA was given and what it answered, for tests and
-// diagnostics.
+// diagnostics. commandLine is never empty once CreateProcessA was called.
 struct StartRecord {
     std::string commandLine;         // exactly the text handed to CreateProcessA
     std::uint32_t flags = 0;         // STARTUPINFOA::dwFlags
@@ -28,11 +27,6 @@ struct StartRecord {
     std::uint32_t processId = 0; // when started
     std::uint32_t error = 0;     // GetLastError() when not started
 };
-using StartHook = std::function<void(const StartRecord&)>;
-
-// Installs a hook that sees every start attempt; returns the previous one.
-StartHook set_start_hook(StartHook hook);
-
 // A started program. The handles are closed when the object goes.
 class Child {
 public:
@@ -74,13 +68,17 @@ std::string command_line(const std::string& program, const std::vector<std::stri
 // so that a console Ctrl-C or Ctrl-Break meant for the caller does not
 // reach the program. Null, with the system's description of the failure in
 // error, when the program cannot be started; a program name that is empty
-// or holds a quote is refused the same way (ERROR_INVALID_NAME).
-std::unique_ptr<Child> start(const std::string& program, const std::vector<std::string>& arguments,
-                             int style, std::string& error, bool ownProcessGroup = false);
+// or holds a quote is refused the same way (ERROR_INVALID_NAME). A record,
+// when given, is filled with what CreateProcessA was handed and answered;
+// it is left as it was when the program was refused before that.
+std::unique_ptr<Child> start_program(const std::string& program,
+                                     const std::vector<std::string>& arguments, int style,
+                                     std::string& error, bool ownProcessGroup = false,
+                                     StartRecord* record = nullptr);
 
 // Whether an exit code is the status of an unhandled exception (an
 // NTSTATUS warning or error such as 0xC0000005) rather than one the
 // program chose, as QProcess counts a crash on Windows.
 bool ended_by_exception(std::uint32_t exitCode);
 
-} // namespace winproc
+} // namespace plat

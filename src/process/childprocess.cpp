@@ -3,7 +3,7 @@
 #include <QList>
 #include <QProcess>
 
-namespace tsy {
+namespace tsy::process {
 
 namespace {
 QList<QProcess*>& kept() {
@@ -28,4 +28,4 @@ void keep_until_finished(QProcess* p) {
     });
 }
 
-} // namespace tsy
+} // namespace tsy::process

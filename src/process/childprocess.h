@@ -7,7 +7,7 @@
 
 class QProcess;
 
-namespace tsy {
+namespace tsy::process {
 
 // Makes p start its program in a session (POSIX) or process group
 // (Windows) of its own. Call before p->start(). A keepFd of 0 or more is
@@ -24,4 +24,4 @@ void end_session(QProcess* p);
 // and never while the program runs, not even at exit.
 void keep_until_finished(QProcess* p);
 
-} // namespace tsy
+} // namespace tsy::process

@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace tsy {
+namespace tsy::process {
 
 void put_in_own_session(QProcess& p, int keepFd) {
     p.setChildProcessModifier([keepFd] {
@@ -24,4 +24,4 @@ void end_session(QProcess* p) {
     keep_until_finished(p);
 }
 
-} // namespace tsy
+} // namespace tsy::process

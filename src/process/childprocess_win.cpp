@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace tsy {
+namespace tsy::process {
 
 void put_in_own_session(QProcess& p, int) {
     // A group of its own: a console Ctrl-C or Ctrl-Break for the program
@@ -18,4 +18,4 @@ void end_session(QProcess* p) {
     keep_until_finished(p);
 }
 
-} // namespace tsy
+} // namespace tsy::process

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace tsy {
+namespace tsy::process {
 
 namespace {
 bool plain_char(QChar c) {
@@ -117,4 +117,4 @@ bool shell_words(const QString& text, QStringList& words, QString& error) {
     return true;
 }
 
-} // namespace tsy
+} // namespace tsy::process

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace tsy {
+namespace tsy::process {
 
 // One word for a POSIX shell: as it is when the shell reads it so
 // (letters, digits and -_./:,+@% only, and not "NAME=..." which would be
@@ -36,4 +36,4 @@ QString quoted_command(const QStringList& words, Quoting quoting);
 // unclosed quote.
 bool shell_words(const QString& text, QStringList& words, QString& error);
 
-} // namespace tsy
+} // namespace tsy::process

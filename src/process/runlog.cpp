@@ -2,7 +2,7 @@
 
 #include "process/commandline.h"
 
-namespace tsy {
+namespace tsy::process {
 
 Q_LOGGING_CATEGORY(lcRun, "tessaly.run", QtWarningMsg)
 
@@ -17,4 +17,4 @@ void log_command(const QStringList& words, const QString& outcome, qint64 ms) {
     qCInfo(lcRun, "%s", qUtf8Printable(line));
 }
 
-} // namespace tsy
+} // namespace tsy::process

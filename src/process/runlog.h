@@ -8,11 +8,11 @@
 #include <QLoggingCategory>
 #include <QStringList>
 
-namespace tsy {
+namespace tsy::process {
 
 Q_DECLARE_LOGGING_CATEGORY(lcRun)
 
 // One entry: the words, shell-quoted for reading, the outcome and the time.
 void log_command(const QStringList& words, const QString& outcome, qint64 ms);
 
-} // namespace tsy
+} // namespace tsy::process

@@ -5,9 +5,9 @@
 
 #include <functional>
 
-namespace tsy {
+namespace tsy::process {
 
 // Calls onStop on the event loop, once per signal received.
 void on_stop_signals(std::function<void()> onStop);
 
-} // namespace tsy
+} // namespace tsy::process

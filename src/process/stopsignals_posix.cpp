@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace tsy {
+namespace tsy::process {
 
 namespace {
 int g_pipe[2] = {-1, -1};
@@ -36,4 +36,4 @@ void on_stop_signals(std::function<void()> onStop) {
         ::sigaction(sig, &sa, nullptr);
 }
 
-} // namespace tsy
+} // namespace tsy::process

@@ -2,6 +2,7 @@
 
 #include "cc/storagemarker.h"
 #include "platform/platform.h"
+#include "process/commandline.h"
 
 #include <QDir>
 #include <QProcess>
@@ -16,10 +17,10 @@
 #include <unistd.h>
 #endif
 
-namespace tsy::fixprot {
+namespace tsy::repair {
 
-QString default_args(Style style) {
-    if (style == Style::Unix)
+QString default_args(cc::FixProtStyle style) {
+    if (style == cc::FixProtStyle::Unix)
         return QStringLiteral(" -force -root -recurse -chown {owner} -chgrp {group} ");
     return QStringLiteral(" -force -root -recover -recurse ");
 }
@@ -134,7 +135,7 @@ namespace {
 // shell would expand even inside double quotes.
 QString double_quoted(const QString& text) {
     if (text.contains(u'!'))
-        return shell_quote(text);
+        return process::shell_quote(text);
     QString q;
     q.reserve(text.size() + 2);
     q += u'"';
@@ -156,7 +157,7 @@ Reach reach_from_environment() {
             return fallback;
         QStringList w;
         QString why;
-        if (shell_words(qEnvironmentVariable(name), w, why))
+        if (process::shell_words(qEnvironmentVariable(name), w, why))
             return w;
         if (r.problem.isEmpty())
             r.problem = QString::fromLatin1(name) +
@@ -181,7 +182,7 @@ QStringList command_on_host(const Reach& reach, const QString& host, const QStri
         return reach.root ? words : reach.privilege + words;
     QStringList remote;
     for (const QString& w : reach.privilege + words)
-        remote.append(shell_quote(w));
+        remote.append(process::shell_quote(w));
     // The remote shell joins its command words with blanks and hands the
     // line to the login shell there, which undoes the quoting once.
     return reach.remoteShell + QStringList{host} + remote;
@@ -193,8 +194,8 @@ QString shown_command(const Reach& reach, const QStringList& words) {
     const bool remote = n > 0 && words.size() > n + 1 && words.mid(0, n) == reach.remoteShell &&
                         !is_this_host(words.at(n));
     if (!remote)
-        return quoted_command(words, Quoting::Shell);
-    return quoted_command(words.mid(0, n + 1), Quoting::Shell) + u' ' +
+        return process::quoted_command(words, process::Quoting::Shell);
+    return process::quoted_command(words.mid(0, n + 1), process::Quoting::Shell) + u' ' +
            double_quoted(words.mid(n + 1).join(u' '));
 }
 
@@ -204,7 +205,7 @@ QStringList argument_words(const QString& argsText) {
     return QProcess::splitCommand(argsText);
 }
 
-QString program_path(const QString& cchome) {
+QString fixprot_path(const QString& cchome) {
     return cchome + QString::fromLocal8Bit(plat::fix_prot_suffix());
 }
 
@@ -225,7 +226,7 @@ QString storage_from_lookup(const QString& output, const QString& tag, QString& 
         error = QStringLiteral("lsview printed %1 lines for view ").arg(lines.size()) + tag;
         return QString();
     }
-    const QString marker = storage_marker();
+    const QString marker = cc::storage_marker();
     const QString& line = lines.first();
     const qsizetype at = line.indexOf(marker);
     if (at < 0) {
@@ -249,19 +250,19 @@ QString storage_from_lookup(const QString& output, const QString& tag, QString& 
 
 QString checked_storage(const QString& path, const QString& tag, QString& error) {
     error.clear();
-    if (path.isEmpty() || !path.startsWith(storage_marker())) {
+    if (path.isEmpty() || !path.startsWith(cc::storage_marker())) {
         error = (path.isEmpty() ? QStringLiteral("lsview gave no storage path for view ")
                                 : QStringLiteral("lsview gave a storage path that is not "
                                                  "absolute for view ")) +
                 tag + (path.isEmpty() ? QString() : QStringLiteral(": ") + path);
         return QString();
     }
-    if (path.split(storage_separators(), Qt::SkipEmptyParts).contains(QStringLiteral(".."))) {
+    if (path.split(cc::storage_separators(), Qt::SkipEmptyParts).contains(QStringLiteral(".."))) {
         error = QStringLiteral("lsview gave a storage path that climbs with \"..\" for view ") +
                 tag + QStringLiteral(": ") + path;
         return QString();
     }
-    if (is_storage_root(path)) {
+    if (cc::is_storage_root(path)) {
         error = QStringLiteral("lsview gave the root directory as the storage of view ") + tag +
                 QStringLiteral(": ") + path;
         return QString();
@@ -269,4 +270,4 @@ QString checked_storage(const QString& path, const QString& tag, QString& error)
     return path;
 }
 
-} // namespace tsy::fixprot
+} // namespace tsy::repair

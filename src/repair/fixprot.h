@@ -9,19 +9,10 @@
 
 #include "cc/fixprotstyle.h"
 
-#include "process/commandline.h"
-
-namespace tsy::fixprot {
-
-// Command lines, as the rest of the repair writes them.
-using tsy::quoted_command;
-using tsy::quoted_word;
-using tsy::Quoting;
-using tsy::shell_quote;
-using tsy::shell_words;
+namespace tsy::repair {
 
 // The default arguments of the "fix_prot" action.
-QString default_args(Style style);
+QString default_args(cc::FixProtStyle style);
 
 // The view's owner and group stand for these in the arguments box; they
 // are filled per view, wherever they stand.
@@ -77,7 +68,7 @@ QString shown_command(const Reach& reach, const QStringList& words);
 QStringList argument_words(const QString& argsText);
 
 // The utility's path under the installation directory.
-QString program_path(const QString& cchome);
+QString fixprot_path(const QString& cchome);
 
 // The storage path that `lsview TAG` output gives for tag, from the
 // earliest path marker on, or empty with the reason in error. The output
@@ -89,4 +80,4 @@ QString storage_from_lookup(const QString& output, const QString& tag, QString& 
 // no ".."), else empty with the reason in error.
 QString checked_storage(const QString& path, const QString& tag, QString& error);
 
-} // namespace tsy::fixprot
+} // namespace tsy::repair

@@ -9,7 +9,7 @@
 #include <unistd.h>
 #endif
 
-namespace tsy::inspection {
+namespace tsy::repair {
 
 namespace {
 // $1 the cut, $2 the owner, $3 the group, $4 the storage. The walk starts
@@ -42,19 +42,19 @@ QString with_message(const QString& text, const QByteArray& err) {
 }
 } // namespace
 
-QStringList words(const QString& storage, const QString& owner, const QString& group) {
+QStringList inspection_words(const QString& storage, const QString& owner, const QString& group) {
     return {QStringLiteral("sh"),
             QStringLiteral("-c"),
             QString::fromLatin1(kScript),
             QStringLiteral("sh"),
-            QString::number(kCut),
+            QString::number(kInspectionCut),
             owner,
             group,
             storage};
 }
 
-Verdict verdict(const Ended& e, const QString& storage, const QString& owner, const QString& group,
-                const QString& host) {
+Verdict verdict(const InspectionEnd& e, const QString& storage, const QString& owner,
+                const QString& group, const QString& host) {
     Verdict v;
     if (!e.started) {
         v.why = QStringLiteral("the inspection could not be started: ") + e.startError;
@@ -70,7 +70,7 @@ Verdict verdict(const Ended& e, const QString& storage, const QString& owner, co
         return v;
     }
     for (const QByteArray& line : e.out.split('\n')) {
-        if (line.isEmpty() || v.found == kCut)
+        if (line.isEmpty() || v.found == kInspectionCut)
             continue;
         if (v.found++ == 0) {
             const QString rel = QString::fromLocal8Bit(line);
@@ -119,4 +119,4 @@ bool repair_at_work(const QString& lockPath) {
 #endif
 }
 
-} // namespace tsy::inspection
+} // namespace tsy::repair

@@ -9,25 +9,25 @@
 //
 // The inspection is one POSIX shell command run where fix_prot would run
 // (on the storage host, as root): a find over the storage that prints the
-// entries not owned by OWNER and GROUP, cut after kCut of them.
+// entries not owned by OWNER and GROUP, cut after kInspectionCut of them.
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-namespace tsy::inspection {
+namespace tsy::repair {
 
 // At most this many entries are reported; the walk stops after them.
-inline constexpr int kCut = 10;
+inline constexpr int kInspectionCut = 10;
 
 // The inspection's words (sh -c SCRIPT and its arguments): to be started
 // as they are here, or each quoted for the remote shell (see
-// fixprot::command_on_host). No word depends on a shell's reading of the
+// command_on_host). No word depends on a shell's reading of the
 // path, owner or group: they are the script's arguments.
-QStringList words(const QString& storage, const QString& owner, const QString& group);
+QStringList inspection_words(const QString& storage, const QString& owner, const QString& group);
 
 // How the inspection ended.
-struct Ended {
+struct InspectionEnd {
     bool started = true;
     QString startError; // why it could not be started
     bool crashed = false;
@@ -38,17 +38,17 @@ struct Ended {
 struct Verdict {
     enum class Kind { Sound, NeedsRepair, NotChecked };
     Kind kind = Kind::NotChecked;
-    int found = 0; // entries found, up to kCut
+    int found = 0; // entries found, up to kInspectionCut
     QString first; // the first of them, as a path on the storage host
     QString why;   // why it could not be checked
 };
 
 // What an inspection of storage on host (empty for this machine) that
 // ended so says.
-Verdict verdict(const Ended& e, const QString& storage, const QString& owner, const QString& group,
-                const QString& host);
+Verdict verdict(const InspectionEnd& e, const QString& storage, const QString& owner,
+                const QString& group, const QString& host);
 
 // Whether a repair unit holds the storage lock at lockPath now.
 bool repair_at_work(const QString& lockPath);
 
-} // namespace tsy::inspection
+} // namespace tsy::repair

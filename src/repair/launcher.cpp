@@ -1,6 +1,6 @@
 #include "repair/launcher.h"
 
-namespace tsy {
+namespace tsy::repair {
 
 QString ProgramEnd::describe() const {
     if (!known)
@@ -12,4 +12,4 @@ QString ProgramEnd::describe() const {
 
 Launch::~Launch() = default;
 
-} // namespace tsy
+} // namespace tsy::repair

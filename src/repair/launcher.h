@@ -23,7 +23,7 @@
 
 #include <memory>
 
-namespace tsy {
+namespace tsy::repair {
 
 // The window styles, numbered as the Windows show-window codes.
 enum class RunMode { Hide = 0, Normal = 1, Minimized = 2 };
@@ -89,9 +89,9 @@ signals:
     void failedToStart(const QString& description);
     // Another repair holds the storage's lock: nothing was started.
     void busy();
-    void ended(const tsy::ProgramEnd& end);
+    void ended(const tsy::repair::ProgramEnd& end);
     // After ended(), when the launch was given cleartool: the unit's endview.
-    void endviewEnded(const tsy::EndviewEnd& end);
+    void endviewEnded(const tsy::repair::EndviewEnd& end);
 
 protected:
     using QObject::QObject;
@@ -102,4 +102,4 @@ protected:
 // Windows, which has none.
 QString wrapper_path();
 
-} // namespace tsy
+} // namespace tsy::repair

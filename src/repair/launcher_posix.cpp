@@ -25,7 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tsy {
+namespace tsy::repair {
 
 namespace {
 
@@ -247,7 +247,7 @@ public:
         m_process->setArguments(words.mid(1));
         m_process->setStandardInputFile(QProcess::nullDevice());
         m_process->setStandardErrorFile(QProcess::nullDevice());
-        put_in_own_session(*m_process);
+        process::put_in_own_session(*m_process);
         connect(m_process, &QProcess::readyReadStandardOutput, this,
                 [this] { consume(m_process->readAllStandardOutput()); });
         connect(m_process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus st) {
@@ -271,7 +271,7 @@ public:
     void abandon() override {
         finish();
         if (m_process)
-            keep_until_finished(std::exchange(m_process, nullptr));
+            process::keep_until_finished(std::exchange(m_process, nullptr));
     }
 
 private:
@@ -305,7 +305,7 @@ public:
         m_process->setStandardInputFile(QProcess::nullDevice());
         m_process->setStandardOutputFile(QProcess::nullDevice());
         m_process->setStandardErrorFile(QProcess::nullDevice());
-        put_in_own_session(*m_process);
+        process::put_in_own_session(*m_process);
         connect(m_process, &QProcess::finished, this, &TerminalLaunch::terminalEnded);
         connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
             if (error == QProcess::FailedToStart)
@@ -324,7 +324,7 @@ public:
     void abandon() override {
         finish();
         if (m_process)
-            keep_until_finished(std::exchange(m_process, nullptr));
+            process::keep_until_finished(std::exchange(m_process, nullptr));
     }
 
 protected:
@@ -462,4 +462,4 @@ QString wrapper_path() {
     return QStringLiteral("tessaly-wrap");
 }
 
-} // namespace tsy
+} // namespace tsy::repair

@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-namespace tsy {
+namespace tsy::repair {
 
 namespace {
 
@@ -77,8 +77,8 @@ public:
         }
         if (problem.isEmpty()) {
             std::string error;
-            m_child = winproc::start(program, arguments, show_window_style(spec.mode), error,
-                                     /*ownProcessGroup=*/true);
+            m_child = plat::start_program(program, arguments, show_window_style(spec.mode), error,
+                                          /*ownProcessGroup=*/true);
             if (!m_child)
                 problem = from_ansi(error);
         }
@@ -120,11 +120,11 @@ private:
         if (!m_child)
             return;
         stopWatching();
-        const std::unique_ptr<winproc::Child> child = std::move(m_child);
+        const std::unique_ptr<plat::Child> child = std::move(m_child);
         ProgramEnd end;
         if (const std::optional<std::uint32_t> code = child->exitCode()) {
             end.known = true;
-            end.crashed = winproc::ended_by_exception(*code);
+            end.crashed = plat::ended_by_exception(*code);
             end.exitCode = static_cast<int>(*code);
         } else {
             end.reason = QStringLiteral("the program's exit status could not be read");
@@ -133,7 +133,7 @@ private:
     }
 
     QStringList m_words;
-    std::unique_ptr<winproc::Child> m_child;
+    std::unique_ptr<plat::Child> m_child;
     QWinEventNotifier* m_notifier = nullptr;
 };
 
@@ -148,4 +148,4 @@ QString wrapper_path() {
     return QString();
 }
 
-} // namespace tsy
+} // namespace tsy::repair

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace tsy {
+namespace tsy::repair {
 
 bool lost_connection(const RepairOutcome& o) {
     return o.kind == RepairOutcome::Kind::FixProtFailed && !o.host.isEmpty() && o.end.known &&
@@ -26,11 +26,11 @@ RunEngine::~RunEngine() {
 RunSettings RunEngine::settingsFor(const cc::Session& session, const QString& cchome,
                                    const QStringList& arguments) {
     RunSettings s;
-    s.program = fixprot::program_path(cchome);
+    s.program = fixprot_path(cchome);
     s.arguments = arguments;
     s.style = session.fixProtStyle();
-    if (s.style == fixprot::Style::Unix)
-        s.reach = fixprot::reach_from_environment();
+    if (s.style == cc::FixProtStyle::Unix)
+        s.reach = reach_from_environment();
     return s;
 }
 
@@ -156,7 +156,7 @@ void RunEngine::startView(const RunItem& item, int index) {
     r.reach = m_settings.reach;
     // A UNIX fix_prot that failed leaves the view as it was: its server is
     // not stopped on top of that.
-    r.endviewAfterFailure = m_settings.style == fixprot::Style::Windows;
+    r.endviewAfterFailure = m_settings.style == cc::FixProtStyle::Windows;
     r.dryRun = m_settings.dryRun;
     r.inspect = m_settings.inspect;
     auto* v = new ViewRepair(m_session, r, this);
@@ -194,4 +194,4 @@ void RunEngine::end() {
     emit finished();
 }
 
-} // namespace tsy
+} // namespace tsy::repair

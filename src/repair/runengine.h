@@ -22,18 +22,18 @@
 #include <memory>
 #include <optional>
 
-namespace tsy {
-
-namespace cc {
+namespace tsy::cc {
 class Session;
 }
+
+namespace tsy::repair {
 
 // What every view of a run shares.
 struct RunSettings {
     QString program;       // fix_prot's path
     QStringList arguments; // the words of the arguments box
-    fixprot::Style style = fixprot::Style::Windows;
-    fixprot::Reach reach;
+    cc::FixProtStyle style = cc::FixProtStyle::Windows;
+    Reach reach;
     bool dryRun = false;
     RepairRequest::Inspect inspect = RepairRequest::Inspect::No;
     int jobs = 1;
@@ -86,11 +86,11 @@ public:
 
 signals:
     // A view's repair has started; its own signals are there to be had.
-    void viewStarted(const tsy::RunItem& item, tsy::ViewRepair* repair);
-    void viewEnded(const tsy::RunItem& item, const tsy::RepairOutcome& outcome);
+    void viewStarted(const tsy::repair::RunItem& item, tsy::repair::ViewRepair* repair);
+    void viewEnded(const tsy::repair::RunItem& item, const tsy::repair::RepairOutcome& outcome);
     // Its host was given up (its remote shell could not connect twice in a
     // row): the view was not started.
-    void viewGivenUp(const tsy::RunItem& item);
+    void viewGivenUp(const tsy::repair::RunItem& item);
     void finished();
 
 private:
@@ -120,4 +120,4 @@ private:
 // and only that, with exit status 255.
 bool lost_connection(const RepairOutcome& o);
 
-} // namespace tsy
+} // namespace tsy::repair

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #endif
 
-namespace tsy {
+namespace tsy::repair {
 
 namespace {
 #ifndef Q_OS_WIN
@@ -114,4 +114,4 @@ QString unit_record_dir() {
     return dir;
 }
 
-} // namespace tsy
+} // namespace tsy::repair

@@ -12,7 +12,7 @@
 
 class QLockFile;
 
-namespace tsy {
+namespace tsy::repair {
 
 // The user's runtime directory (the temporary directory if there is none).
 QString runtime_dir();
@@ -47,4 +47,4 @@ private:
     QString m_holder;
 };
 
-} // namespace tsy
+} // namespace tsy::repair

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tsy {
+namespace tsy::repair {
 
 namespace {
 // A directory any account may take locks in: world-writable with the
@@ -38,4 +38,4 @@ QString lock_dir() {
     return runtime_dir();
 }
 
-} // namespace tsy
+} // namespace tsy::repair

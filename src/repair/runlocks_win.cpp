@@ -1,6 +1,6 @@
 #include "repair/runlocks.h"
 
-namespace tsy {
+namespace tsy::repair {
 
 // Windows: fix_prot runs on this machine under the run lock, which alone
 // keeps two runs of one user apart.
@@ -8,4 +8,4 @@ QString lock_dir() {
     return runtime_dir();
 }
 
-} // namespace tsy
+} // namespace tsy::repair

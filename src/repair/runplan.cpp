@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace tsy {
+namespace tsy::repair {
 
 RunPlan::RunPlan(QStringList hosts, int jobs, int perHost)
     : m_jobs(std::max(1, jobs)), m_perHost(std::max(1, perHost)) {
@@ -74,4 +74,4 @@ QList<int> RunPlan::takeGivenUp() {
     return out;
 }
 
-} // namespace tsy
+} // namespace tsy::repair

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-namespace tsy {
+namespace tsy::repair {
 
 class RunPlan {
 public:
@@ -63,4 +63,4 @@ private:
     bool m_closed = false;
 };
 
-} // namespace tsy
+} // namespace tsy::repair

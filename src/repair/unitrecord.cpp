@@ -11,7 +11,7 @@
 #include <unistd.h>
 #endif
 
-namespace tsy {
+namespace tsy::repair {
 
 namespace {
 #ifndef Q_OS_WIN
@@ -119,4 +119,4 @@ QList<UnitRecord> take_unit_records(const QString& dir) {
     return records;
 }
 
-} // namespace tsy
+} // namespace tsy::repair

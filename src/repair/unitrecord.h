@@ -10,7 +10,7 @@
 #include <QList>
 #include <QString>
 
-namespace tsy {
+namespace tsy::repair {
 
 struct UnitRecord {
     QString tag;
@@ -34,4 +34,4 @@ UnitRecord parse_unit_record(const QByteArray& text);
 // The records in dir of units no longer at work, each read and removed.
 QList<UnitRecord> take_unit_records(const QString& dir);
 
-} // namespace tsy
+} // namespace tsy::repair

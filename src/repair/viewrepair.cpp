@@ -10,7 +10,7 @@
 #include <QProcess>
 #include <QUuid>
 
-namespace tsy {
+namespace tsy::repair {
 
 ViewRepair::ViewRepair(cc::Session& session, RepairRequest request, QObject* parent)
     : QObject(parent), m_session(session), m_request(std::move(request)) {}
@@ -39,7 +39,7 @@ void ViewRepair::lookedUp() {
         return;
     }
     QString error;
-    const QString storage = fixprot::storage_from_lookup(job->output(), m_request.tag, error);
+    const QString storage = storage_from_lookup(job->output(), m_request.tag, error);
     if (storage.isEmpty()) {
         done(RepairOutcome::Kind::LookupFailed, error);
         return;
@@ -48,7 +48,7 @@ void ViewRepair::lookedUp() {
     emit storageFound(storage);
     if (m_step == Step::Done)
         return;
-    if (m_request.style == fixprot::Style::Unix) {
+    if (m_request.style == cc::FixProtStyle::Unix) {
         m_step = Step::Facts;
         auto* facts = m_session.command({QStringLiteral("lsview"), QStringLiteral("-long"),
                                          QStringLiteral("-properties"), QStringLiteral("-full"),
@@ -90,7 +90,7 @@ void ViewRepair::factsFound() {
         lookupFailed(QStringLiteral("lsview -long gave no server host for view ") + tag);
         return;
     }
-    if (!fixprot::usable_host(host)) {
+    if (!usable_host(host)) {
         lookupFailed(QStringLiteral("the server host of view ") + tag +
                      QStringLiteral(" is not a usable host name: ") + host);
         return;
@@ -102,13 +102,12 @@ void ViewRepair::factsFound() {
         return;
     }
     QString error;
-    const QString local =
-        fixprot::checked_storage(r.accessPath.value_or(QString()).trimmed(), tag, error);
+    const QString local = checked_storage(r.accessPath.value_or(QString()).trimmed(), tag, error);
     if (local.isEmpty()) {
         lookupFailed(error);
         return;
     }
-    fixprot::owner_and_group(output, m_owner, m_group);
+    owner_and_group(output, m_owner, m_group);
     m_local = local;
     m_host = host;
     if (m_request.inspect != RepairRequest::Inspect::No)
@@ -122,7 +121,7 @@ void ViewRepair::inspect() {
     const QString& tag = m_request.tag;
     m_outcome.storage = m_local;
     m_outcome.serverHost = m_host;
-    const bool here = fixprot::is_this_host(m_host);
+    const bool here = is_this_host(m_host);
     if (!here)
         m_outcome.host = m_host;
     if (m_owner.isEmpty() || m_group.isEmpty()) {
@@ -141,12 +140,12 @@ void ViewRepair::inspect() {
     }
     // A unit at work changes the storage as it is read: what the inspection
     // would say is out of date before it is said.
-    if (inspection::repair_at_work(storage_lock_path(m_outcome.host, m_local))) {
+    if (repair_at_work(storage_lock_path(m_outcome.host, m_local))) {
         done(RepairOutcome::Kind::Busy, QStringLiteral("repair at work"));
         return;
     }
-    const QStringList words = fixprot::command_on_host(
-        m_request.reach, m_host, inspection::words(m_local, m_owner, m_group));
+    const QStringList words =
+        command_on_host(m_request.reach, m_host, inspection_words(m_local, m_owner, m_group));
     auto* p = new QProcess(this);
     m_inspection = p;
     p->setProgram(words.first());
@@ -154,9 +153,9 @@ void ViewRepair::inspect() {
     p->setStandardInputFile(QProcess::nullDevice());
     // A session of its own, like every query: a Ctrl-C meant for Tessaly
     // does not end it under the run's feet; the run ends it.
-    put_in_own_session(*p);
+    process::put_in_own_session(*p);
     connect(p, &QProcess::finished, this, [this, p](int code, QProcess::ExitStatus status) {
-        inspection::Ended e;
+        InspectionEnd e;
         e.crashed = status == QProcess::CrashExit;
         e.exitCode = code;
         e.out = p->readAllStandardOutput();
@@ -166,7 +165,7 @@ void ViewRepair::inspect() {
     connect(p, &QProcess::errorOccurred, this, [this, p](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart)
             return;
-        inspection::Ended e;
+        InspectionEnd e;
         e.started = false;
         e.startError = p->program() + QStringLiteral(": ") + p->errorString();
         inspected(e);
@@ -175,21 +174,21 @@ void ViewRepair::inspect() {
     p->start(QIODevice::ReadOnly);
 }
 
-void ViewRepair::inspected(const inspection::Ended& e) {
+void ViewRepair::inspected(const InspectionEnd& e) {
     if (m_step != Step::Inspect)
         return;
     if (m_inspection) {
         m_inspection->disconnect(this);
         m_inspection->deleteLater();
     }
-    const inspection::Verdict v = inspection::verdict(e, m_local, m_owner, m_group, m_outcome.host);
-    log_command(fixprot::command_on_host(m_request.reach, m_host,
-                                         inspection::words(m_local, m_owner, m_group)),
-                e.started ? (e.crashed ? QStringLiteral("it crashed")
-                                       : QStringLiteral("exit status %1").arg(e.exitCode))
-                          : e.startError,
-                m_fixClock.elapsed());
-    using K = inspection::Verdict::Kind;
+    const Verdict v = verdict(e, m_local, m_owner, m_group, m_outcome.host);
+    process::log_command(
+        command_on_host(m_request.reach, m_host, inspection_words(m_local, m_owner, m_group)),
+        e.started ? (e.crashed ? QStringLiteral("it crashed")
+                               : QStringLiteral("exit status %1").arg(e.exitCode))
+                  : e.startError,
+        m_fixClock.elapsed());
+    using K = Verdict::Kind;
     if (v.kind == K::NotChecked) {
         done(RepairOutcome::Kind::NotChecked, v.why);
         return;
@@ -210,21 +209,21 @@ void ViewRepair::repair() {
     const QString& host = m_host;
     const QString& local = m_local;
     QStringList args = m_request.arguments;
-    const QStringList missing = fixprot::fill_placeholders(args, m_owner, m_group);
+    const QStringList missing = fill_placeholders(args, m_owner, m_group);
     if (!missing.isEmpty()) {
         done(RepairOutcome::Kind::Skipped,
              QStringLiteral("View ") + tag + QStringLiteral(" was skipped: lsview -properties ") +
                  QStringLiteral("-full names no ") +
-                 (missing.contains(fixprot::kOwner) ? QStringLiteral("owner") : QString()) +
+                 (missing.contains(kOwner) ? QStringLiteral("owner") : QString()) +
                  (missing.size() == 2 ? QStringLiteral(" and no ") : QString()) +
-                 (missing.contains(fixprot::kGroup) ? QStringLiteral("group") : QString()) +
+                 (missing.contains(kGroup) ? QStringLiteral("group") : QString()) +
                  QStringLiteral(" to fill ") + missing.join(QStringLiteral(" and ")) +
                  QStringLiteral(" in the arguments."));
         return;
     }
     m_outcome.storage = local;
     m_outcome.serverHost = host;
-    const bool here = fixprot::is_this_host(host);
+    const bool here = is_this_host(host);
     if (!here)
         m_outcome.host = host;
     // A setting that cannot be split would run the wrong words.
@@ -238,8 +237,8 @@ void ViewRepair::repair() {
                  QStringLiteral(" and TESSALY_SSH names no remote shell to reach it"));
         return;
     }
-    launch(fixprot::command_on_host(m_request.reach, host,
-                                    QStringList{m_request.program} + args + QStringList{local}));
+    launch(command_on_host(m_request.reach, host,
+                           QStringList{m_request.program} + args + QStringList{local}));
 }
 
 void ViewRepair::launch(const QStringList& words) {
@@ -280,7 +279,7 @@ void ViewRepair::launch(const QStringList& words) {
 
 void ViewRepair::fixProtEnded(const ProgramEnd& end) {
     m_outcome.end = end;
-    log_command(m_outcome.command, end.describe(), m_fixClock.elapsed());
+    process::log_command(m_outcome.command, end.describe(), m_fixClock.elapsed());
     m_fixClock.start();
     if (m_unitEndview) {
         m_step = Step::Endview; // the unit goes on to it, or reports that it need not
@@ -298,9 +297,9 @@ void ViewRepair::unitEndviewEnded(const EndviewEnd& e) {
         done(RepairOutcome::Kind::FixProtFailed); // none after a fix_prot that failed
         return;
     }
-    log_command({m_session.cleartoolProgram(), QStringLiteral("endview"), QStringLiteral("-server"),
-                 m_request.tag},
-                e.ok ? QStringLiteral("exit status 0") : e.error, m_fixClock.elapsed());
+    process::log_command({m_session.cleartoolProgram(), QStringLiteral("endview"),
+                          QStringLiteral("-server"), m_request.tag},
+                         e.ok ? QStringLiteral("exit status 0") : e.error, m_fixClock.elapsed());
     m_outcome.endviewRan = e.ran;
     if (!e.ok)
         done(RepairOutcome::Kind::EndviewFailed, e.error);
@@ -338,7 +337,7 @@ void ViewRepair::abandon() {
     if (m_inspection) {
         // Only a reading: it and what it started end now.
         m_inspection->disconnect(this);
-        end_session(m_inspection);
+        process::end_session(m_inspection);
     }
     done(RepairOutcome::Kind::Abandoned);
 }
@@ -353,4 +352,4 @@ void ViewRepair::done(RepairOutcome::Kind kind, const QString& message) {
     emit finished();
 }
 
-} // namespace tsy
+} // namespace tsy::repair

@@ -30,20 +30,20 @@
 
 class QProcess;
 
-namespace tsy {
-
-namespace cc {
+namespace tsy::cc {
 class Session;
 class Job;
-} // namespace cc
+} // namespace tsy::cc
+
+namespace tsy::repair {
 
 struct RepairRequest {
     QString tag;
     QString program;       // fix_prot's path
     QStringList arguments; // the words before the storage path
     RunMode mode = RunMode::Hide;
-    fixprot::Style style = fixprot::Style::Windows;
-    fixprot::Reach reach; // how UNIX fix_prot reaches its host and root
+    cc::FixProtStyle style = cc::FixProtStyle::Windows;
+    Reach reach; // how UNIX fix_prot reaches its host and root
     // Whether a fix_prot that failed is still followed by endview.
     bool endviewAfterFailure = true;
     // Only the lookups: the words fix_prot would get end the repair.
@@ -115,7 +115,7 @@ private:
     void lookedUp();
     void factsFound();
     void inspect();
-    void inspected(const inspection::Ended& e);
+    void inspected(const InspectionEnd& e);
     void repair();
     void launch(const QStringList& words);
     void fixProtEnded(const ProgramEnd& end);
@@ -139,4 +139,4 @@ private:
     bool m_unitEndview = false; // the repair unit runs endview, not the session
 };
 
-} // namespace tsy
+} // namespace tsy::repair

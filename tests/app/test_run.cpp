@@ -3,6 +3,7 @@
 #include "fakecc.h"
 #include "model/viewlistmodel.h"
 #include "msgrecorder.h"
+#include "process/commandline.h"
 #include "progress/frmprogress.h"
 #include "repair/fixprot.h"
 #include "repair/launcher.h"
@@ -28,6 +29,7 @@
 
 using namespace tsy;
 using namespace tsy::test;
+using tsy::cc::Failure;
 
 namespace {
 const QString kArgs = QStringLiteral(" -force -root -recover -recurse ");
@@ -132,26 +134,26 @@ TEST(CommandLine, PathsWithBlanksOrQuotesReachTheUtilityWhole) {
 }
 
 TEST(CommandLine, EitherQuotingSplitsBackIntoTheWordsAndLeavesPlainWordsAlone) {
-    using fixprot::Quoting;
+    using process::Quoting;
     const QStringList words{QStringLiteral("/opt/cc home/fp"),     QStringLiteral("-chown"),
                             QStringLiteral("it's \"odd\" $x;`y`"), QStringLiteral("a\tb"),
                             QStringLiteral("say \"\"\" thrice"),   QStringLiteral("/vws/a.vws")};
-    const QString forQt = fixprot::quoted_command(words, Quoting::SplitCommand);
+    const QString forQt = process::quoted_command(words, Quoting::SplitCommand);
     EXPECT_EQ(QProcess::splitCommand(forQt), words) << forQt.toStdString();
     EXPECT_TRUE(forQt.startsWith(QStringLiteral("\"/opt/cc home/fp\" -chown ")));
     EXPECT_TRUE(forQt.endsWith(QStringLiteral(" /vws/a.vws")));
 
-    const QString forShell = fixprot::quoted_command(words, Quoting::Shell);
+    const QString forShell = process::quoted_command(words, Quoting::Shell);
     QStringList back;
     QString why;
-    ASSERT_TRUE(fixprot::shell_words(forShell, back, why)) << why.toStdString();
+    ASSERT_TRUE(process::shell_words(forShell, back, why)) << why.toStdString();
     EXPECT_EQ(back, words) << forShell.toStdString();
     EXPECT_TRUE(forShell.startsWith(QStringLiteral("'/opt/cc home/fp' -chown 'it'\\''s ")));
 
     for (const Quoting q : {Quoting::Shell, Quoting::SplitCommand}) {
-        EXPECT_EQ(fixprot::quoted_word(QStringLiteral("-force"), q), QStringLiteral("-force"));
-        EXPECT_EQ(fixprot::quoted_command({}, q), QString());
-        EXPECT_EQ(fixprot::quoted_command({QStringLiteral("x")}, q), QStringLiteral("x"));
+        EXPECT_EQ(process::quoted_word(QStringLiteral("-force"), q), QStringLiteral("-force"));
+        EXPECT_EQ(process::quoted_command({}, q), QString());
+        EXPECT_EQ(process::quoted_command({QStringLiteral("x")}, q), QStringLiteral("x"));
     }
 }
 
@@ -364,14 +366,14 @@ TEST(Execute, ClosingTheWindowMidRunEndsItCleanlyAndLetsTheUtilityFinish) {
 
 TEST(UnixCommand, OwnerAndGroupComeFromThePropertyLinesWithoutTheirDomain) {
     QString owner, group;
-    fixprot::owner_and_group(QStringLiteral("Created 2024-01-01 by a.b@h\n"
-                                            "Owner: CORP/jsmith        : rwx (all)\r\n"
-                                            "Group: CORP\\dev team      : rwx (all)\n"
-                                            "Other:                  : r-x (read)\n"),
-                             owner, group);
+    repair::owner_and_group(QStringLiteral("Created 2024-01-01 by a.b@h\n"
+                                           "Owner: CORP/jsmith        : rwx (all)\r\n"
+                                           "Group: CORP\\dev team      : rwx (all)\n"
+                                           "Other:                  : r-x (read)\n"),
+                            owner, group);
     EXPECT_EQ(owner, QStringLiteral("jsmith"));
     EXPECT_EQ(group, QStringLiteral("dev team"));
-    fixprot::owner_and_group(QStringLiteral("Group: ccusers : rwx (all)\n"), owner, group);
+    repair::owner_and_group(QStringLiteral("Group: ccusers : rwx (all)\n"), owner, group);
     EXPECT_TRUE(owner.isEmpty());
 
     // Filled wherever they stand; a placeholder with nothing to fill it is
@@ -379,40 +381,40 @@ TEST(UnixCommand, OwnerAndGroupComeFromThePropertyLinesWithoutTheirDomain) {
     QStringList words{QStringLiteral("-chown"), QStringLiteral("{owner}"),
                       QStringLiteral("--as={owner}:{group}")};
     EXPECT_TRUE(
-        fixprot::fill_placeholders(words, QStringLiteral("jo"), QStringLiteral("g")).isEmpty());
+        repair::fill_placeholders(words, QStringLiteral("jo"), QStringLiteral("g")).isEmpty());
     EXPECT_EQ(words, (QStringList{QStringLiteral("-chown"), QStringLiteral("jo"),
                                   QStringLiteral("--as=jo:g")}));
     words = QStringList{QStringLiteral("-chgrp"), QStringLiteral("{group}")};
-    EXPECT_EQ(fixprot::fill_placeholders(words, QStringLiteral("jo"), QString()),
+    EXPECT_EQ(repair::fill_placeholders(words, QStringLiteral("jo"), QString()),
               QStringList{QStringLiteral("{group}")});
     words = QStringList{QStringLiteral("-force")};
-    EXPECT_TRUE(fixprot::fill_placeholders(words, QString(), QString()).isEmpty());
+    EXPECT_TRUE(repair::fill_placeholders(words, QString(), QString()).isEmpty());
 }
 
 TEST(UnixCommand, RemoteWordsAreQuotedOnceAndLocalOnesGoAsTheyAre) {
-    fixprot::Reach reach;
+    repair::Reach reach;
     reach.remoteShell = {QStringLiteral("ssh"), QStringLiteral("-o"),
                          QStringLiteral("BatchMode=yes")};
     reach.privilege = {QStringLiteral("sudo"), QStringLiteral("-n")};
     const QStringList fix{QStringLiteral("/cc/fix_prot"), QStringLiteral("/vws/it's a $view")};
     EXPECT_EQ(
-        fixprot::command_on_host(reach, QStringLiteral("ccview02"), fix),
+        repair::command_on_host(reach, QStringLiteral("ccview02"), fix),
         (QStringList{QStringLiteral("ssh"), QStringLiteral("-o"), QStringLiteral("BatchMode=yes"),
                      QStringLiteral("ccview02"), QStringLiteral("sudo"), QStringLiteral("-n"),
                      QStringLiteral("/cc/fix_prot"), QStringLiteral("'/vws/it'\\''s a $view'")}));
-    EXPECT_EQ(fixprot::command_on_host(reach, QStringLiteral("localhost"), fix),
+    EXPECT_EQ(repair::command_on_host(reach, QStringLiteral("localhost"), fix),
               QStringList{QStringLiteral("sudo")} + QStringList{QStringLiteral("-n")} + fix);
     reach.root = true;
-    EXPECT_EQ(fixprot::command_on_host(reach, QSysInfo::machineHostName(), fix), fix);
+    EXPECT_EQ(repair::command_on_host(reach, QSysInfo::machineHostName(), fix), fix);
     for (const char* bad : {"", "-oProxyCommand=x", "two words", "tab\there"})
-        EXPECT_FALSE(fixprot::usable_host(QString::fromUtf8(bad))) << bad;
-    EXPECT_TRUE(fixprot::usable_host(QStringLiteral("ccview02.example.com")));
+        EXPECT_FALSE(repair::usable_host(QString::fromUtf8(bad))) << bad;
+    EXPECT_TRUE(repair::usable_host(QStringLiteral("ccview02.example.com")));
 }
 
 TEST(UnixCommand, ThisHostIsItsFullNameOrAnUnqualifiedShortName) {
     const auto here = [](const char* host, const char* full) {
-        return fixprot::is_this_host(QString::fromUtf8(host), QStringLiteral("vm"),
-                                     QString::fromUtf8(full));
+        return repair::is_this_host(QString::fromUtf8(host), QStringLiteral("vm"),
+                                    QString::fromUtf8(full));
     };
     EXPECT_TRUE(here("VM.SiteA.example.com", "vm.sitea.example.com"));
     EXPECT_TRUE(here("Vm", "vm.sitea.example.com"));
@@ -429,7 +431,7 @@ TEST(UnixCommand, ThisHostIsItsFullNameOrAnUnqualifiedShortName) {
 TEST(UnixCommand, RemoteShellAndPrivilegeAreSplitAsAPosixShellSplitsThem) {
     QStringList words;
     QString why;
-    ASSERT_TRUE(fixprot::shell_words(
+    ASSERT_TRUE(process::shell_words(
         QStringLiteral("ssh -o 'ProxyCommand=ssh -W %h:%p jump' -o \"User=a b\" x\\ y "
                        "'it'\\''s' \"q\\\"b\\\\c\\$d\\x\" '' \t"),
         words, why))
@@ -440,41 +442,41 @@ TEST(UnixCommand, RemoteShellAndPrivilegeAreSplitAsAPosixShellSplitsThem) {
                            QStringLiteral("User=a b"), QStringLiteral("x y"),
                            QStringLiteral("it's"), QStringLiteral("q\"b\\c$d\\x"), QString()}));
     for (const char* bad : {"ssh -o 'open", "sudo \"-n", "a'b\"c'\"d"}) {
-        EXPECT_FALSE(fixprot::shell_words(QString::fromUtf8(bad), words, why)) << bad;
+        EXPECT_FALSE(process::shell_words(QString::fromUtf8(bad), words, why)) << bad;
         EXPECT_FALSE(why.isEmpty()) << bad;
     }
 
     const QByteArray saved = qgetenv("TESSALY_SSH");
     const auto restore = qScopeGuard([&] { qputenv("TESSALY_SSH", saved); });
     qputenv("TESSALY_SSH", "ssh -o 'ProxyCommand=nc %h 22'");
-    fixprot::Reach reach = fixprot::reach_from_environment();
+    repair::Reach reach = repair::reach_from_environment();
     EXPECT_TRUE(reach.problem.isEmpty());
     EXPECT_EQ(reach.remoteShell, (QStringList{QStringLiteral("ssh"), QStringLiteral("-o"),
                                               QStringLiteral("ProxyCommand=nc %h 22")}));
     qputenv("TESSALY_SSH", "ssh -o 'ProxyCommand=nc %h 22");
-    reach = fixprot::reach_from_environment();
+    reach = repair::reach_from_environment();
     EXPECT_TRUE(reach.problem.contains(QStringLiteral("TESSALY_SSH")))
         << reach.problem.toStdString();
     EXPECT_TRUE(reach.remoteShell.isEmpty());
 }
 
 TEST(UnixCommand, ACommandIsShownAsOneLineWithTheRemoteWordsQuotedOnce) {
-    fixprot::Reach reach;
+    repair::Reach reach;
     reach.remoteShell = {QStringLiteral("ssh"), QStringLiteral("-o"),
                          QStringLiteral("BatchMode=yes")};
     reach.privilege = {QStringLiteral("/opt/bin/sudo"), QStringLiteral("-n")};
     const QStringList fix{QStringLiteral("/cc/fix_prot"), QStringLiteral("-chown"),
                           QStringLiteral("jo"), QStringLiteral("/vws/a.vws")};
     const QString host = QStringLiteral("ccview02.example.com");
-    EXPECT_EQ(fixprot::shown_command(reach, fixprot::command_on_host(reach, host, fix)),
+    EXPECT_EQ(repair::shown_command(reach, repair::command_on_host(reach, host, fix)),
               QStringLiteral("ssh -o 'BatchMode=yes' ccview02.example.com "
                              "\"/opt/bin/sudo -n /cc/fix_prot -chown jo /vws/a.vws\""));
     const QStringList odd{QStringLiteral("/cc/fix_prot"), QStringLiteral("/vws/it's $x \"y\"")};
-    EXPECT_EQ(fixprot::shown_command(reach, fixprot::command_on_host(reach, host, odd)),
+    EXPECT_EQ(repair::shown_command(reach, repair::command_on_host(reach, host, odd)),
               QStringLiteral("ssh -o 'BatchMode=yes' ccview02.example.com "
                              "\"/opt/bin/sudo -n /cc/fix_prot '/vws/it'\\\\''s \\$x \\\"y\\\"'\""));
-    EXPECT_EQ(fixprot::shown_command(
-                  reach, fixprot::command_on_host(reach, QStringLiteral("localhost"), fix)),
+    EXPECT_EQ(repair::shown_command(
+                  reach, repair::command_on_host(reach, QStringLiteral("localhost"), fix)),
               QStringLiteral("/opt/bin/sudo -n /cc/fix_prot -chown jo /vws/a.vws"));
 }
 
@@ -536,7 +538,7 @@ TEST(Execute, RefusesWhileAnotherRunHoldsTheRunLock) {
     MsgRecorder boxes;
     RunWindow f({QStringLiteral("a")});
     f.check(QStringLiteral("a"));
-    RunLock other; // as a headless run of the same user would
+    repair::RunLock other; // as a headless run of the same user would
     ASSERT_TRUE(other.acquire());
     f.w->executeFixProtBut_Click();
     settle(*f.w);

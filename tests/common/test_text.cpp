@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 using namespace tsy;
+using tsy::cc::Failure;
 
 namespace {
 class VectorList : public TextList {

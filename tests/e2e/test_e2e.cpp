@@ -4,8 +4,8 @@
 #include "app/sessionend.h"
 #include "model/viewlistmodel.h"
 #include "msgrecorder.h"
+#include "process/commandline.h"
 #include "progress/frmprogress.h"
-#include "repair/fixprot.h"
 #include "simhome.h"
 #include "temphome.h"
 #include "ui.h"
@@ -85,7 +85,7 @@ QStringList on_host(SimHome& sim, const ccsim::View& v) {
     const QStringList fix = fix_words(sim, v);
     QStringList quoted;
     for (const QString& w : QStringList{q(sim.home().sudoPath()), QStringLiteral("-n")} + fix)
-        quoted.append(fixprot::shell_quote(w));
+        quoted.append(process::shell_quote(w));
     return {QStringLiteral("ssh|") + q(v.host) + u'|' + quoted.join(u'|'),
             QStringLiteral("sudo|-n|") + fix.join(u'|'),
             QStringLiteral("fix_prot|") + fix.mid(1).join(u'|')};
@@ -377,7 +377,7 @@ TEST(Simulated, ATerminalWaitingForEnterAfterAFailureHoldsNoLockAndNamesWhatFail
     EXPECT_TRUE(shown.startsWith("\033]0;fix_prot a\007")) << shown.toStdString();
     const QByteArray firstLine = shown.mid(shown.indexOf('\007') + 1).split('\n').first();
     EXPECT_TRUE(firstLine.startsWith(QByteArray(
-        fixprot::shell_quote(QString::fromStdString(f.sim.home().sshPath())).toLocal8Bit() +
+        process::shell_quote(QString::fromStdString(f.sim.home().sshPath())).toLocal8Bit() +
         " h1 ")))
         << firstLine.toStdString();
     EXPECT_TRUE(shown.contains("fix_prot failed with exit status 3. Press Enter"))

@@ -6,8 +6,8 @@
 #include "cc/cleartoolcli.h"
 #include "model/viewlistmodel.h"
 #include "msgrecorder.h"
+#include "process/commandline.h"
 #include "progress/frmprogress.h"
-#include "repair/fixprot.h"
 #include "simhome.h"
 #include "ui.h"
 
@@ -262,8 +262,8 @@ TEST(FaultsRun, AFailingEndviewEndsTheRun) {
     // The command shown is the one started: the storage is the last word
     // given to the remote shell.
     EXPECT_TRUE(boxes.last().text.endsWith(
-        fixprot::quoted_word(fixprot::shell_quote(s.storage.value(QStringLiteral("a"))),
-                             fixprot::Quoting::SplitCommand)));
+        process::quoted_word(process::shell_quote(s.storage.value(QStringLiteral("a"))),
+                             process::Quoting::SplitCommand)));
     EXPECT_EQ(s.repaired(), QStringList{QStringLiteral("a")});
     EXPECT_FALSE(s.sim.home().storageFixed("b"));
     EXPECT_FALSE(s.sim.home().storageFixed("c"));

@@ -5,8 +5,8 @@
 #include "model/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "platform/platform.h"
+#include "process/commandline.h"
 #include "progress/frmprogress.h"
-#include "repair/fixprot.h"
 #include "simhome.h"
 #include "ui.h"
 
@@ -95,7 +95,7 @@ TEST(OnTheStorageHost, ALocalAndARemoteViewInOneRun) {
     const QStringList there = f.fixWords(remote);
     QStringList quoted;
     for (const QString& w : QStringList{q(f.sim.home().sudoPath()), QStringLiteral("-n")} + there)
-        quoted.append(fixprot::shell_quote(w));
+        quoted.append(process::shell_quote(w));
     expected.append(QStringLiteral("ssh|ccview02|") + quoted.join(u'|'));
     expected.append(QStringLiteral("sudo|-n|") + there.join(u'|'));
     expected.append(QStringLiteral("fix_prot|-force|-root|-recurse|-chown|jsmith|-chgrp|dev|") +

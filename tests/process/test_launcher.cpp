@@ -16,6 +16,11 @@
 
 using namespace tsy;
 using namespace tsy::test;
+using tsy::repair::Launch;
+using tsy::repair::LaunchSpec;
+using tsy::repair::ProgramEnd;
+using tsy::repair::RunMode;
+using tsy::repair::wrapper_path;
 
 namespace {
 // A shell script as a stand-in program.

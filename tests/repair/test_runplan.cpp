@@ -7,7 +7,7 @@
 using namespace tsy;
 
 TEST(RunPlan, ThePlanTakesViewsInListOrderWithinTheCapsOfTheRunAndEachHost) {
-    using tsy::RunPlan;
+    using tsy::repair::RunPlan;
     RunPlan plan({QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("B"),
                   QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")},
                  3, 2);

@@ -2,6 +2,8 @@
 
 namespace tsy::test {
 
+using cc::Failure;
+
 namespace {
 
 class View : public cc::View {

@@ -290,13 +290,13 @@ TEST(LoadViews, EscOrTheCloseBoxMidLoadAsksAndYesKeepsTheViewsReadSoFar) {
 
 TEST(ViewStorage, TakesThePathFromTheEarliestMarkerOfTheTagsOwnLine) {
     QString error;
-    EXPECT_EQ(fixprot::storage_from_lookup(QStringLiteral("* my_view   /net/vws/my_view.vws\n"),
-                                           QStringLiteral("my_view"), error),
+    EXPECT_EQ(repair::storage_from_lookup(QStringLiteral("* my_view   /net/vws/my_view.vws\n"),
+                                          QStringLiteral("my_view"), error),
               QStringLiteral("/net/vws/my_view.vws"));
     EXPECT_TRUE(error.isEmpty());
     // Trailing blanks and tabs are not part of the path.
-    EXPECT_EQ(fixprot::storage_from_lookup(QStringLiteral("  a b  /vws/a b.vws \t\r\n"),
-                                           QStringLiteral("a b"), error),
+    EXPECT_EQ(repair::storage_from_lookup(QStringLiteral("  a b  /vws/a b.vws \t\r\n"),
+                                          QStringLiteral("a b"), error),
               QStringLiteral("/vws/a b.vws"));
     // Output that cannot be trusted gives no path, and says why.
     const struct {
@@ -315,7 +315,7 @@ TEST(ViewStorage, TakesThePathFromTheEarliestMarkerOfTheTagsOwnLine) {
     };
     for (const auto& b : bad) {
         EXPECT_EQ(
-            fixprot::storage_from_lookup(QString::fromUtf8(b.output), QStringLiteral("x"), error),
+            repair::storage_from_lookup(QString::fromUtf8(b.output), QStringLiteral("x"), error),
             QString())
             << b.output;
         EXPECT_EQ(error, QString::fromUtf8(b.why)) << b.output;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace wincom = plat::wincom;
+
 namespace {
 
 constexpr HRESULT kViewGone = static_cast<HRESULT>(0x80040202L);

@@ -36,20 +36,25 @@ std::vector<std::string> argv_record(const std::string& text) {
     return words;
 }
 
-// Watches every start: keeps the records and a handle of its own on each
+// Starts programs as plat::start_program does and keeps, for every start
+// that reached CreateProcessA, its record and a handle of its own on the
 // started child, so that tests can see whether it still runs afterwards.
 class ProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_previous = winproc::set_start_hook([this](const winproc::StartRecord& r) {
+    std::unique_ptr<plat::Child> start(const std::string& program,
+                                       const std::vector<std::string>& arguments, int style,
+                                       std::string& error, bool ownProcessGroup = false) {
+        plat::StartRecord r;
+        auto child = plat::start_program(program, arguments, style, error, ownProcessGroup, &r);
+        if (!r.commandLine.empty()) {
             m_records.push_back(r);
             if (r.started)
                 m_children.push_back(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
                                                  FALSE, r.processId));
-        });
+        }
+        return child;
     }
     void TearDown() override {
-        winproc::set_start_hook(m_previous);
         for (HANDLE h : m_children) {
             WaitForSingleObject(h, 10000);
             CloseHandle(h);
@@ -66,11 +71,8 @@ protected:
         return code;
     }
 
-    std::vector<winproc::StartRecord> m_records;
+    std::vector<plat::StartRecord> m_records;
     std::vector<HANDLE> m_children;
-
-private:
-    winproc::StartHook m_previous;
 };
 
 TEST_F(ProcessTest, WindowStyleReachesTheChildsStartupInfoAndTheCommandLineArrivesUnchanged) {
@@ -78,16 +80,16 @@ TEST_F(ProcessTest, WindowStyleReachesTheChildsStartupInfoAndTheCommandLineArriv
     for (int style : {0, 1, 2}) {
         const std::string record = dir.path() + "style " + std::to_string(style) + ".txt";
         std::string error;
-        const auto child = winproc::start(child_exe(), {"0", "0", record}, style, error);
+        const auto child = start(child_exe(), {"0", "0", record}, style, error);
         ASSERT_TRUE(child) << error;
         ASSERT_EQ(WaitForSingleObject(child->handle(), 10000), WAIT_OBJECT_0);
 
         ASSERT_EQ(m_records.size(), static_cast<std::size_t>(style + 1));
-        const winproc::StartRecord& r = m_records.back();
+        const plat::StartRecord& r = m_records.back();
         EXPECT_TRUE(r.started);
         EXPECT_EQ(r.flags, static_cast<std::uint32_t>(STARTF_USESHOWWINDOW));
         EXPECT_EQ(r.showWindow, style);
-        EXPECT_EQ(r.commandLine, winproc::command_line(child_exe(), {"0", "0", record}));
+        EXPECT_EQ(r.commandLine, plat::command_line(child_exe(), {"0", "0", record}));
 
         // What the child itself saw: the style, and the command line as it
         // was handed to CreateProcessA.
@@ -125,7 +127,7 @@ TEST_F(ProcessTest, ArgumentsArriveExactlyInTheChildsArgv) {
         "end\\ \"",
     };
     std::string error;
-    const auto child = winproc::start(program, arguments, 0, error, true);
+    const auto child = start(program, arguments, 0, error, true);
     ASSERT_TRUE(child) << error;
     ASSERT_EQ(WaitForSingleObject(child->handle(), 10000), WAIT_OBJECT_0);
     ASSERT_EQ(child->exitCode(), std::optional<std::uint32_t>(0u));
@@ -142,9 +144,9 @@ TEST_F(ProcessTest, ExitCodeIsKnownOnlyOnceTheChildHasEnded) {
     std::string error;
     // 259 is STILL_ACTIVE, which GetExitCodeProcess also answers while the
     // program runs; 0xC0000005 is an access violation's status.
-    const auto running = winproc::start(child_exe(), {"400", "259"}, 0, error);
+    const auto running = start(child_exe(), {"400", "259"}, 0, error);
     ASSERT_TRUE(running) << error;
-    const auto crashed = winproc::start(child_exe(), {"0", "3221225477"}, 0, error);
+    const auto crashed = start(child_exe(), {"0", "3221225477"}, 0, error);
     ASSERT_TRUE(crashed) << error;
     EXPECT_EQ(m_records.at(0).creationFlags & CREATE_NEW_PROCESS_GROUP, 0u);
     EXPECT_FALSE(running->ended());
@@ -152,14 +154,14 @@ TEST_F(ProcessTest, ExitCodeIsKnownOnlyOnceTheChildHasEnded) {
     ASSERT_EQ(WaitForSingleObject(running->handle(), 10000), WAIT_OBJECT_0);
     EXPECT_TRUE(running->ended());
     EXPECT_EQ(running->exitCode(), std::optional<std::uint32_t>(259u));
-    EXPECT_FALSE(winproc::ended_by_exception(259u));
+    EXPECT_FALSE(plat::ended_by_exception(259u));
     ASSERT_EQ(WaitForSingleObject(crashed->handle(), 10000), WAIT_OBJECT_0);
     EXPECT_EQ(crashed->exitCode(), std::optional<std::uint32_t>(0xC0000005u));
-    EXPECT_TRUE(winproc::ended_by_exception(0xC0000005u));
+    EXPECT_TRUE(plat::ended_by_exception(0xC0000005u));
 
     // Letting go of a running child closes its handles and leaves it running.
     {
-        const auto dropped = winproc::start(child_exe(), {"500", "6"}, 0, error);
+        const auto dropped = start(child_exe(), {"500", "6"}, 0, error);
         ASSERT_TRUE(dropped) << error;
     }
     ASSERT_EQ(m_children.size(), 3u);
@@ -169,16 +171,16 @@ TEST_F(ProcessTest, ExitCodeIsKnownOnlyOnceTheChildHasEnded) {
 
 TEST_F(ProcessTest, ProgramThatCannotStartIsReportedWithTheSystemsText) {
     std::string error;
-    EXPECT_EQ(winproc::start("C:\\nowhere\\fix_prot.exe", {"-root"}, 1, error), nullptr);
+    EXPECT_EQ(start("C:\\nowhere\\fix_prot.exe", {"-root"}, 1, error), nullptr);
     EXPECT_EQ(error, "File not found.");
     ASSERT_EQ(m_records.size(), 1u);
     EXPECT_FALSE(m_records[0].started);
     // A quote cannot be part of a Windows path and would shift every word.
     error.clear();
-    EXPECT_EQ(winproc::start(child_exe() + "\" x", {"0", "0"}, 0, error), nullptr);
+    EXPECT_EQ(start(child_exe() + "\" x", {"0", "0"}, 0, error), nullptr);
     EXPECT_FALSE(error.empty());
     error.clear();
-    EXPECT_EQ(winproc::start(std::string(), {}, 0, error), nullptr);
+    EXPECT_EQ(start(std::string(), {}, 0, error), nullptr);
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(m_records.size(), 1u);
 }
