@@ -100,9 +100,9 @@ void figure_wait() {
     v.tag = "waitview";
     v.host = "ccview01";
     v = home.addView(v);
-    const QString cmd = repair::fix_prot_command_line(
-        QString::fromStdString(home.fixProtPath()), fixprot::default_args(fixprot::Style::Windows),
-        QString::fromStdString(v.storage));
+    const QString cmd = fix_prot_command_line(QString::fromStdString(home.fixProtPath()),
+                                              fixprot::default_args(fixprot::Style::Windows),
+                                              QString::fromStdString(v.storage));
 
     home.setFault("fixprot_sleep_ms", std::to_string(sleepMs));
     const auto eventWait = [&] {

@@ -19,17 +19,11 @@ class QPushButton;
 namespace tsy {
 
 class ViewListModel;
-namespace views {
 enum class LoadEnd;
 class ViewLoader;
 class DetailsReporter;
-} // namespace views
-namespace selection {
 class Selection;
-}
-namespace repair {
 class RepairRun;
-}
 
 // The main window. Its controls sit at fixed places and are its own; the
 // handlers are thin and hand the work to the controllers (loading,
@@ -105,7 +99,7 @@ protected:
 private:
     void buildControls();
     void connectControllers();
-    void loadFinished(const cc::ListingReport& report, views::LoadEnd end);
+    void loadFinished(const cc::ListingReport& report, LoadEnd end);
     void nameForAssistiveTools();
     void applyOperationState();
 
@@ -137,10 +131,10 @@ private:
     QLabel* Image1 = nullptr;
 
     // ---- Controllers ------------------------------------------------------
-    views::ViewLoader* m_loader = nullptr;
-    views::DetailsReporter* m_details = nullptr;
-    selection::Selection* m_selection = nullptr;
-    repair::RepairRun* m_run = nullptr;
+    ViewLoader* m_loader = nullptr;
+    DetailsReporter* m_details = nullptr;
+    Selection* m_selection = nullptr;
+    RepairRun* m_run = nullptr;
 
     QPointer<QWidget> m_focusBefore; // where the focus was when an operation began
     std::shared_ptr<cc::Backend> m_backend;

@@ -10,7 +10,7 @@
 
 #include <QTimer>
 
-namespace tsy::repair {
+namespace tsy {
 
 namespace {
 // A fix_prot that failed must not pass for a repaired view: such views are
@@ -205,4 +205,4 @@ void RepairRun::end() {
         report_failed_repairs(m_failedRepairs, m_repairs);
 }
 
-} // namespace tsy::repair
+} // namespace tsy

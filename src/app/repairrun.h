@@ -18,13 +18,11 @@
 #include <QStringList>
 
 namespace tsy {
+
 class ViewListModel;
 namespace cc {
 class Session;
 }
-} // namespace tsy
-
-namespace tsy::repair {
 
 // The utility's command line as the operator reads it in messages:
 // program, one blank, the argument text (none for the "<arguments>"
@@ -86,4 +84,4 @@ private:
     RunLock m_lock;
 };
 
-} // namespace tsy::repair
+} // namespace tsy

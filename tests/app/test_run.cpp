@@ -104,16 +104,16 @@ TEST(ActionAndRunMode, TheHandlersSetArgumentsAndTheWindowStyle) {
 }
 
 TEST(CommandLine, IsBuiltFromItsPiecesWithTheirBlanks) {
-    EXPECT_EQ(repair::fix_prot_command_line(QStringLiteral("/cc/etc/utils/fix_prot"), kArgs,
-                                            QStringLiteral("/vws/a.vws")),
+    EXPECT_EQ(fix_prot_command_line(QStringLiteral("/cc/etc/utils/fix_prot"), kArgs,
+                                    QStringLiteral("/vws/a.vws")),
               QStringLiteral("/cc/etc/utils/fix_prot  -force -root -recover -recurse  /vws/a.vws"));
     for (const QString& none : {QStringLiteral("<arguments>"), QString()})
-        EXPECT_EQ(repair::fix_prot_command_line(QStringLiteral("/cc/fp"), none,
-                                                QStringLiteral("/vws/a.vws")),
-                  QStringLiteral("/cc/fp  /vws/a.vws"));
+        EXPECT_EQ(
+            fix_prot_command_line(QStringLiteral("/cc/fp"), none, QStringLiteral("/vws/a.vws")),
+            QStringLiteral("/cc/fp  /vws/a.vws"));
     // The placeholder counts only exactly.
-    EXPECT_EQ(repair::fix_prot_command_line(QStringLiteral("/fp"), QStringLiteral("<Arguments>"),
-                                            QStringLiteral("/s")),
+    EXPECT_EQ(fix_prot_command_line(QStringLiteral("/fp"), QStringLiteral("<Arguments>"),
+                                    QStringLiteral("/s")),
               QStringLiteral("/fp <Arguments> /s"));
 }
 
@@ -123,7 +123,7 @@ TEST(CommandLine, PathsWithBlanksOrQuotesReachTheUtilityWhole) {
          {QStringLiteral("/vws/my view.vws"), QStringLiteral("/vws/it's \"odd\" $x;`y`.vws"),
           QStringLiteral("/vws/a\"b.vws"), QStringLiteral("/vws/plain.vws"),
           QStringLiteral("/vws/a\u00A0b\vc\fd\u3000e.vws")}) {
-        const QString line = repair::fix_prot_command_line(program, kArgs, storage);
+        const QString line = fix_prot_command_line(program, kArgs, storage);
         EXPECT_EQ(QProcess::splitCommand(line),
                   (QStringList{program, QStringLiteral("-force"), QStringLiteral("-root"),
                                QStringLiteral("-recover"), QStringLiteral("-recurse"), storage}))

@@ -10,10 +10,8 @@
 #include <QPointer>
 
 namespace tsy {
-class ViewListModel;
-}
 
-namespace tsy::views {
+class ViewListModel;
 
 // How a load ended: every view listed, stopped by the operator with the
 // views read so far, or dropped because the window is closing.
@@ -38,7 +36,7 @@ signals:
     void started();
     // The list holds every view that could be read (up to the stop, when
     // stopped). report names the rest.
-    void finished(const tsy::cc::ListingReport& report, tsy::views::LoadEnd end);
+    void finished(const tsy::cc::ListingReport& report, tsy::LoadEnd end);
 
 private:
     void done(LoadEnd end);
@@ -48,4 +46,4 @@ private:
     bool m_asking = false;
 };
 
-} // namespace tsy::views
+} // namespace tsy

@@ -1,8 +1,8 @@
 #include "app/frmmain.h"
+#include "app/selection.h"
 #include "fakecc.h"
 #include "model/viewlistmodel.h"
 #include "msgrecorder.h"
-#include "selection/selection.h"
 #include "temphome.h"
 #include "ui.h"
 

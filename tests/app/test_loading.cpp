@@ -1,4 +1,6 @@
 #include "app/frmmain.h"
+#include "app/viewdetails.h"
+#include "app/viewloading.h"
 #include "cc/lsviewparse.h"
 #include "cc/session.h"
 #include "fakecc.h"
@@ -8,8 +10,6 @@
 #include "repair/fixprot.h"
 #include "temphome.h"
 #include "ui.h"
-#include "views/viewdetails.h"
-#include "views/viewloading.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -5,7 +5,7 @@
 #include "model/viewlistmodel.h"
 #include "progress/frmprogress.h"
 
-namespace tsy::views {
+namespace tsy {
 
 ViewLoader::ViewLoader(ViewListModel& list, QObject* parent) : QObject(parent), m_list(list) {}
 
@@ -66,4 +66,4 @@ void ViewLoader::done(LoadEnd end) {
     emit finished(report, end);
 }
 
-} // namespace tsy::views
+} // namespace tsy
