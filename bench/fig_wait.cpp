@@ -37,13 +37,18 @@ struct Share {
     double percent() const { return wallMs > 0 ? 100.0 * cpuMs / wallMs : 0; }
 };
 
+// With window, the wait is measured with a progress window shown, as a run
+// shows its own.
 template <class Wait> Share measure_share(Wait&& wait, bool window = true) {
+    ProgressWindow progress;
     if (window)
-        start_progress(QStringLiteral("Executing..."));
+        progress.start_progress(QStringLiteral("Executing..."));
     QCoreApplication::processEvents();
     int ticks = 0;
-    QMetaObject::Connection c = QObject::connect(progress_window().progressTimer, &QTimer::timeout,
-                                                 progress_window().progressTimer, [&] { ++ticks; });
+    if (window) {
+        QTimer* timer = progress.window()->progressTimer;
+        QObject::connect(timer, &QTimer::timeout, timer, [&] { ++ticks; });
+    }
     const double cpu0 = self_cpu_ms();
     QElapsedTimer t;
     t.start();
@@ -52,9 +57,8 @@ template <class Wait> Share measure_share(Wait&& wait, bool window = true) {
     s.wallMs = ms_since(t);
     s.cpuMs = self_cpu_ms() - cpu0;
     s.ticks = ticks;
-    QObject::disconnect(c);
     if (window)
-        stop_progress();
+        progress.stop_progress();
     return s;
 }
 

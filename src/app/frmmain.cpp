@@ -139,7 +139,6 @@ frmMain::frmMain(std::shared_ptr<cc::Backend> backend, QWidget* parent)
     f.setPointSizeF(8.25);
     f.setWeight(QFont::Normal);
     setFont(f);
-    allow_progress_window();
     // Every window's keys pass it: message boxes' buttons too.
     QCoreApplication::instance()->installEventFilter(new RepeatedPressGuard(this));
     buildControls();
@@ -338,10 +337,16 @@ cc::Session& frmMain::session() {
 }
 
 void frmMain::connectControllers() {
-    m_loader = new ViewLoader(*viewsModel, this);
+    m_progress = new ProgressWindow(this);
+    m_loader = new ViewLoader(*viewsModel, *m_progress, this);
     m_details = new DetailsReporter(this);
     m_selection = new Selection(*viewsModel, *viewsList->selectionModel(), this);
-    m_run = new RepairRun(*viewsModel, this);
+    m_run = new RepairRun(*viewsModel, *m_progress, this);
+    // The operator's close of the progress window asks the load or run
+    // under way whether to stop (each ignores it while it is not running).
+    // A listing only reads and stops at once; a run finishes its view.
+    connect(m_progress, &ProgressWindow::closeRequested, m_loader, &ViewLoader::askToStop);
+    connect(m_progress, &ProgressWindow::closeRequested, m_run, &RepairRun::askToStop);
 
     connect(m_loader, &ViewLoader::started, this, [this] {
         beginOperation();
@@ -444,7 +449,7 @@ void frmMain::do_unload() {
     m_loader->abandon();
     m_details->abandon();
     m_run->abandon();
-    shutdown_progress_window();
+    m_progress->shutdown();
     const QWidgetList tops = QApplication::topLevelWidgets();
     for (QWidget* w : tops) {
         if (w != this && w->isVisible())

@@ -18,6 +18,7 @@ class QPushButton;
 
 namespace tsy {
 
+class ProgressWindow;
 class ViewListModel;
 enum class LoadEnd;
 class ViewLoader;
@@ -43,6 +44,10 @@ public:
 
     // The ClearCase session, made when first needed.
     cc::Session& session();
+
+    // The window's progress window, which its loads and runs show. It
+    // closes with the main window and is not made again after that.
+    ProgressWindow& progress() { return *m_progress; }
 
     // ---- Life cycle -------------------------------------------------------
     // Loads the window before it is shown. False when ClearCase is not
@@ -131,6 +136,7 @@ private:
     QLabel* Image1 = nullptr;
 
     // ---- Controllers ------------------------------------------------------
+    ProgressWindow* m_progress = nullptr;
     ViewLoader* m_loader = nullptr;
     DetailsReporter* m_details = nullptr;
     Selection* m_selection = nullptr;

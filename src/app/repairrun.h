@@ -19,6 +19,7 @@
 
 namespace tsy {
 
+class ProgressSink;
 class ViewListModel;
 namespace cc {
 class Session;
@@ -44,7 +45,8 @@ class RepairRun : public QObject {
     Q_OBJECT
 
 public:
-    explicit RepairRun(ViewListModel& list, QObject* parent = nullptr);
+    // The run shows its progress in progress.
+    RepairRun(ViewListModel& list, ProgressSink& progress, QObject* parent = nullptr);
 
     bool running() const { return m_running; }
     RunOptions& options() { return m_options; }
@@ -55,6 +57,9 @@ public:
     // left to its unit, which finishes fix_prot and endview alone; a
     // lookup is stopped.
     void abandon();
+    // The operator closed the progress window: asks whether to stop, and on
+    // Yes starts no view after the one at work.
+    void askToStop();
 
 signals:
     void started();
@@ -65,9 +70,9 @@ private:
     void viewStarted(const RunItem& item, ViewRepair* view);
     void viewDone(const RunItem& item, const RepairOutcome& outcome);
     void end();
-    void askToStop();
 
     ViewListModel& m_list;
+    ProgressSink& m_progress;
     RunOptions m_options;
     QString m_program;
     QString m_argsText;

@@ -11,6 +11,7 @@
 
 namespace tsy {
 
+class ProgressSink;
 class ViewListModel;
 
 // How a load ended: every view listed, stopped by the operator with the
@@ -21,7 +22,8 @@ class ViewLoader : public QObject {
     Q_OBJECT
 
 public:
-    explicit ViewLoader(ViewListModel& list, QObject* parent = nullptr);
+    // The load shows its progress in progress.
+    ViewLoader(ViewListModel& list, ProgressSink& progress, QObject* parent = nullptr);
 
     bool running() const { return m_job != nullptr; }
     // Empties the list and starts filling it. Refused while running.
@@ -42,6 +44,7 @@ private:
     void done(LoadEnd end);
 
     ViewListModel& m_list;
+    ProgressSink& m_progress;
     QPointer<cc::ListingJob> m_job;
     bool m_asking = false;
 };
