@@ -45,7 +45,8 @@ class RepairRun : public QObject {
     Q_OBJECT
 
 public:
-    // The run shows its progress in progress.
+    // progress is shown from the start of a run to its end and names each
+    // view as the run reaches it.
     RepairRun(ViewListModel& list, ProgressSink& progress, QObject* parent = nullptr);
 
     bool running() const { return m_running; }

@@ -22,7 +22,8 @@ class ViewLoader : public QObject {
     Q_OBJECT
 
 public:
-    // The load shows its progress in progress.
+    // progress is shown from the start of a load to its end and names each
+    // view as it is listed.
     ViewLoader(ViewListModel& list, ProgressSink& progress, QObject* parent = nullptr);
 
     bool running() const { return m_job != nullptr; }
