@@ -13,7 +13,8 @@ namespace tsy::bench {
 void naive_load(frmMain& w, cc::SyncBackend& backend) {
     ViewListModel& list = *tsy::test::ui(w).viewsModel;
     list.clear();
-    start_progress(QStringLiteral("Loading all views..."));
+    ProgressSink& progress = w.progress();
+    progress.start_progress(QStringLiteral("Loading all views..."));
     do_events();
     tsy::test::ui(w).viewsList->hide();
     std::unique_ptr<cc::ViewCollection> views =
@@ -26,10 +27,10 @@ void naive_load(frmMain& w, cc::SyncBackend& backend) {
         if (!is_dup_list(ViewListModel::lineOf(tag, host), list))
             list.addView(tag, host);
         do_events();
-        set_msg(QStringLiteral("Loading --> ") + tag);
+        progress.set_msg(QStringLiteral("Loading --> ") + tag);
     }
     tsy::test::ui(w).viewsList->show();
-    stop_progress();
+    progress.stop_progress();
     if (list.count() >= 1)
         w.setCurrentRow(0);
     w.update_view_cnt();

@@ -5,7 +5,6 @@
 #include "ui.h"
 
 #include "model/viewlistmodel.h"
-#include "progress/frmprogress.h"
 
 #include <ccsim.h>
 
@@ -59,7 +58,6 @@ void figure_cli() {
             return ms;
         });
     }
-    close_progress_window();
     if (loaded != n)
         note(QStringLiteral("cleartool load of %1 views listed %2 lines").arg(n).arg(loaded));
 

@@ -8,7 +8,6 @@
 
 #include "app/repairrun.h"
 #include "model/viewlistmodel.h"
-#include "progress/frmprogress.h"
 #include "repair/fixprot.h"
 #include "repair/launcher.h"
 #include "simhome.h"
@@ -145,7 +144,6 @@ void figure_run() {
         direct_starts(home, views);
         directs.push_back(ms_since(t));
     }
-    close_progress_window();
     qputenv("CLEARCASEHOME", saved);
     if (unfixed)
         note(QStringLiteral("4: %1 of %2 views were not repaired by the run").arg(unfixed).arg(n));

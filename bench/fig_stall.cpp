@@ -7,7 +7,6 @@
 #include "ui.h"
 
 #include "model/viewlistmodel.h"
-#include "progress/frmprogress.h"
 #include "simhome.h"
 
 #include <ccsim.h>
@@ -141,7 +140,6 @@ void figure_stall() {
         note(QStringLiteral("8: %1 of %2 views were not repaired by the slow run")
                  .arg(unfixed)
                  .arg(runViews));
-    close_progress_window();
 
     row(QStringLiteral("8. Longest event-loop stall: Load, cleartool lists over %1 s")
             .arg(fmt_num(listingMs / 1000.0, 1)),

@@ -5,7 +5,6 @@
 #include "harness.h"
 
 #include "app/mainmodule.h"
-#include "progress/frmprogress.h"
 
 #include <ccsim.h>
 
@@ -61,7 +60,6 @@ void figure_startup_child() {
     std::printf("SHOWN %.3f %.3f %.3f\n", watch.exposedMs, watch.shownMs, w ? moduleMs : -1.0);
     std::fflush(stdout);
     w.reset();
-    close_progress_window();
 }
 
 void figure_startup() {

@@ -40,13 +40,18 @@ struct Share {
     double percent() const { return wallMs > 0 ? 100.0 * cpuMs / wallMs : 0; }
 };
 
+// With window, the wait is measured with a progress window shown, as a run
+// shows its own.
 template <class Wait> Share measure_share(Wait&& wait, bool window = true) {
+    ProgressWindow progress;
     if (window)
-        start_progress(QStringLiteral("Executing..."));
+        progress.start_progress(QStringLiteral("Executing..."));
     QCoreApplication::processEvents();
     int ticks = 0;
-    QMetaObject::Connection c = QObject::connect(progress_window().progressTimer, &QTimer::timeout,
-                                                 progress_window().progressTimer, [&] { ++ticks; });
+    if (window) {
+        QTimer* timer = progress.window()->progressTimer;
+        QObject::connect(timer, &QTimer::timeout, timer, [&] { ++ticks; });
+    }
     const double cpu0 = self_cpu_ms();
     QElapsedTimer t;
     t.start();
@@ -55,9 +60,8 @@ template <class Wait> Share measure_share(Wait&& wait, bool window = true) {
     s.wallMs = ms_since(t);
     s.cpuMs = self_cpu_ms() - cpu0;
     s.ticks = ticks;
-    QObject::disconnect(c);
     if (window)
-        stop_progress();
+        progress.stop_progress();
     return s;
 }
 
@@ -103,9 +107,9 @@ void figure_wait() {
     v.tag = "waitview";
     v.host = "ccview01";
     v = home.addView(v);
-    const QString cmd = repair::fix_prot_command_line(
-        QString::fromStdString(home.fixProtPath()), repair::default_args(cc::FixProtStyle::Windows),
-        QString::fromStdString(v.storage));
+    const QString cmd = fix_prot_command_line(QString::fromStdString(home.fixProtPath()),
+                                              repair::default_args(cc::FixProtStyle::Windows),
+                                              QString::fromStdString(v.storage));
 
     home.setFault("fixprot_sleep_ms", std::to_string(sleepMs));
     const auto eventWait = [&] {

@@ -270,9 +270,9 @@ int main(int argc, char** argv) {
     w.runModeCombo_Click();
     bool progressGrabbed = false;
     set_yield_hook([&] {
-        if (progressGrabbed || !progress_window_exists())
+        if (progressGrabbed || !w.progress().window())
             return;
-        frmProgress& p = progress_window();
+        frmProgress& p = *w.progress().window();
         if (!p.isVisible() || !p.progressLbl->text().startsWith(QStringLiteral("Fixing")))
             return;
         QElapsedTimer t;

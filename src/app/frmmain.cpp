@@ -6,14 +6,14 @@
 #include "wrapcheckbox.h"
 
 #include "app/repairrun.h"
+#include "app/selection.h"
+#include "app/viewdetails.h"
+#include "app/viewloading.h"
 #include "common/duplist.h"
 #include "common/msgbox.h"
 #include "model/viewlistmodel.h"
 #include "progress/frmprogress.h"
 #include "repair/fixprot.h"
-#include "selection/selection.h"
-#include "views/viewdetails.h"
-#include "views/viewloading.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -141,7 +141,6 @@ frmMain::frmMain(std::shared_ptr<cc::Backend> backend, QWidget* parent)
     f.setPointSizeF(8.25);
     f.setWeight(QFont::Normal);
     setFont(f);
-    allow_progress_window();
     // Every window's keys pass it: message boxes' buttons too.
     QCoreApplication::instance()->installEventFilter(new RepeatedPressGuard(this));
     buildControls();
@@ -340,12 +339,18 @@ cc::Session& frmMain::session() {
 }
 
 void frmMain::connectControllers() {
-    m_loader = new views::ViewLoader(*viewsModel, this);
-    m_details = new views::DetailsReporter(this);
-    m_selection = new selection::Selection(*viewsModel, *viewsList->selectionModel(), this);
-    m_run = new repair::RepairRun(*viewsModel, this);
+    m_progress = new ProgressWindow(this);
+    m_loader = new ViewLoader(*viewsModel, *m_progress, this);
+    m_details = new DetailsReporter(this);
+    m_selection = new Selection(*viewsModel, *viewsList->selectionModel(), this);
+    m_run = new RepairRun(*viewsModel, *m_progress, this);
+    // The operator's close of the progress window asks the load or run
+    // under way whether to stop (each ignores it while it is not running).
+    // A listing only reads and stops at once; a run finishes its view.
+    connect(m_progress, &ProgressWindow::closeRequested, m_loader, &ViewLoader::askToStop);
+    connect(m_progress, &ProgressWindow::closeRequested, m_run, &RepairRun::askToStop);
 
-    connect(m_loader, &views::ViewLoader::started, this, [this] {
+    connect(m_loader, &ViewLoader::started, this, [this] {
         beginOperation();
         busy(true);
         // The list is hidden while it fills, and a hidden list would pass
@@ -355,13 +360,13 @@ void frmMain::connectControllers() {
         setFocus(Qt::OtherFocusReason);
         viewsList->hide();
     });
-    connect(m_loader, &views::ViewLoader::finished, this, &frmMain::loadFinished);
-    connect(m_details, &views::DetailsReporter::viewFound, viewsList, &QWidget::setToolTip);
+    connect(m_loader, &ViewLoader::finished, this, &frmMain::loadFinished);
+    connect(m_details, &DetailsReporter::viewFound, viewsList, &QWidget::setToolTip);
 
     // The run reads the action and the mode at every row, the arguments
     // once at its start.
     const auto options = [this] {
-        repair::RunOptions& o = m_run->options();
+        RunOptions& o = m_run->options();
         o.actionText = actionCombo->currentText();
         o.argsText = actionArgsTxt->text();
         o.mode = static_cast<RunMode>(GRunMode);
@@ -369,26 +374,26 @@ void frmMain::connectControllers() {
     connect(actionCombo, &QComboBox::currentTextChanged, this, options);
     connect(actionArgsTxt, &QLineEdit::textChanged, this, options);
     connect(runModeCombo, &QComboBox::currentTextChanged, this, options);
-    connect(m_run, &repair::RepairRun::started, this, [this] {
+    connect(m_run, &RepairRun::started, this, [this] {
         busy(true);
         beginOperation();
     });
-    connect(m_run, &repair::RepairRun::finished, this, [this] {
+    connect(m_run, &RepairRun::finished, this, [this] {
         busy(false);
         endOperation();
     });
 }
 
-void frmMain::loadFinished(const cc::ListingReport& report, views::LoadEnd end) {
+void frmMain::loadFinished(const cc::ListingReport& report, LoadEnd end) {
     viewsList->show();
     if (viewsModel->count() >= 1)
         setCurrentRow(0);
     update_view_cnt();
     // The report comes while the pointer is still busy and before the
     // controls are back.
-    if (end != views::LoadEnd::Abandoned && !m_unloading) {
+    if (end != LoadEnd::Abandoned && !m_unloading) {
         QString text = cc::report_text(report);
-        if (end == views::LoadEnd::Stopped) {
+        if (end == LoadEnd::Stopped) {
             const QString stopped =
                 QStringLiteral("The list is incomplete: loading was stopped after %1 views.")
                     .arg(viewsModel->count());
@@ -446,7 +451,7 @@ void frmMain::do_unload() {
     m_loader->abandon();
     m_details->abandon();
     m_run->abandon();
-    shutdown_progress_window();
+    m_progress->shutdown();
     const QWidgetList tops = QApplication::topLevelWidgets();
     for (QWidget* w : tops) {
         if (w != this && w->isVisible())
@@ -680,7 +685,7 @@ void frmMain::runModeCombo_Click() {
 void frmMain::executeFixProtBut_Click() {
     if (operationUnderway())
         return;
-    repair::RunOptions& o = m_run->options();
+    RunOptions& o = m_run->options();
     o.actionText = actionCombo->currentText();
     o.argsText = actionArgsTxt->text();
     o.mode = static_cast<RunMode>(GRunMode);

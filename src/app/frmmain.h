@@ -18,18 +18,13 @@ class QPushButton;
 
 namespace tsy {
 
+class ProgressWindow;
 class ViewListModel;
-namespace views {
 enum class LoadEnd;
 class ViewLoader;
 class DetailsReporter;
-} // namespace views
-namespace selection {
 class Selection;
-}
-namespace repair {
 class RepairRun;
-}
 
 // The main window. Its controls sit at fixed places and are its own; the
 // handlers are thin and hand the work to the controllers (loading,
@@ -49,6 +44,10 @@ public:
 
     // The ClearCase session, made when first needed.
     cc::Session& session();
+
+    // The window's progress window, which its loads and runs show. It
+    // closes with the main window and is not made again after that.
+    ProgressWindow& progress() { return *m_progress; }
 
     // ---- Life cycle -------------------------------------------------------
     // Loads the window before it is shown. False when ClearCase is not
@@ -105,7 +104,7 @@ protected:
 private:
     void buildControls();
     void connectControllers();
-    void loadFinished(const cc::ListingReport& report, views::LoadEnd end);
+    void loadFinished(const cc::ListingReport& report, LoadEnd end);
     void nameForAssistiveTools();
     void applyOperationState();
 
@@ -137,10 +136,11 @@ private:
     QLabel* Image1 = nullptr;
 
     // ---- Controllers ------------------------------------------------------
-    views::ViewLoader* m_loader = nullptr;
-    views::DetailsReporter* m_details = nullptr;
-    selection::Selection* m_selection = nullptr;
-    repair::RepairRun* m_run = nullptr;
+    ProgressWindow* m_progress = nullptr;
+    ViewLoader* m_loader = nullptr;
+    DetailsReporter* m_details = nullptr;
+    Selection* m_selection = nullptr;
+    RepairRun* m_run = nullptr;
 
     QPointer<QWidget> m_focusBefore; // where the focus was when an operation began
     std::shared_ptr<cc::Backend> m_backend;

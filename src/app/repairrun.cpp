@@ -5,13 +5,23 @@
 #include "common/yield.h"
 #include "model/viewlistmodel.h"
 #include "process/commandline.h"
-#include "progress/frmprogress.h"
+#include "progress/progresssink.h"
 #include "repair/fixprot.h"
 #include "repair/unitrecord.h"
 
 #include <QTimer>
 
-namespace tsy::repair {
+namespace tsy {
+
+using repair::RepairOutcome;
+using repair::RunEngine;
+using repair::RunItem;
+using repair::RunLock;
+using repair::RunSettings;
+using repair::take_unit_records;
+using repair::unit_record_dir;
+using repair::UnitRecord;
+using repair::ViewRepair;
 
 namespace {
 // A fix_prot that failed must not pass for a repaired view: such views are
@@ -36,7 +46,8 @@ QString fix_prot_command_line(const QString& program, const QString& argsText,
            process::quoted_word(storage, Quoting::SplitCommand);
 }
 
-RepairRun::RepairRun(ViewListModel& list, QObject* parent) : QObject(parent), m_list(list) {}
+RepairRun::RepairRun(ViewListModel& list, ProgressSink& progress, QObject* parent)
+    : QObject(parent), m_list(list), m_progress(progress) {}
 
 bool RepairRun::start(cc::Session& session, const QString& cchome) {
     if (m_running)
@@ -65,10 +76,7 @@ bool RepairRun::start(cc::Session& session, const QString& cchome) {
     connect(m_engine, &RunEngine::viewStarted, this, &RepairRun::viewStarted);
     connect(m_engine, &RunEngine::viewEnded, this, &RepairRun::viewDone);
     connect(m_engine, &RunEngine::finished, this, &RepairRun::end);
-    start_progress(QStringLiteral("Executing..."));
-    if (progress_window_exists())
-        connect(&progress_window(), &frmProgress::closeRequested, this, &RepairRun::askToStop,
-                Qt::UniqueConnection);
+    m_progress.start_progress(QStringLiteral("Executing..."));
     emit started();
     // Repairs whose unit finished after the window that started them had
     // closed, or after Tessaly was gone, are told of once.
@@ -126,7 +134,7 @@ std::optional<RunItem> RepairRun::nextRow() {
         if (!m_list.isChecked(i))
             continue;
         const QString tag = m_list.tag(i);
-        set_msg(QStringLiteral("Fixing Protection --> ") + tag);
+        m_progress.set_msg(QStringLiteral("Fixing Protection --> ") + tag);
         return RunItem{i, tag, m_list.host(i), m_options.mode};
     }
     return std::nullopt;
@@ -199,11 +207,11 @@ void RepairRun::end() {
     if (m_engine)
         m_engine->deleteLater();
     m_lock.release();
-    stop_progress();
+    m_progress.stop_progress();
     do_events();
     emit finished();
     if (!m_abandoned)
         report_failed_repairs(m_failedRepairs, m_repairs);
 }
 
-} // namespace tsy::repair
+} // namespace tsy

@@ -18,13 +18,12 @@
 #include <QStringList>
 
 namespace tsy {
+
+class ProgressSink;
 class ViewListModel;
 namespace cc {
 class Session;
 }
-} // namespace tsy
-
-namespace tsy::repair {
 
 // The utility's command line as the operator reads it in messages:
 // program, one blank, the argument text (none for the "<arguments>"
@@ -39,14 +38,16 @@ QString fix_prot_command_line(const QString& program, const QString& argsText,
 struct RunOptions {
     QString actionText;
     QString argsText;
-    RunMode mode = RunMode::Normal;
+    repair::RunMode mode = repair::RunMode::Normal;
 };
 
 class RepairRun : public QObject {
     Q_OBJECT
 
 public:
-    explicit RepairRun(ViewListModel& list, QObject* parent = nullptr);
+    // progress is shown from the start of a run to its end and names each
+    // view as the run reaches it.
+    RepairRun(ViewListModel& list, ProgressSink& progress, QObject* parent = nullptr);
 
     bool running() const { return m_running; }
     RunOptions& options() { return m_options; }
@@ -57,19 +58,22 @@ public:
     // left to its unit, which finishes fix_prot and endview alone; a
     // lookup is stopped.
     void abandon();
+    // The operator closed the progress window: asks whether to stop, and on
+    // Yes starts no view after the one at work.
+    void askToStop();
 
 signals:
     void started();
     void finished();
 
 private:
-    std::optional<RunItem> nextRow();
-    void viewStarted(const RunItem& item, ViewRepair* view);
-    void viewDone(const RunItem& item, const RepairOutcome& outcome);
+    std::optional<repair::RunItem> nextRow();
+    void viewStarted(const repair::RunItem& item, repair::ViewRepair* view);
+    void viewDone(const repair::RunItem& item, const repair::RepairOutcome& outcome);
     void end();
-    void askToStop();
 
     ViewListModel& m_list;
+    ProgressSink& m_progress;
     RunOptions m_options;
     QString m_program;
     QString m_argsText;
@@ -82,8 +86,8 @@ private:
     bool m_running = false;
     bool m_abandoned = false;
     bool m_stopAfterView = false; // the operator asked to stop after this view
-    QPointer<RunEngine> m_engine;
-    RunLock m_lock;
+    QPointer<repair::RunEngine> m_engine;
+    repair::RunLock m_lock;
 };
 
-} // namespace tsy::repair
+} // namespace tsy

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
-#include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QStyleOptionProgressBar>
@@ -25,8 +24,6 @@ constexpr QRect kImage(8, 16, 32, 32);
 constexpr QRect kLabel(56, 8, 273, 41);
 constexpr QRect kBar(48, 56, 289, 17);
 constexpr int kTickMs = 10;
-
-bool g_shutdown = false;
 
 // A progress bar that draws each of its values once and then shows the
 // picture again. The bar cycles through the same hundred values for as
@@ -94,11 +91,6 @@ private:
     std::array<QPixmap, 101> m_pictures;
     qreal m_dpr = 0;
 };
-
-QPointer<frmProgress>& instance() {
-    static QPointer<frmProgress> w;
-    return w;
-}
 } // namespace
 
 frmProgress::frmProgress(QWidget* parent) : QWidget(parent, Qt::Window) {
@@ -219,46 +211,44 @@ void frmProgress::set_msg(const QString& msg) {
         m_messagePending = true;
 }
 
-frmProgress& progress_window() {
-    if (!instance())
-        instance() = new frmProgress();
-    return *instance();
+ProgressWindow::ProgressWindow(QObject* parent) : QObject(parent) {}
+
+ProgressWindow::~ProgressWindow() {
+    delete m_window.data();
 }
 
-bool progress_window_exists() {
-    return !instance().isNull();
+frmProgress* ProgressWindow::made() {
+    if (m_shutdown)
+        return nullptr;
+    if (!m_window) {
+        m_window = new frmProgress();
+        connect(m_window, &frmProgress::closeRequested, this, &ProgressWindow::closeRequested);
+    }
+    return m_window;
 }
 
-void close_progress_window() {
-    if (frmProgress* w = instance().data()) {
+void ProgressWindow::start_progress(const QString& msg) {
+    if (frmProgress* w = made())
+        w->start_progress(msg);
+}
+
+void ProgressWindow::stop_progress() {
+    if (frmProgress* w = made())
+        w->stop_progress();
+}
+
+void ProgressWindow::set_msg(const QString& msg) {
+    if (frmProgress* w = made())
+        w->set_msg(msg);
+}
+
+void ProgressWindow::shutdown() {
+    m_shutdown = true;
+    if (frmProgress* w = m_window.data()) {
         w->allowClose();
         w->close();
         delete w;
     }
-}
-
-void shutdown_progress_window() {
-    g_shutdown = true;
-    close_progress_window();
-}
-
-void allow_progress_window() {
-    g_shutdown = false;
-}
-
-void start_progress(const QString& msg) {
-    if (!g_shutdown)
-        progress_window().start_progress(msg);
-}
-
-void stop_progress() {
-    if (!g_shutdown)
-        progress_window().stop_progress();
-}
-
-void set_msg(const QString& msg) {
-    if (!g_shutdown)
-        progress_window().set_msg(msg);
 }
 
 } // namespace tsy

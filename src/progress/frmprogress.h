@@ -1,6 +1,9 @@
 #pragma once
 
+#include "progress/progresssink.h"
+
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
@@ -10,8 +13,7 @@ class QTimer;
 namespace tsy {
 
 // The modeless "Working...please wait..." window with a message line and a
-// bar that cycles on its own. There is one, made on its earliest use,
-// hidden between uses and closed at shutdown.
+// bar that cycles on its own.
 class frmProgress : public QWidget {
     Q_OBJECT
 
@@ -68,19 +70,37 @@ private:
     bool m_closeAllowed = false;
 };
 
-// The one progress window, made when first asked for.
-frmProgress& progress_window();
-bool progress_window_exists();
-// Closes and destroys it; the next use makes a new one.
-void close_progress_window();
-// Closes it for good at shutdown: later calls of the operations below do
-// nothing, so no window is made again while the program ends.
-void shutdown_progress_window();
-// Lets the operations make the window again (a new main window).
-void allow_progress_window();
+// A main window's progress: its frmProgress, made on the first use, hidden
+// between uses and destroyed with this object.
+class ProgressWindow : public QObject, public ProgressSink {
+    Q_OBJECT
 
-void start_progress(const QString& msg);
-void stop_progress();
-void set_msg(const QString& msg);
+public:
+    explicit ProgressWindow(QObject* parent = nullptr);
+    ~ProgressWindow() override;
+
+    void start_progress(const QString& msg) override;
+    void stop_progress() override;
+    void set_msg(const QString& msg) override;
+
+    // The window, or null before its first use and after shutdown().
+    frmProgress* window() const { return m_window.data(); }
+
+    // Closes and destroys the window for good, as the main window closes:
+    // the operations above do nothing from then on, so nothing makes the
+    // window again while the program ends.
+    void shutdown();
+
+signals:
+    // The operator asked to close the shown window (its close box, or Esc).
+    void closeRequested();
+
+private:
+    // The window, made if it is not there yet; null after shutdown().
+    frmProgress* made();
+
+    QPointer<frmProgress> m_window;
+    bool m_shutdown = false;
+};
 
 } // namespace tsy

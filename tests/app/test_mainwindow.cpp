@@ -155,15 +155,16 @@ TEST(MainWindow, ClosingClosesTheProgressWindowToo) {
     MsgRecorder boxes;
     FakeWindow f;
     f.w->show();
-    start_progress(QStringLiteral("Executing..."));
-    ASSERT_TRUE(progress_window().isVisible());
-    ui(*f.w).cancelBut->click();
+    f.w->progress().start_progress(QStringLiteral("Executing..."));
+    ASSERT_TRUE(progress_shown(*f.w));
+    QTest::mouseClick(ui(*f.w).cancelBut, Qt::LeftButton);
     EXPECT_FALSE(f.w->isVisible());
-    EXPECT_FALSE(progress_window_exists());
+    EXPECT_EQ(progress_of(*f.w), nullptr);
     EXPECT_TRUE(f.w->unloading());
     // Nothing makes it again while the program ends.
-    stop_progress();
-    EXPECT_FALSE(progress_window_exists());
+    f.w->progress().stop_progress();
+    f.w->progress().start_progress(QStringLiteral("Executing..."));
+    EXPECT_EQ(progress_of(*f.w), nullptr);
 }
 
 TEST(StartUp, WithoutClearCaseOnlyTheBoxIsShown) {

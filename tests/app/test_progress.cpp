@@ -10,22 +10,12 @@
 
 using namespace tsy;
 
-namespace {
-struct FreshProgress {
-    FreshProgress() {
-        allow_progress_window();
-        close_progress_window();
-    }
-    ~FreshProgress() { close_progress_window(); }
-};
-} // namespace
-
 TEST(ProgressWindow, IsMadeOnFirstUseWithItsDesign) {
-    FreshProgress fresh;
-    EXPECT_FALSE(progress_window_exists());
-    stop_progress();
-    ASSERT_TRUE(progress_window_exists());
-    frmProgress& p = progress_window();
+    ProgressWindow progress;
+    EXPECT_EQ(progress.window(), nullptr);
+    progress.stop_progress();
+    ASSERT_NE(progress.window(), nullptr);
+    frmProgress& p = *progress.window();
     EXPECT_FALSE(p.isVisible());
     EXPECT_EQ(p.progressBar->value(), 0);
     EXPECT_FALSE(p.progressTimer->isActive());
@@ -37,39 +27,41 @@ TEST(ProgressWindow, IsMadeOnFirstUseWithItsDesign) {
 }
 
 TEST(ProgressWindow, MessagesFollowTheirRules) {
-    FreshProgress fresh;
-    start_progress(QString());
-    EXPECT_EQ(progress_window().progressLbl->text(), QStringLiteral("Working..."));
-    EXPECT_TRUE(progress_window().isVisible());
-    EXPECT_TRUE(progress_window().progressTimer->isActive());
-    EXPECT_EQ(progress_window().progressTimer->interval(), 10);
-    set_msg(QStringLiteral("Loading --> a"));
-    stop_progress();
-    EXPECT_EQ(progress_window().progressTimer->interval(), 0);
-    start_progress(QString());
-    EXPECT_EQ(progress_window().progressLbl->text(), QStringLiteral("Loading --> a"));
-    set_msg(QString());
-    EXPECT_TRUE(progress_window().message().isEmpty());
-    EXPECT_TRUE(progress_window().isVisible());
+    ProgressWindow progress;
+    progress.start_progress(QString());
+    ASSERT_NE(progress.window(), nullptr);
+    frmProgress& p = *progress.window();
+    EXPECT_EQ(p.progressLbl->text(), QStringLiteral("Working..."));
+    EXPECT_TRUE(p.isVisible());
+    EXPECT_TRUE(p.progressTimer->isActive());
+    EXPECT_EQ(p.progressTimer->interval(), 10);
+    progress.set_msg(QStringLiteral("Loading --> a"));
+    progress.stop_progress();
+    EXPECT_EQ(p.progressTimer->interval(), 0);
+    progress.start_progress(QString());
+    EXPECT_EQ(p.progressLbl->text(), QStringLiteral("Loading --> a"));
+    progress.set_msg(QString());
+    EXPECT_TRUE(p.message().isEmpty());
+    EXPECT_TRUE(p.isVisible());
     // The label catches up within a few ticks.
-    EXPECT_TRUE(
-        QTest::qWaitFor([] { return progress_window().progressLbl->text().isEmpty(); }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.progressLbl->text().isEmpty(); }, 1000));
 }
 
 TEST(ProgressWindow, ARushOfMessagesRepaintsAtAMeasuredPace) {
-    FreshProgress fresh;
-    start_progress(QStringLiteral("Loading all views..."));
+    ProgressWindow progress;
+    progress.start_progress(QStringLiteral("Loading all views..."));
+    ASSERT_NE(progress.window(), nullptr);
+    frmProgress& p = *progress.window();
     for (int i = 0; i < 1000; ++i)
-        set_msg(QStringLiteral("Loading --> v%1").arg(i));
-    EXPECT_EQ(progress_window().message(), QStringLiteral("Loading --> v999"));
-    EXPECT_NE(progress_window().progressLbl->text(), QStringLiteral("Loading --> v999"));
-    stop_progress();
-    EXPECT_EQ(progress_window().progressLbl->text(), QStringLiteral("Loading --> v999"));
+        progress.set_msg(QStringLiteral("Loading --> v%1").arg(i));
+    EXPECT_EQ(p.message(), QStringLiteral("Loading --> v999"));
+    EXPECT_NE(p.progressLbl->text(), QStringLiteral("Loading --> v999"));
+    progress.stop_progress();
+    EXPECT_EQ(p.progressLbl->text(), QStringLiteral("Loading --> v999"));
 }
 
 TEST(ProgressWindow, TheCounterCyclesAndSurvivesAStop) {
-    FreshProgress fresh;
-    frmProgress& p = progress_window();
+    frmProgress p;
     for (int i = 0; i < 99; ++i)
         p.progressTimer_Timer();
     EXPECT_EQ(p.progressBar->value(), 99);
@@ -88,23 +80,26 @@ TEST(ProgressWindow, TheCounterCyclesAndSurvivesAStop) {
 }
 
 TEST(ProgressWindow, TheTimerMovesTheBarWhileEventsAreProcessed) {
-    FreshProgress fresh;
-    start_progress(QStringLiteral("Executing..."));
-    const int before = progress_window().counter();
+    ProgressWindow progress;
+    progress.start_progress(QStringLiteral("Executing..."));
+    ASSERT_NE(progress.window(), nullptr);
+    frmProgress& p = *progress.window();
+    const int before = p.counter();
     QTest::qWait(200);
-    EXPECT_GT(progress_window().counter(), before + 3);
-    stop_progress();
-    const int stopped = progress_window().counter();
+    EXPECT_GT(p.counter(), before + 3);
+    progress.stop_progress();
+    const int stopped = p.counter();
     QTest::qWait(50);
-    EXPECT_EQ(progress_window().counter(), stopped);
+    EXPECT_EQ(p.counter(), stopped);
 }
 
 TEST(ProgressWindow, TheBarLooksAsAPlainProgressBarAtEachStep) {
     // The bar reuses its pictures of earlier values: each must be exactly
     // what the style draws, on a first showing and from the cache alike.
-    FreshProgress fresh;
-    frmProgress& p = progress_window();
-    start_progress(QStringLiteral("Executing..."));
+    ProgressWindow progress;
+    progress.start_progress(QStringLiteral("Executing..."));
+    ASSERT_NE(progress.window(), nullptr);
+    frmProgress& p = *progress.window();
     QProgressBar plain;
     plain.setTextVisible(false);
     plain.setRange(0, 100);
@@ -120,5 +115,5 @@ TEST(ProgressWindow, TheBarLooksAsAPlainProgressBarAtEachStep) {
     p.progressBar->setEnabled(false);
     plain.setEnabled(false);
     EXPECT_EQ(pixels(p.progressBar), pixels(&plain)) << "disabled";
-    stop_progress();
+    progress.stop_progress();
 }

@@ -106,16 +106,16 @@ TEST(ActionAndRunMode, TheHandlersSetArgumentsAndTheWindowStyle) {
 }
 
 TEST(CommandLine, IsBuiltFromItsPiecesWithTheirBlanks) {
-    EXPECT_EQ(repair::fix_prot_command_line(QStringLiteral("/cc/etc/utils/fix_prot"), kArgs,
-                                            QStringLiteral("/vws/a.vws")),
+    EXPECT_EQ(fix_prot_command_line(QStringLiteral("/cc/etc/utils/fix_prot"), kArgs,
+                                    QStringLiteral("/vws/a.vws")),
               QStringLiteral("/cc/etc/utils/fix_prot  -force -root -recover -recurse  /vws/a.vws"));
     for (const QString& none : {QStringLiteral("<arguments>"), QString()})
-        EXPECT_EQ(repair::fix_prot_command_line(QStringLiteral("/cc/fp"), none,
-                                                QStringLiteral("/vws/a.vws")),
-                  QStringLiteral("/cc/fp  /vws/a.vws"));
+        EXPECT_EQ(
+            fix_prot_command_line(QStringLiteral("/cc/fp"), none, QStringLiteral("/vws/a.vws")),
+            QStringLiteral("/cc/fp  /vws/a.vws"));
     // The placeholder counts only exactly.
-    EXPECT_EQ(repair::fix_prot_command_line(QStringLiteral("/fp"), QStringLiteral("<Arguments>"),
-                                            QStringLiteral("/s")),
+    EXPECT_EQ(fix_prot_command_line(QStringLiteral("/fp"), QStringLiteral("<Arguments>"),
+                                    QStringLiteral("/s")),
               QStringLiteral("/fp <Arguments> /s"));
 }
 
@@ -125,7 +125,7 @@ TEST(CommandLine, PathsWithBlanksOrQuotesReachTheUtilityWhole) {
          {QStringLiteral("/vws/my view.vws"), QStringLiteral("/vws/it's \"odd\" $x;`y`.vws"),
           QStringLiteral("/vws/a\"b.vws"), QStringLiteral("/vws/plain.vws"),
           QStringLiteral("/vws/a\u00A0b\vc\fd\u3000e.vws")}) {
-        const QString line = repair::fix_prot_command_line(program, kArgs, storage);
+        const QString line = fix_prot_command_line(program, kArgs, storage);
         EXPECT_EQ(QProcess::splitCommand(line),
                   (QStringList{program, QStringLiteral("-force"), QStringLiteral("-root"),
                                QStringLiteral("-recover"), QStringLiteral("-recurse"), storage}))
@@ -165,13 +165,13 @@ TEST(Execute, AnEmptyListOrNoCheckedRowStartsNothing) {
         YieldWatcher yields;
         QStringList messages;
         yields.onYield = [&](int) {
-            messages.append(progress_window().message());
+            messages.append(progress_message(*f.w));
         };
         f.w->executeFixProtBut_Click();
         settle(*f.w);
         EXPECT_TRUE(f.calls().isEmpty());
         EXPECT_TRUE(f.commands().isEmpty());
-        EXPECT_FALSE(progress_window().isVisible());
+        EXPECT_FALSE(progress_shown(*f.w));
         EXPECT_EQ(f.w->cursor().shape(), Qt::ArrowCursor);
         EXPECT_EQ(yields.count, withViews ? 3 : 1); // one per row, one at the end
         EXPECT_EQ(messages.first(), QStringLiteral("Executing..."));
@@ -187,7 +187,7 @@ TEST(Execute, RepairsCheckedViewsInOrderThenStopsTheirServers) {
     YieldWatcher yields;
     QStringList messages;
     yields.onYield = [&](int) {
-        messages.append(progress_window().message());
+        messages.append(progress_message(*f.w));
     };
     f.w->executeFixProtBut_Click();
     settle(*f.w);
@@ -199,7 +199,7 @@ TEST(Execute, RepairsCheckedViewsInOrderThenStopsTheirServers) {
     // Rows stay checked: a second run does the same again.
     EXPECT_EQ(checked_count(*ui(*f.w).viewsModel), 2);
     EXPECT_TRUE(boxes.boxes.isEmpty());
-    EXPECT_FALSE(progress_window().isVisible());
+    EXPECT_FALSE(progress_shown(*f.w));
 }
 
 TEST(Execute, ReadsArgumentsOnceAndTheActionAndModeAtEveryRow) {
@@ -254,7 +254,7 @@ TEST(Execute, AFailingEndviewEndsTheRunWithTheLastCommandLine) {
     };
     bool progressShownAtBox = false;
     boxes.onBox = [&](const MsgRequest&) {
-        progressShownAtBox = progress_window().isVisible();
+        progressShownAtBox = progress_shown(*f.w);
     };
     f.w->executeFixProtBut_Click();
     settle(*f.w);
@@ -270,7 +270,7 @@ TEST(Execute, AFailingEndviewEndsTheRunWithTheLastCommandLine) {
     EXPECT_EQ(f.commands(),
               (QStringList{QStringLiteral("lsview a"), QStringLiteral("endview -server a")}));
     EXPECT_TRUE(progressShownAtBox);
-    EXPECT_FALSE(progress_window().isVisible());
+    EXPECT_FALSE(progress_shown(*f.w));
     EXPECT_EQ(f.w->cursor().shape(), Qt::ArrowCursor);
     EXPECT_TRUE(ui(*f.w).executeFixProtBut->isEnabled());
     EXPECT_TRUE(ui(*f.w).loadViewsBut->isEnabled());
@@ -360,7 +360,7 @@ TEST(Execute, ClosingTheWindowMidRunEndsItCleanlyAndLetsTheUtilityFinish) {
     EXPECT_FALSE(f.w->isVisible());
     EXPECT_EQ(f.commands(), QStringList{QStringLiteral("lsview a")}); // no endview while it works
     EXPECT_EQ(f.calls().size(), 1);
-    EXPECT_FALSE(progress_window_exists());
+    EXPECT_EQ(progress_of(*f.w), nullptr);
     EXPECT_TRUE(boxes.boxes.isEmpty());
 }
 
@@ -517,8 +517,9 @@ TEST(Execute, EscInTheProgressWindowAsksAndYesStopsAfterTheCurrentView) {
     boxes.answers = {MsgAnswer::No, MsgAnswer::Yes};
     // Asked twice while a's fix_prot runs: No goes on, Yes stops after it.
     QTimer::singleShot(100, f.w.get(), [&] {
-        QTest::keyClick(&progress_window(), Qt::Key_Escape);
-        QTest::keyClick(&progress_window(), Qt::Key_Escape);
+        ASSERT_TRUE(progress_shown(*f.w));
+        QTest::keyClick(progress_of(*f.w), Qt::Key_Escape);
+        QTest::keyClick(progress_of(*f.w), Qt::Key_Escape);
     });
     f.w->executeFixProtBut_Click();
     settle(*f.w);
@@ -531,7 +532,7 @@ TEST(Execute, EscInTheProgressWindowAsksAndYesStopsAfterTheCurrentView) {
     EXPECT_EQ(f.calls(), QStringList{f.call(QStringLiteral("a"))});
     EXPECT_EQ(f.commands(),
               (QStringList{QStringLiteral("lsview a"), QStringLiteral("endview -server a")}));
-    EXPECT_FALSE(progress_window().isVisible());
+    EXPECT_FALSE(progress_shown(*f.w));
 }
 
 TEST(Execute, RefusesWhileAnotherRunHoldsTheRunLock) {

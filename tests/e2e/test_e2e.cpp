@@ -41,10 +41,7 @@ struct SimWindow {
         w = std::make_unique<frmMain>();
         EXPECT_TRUE(w->Form_Load());
     }
-    ~SimWindow() {
-        w.reset();
-        close_progress_window();
-    }
+    ~SimWindow() { w.reset(); }
     void load() {
         w->loadViewsBut_Click();
         settle(*w);
@@ -428,8 +425,8 @@ TEST(Simulated, ASlowListingKeepsTheBarMovingAndACloseEndsItCleanly) {
     QSet<int> values;
     QTimer sample;
     QObject::connect(&sample, &QTimer::timeout, &sample, [&] {
-        if (progress_window_exists() && progress_window().isVisible())
-            values.insert(progress_window().progressBar->value());
+        if (progress_shown(*f.w))
+            values.insert(progress_of(*f.w)->progressBar->value());
     });
     sample.start(30);
     QTimer::singleShot(900, f.w.get(), [&] { f.w->close(); });
@@ -442,7 +439,7 @@ TEST(Simulated, ASlowListingKeepsTheBarMovingAndACloseEndsItCleanly) {
     EXPECT_GT(values.size(), 5);
     EXPECT_LT(t.elapsed(), 1800);
     EXPECT_FALSE(f.w->isVisible());
-    EXPECT_FALSE(progress_window_exists());
+    EXPECT_EQ(progress_of(*f.w), nullptr);
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
     EXPECT_EQ(ui(*f.w).viewsModel->count(), 0);
 }

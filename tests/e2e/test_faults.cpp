@@ -41,10 +41,7 @@ struct Site {
         ui(*w).runModeCombo->setCurrentIndex(1); // Hide
         w->runModeCombo_Click();
     }
-    ~Site() {
-        w.reset();
-        close_progress_window();
-    }
+    ~Site() { w.reset(); }
     QStringList lines() const {
         QStringList out;
         for (int i = 0; i < ui(*w).viewsModel->count(); ++i)
@@ -225,7 +222,7 @@ TEST(FaultsLoading, ClosingTheWindowMidLoad) {
     s.w->loadViewsBut_Click();
     settle(*s.w);
     EXPECT_FALSE(s.w->isVisible());
-    EXPECT_FALSE(progress_window_exists());
+    EXPECT_EQ(progress_of(*s.w), nullptr);
     EXPECT_TRUE(boxes.boxes.isEmpty());
     EXPECT_LT(yields.count, 5);
 }
@@ -325,8 +322,8 @@ TEST(FaultsRun, AVerySlowUtilityKeepsTheWindowAlive) {
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
         ++ticks;
-        if (progress_window_exists() && progress_window().isVisible())
-            bar.insert(progress_window().progressBar->value());
+        if (progress_shown(*s.w))
+            bar.insert(progress_of(*s.w)->progressBar->value());
     });
     timer.start(20);
     s.execute();

@@ -3,7 +3,6 @@
 #include "app/frmmain.h"
 #include "model/viewlistmodel.h"
 #include "msgrecorder.h"
-#include "progress/frmprogress.h"
 #include "simhome.h"
 #include "temphome.h"
 #include "ui.h"
@@ -305,7 +304,6 @@ TEST(Headless, NoTwoRunsAtOnceAndNoSecondFixProtOnAStorageStillAtWork) {
     w->executeFixProtBut_Click();
     settle(*w);
     w.reset();
-    close_progress_window();
     const Ran after = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
     EXPECT_EQ(after.status, 1);
     EXPECT_EQ(outcomes(after).mid(0, 2),

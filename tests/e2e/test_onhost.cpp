@@ -6,7 +6,7 @@
 #include "msgrecorder.h"
 #include "platform/platform.h"
 #include "process/commandline.h"
-#include "progress/frmprogress.h"
+#include "repair/fixprot.h"
 #include "simhome.h"
 #include "ui.h"
 
@@ -30,10 +30,7 @@ struct HostRun {
         w = std::make_unique<frmMain>();
         EXPECT_TRUE(w->Form_Load());
     }
-    ~HostRun() {
-        w.reset();
-        close_progress_window();
-    }
+    ~HostRun() { w.reset(); }
     ccsim::View add(const std::string& tag, const std::string& host) { return sim.add(tag, host); }
     void run() {
         w->loadViewsBut_Click();

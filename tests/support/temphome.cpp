@@ -4,7 +4,6 @@
 #include "fakecc.h"
 
 #include "app/frmmain.h"
-#include "progress/frmprogress.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -48,7 +47,6 @@ FakeWindow::FakeWindow() : backend(std::make_shared<FakeBackend>()) {
 
 FakeWindow::~FakeWindow() {
     w.reset();
-    close_progress_window();
 }
 
 QList<QWidget*> designed_tab_order(frmMain& w) {

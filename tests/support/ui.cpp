@@ -1,5 +1,7 @@
 #include "ui.h"
 
+#include "progress/frmprogress.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTest>
@@ -36,6 +38,20 @@ Ui::Ui(frmMain& w)
       actionArgsTxt(find<QLineEdit>(w, "actionArgsTxt")),
       executeFixProtBut(find<QPushButton>(w, "executeFixProtBut")),
       Image1(find<QLabel>(w, "Image1")) {}
+
+frmProgress* progress_of(frmMain& w) {
+    return w.progress().window();
+}
+
+bool progress_shown(frmMain& w) {
+    const frmProgress* p = progress_of(w);
+    return p && p->isVisible();
+}
+
+QString progress_message(frmMain& w) {
+    const frmProgress* p = progress_of(w);
+    return p ? p->message() : QStringLiteral("(no progress window)");
+}
 
 bool settle(frmMain& w, int timeoutMs) {
     QElapsedTimer t;

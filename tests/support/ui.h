@@ -17,6 +17,10 @@
 #include <QListView>
 #include <QPushButton>
 
+namespace tsy {
+class frmProgress;
+}
+
 namespace tsy::test {
 
 struct Ui {
@@ -59,6 +63,14 @@ inline int checked_count(const ViewListModel& list) {
         n += list.isChecked(row) ? 1 : 0;
     return n;
 }
+
+// The main window's progress window, or null while it has none (before
+// its first use, and once the main window has closed).
+frmProgress* progress_of(frmMain& w);
+// Whether the main window's progress window is on the screen.
+bool progress_shown(frmMain& w);
+// The message it was last given, or "(no progress window)".
+QString progress_message(frmMain& w);
 
 // Lets the event loop turn until the load, run or report under way has
 // ended (or the window went), at most timeoutMs.

@@ -9,7 +9,7 @@
 #include <QPointer>
 #include <QString>
 
-namespace tsy::views {
+namespace tsy {
 
 // The detail report's text for one view.
 QString view_details_text(bool active, bool snapshot, bool ucm, const QString& host,
@@ -34,4 +34,4 @@ private:
     QPointer<cc::DetailsJob> m_job;
 };
 
-} // namespace tsy::views
+} // namespace tsy

@@ -1,4 +1,6 @@
 #include "app/frmmain.h"
+#include "app/viewdetails.h"
+#include "app/viewloading.h"
 #include "cc/lsviewparse.h"
 #include "cc/session.h"
 #include "fakecc.h"
@@ -8,8 +10,6 @@
 #include "repair/fixprot.h"
 #include "temphome.h"
 #include "ui.h"
-#include "views/viewdetails.h"
-#include "views/viewloading.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -84,7 +84,7 @@ TEST(LoadViews, FillsASortedListWithoutCaseDuplicates) {
     YieldWatcher yields;
     QStringList messages;
     yields.onYield = [&](int) {
-        messages.append(progress_window().message());
+        messages.append(progress_message(w));
     };
     w.loadViewsBut_Click();
     settle(w);
@@ -102,7 +102,7 @@ TEST(LoadViews, FillsASortedListWithoutCaseDuplicates) {
     EXPECT_EQ(yields.count, 6);
     EXPECT_EQ(messages.first(), QStringLiteral("Loading all views..."));
     EXPECT_EQ(messages.at(2), QStringLiteral("Loading --> beta"));
-    EXPECT_FALSE(progress_window().isVisible());
+    EXPECT_FALSE(progress_shown(w));
     EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
     EXPECT_TRUE(boxes.boxes.isEmpty());
 }
@@ -196,7 +196,7 @@ TEST(LoadViews, AFailureBeforeTheEnumerationIsReportedAndCleanedUp) {
         boxes.last().text,
         QStringLiteral("ClearTool returned error: cleartool: Error: Unable to get the view list"));
     EXPECT_TRUE(ui(w).viewsList->isVisibleTo(&w));
-    EXPECT_FALSE(progress_window().isVisible());
+    EXPECT_FALSE(progress_shown(w));
     EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
     EXPECT_TRUE(ui(w).loadViewsBut->isEnabled());
     EXPECT_EQ(ui(w).viewsFoundLbl->text(), QStringLiteral("Found: 0 views"));
@@ -260,12 +260,14 @@ TEST(LoadViews, EscOrTheCloseBoxMidLoadAsksAndYesKeepsTheViewsReadSoFar) {
     // One yield before the listing, then one after each view is added.
     yields.onYield = [&](int n) {
         if (n == 11) {
-            QTest::keyClick(&progress_window(), Qt::Key_Escape); // No: it goes on
+            ASSERT_TRUE(progress_shown(w));
+            QTest::keyClick(progress_of(w), Qt::Key_Escape); // No: it goes on
         } else if (n == 21) {
             listedAtYes = ui(w).viewsModel->count();
+            ASSERT_TRUE(progress_shown(w));
             // The close box: the window system asks the native window to close.
             QCloseEvent closeBox;
-            QCoreApplication::sendEvent(progress_window().windowHandle(), &closeBox);
+            QCoreApplication::sendEvent(progress_of(w)->windowHandle(), &closeBox);
         }
     };
     QTest::mouseClick(ui(w).loadViewsBut, Qt::LeftButton);
@@ -281,7 +283,7 @@ TEST(LoadViews, EscOrTheCloseBoxMidLoadAsksAndYesKeepsTheViewsReadSoFar) {
               QStringLiteral("The list is incomplete: loading was stopped after 20 views."));
     EXPECT_EQ(ui(w).viewsModel->count(), 20);
     EXPECT_EQ(ui(w).viewsFoundLbl->text(), QStringLiteral("Found: 20 views"));
-    EXPECT_FALSE(progress_window().isVisible());
+    EXPECT_FALSE(progress_shown(w));
     EXPECT_TRUE(ui(w).viewsList->isVisibleTo(&w));
     EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
     EXPECT_TRUE(ui(w).loadViewsBut->isEnabled());

@@ -2,7 +2,7 @@
 
 #include "common/msgbox.h"
 
-namespace tsy::views {
+namespace tsy {
 
 namespace {
 QString word(bool b) {
@@ -52,4 +52,4 @@ void DetailsReporter::abandon() {
     m_job = nullptr;
 }
 
-} // namespace tsy::views
+} // namespace tsy

@@ -15,12 +15,6 @@
 class QItemSelectionModel;
 
 namespace tsy {
-class ViewListModel;
-}
-
-namespace tsy::selection {
-
-using tsy::line_matches;
 
 class Selection : public QObject {
     Q_OBJECT
@@ -51,4 +45,4 @@ private:
     QItemSelectionModel& m_current;
 };
 
-} // namespace tsy::selection
+} // namespace tsy

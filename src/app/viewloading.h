@@ -10,10 +10,9 @@
 #include <QPointer>
 
 namespace tsy {
-class ViewListModel;
-}
 
-namespace tsy::views {
+class ProgressSink;
+class ViewListModel;
 
 // How a load ended: every view listed, stopped by the operator with the
 // views read so far, or dropped because the window is closing.
@@ -23,7 +22,9 @@ class ViewLoader : public QObject {
     Q_OBJECT
 
 public:
-    explicit ViewLoader(ViewListModel& list, QObject* parent = nullptr);
+    // progress is shown from the start of a load to its end and names each
+    // view as it is listed.
+    ViewLoader(ViewListModel& list, ProgressSink& progress, QObject* parent = nullptr);
 
     bool running() const { return m_job != nullptr; }
     // Empties the list and starts filling it. Refused while running.
@@ -38,14 +39,15 @@ signals:
     void started();
     // The list holds every view that could be read (up to the stop, when
     // stopped). report names the rest.
-    void finished(const tsy::cc::ListingReport& report, tsy::views::LoadEnd end);
+    void finished(const tsy::cc::ListingReport& report, tsy::LoadEnd end);
 
 private:
     void done(LoadEnd end);
 
     ViewListModel& m_list;
+    ProgressSink& m_progress;
     QPointer<cc::ListingJob> m_job;
     bool m_asking = false;
 };
 
-} // namespace tsy::views
+} // namespace tsy

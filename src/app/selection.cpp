@@ -4,7 +4,7 @@
 
 #include <QItemSelectionModel>
 
-namespace tsy::selection {
+namespace tsy {
 
 Selection::Selection(ViewListModel& list, QItemSelectionModel& current, QObject* parent)
     : QObject(parent), m_list(list), m_current(current) {}
@@ -69,4 +69,4 @@ void Selection::findNext(const QString& pattern, bool foldCase, bool checkFound,
     }
 }
 
-} // namespace tsy::selection
+} // namespace tsy

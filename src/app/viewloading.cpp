@@ -3,22 +3,19 @@
 #include "common/msgbox.h"
 #include "common/yield.h"
 #include "model/viewlistmodel.h"
-#include "progress/frmprogress.h"
+#include "progress/progresssink.h"
 
-namespace tsy::views {
+namespace tsy {
 
-ViewLoader::ViewLoader(ViewListModel& list, QObject* parent) : QObject(parent), m_list(list) {}
+ViewLoader::ViewLoader(ViewListModel& list, ProgressSink& progress, QObject* parent)
+    : QObject(parent), m_list(list), m_progress(progress) {}
 
 bool ViewLoader::start(cc::Session& session) {
     if (m_job)
         return false;
     m_list.clear();
     m_list.beginBatch();
-    start_progress(QStringLiteral("Loading all views..."));
-    // A listing only reads: the operator may stop it from the progress window.
-    if (progress_window_exists())
-        connect(&progress_window(), &frmProgress::closeRequested, this, &ViewLoader::askToStop,
-                Qt::UniqueConnection);
+    m_progress.start_progress(QStringLiteral("Loading all views..."));
     emit started();
     do_events();
     m_job = session.listViews(this);
@@ -26,7 +23,7 @@ bool ViewLoader::start(cc::Session& session) {
             [this](const QString& tag, const QString& host) {
                 m_list.addView(tag, host);
                 do_events();
-                set_msg(QStringLiteral("Loading --> ") + tag);
+                m_progress.set_msg(QStringLiteral("Loading --> ") + tag);
             });
     connect(m_job, &cc::ListingJob::viewUnreadable, this, [] { do_events(); });
     connect(m_job, &cc::Job::finished, this, [this] { done(LoadEnd::Complete); });
@@ -62,8 +59,8 @@ void ViewLoader::done(LoadEnd end) {
     const cc::ListingReport report = job->report();
     job->deleteLater();
     m_list.endBatch();
-    stop_progress();
+    m_progress.stop_progress();
     emit finished(report, end);
 }
 
-} // namespace tsy::views
+} // namespace tsy
