@@ -11,7 +11,7 @@
 namespace tsy::bench {
 
 void naive_load(frmMain& w, cc::SyncBackend& backend) {
-    ViewListModel& list = *tsy::test::ui(w).viewsModel;
+    model::ViewListModel& list = *tsy::test::ui(w).viewsModel;
     list.clear();
     ProgressSink& progress = w.progress();
     progress.start_progress(QStringLiteral("Loading all views..."));
@@ -24,7 +24,7 @@ void naive_load(frmMain& w, cc::SyncBackend& backend) {
         std::unique_ptr<cc::View> v = views->item(i);
         const QString tag = v->tagName();
         const QString host = v->host();
-        if (!is_dup_list(ViewListModel::lineOf(tag, host), list))
+        if (!is_dup_list(model::ViewListModel::lineOf(tag, host), list))
             list.addView(tag, host);
         do_events();
         progress.set_msg(QStringLiteral("Loading --> ") + tag);

@@ -33,6 +33,8 @@
 
 namespace tsy {
 
+using model::ViewListModel;
+
 using repair::RunMode;
 
 namespace {

@@ -19,7 +19,9 @@ class QPushButton;
 namespace tsy {
 
 class ProgressWindow;
+namespace model {
 class ViewListModel;
+}
 enum class LoadEnd;
 class ViewLoader;
 class DetailsReporter;
@@ -116,7 +118,7 @@ private:
     QPushButton* loadViewsBut = nullptr;
     QLabel* viewsFoundLbl = nullptr;
     QListView* viewsList = nullptr;
-    ViewListModel* viewsModel = nullptr;
+    model::ViewListModel* viewsModel = nullptr;
     QPushButton* selectAllBut = nullptr;
     QPushButton* clearAllBut = nullptr;
     QCheckBox* caseInsensitiveCB = nullptr;

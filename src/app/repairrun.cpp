@@ -13,6 +13,8 @@
 
 namespace tsy {
 
+using model::ViewListModel;
+
 using repair::RepairOutcome;
 using repair::RunEngine;
 using repair::RunItem;

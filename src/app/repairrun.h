@@ -20,7 +20,9 @@
 namespace tsy {
 
 class ProgressSink;
+namespace model {
 class ViewListModel;
+}
 namespace cc {
 class Session;
 }
@@ -47,7 +49,7 @@ class RepairRun : public QObject {
 public:
     // progress is shown from the start of a run to its end and names each
     // view as the run reaches it.
-    RepairRun(ViewListModel& list, ProgressSink& progress, QObject* parent = nullptr);
+    RepairRun(model::ViewListModel& list, ProgressSink& progress, QObject* parent = nullptr);
 
     bool running() const { return m_running; }
     RunOptions& options() { return m_options; }
@@ -72,7 +74,7 @@ private:
     void viewDone(const repair::RunItem& item, const repair::RepairOutcome& outcome);
     void end();
 
-    ViewListModel& m_list;
+    model::ViewListModel& m_list;
     ProgressSink& m_progress;
     RunOptions m_options;
     QString m_program;

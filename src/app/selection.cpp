@@ -6,6 +6,9 @@
 
 namespace tsy {
 
+using model::line_matches;
+using model::ViewListModel;
+
 Selection::Selection(ViewListModel& list, QItemSelectionModel& current, QObject* parent)
     : QObject(parent), m_list(list), m_current(current) {}
 

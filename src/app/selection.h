@@ -20,7 +20,7 @@ class Selection : public QObject {
     Q_OBJECT
 
 public:
-    Selection(ViewListModel& list, QItemSelectionModel& current, QObject* parent = nullptr);
+    Selection(model::ViewListModel& list, QItemSelectionModel& current, QObject* parent = nullptr);
 
     // The current line, or -1; setting -1 or a row out of range leaves none.
     int currentRow() const;
@@ -41,7 +41,7 @@ public:
                   const std::function<bool()>& askFromTop);
 
 private:
-    ViewListModel& m_list;
+    model::ViewListModel& m_list;
     QItemSelectionModel& m_current;
 };
 

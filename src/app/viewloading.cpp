@@ -7,6 +7,8 @@
 
 namespace tsy {
 
+using model::ViewListModel;
+
 ViewLoader::ViewLoader(ViewListModel& list, ProgressSink& progress, QObject* parent)
     : QObject(parent), m_list(list), m_progress(progress) {}
 

@@ -12,7 +12,9 @@
 namespace tsy {
 
 class ProgressSink;
+namespace model {
 class ViewListModel;
+}
 
 // How a load ended: every view listed, stopped by the operator with the
 // views read so far, or dropped because the window is closing.
@@ -24,7 +26,7 @@ class ViewLoader : public QObject {
 public:
     // progress is shown from the start of a load to its end and names each
     // view as it is listed.
-    ViewLoader(ViewListModel& list, ProgressSink& progress, QObject* parent = nullptr);
+    ViewLoader(model::ViewListModel& list, ProgressSink& progress, QObject* parent = nullptr);
 
     bool running() const { return m_job != nullptr; }
     // Empties the list and starts filling it. Refused while running.
@@ -44,7 +46,7 @@ signals:
 private:
     void done(LoadEnd end);
 
-    ViewListModel& m_list;
+    model::ViewListModel& m_list;
     ProgressSink& m_progress;
     QPointer<cc::ListingJob> m_job;
     bool m_asking = false;

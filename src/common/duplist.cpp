@@ -7,6 +7,8 @@
 
 namespace tsy {
 
+using model::TextList;
+
 namespace {
 const QComboBox& checked(const QComboBox* combo) {
     if (!combo)

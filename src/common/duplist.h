@@ -9,7 +9,7 @@ class QComboBox;
 namespace tsy {
 
 // A combo box seen as a TextList. A null box fails when it is read.
-class ComboTextList final : public TextList {
+class ComboTextList final : public model::TextList {
 public:
     explicit ComboTextList(const QComboBox* combo) : m_combo(combo) {}
     int count() const override;
@@ -22,6 +22,6 @@ private:
 // Whether item equals an entry of list as a whole text, ignoring letter
 // case. A failure reading the list is reported in a box, and the result
 // reached so far is returned.
-bool is_dup_list(const QString& item, const TextList& list);
+bool is_dup_list(const QString& item, const model::TextList& list);
 
 } // namespace tsy

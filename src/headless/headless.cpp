@@ -40,6 +40,10 @@
 
 namespace tsy::headless {
 
+using model::line_matches;
+using model::local_lines;
+using model::ViewListModel;
+
 namespace {
 
 void err(const QString& line) {

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace tsy {
+namespace tsy::model {
 
 // What is_dup_list needs of a list or combo box: the entry count and the
 // text of an entry counted from 0. Either may fail by throwing.
@@ -13,4 +13,4 @@ public:
     virtual QString text(int index) const = 0;
 };
 
-} // namespace tsy
+} // namespace tsy::model

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-namespace tsy {
+namespace tsy::model {
 
 LineStore::Handle LineStore::add(QStringView line) {
     const qsizetype need = line.size() + 2;
@@ -450,4 +450,4 @@ void ViewListModel::rebuild(QList<ViewRow>&& rows) {
     m_rows = std::move(rows);
 }
 
-} // namespace tsy
+} // namespace tsy::model

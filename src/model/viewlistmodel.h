@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-namespace tsy {
+namespace tsy::model {
 
 // The text of every line of a list, in blocks of UTF-16 that never move, so
 // that a line costs its characters and a 32-bit handle: no allocation of
@@ -167,4 +167,4 @@ private:
 // what a listing prints, made in one buffer sized once.
 QByteArray local_lines(const ViewListModel& list);
 
-} // namespace tsy
+} // namespace tsy::model

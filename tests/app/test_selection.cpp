@@ -27,6 +27,7 @@
 
 using namespace tsy;
 using namespace tsy::test;
+using model::ViewListModel;
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 using namespace tsy;
+using model::TextList;
 using tsy::cc::Failure;
 
 namespace {

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 using namespace tsy;
+using namespace tsy::model;
 
 namespace {
 // Adds the view whose line is "tag:host".

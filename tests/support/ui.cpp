@@ -22,7 +22,7 @@ Ui::Ui(frmMain& w)
       aboutBut(find<QPushButton>(w, "aboutBut")), cancelBut(find<QPushButton>(w, "cancelBut")),
       loadViewsBut(find<QPushButton>(w, "loadViewsBut")),
       viewsFoundLbl(find<QLabel>(w, "viewsFoundLbl")), viewsList(find<QListView>(w, "viewsList")),
-      viewsModel(find<ViewListModel>(w, "viewsModel")),
+      viewsModel(find<model::ViewListModel>(w, "viewsModel")),
       selectAllBut(find<QPushButton>(w, "selectAllBut")),
       clearAllBut(find<QPushButton>(w, "clearAllBut")),
       caseInsensitiveCB(find<QCheckBox>(w, "caseInsensitiveCB")),

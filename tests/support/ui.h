@@ -32,7 +32,7 @@ struct Ui {
     QPushButton* loadViewsBut;
     QLabel* viewsFoundLbl;
     QListView* viewsList;
-    ViewListModel* viewsModel;
+    model::ViewListModel* viewsModel;
     QPushButton* selectAllBut;
     QPushButton* clearAllBut;
     QCheckBox* caseInsensitiveCB;
@@ -57,7 +57,7 @@ inline Ui ui(frmMain& w) {
 }
 
 // How many rows of the list are checked.
-inline int checked_count(const ViewListModel& list) {
+inline int checked_count(const model::ViewListModel& list) {
     int n = 0;
     for (int row = 0; row < list.count(); ++row)
         n += list.isChecked(row) ? 1 : 0;
