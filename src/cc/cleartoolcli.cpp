@@ -203,29 +203,6 @@ QStringList long_listing_of(const QString& tag) {
     return {QStringLiteral("lsview"), QStringLiteral("-long"), tag};
 }
 
-class CliRecord : public RecordJob {
-public:
-    CliRecord(const Cleartool& tool, const QString& tag, QObject* parent)
-        : RecordJob(parent),
-          m_call(new CleartoolCall(tool, long_listing_of(tag), Effect::Query, this)) {
-        connect(m_call, &CleartoolCall::finished, this, [this, tag] {
-            QString error;
-            std::optional<LsviewRecord> r = listed_record(*m_call, tag, error);
-            if (!r) {
-                fail(error);
-                return;
-            }
-            setRecord(std::move(*r));
-            succeed();
-        });
-        m_call->start();
-    }
-    void abandon() override { m_call->abandon(); }
-
-private:
-    CleartoolCall* m_call;
-};
-
 class CliDetails : public DetailsJob {
 public:
     CliDetails(const Cleartool& tool, const QString& tag, QObject* parent)
@@ -537,9 +514,6 @@ public:
     }
     DetailsJob* details(const QString& tag, QObject* parent) override {
         return new CliDetails(m_tool, tag, parent);
-    }
-    RecordJob* record(const QString& tag, QObject* parent) override {
-        return new CliRecord(m_tool, tag, parent);
     }
 
 private:

@@ -109,40 +109,6 @@ private:
     bool m_abandoned = false;
 };
 
-class SyncRecord : public RecordJob {
-public:
-    SyncRecord(std::shared_ptr<SyncObjects> o, const QString& tag, QObject* parent)
-        : RecordJob(parent), m_o(std::move(o)) {
-        later(this, &m_abandoned, [this, tag] {
-            QString out;
-            try {
-                out = m_o->clearTool().cmdExec(QStringLiteral("lsview -long ") + tag);
-            } catch (...) {
-                fail(describe_exception(std::current_exception()));
-                return;
-            }
-            QString why;
-            std::optional<LsviewRecord> r = find_record(parse_lsview_long(out.toUtf8()), tag, why);
-            if (!r) {
-                fail(why.isEmpty() ? QStringLiteral("cleartool lsview -long gave no record for "
-                                                    "view \"") +
-                                         tag + QStringLiteral("\"")
-                                   : why);
-                return;
-            }
-            setRecord(std::move(*r));
-            succeed();
-        });
-    }
-    void abandon() override { m_abandoned = true; }
-
-private:
-    std::shared_ptr<SyncObjects> m_o;
-    bool m_abandoned = false;
-};
-
-// The collection walked one view per turn of the event loop, so that the
-// window repaints and a close is seen between any two views.
 class SyncListing : public ListingJob {
 public:
     SyncListing(std::shared_ptr<SyncObjects> o, QObject* parent)
@@ -234,9 +200,6 @@ public:
     }
     DetailsJob* details(const QString& tag, QObject* parent) override {
         return new SyncDetails(m_o, tag, parent);
-    }
-    RecordJob* record(const QString& tag, QObject* parent) override {
-        return new SyncRecord(m_o, tag, parent);
     }
 
 private:

@@ -98,22 +98,6 @@ private:
     bool m_found = false;
 };
 
-// The record of one view from `lsview -long TAG`: its server host and
-// paths, for running fix_prot where the storage is.
-class RecordJob : public Job {
-    Q_OBJECT
-
-public:
-    using Job::Job;
-    const LsviewRecord& record() const { return m_record; }
-
-protected:
-    void setRecord(LsviewRecord r) { m_record = std::move(r); }
-
-private:
-    LsviewRecord m_record;
-};
-
 // How a listing went, known once it has finished.
 struct ListingReport {
     int total = 0;      // views the listing held, read or not
@@ -172,7 +156,6 @@ public:
     // A cleartool command given as its words, e.g. {"lsview", TAG}.
     virtual CommandJob* command(const QStringList& words, Effect effect, QObject* parent) = 0;
     virtual DetailsJob* details(const QString& tag, QObject* parent) = 0;
-    virtual RecordJob* record(const QString& tag, QObject* parent) = 0;
     // How this ClearCase wants fix_prot run.
     virtual FixProtStyle fixProtStyle() const = 0;
     // The cleartool program a repair unit runs endview with, outside this
