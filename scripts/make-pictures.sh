@@ -14,7 +14,7 @@ for tool in cmake xvfb-run; do
 done
 
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target tessaly_shots ccsim cleartool fix_prot
+cmake --build "$build" --target tessaly_shots tessaly-wrap ccsim cleartool fix_prot
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -28,7 +28,8 @@ shoot() { # SCALE SCREEN OUTDIR
     mkdir -p "$3"
     # The run behind the progress picture reaches the view hosts through the
     # home's ssh and sudo stand-ins, as the demo does, never the network.
-    CLEARCASEHOME=$work/home QT_SCALE_FACTOR=$1 \
+    # The picture tool lives in packaging/, not beside the repair unit.
+    CLEARCASEHOME=$work/home QT_SCALE_FACTOR=$1 TESSALY_WRAP=$build/src/tessaly-wrap \
         TESSALY_SSH=$work/home/var/ccsim/bin/ssh TESSALY_SUDO="$work/home/var/ccsim/bin/sudo -n" \
         xvfb-run -a -s "-screen 0 ${2}x24" "$build/packaging/tessaly_shots" "$3"
 }
