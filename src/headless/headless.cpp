@@ -73,18 +73,14 @@ std::optional<QString> clearcase_home() {
     return std::nullopt;
 }
 
-// Whether the standard input was open when the program started. A closed
-// one is replaced by /dev/null at once, so that no file opened later takes
-// its place and is read as the tags.
-bool g_stdinOpen = true;
-
 // The tags of a --tags file: one a line (a tag, or a tag:host line as
 // --list prints it), blank lines and "#" comments skipped. False, with
-// why, when it cannot be read.
-bool read_tags(const QString& path, QStringList& tags, QString& why) {
+// why, when it cannot be read. stdinOpen: whether the standard input was
+// open when the program started.
+bool read_tags(const QString& path, bool stdinOpen, QStringList& tags, QString& why) {
     QFile f;
     const bool fromStdin = path == u"-";
-    if (fromStdin && !g_stdinOpen) {
+    if (fromStdin && !stdinOpen) {
         why = QStringLiteral("--tags -: the standard input is closed");
         return false;
     }
@@ -642,10 +638,13 @@ private:
 } // namespace
 
 int run(int argc, char** argv) {
+    bool stdinOpen = true;
 #ifndef Q_OS_WIN
-    // Closed (<&-): the next file opened would take descriptor 0.
+    // Closed (<&-): the next file opened would take descriptor 0. It is
+    // replaced by /dev/null at once, so that no file opened later takes its
+    // place and is read as the tags.
     if (::fcntl(STDIN_FILENO, F_GETFD) == -1) {
-        g_stdinOpen = false;
+        stdinOpen = false;
         const int fd = ::open("/dev/null", O_RDONLY);
         if (fd > STDIN_FILENO)
             ::close(fd);
@@ -693,7 +692,7 @@ int run(int argc, char** argv) {
     }
     if (o.hasTags) {
         QString why;
-        if (!read_tags(o.tagsFile, o.tags, why)) {
+        if (!read_tags(o.tagsFile, stdinOpen, o.tags, why)) {
             err(why + QStringLiteral(": nothing was run"));
             return 2;
         }

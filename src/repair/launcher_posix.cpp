@@ -70,7 +70,7 @@ QStringList terminal_command() {
 
 // How long a terminal whose own process has ended may take to start the
 // wrapper (a launcher that hands the command to a server and returns).
-int g_graceMs = 10'000;
+constexpr int kGraceMs = 10'000;
 
 // The words that start the unit around spec's program.
 QStringList unit_words(const LaunchSpec& spec, const QString& program, const QString& report,
@@ -408,7 +408,7 @@ private:
                                                    : QStringLiteral("exit status %1").arg(code)));
             return;
         }
-        m_grace.start(g_graceMs);
+        m_grace.start(kGraceMs);
     }
 
     QProcess* m_process;
