@@ -635,21 +635,61 @@ private:
     QtMessageHandler m_previous = nullptr;
 };
 
-} // namespace
-
-int run(int argc, char** argv) {
-    bool stdinOpen = true;
+// Whether the standard input is open. A closed one (<&-) is replaced by
+// /dev/null at once: the next file opened would take descriptor 0 and be
+// read as the tags.
+bool standard_input_open() {
 #ifndef Q_OS_WIN
-    // Closed (<&-): the next file opened would take descriptor 0. It is
-    // replaced by /dev/null at once, so that no file opened later takes its
-    // place and is read as the tags.
     if (::fcntl(STDIN_FILENO, F_GETFD) == -1) {
-        stdinOpen = false;
         const int fd = ::open("/dev/null", O_RDONLY);
         if (fd > STDIN_FILENO)
             ::close(fd);
+        return false;
     }
 #endif
+    return true;
+}
+
+// What a run needs before it starts, each found out now rather than after a
+// night's run: a --failed-to file it can write, the --tags it reads, the
+// ClearCase home, a backend that can do what is asked, and the repair's
+// reach of the hosts. 0 when all is there; otherwise the status to end
+// with, the reason told.
+int ready_to_run(Options& o, bool stdinOpen, QString& home, std::shared_ptr<cc::Backend>& backend) {
+    QString why;
+    if (o.hasFailedTo && !can_write(o.failedTo, why)) {
+        err(QStringLiteral("cannot write ") + o.failedTo + QStringLiteral(": ") + why +
+            QStringLiteral(": nothing was run"));
+        return 2;
+    }
+    if (o.hasTags && !read_tags(o.tagsFile, stdinOpen, o.tags, why)) {
+        err(why + QStringLiteral(": nothing was run"));
+        return 2;
+    }
+    const std::optional<QString> found = clearcase_home();
+    if (!found)
+        return 2;
+    home = *found;
+    backend = cc::default_backend();
+    if ((o.check || o.needed) && backend->fixProtStyle() != cc::FixProtStyle::Unix) {
+        // Windows storage is protected by ACLs, which this inspection does not read.
+        err(QStringLiteral("--check and --needed need UNIX ClearCase: nothing was run"));
+        return 2;
+    }
+    if ((o.repair || o.check) && backend->fixProtStyle() == cc::FixProtStyle::Unix) {
+        const QString problem = repair::reach_from_environment().problem;
+        if (!problem.isEmpty()) {
+            err(problem + QStringLiteral(": nothing was run"));
+            return 2;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int run(int argc, char** argv) {
+    const bool stdinOpen = standard_input_open();
     // The plain poll() event loop costs less per child process than GLib's,
     // and a headless run may start thousands. Children do not inherit the
     // choice.
@@ -681,40 +721,11 @@ int run(int argc, char** argv) {
         return 0;
     }
     Options o = parsed.options;
-    if (o.hasFailedTo) {
-        // Found out now rather than after a night's run.
-        QString why;
-        if (!can_write(o.failedTo, why)) {
-            err(QStringLiteral("cannot write ") + o.failedTo + QStringLiteral(": ") + why +
-                QStringLiteral(": nothing was run"));
-            return 2;
-        }
-    }
-    if (o.hasTags) {
-        QString why;
-        if (!read_tags(o.tagsFile, stdinOpen, o.tags, why)) {
-            err(why + QStringLiteral(": nothing was run"));
-            return 2;
-        }
-    }
+    QString home;
+    std::shared_ptr<cc::Backend> backend;
+    if (const int status = ready_to_run(o, stdinOpen, home, backend))
+        return status;
 
-    const std::optional<QString> found = clearcase_home();
-    if (!found)
-        return 2;
-    const QString& home = *found;
-    std::shared_ptr<cc::Backend> backend = cc::default_backend();
-    if ((o.check || o.needed) && backend->fixProtStyle() != cc::FixProtStyle::Unix) {
-        // Windows storage is protected by ACLs, which this inspection does not read.
-        err(QStringLiteral("--check and --needed need UNIX ClearCase: nothing was run"));
-        return 2;
-    }
-    if ((o.repair || o.check) && backend->fixProtStyle() == cc::FixProtStyle::Unix) {
-        const QString problem = repair::reach_from_environment().problem;
-        if (!problem.isEmpty()) {
-            err(problem + QStringLiteral(": nothing was run"));
-            return 2;
-        }
-    }
     repair::RunLock lock;
     if (o.repair && !lock.acquire()) {
         err(QStringLiteral("another repair run is under way (") + lock.holder() +
