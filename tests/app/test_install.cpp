@@ -1,6 +1,5 @@
 #include "app/install.h"
-#include "cc/cchome.h"
-#include "common/fileexists.h"
+#include "homeenv.h"
 #include "msgrecorder.h"
 #include "platform/platform.h"
 
@@ -10,102 +9,39 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using namespace tsy;
-
-namespace {
-const char* kKey = "SOFTWARE\\Atria\\ClearCase\\CurrentVersion";
-
-// Sets or clears the installation variables for one test.
-class HomeEnv {
-public:
-    HomeEnv() : m_cc(qgetenv("CLEARCASEHOME")), m_atria(qgetenv("ATRIAHOME")) {}
-    ~HomeEnv() {
-        restore("CLEARCASEHOME", m_cc);
-        restore("ATRIAHOME", m_atria);
-    }
-    static void set(const char* name, const QString& v) { qputenv(name, QFile::encodeName(v)); }
-    static void unset(const char* name) { qunsetenv(name); }
-
-private:
-    static void restore(const char* n, const QByteArray& v) {
-        if (v.isNull())
-            qunsetenv(n);
-        else
-            qputenv(n, v);
-    }
-    QByteArray m_cc, m_atria;
-};
-
-void touch(const QString& path,
-           QFile::Permissions p = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.close();
-    f.setPermissions(p);
-}
-} // namespace
-
-TEST(RegistryConversion, ConvertsByTypeCode) {
-    std::array<unsigned char, plat::kRegBufferSize> buf{};
-    std::string r = "kept";
-    buf[0] = 266 & 0xff;
-    buf[1] = 266 >> 8;
-    plat::convert_reg_value(buf.data(), buf.size(), plat::kRegDword, r);
-    EXPECT_EQ(r, "266");
-    buf = {0xff, 0xff, 0xff, 0xff};
-    plat::convert_reg_value(buf.data(), buf.size(), plat::kRegDword, r);
-    EXPECT_EQ(r, "4294967295");
-
-    buf = {};
-    const char text[] = "C:\\Program Files\\ClearCase\\";
-    std::copy(std::begin(text), std::end(text), buf.begin());
-    plat::convert_reg_value(buf.data(), buf.size(), plat::kRegSz, r);
-    EXPECT_EQ(r, "C:\\Program Files\\ClearCase\\");
-
-    r = "as passed";
-    plat::convert_reg_value(buf.data(), buf.size(), plat::kRegExpandSz, r);
-    EXPECT_EQ(r, "as passed");
-    plat::convert_reg_value(buf.data(), buf.size(), plat::kRegBinary, r);
-    EXPECT_EQ(r, "as passed");
-
-    buf.fill('x');
-    EXPECT_THROW(plat::convert_reg_value(buf.data(), buf.size(), plat::kRegSz, r),
-                 plat::PlatformError);
-    EXPECT_THROW(plat::convert_reg_value(buf.data(), buf.size(), plat::kRegBinary, r),
-                 plat::PlatformError);
-}
+using test::HomeEnv;
+using test::touch;
 
 TEST(InstallationDiscovery, ProductHomeComesFromTheClearCaseVariablesInOrder) {
     HomeEnv env;
     QString v = QStringLiteral("junk");
     HomeEnv::set("CLEARCASEHOME", QStringLiteral("/cc/home/"));
     HomeEnv::set("ATRIAHOME", QStringLiteral("/atria"));
-    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(kKey),
+    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(test::kClearCaseKey),
                               QStringLiteral("ProductHome"), v));
     EXPECT_EQ(v, QStringLiteral("/cc/home/")); // trailing separator kept
     HomeEnv::unset("CLEARCASEHOME");
-    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(kKey),
+    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(test::kClearCaseKey),
                               QStringLiteral("ProductHome"), v));
     EXPECT_EQ(v, QStringLiteral("/atria"));
     HomeEnv::unset("ATRIAHOME");
-    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(kKey),
+    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(test::kClearCaseKey),
                               QStringLiteral("ProductHome"), v));
     EXPECT_EQ(v, QStringLiteral("/opt/rational/clearcase"));
     // Nothing else is in this registry.
-    EXPECT_FALSE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(kKey),
+    EXPECT_FALSE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(test::kClearCaseKey),
                                QStringLiteral("Other"), v));
     EXPECT_TRUE(v.isEmpty());
-    EXPECT_FALSE(
-        get_key_value(0x80000001u, QString::fromLatin1(kKey), QStringLiteral("ProductHome"), v));
+    EXPECT_FALSE(get_key_value(0x80000001u, QString::fromLatin1(test::kClearCaseKey),
+                               QStringLiteral("ProductHome"), v));
     // No registry buffer limits the length here.
     HomeEnv::set("CLEARCASEHOME", QString(1100, u'a'));
-    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(kKey),
+    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(test::kClearCaseKey),
                               QStringLiteral("ProductHome"), v));
     EXPECT_EQ(v, QString(1100, u'a'));
 }
@@ -141,39 +77,6 @@ TEST(InstallationDiscovery, NeedsARegularCleartoolBeneathTheHome) {
     EXPECT_EQ(cchome, odd);
     HomeEnv::set("CLEARCASEHOME", dir.path() + QStringLiteral("/with*"));
     EXPECT_FALSE(is_clearcase_installed(cchome));
-    EXPECT_TRUE(boxes.boxes.isEmpty());
-}
-
-TEST(InstallationDiscovery, TheHomeOrTheReasonComesWithWhereCleartoolWasLookedFor) {
-    using Outcome = cc::ClearCaseHome::Outcome;
-    HomeEnv env;
-    test::MsgRecorder boxes;
-    QTemporaryDir dir;
-    const QString home = dir.path() + QStringLiteral("/cc/");
-    HomeEnv::set("CLEARCASEHOME", home);
-    cc::ClearCaseHome h = cc::clearcase_home();
-    EXPECT_EQ(h.outcome, Outcome::NoCleartool);
-    EXPECT_FALSE(h.found());
-    EXPECT_TRUE(h.path.isEmpty());
-    EXPECT_EQ(h.cleartool, home + QStringLiteral("/bin/cleartool"));
-
-    touch(home + QStringLiteral("/bin/cleartool"), QFile::ReadOwner);
-    h = cc::clearcase_home();
-    EXPECT_EQ(h.outcome, Outcome::Found);
-    EXPECT_TRUE(h.found());
-    EXPECT_EQ(h.path, home);
-    EXPECT_TRUE(h.reason.isEmpty());
-
-    const QString loop = dir.path() + QStringLiteral("/loop");
-    ASSERT_TRUE(QFile::link(loop, loop));
-    HomeEnv::set("CLEARCASEHOME", loop);
-    h = cc::clearcase_home();
-    EXPECT_EQ(h.outcome, Outcome::SearchFailed);
-    EXPECT_TRUE(h.path.isEmpty());
-    EXPECT_EQ(h.reason, QStringLiteral("Too many levels of symbolic links"));
-    EXPECT_EQ(h.searchMessage, QStringLiteral("Error determining file exist --> ") + loop +
-                                   QStringLiteral("/bin/cleartool::") + h.reason);
-    // The core tells; only the faces show.
     EXPECT_TRUE(boxes.boxes.isEmpty());
 }
 
@@ -244,27 +147,4 @@ TEST(InstallationDiscovery, ASearchThatFailsIsReportedWithTheSystemsText) {
         EXPECT_EQ(QString::fromUtf8(got), expected);
     }
     ::chmod(QFile::encodeName(locked).constData(), 0700);
-}
-
-TEST(FileExists, MatchesGlobPatternsAndDirectoriesOnlyOnRequest) {
-    test::MsgRecorder boxes;
-    QTemporaryDir dir;
-    const QString d = dir.path();
-    touch(d + QStringLiteral("/tool-1.2"));
-    QDir().mkpath(d + QStringLiteral("/sub"));
-    touch(d + QStringLiteral("/.hidden"));
-    const bool no = false, yes = true;
-    EXPECT_TRUE(file_exists(d + QStringLiteral("/tool-1.2"), no));
-    EXPECT_TRUE(file_exists(d + QStringLiteral("/tool-*"), no));
-    EXPECT_TRUE(file_exists(d + QStringLiteral("/t??l-1.[0-9]"), no));
-    EXPECT_FALSE(file_exists(d + QStringLiteral("/sub"), no));
-    EXPECT_TRUE(file_exists(d + QStringLiteral("/sub"), yes));
-    EXPECT_FALSE(file_exists(d + QStringLiteral("/.hidden"), no));
-    EXPECT_FALSE(file_exists(d + QStringLiteral("/missing/tool"), no));
-    // A link to a file counts; a dangling one does not.
-    QFile::link(d + QStringLiteral("/tool-1.2"), d + QStringLiteral("/link"));
-    QFile::link(d + QStringLiteral("/gone"), d + QStringLiteral("/dangling"));
-    EXPECT_TRUE(file_exists(d + QStringLiteral("/link"), no));
-    EXPECT_FALSE(file_exists(d + QStringLiteral("/dangling"), no));
-    EXPECT_TRUE(boxes.boxes.isEmpty());
 }
