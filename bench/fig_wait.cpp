@@ -40,17 +40,18 @@ struct Share {
     double percent() const { return wallMs > 0 ? 100.0 * cpuMs / wallMs : 0; }
 };
 
-// With window, the wait is measured with a progress window shown, as a run
-// shows its own.
-template <class Wait> Share measure_share(Wait&& wait, bool window = true) {
-    ProgressWindow progress;
+// With window, the wait is measured with the progress window shown, as a
+// run shows the one its main window keeps from one use to the next.
+template <class Wait>
+Share measure_share(ProgressWindow& progress, Wait&& wait, bool window = true) {
     if (window)
         progress.start_progress(QStringLiteral("Executing..."));
     QCoreApplication::processEvents();
     int ticks = 0;
+    QMetaObject::Connection counting;
     if (window) {
         QTimer* timer = progress.window()->progressTimer;
-        QObject::connect(timer, &QTimer::timeout, timer, [&] { ++ticks; });
+        counting = QObject::connect(timer, &QTimer::timeout, timer, [&] { ++ticks; });
     }
     const double cpu0 = self_cpu_ms();
     QElapsedTimer t;
@@ -60,6 +61,7 @@ template <class Wait> Share measure_share(Wait&& wait, bool window = true) {
     s.wallMs = ms_since(t);
     s.cpuMs = self_cpu_ms() - cpu0;
     s.ticks = ticks;
+    QObject::disconnect(counting);
     if (window)
         progress.stop_progress();
     return s;
@@ -121,17 +123,18 @@ void figure_wait() {
         loop.exec();
         delete l;
     };
+    ProgressWindow progress;
     std::vector<Share> waits, bare;
     for (int i = 0; i < reps; ++i) {
-        waits.push_back(measure_share(eventWait));
-        bare.push_back(measure_share(eventWait, false));
+        waits.push_back(measure_share(progress, eventWait));
+        bare.push_back(measure_share(progress, eventWait, false));
     }
 
     home.setFault("fixprot_sleep_ms", std::to_string(pollMs));
     std::vector<Share> polls;
     const QStringList words = QProcess::splitCommand(cmd);
     for (int i = 0; i < reps; ++i)
-        polls.push_back(measure_share([&] { busy_poll_wait(words); }));
+        polls.push_back(measure_share(progress, [&] { busy_poll_wait(words); }));
 
     const auto med = [](const std::vector<Share>& v, auto field) {
         std::vector<double> x;

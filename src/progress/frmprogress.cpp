@@ -69,11 +69,17 @@ protected:
         QPainter(this).drawPixmap(0, 0, pm);
     }
     void changeEvent(QEvent* e) override {
-        forget();
+        // The window's activation changes at every show; it changes the
+        // look only where the palette's active and inactive colours differ.
+        if (e->type() != QEvent::ActivationChange ||
+            !palette().isEqual(QPalette::Active, QPalette::Inactive))
+            forget();
         QProgressBar::changeEvent(e);
     }
     void resizeEvent(QResizeEvent* e) override {
-        forget();
+        // Each show of the window resends the bar's size, unchanged.
+        if (e->size() != e->oldSize())
+            forget();
         QProgressBar::resizeEvent(e);
     }
 
@@ -148,12 +154,12 @@ void frmProgress::Form_Load() {
 
 void frmProgress::progressTimer_Timer() {
     m_counter = qint16((m_counter + 1) % 100);
-    // The counter steps every tick; a shown bar is moved to it at most once
-    // a frame. (QProgressBar paces its own repaints by the style's chunk
+    // The counter steps every tick; a shown bar is moved to it every
+    // kBarStep ticks. (QProgressBar paces its own repaints by the style's chunk
     // width, and CycleBar paints in its place.)
-    if (!isVisible() || !m_sinceBarMoved.isValid() || m_sinceBarMoved.elapsed() >= kBarFrameMs) {
+    if (!isVisible() || !m_barMoved || m_counter % kBarStep == 0) {
         progressBar->setValue(m_counter);
-        m_sinceBarMoved.start();
+        m_barMoved = true;
     }
     if (m_messagePending)
         showMessage();
@@ -191,7 +197,7 @@ void frmProgress::start_progress(const QString& msg) {
     show();
     progressTimer->start();
     progressTimer->setInterval(kTickMs);
-    m_sinceBarMoved.invalidate(); // the first tick after a start moves the bar
+    m_barMoved = false; // the first tick after a start moves the bar
 }
 
 void frmProgress::stop_progress() {

@@ -37,10 +37,12 @@ public:
     // repainting a text nobody can read. Ticks and stop_progress catch up.
     QString message() const { return m_message; }
     static constexpr int kMessageIntervalMs = 16;
-    // The shortest time between two moves of a shown bar: twenty frames a
-    // second animate a bar that only says "busy", at two thirds of the
-    // drawing that thirty would cost.
-    static constexpr int kBarFrameMs = 50;
+    // A shown bar moves on the first tick after a start, then at every
+    // counter value that is a multiple of this: ten steps a second, as a
+    // busy bar moves in blocks, and ten pictures of the bar to draw, each
+    // once. Moving by time drew most of the hundred values in the first
+    // seconds of a wait, and each frame costs a wake-up's worth of drawing.
+    static constexpr int kBarStep = 10;
 
     // One tick of the timer: the bar shows 1, 2, ..., 99, 0, 1, ...
     void progressTimer_Timer();
@@ -66,7 +68,7 @@ private:
     QString m_message;
     bool m_messagePending = false;
     QElapsedTimer m_sinceShown;
-    QElapsedTimer m_sinceBarMoved;
+    bool m_barMoved = false; // since the last start
     bool m_closeAllowed = false;
 };
 

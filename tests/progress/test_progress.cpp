@@ -79,6 +79,29 @@ TEST(ProgressWindow, TheCounterCyclesAndSurvivesAStop) {
     EXPECT_EQ(p.progressBar->value(), 58);
 }
 
+TEST(ProgressWindow, AShownBarMovesAtOnceThenInStepsWhateverTheTicksTiming) {
+    frmProgress p;
+    for (int i = 0; i < 33; ++i)
+        p.progressTimer_Timer();
+    p.start_progress(QStringLiteral("Executing..."));
+    p.progressTimer_Timer(); // the first tick of a use shows the counter
+    EXPECT_EQ(p.progressBar->value(), 34);
+    QList<int> shown;
+    for (int i = 0; i < 100; ++i) {
+        p.progressTimer_Timer();
+        if (shown.isEmpty() || shown.last() != p.progressBar->value())
+            shown.append(p.progressBar->value());
+    }
+    EXPECT_EQ(p.counter(), 34);
+    EXPECT_EQ(shown, (QList<int>{34, 40, 50, 60, 70, 80, 90, 0, 10, 20, 30}));
+    p.stop_progress();
+    EXPECT_EQ(p.progressBar->value(), 0);
+    p.start_progress(QString());
+    p.progressTimer_Timer();
+    EXPECT_EQ(p.progressBar->value(), 35);
+    p.stop_progress();
+}
+
 TEST(ProgressWindow, TheTimerMovesTheBarWhileEventsAreProcessed) {
     ProgressWindow progress;
     progress.start_progress(QStringLiteral("Executing..."));
