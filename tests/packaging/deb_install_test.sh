@@ -56,7 +56,8 @@ dpkg-deb -f "$deb" Maintainer | grep -q '@orvane\.example>' || fail "maintainer"
 case $(dpkg-deb -f "$deb" Section) in utils | devel) ;; *) fail "section" ;; esac
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
-for f in ./usr/bin/tessaly ./usr/share/applications/tessaly.desktop \
+for f in ./usr/bin/tessaly ./usr/lib/tessaly/tessaly-window ./usr/lib/tessaly/tessaly-wrap \
+    ./usr/share/applications/tessaly.desktop \
     ./usr/share/man/man1/tessaly.1.gz; do
     echo "$contents" | grep -qx -- "$f" || fail "package lacks $f"
 done
