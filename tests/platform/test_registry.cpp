@@ -4,7 +4,6 @@
 
 #include <array>
 
-
 TEST(RegistryConversion, ConvertsByTypeCode) {
     std::array<unsigned char, plat::kRegBufferSize> buf{};
     std::string r = "kept";
