@@ -53,8 +53,8 @@ char16_t lowered(char16_t c) {
     return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
 }
 
-// The case-folded text of line. An ASCII line is lowered in place of a
-// buffer on the stack; other text goes through Qt's folding.
+// The case-folded text of line. An ASCII line is lowered into a buffer
+// on the stack; other text goes through Qt's folding.
 using Folded = QVarLengthArray<char16_t, 256>;
 void fold_into(QStringView line, Folded& out) {
     if (is_ascii(line)) {
