@@ -422,7 +422,11 @@ private:
         r.endviewRan = o.endviewRan;
         r.inspected = o.inspected;
         r.found = o.found;
+        r.more = o.more;
         r.first = o.first;
+        r.firstWhy = o.firstWhy;
+        r.problems = o.problems;
+        r.groups = o.groups;
         r.start = o.started;
         r.ms = o.elapsedMs;
         if (o.end.known && !o.end.crashed)

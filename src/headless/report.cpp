@@ -103,18 +103,24 @@ Report::~Report() {
 }
 
 QString Report::outcomeText(const ViewResult& r) {
+    using O = ViewResult::Outcome;
     QString text = outcome_name(r.outcome);
-    if (r.outcome == ViewResult::Outcome::NeedsRepair)
-        text += (r.found >= repair::kInspectionCut
-                     ? QStringLiteral(": %1 or more entries of another "
-                                      "owner or group, the first ")
-                     : QStringLiteral(": %1 %2 of another owner or group, "
-                                      "the first "))
-                    .arg(r.found)
-                    .arg(r.found == 1 ? QStringLiteral("entry") : QStringLiteral("entries")) +
-                r.first;
+    if (r.outcome == O::NeedsRepair)
+        text +=
+            QStringLiteral(": ") + repair::needs_repair_text(r.found, r.more, r.first, r.firstWhy);
     if (!r.reason.isEmpty())
         text += QStringLiteral(": ") + r.reason;
+    if (!r.groups.isEmpty()) {
+        // fix_prot removes them: said before, or after, so that they can be
+        // given back.
+        const bool repaired = r.outcome == O::Repaired || r.outcome == O::ServerNotStopped;
+        const bool ran = repaired || r.outcome == O::FixProtFailed || r.outcome == O::EndviewFailed;
+        if (ran)
+            text += QStringLiteral("; fix_prot removed ") + repair::groups_text(r.groups);
+        else
+            text += QStringLiteral("; ") + repair::groups_text(r.groups) +
+                    QStringLiteral("; fix_prot would remove them");
+    }
     return text;
 }
 
@@ -131,6 +137,17 @@ void Report::view(const ViewResult& r) {
         o[QStringLiteral("found")] =
             r.inspected ? QJsonValue(r.found) : QJsonValue(QJsonValue::Null);
         o[QStringLiteral("first")] = text_or_null(r.first);
+        if (r.inspected) {
+            QJsonArray problems;
+            for (const repair::Problem& p : r.problems)
+                problems.append(QJsonObject{{QStringLiteral("kind"), p.kind},
+                                            {QStringLiteral("count"), p.count},
+                                            {QStringLiteral("first"), p.first},
+                                            {QStringLiteral("why"), p.why}});
+            o[QStringLiteral("problems")] = problems;
+            o[QStringLiteral("more")] = r.more;
+            o[QStringLiteral("additional_groups")] = QJsonArray::fromStringList(r.groups);
+        }
         o[QStringLiteral("reason")] = text_or_null(r.reason);
         o[QStringLiteral("exit_status")] =
             r.exitStatus ? QJsonValue(*r.exitStatus) : QJsonValue(QJsonValue::Null);

@@ -8,8 +8,10 @@
 
 #include "repair/fixprot.h"
 
+#include "repair/inspection.h"
 #include <QDateTime>
 #include <QElapsedTimer>
+
 #include <QString>
 #include <QStringList>
 
@@ -45,7 +47,11 @@ struct ViewResult {
     bool endviewRan = false;
     bool inspected = false; // found and first hold what the inspection found
     int found = 0;
+    bool more = false; // found or more
     QString first;
+    QString firstWhy;
+    std::vector<repair::Problem> problems;
+    QStringList groups; // the identity's additional groups
     QDateTime start;
     qint64 ms = 0;
 };

@@ -144,22 +144,48 @@ void ViewRepair::inspect() {
         done(RepairOutcome::Kind::Busy, QStringLiteral("repair at work"));
         return;
     }
-    const QStringList words =
-        command_on_host(m_request.reach, m_host, inspection_words(m_local, m_owner, m_group));
+    runInspection(inspection_words(m_request.reach, m_host, m_local, m_owner, m_group),
+                  shown_inspection_words(m_request.reach, m_host, m_local, m_owner, m_group));
+}
+
+void ViewRepair::runInspection(const QStringList& words, const QStringList& shown) {
     auto* p = new QProcess(this);
     m_inspection = p;
+    m_inspectionShown = shown;
+    m_inspectionEnd = InspectionEnd();
     p->setProgram(words.first());
     p->setArguments(words.mid(1));
     p->setStandardInputFile(QProcess::nullDevice());
     // A session of its own, like every query: a Ctrl-C meant for Tessaly
     // does not end it under the run's feet; the run ends it.
     process::put_in_own_session(*p);
+    // Read as it comes, and no further than the limit: a storage that
+    // keeps the inspection talking does not grow this program.
+    connect(p, &QProcess::readyReadStandardOutput, this, [this, p] {
+        InspectionEnd& e = m_inspectionEnd;
+        if (e.cut) {
+            p->readAllStandardOutput();
+            return;
+        }
+        e.out += p->read(kInspectionLimit - e.out.size() + 1);
+        if (e.out.size() > kInspectionLimit) {
+            e.out.truncate(kInspectionLimit);
+            e.cut = true;
+            process::end_session(p);
+        }
+    });
+    connect(p, &QProcess::readyReadStandardError, this, [this, p] {
+        const QByteArray err = p->readAllStandardError();
+        if (m_inspectionEnd.err.size() < 65536)
+            m_inspectionEnd.err += err.left(65536 - m_inspectionEnd.err.size());
+    });
     connect(p, &QProcess::finished, this, [this, p](int code, QProcess::ExitStatus status) {
-        InspectionEnd e;
+        InspectionEnd e = m_inspectionEnd;
         e.crashed = status == QProcess::CrashExit;
         e.exitCode = code;
-        e.out = p->readAllStandardOutput();
-        e.err = p->readAllStandardError();
+        if (!e.cut)
+            e.out += p->readAllStandardOutput().left(kInspectionLimit - e.out.size());
+        e.err += p->readAllStandardError().left(65536);
         inspected(e);
     });
     connect(p, &QProcess::errorOccurred, this, [this, p](QProcess::ProcessError error) {
@@ -181,21 +207,49 @@ void ViewRepair::inspected(const InspectionEnd& e) {
         m_inspection->disconnect(this);
         m_inspection->deleteLater();
     }
-    const Verdict v = verdict(e, m_local, m_owner, m_group, m_outcome.host);
-    process::log_command(
-        command_on_host(m_request.reach, m_host, inspection_words(m_local, m_owner, m_group)),
-        e.started ? (e.crashed ? QStringLiteral("it crashed")
-                               : QStringLiteral("exit status %1").arg(e.exitCode))
-                  : e.startError,
-        m_fixClock.elapsed());
+    Verdict v = verdict(e, m_local, m_owner, m_group, m_outcome.host);
+    process::log_command(m_inspectionShown,
+                         e.started ? (e.crashed && !e.cut
+                                          ? QStringLiteral("it crashed")
+                                          : QStringLiteral("exit status %1").arg(e.exitCode))
+                                   : e.startError,
+                         m_fixClock.elapsed());
     using K = Verdict::Kind;
+    if (m_unreadable) {
+        // The privileged inspector's answer. A sudo that refused it, or a
+        // host without it, leaves what the account itself found.
+        const bool refused =
+            v.kind == K::NotChecked && e.started && !e.crashed &&
+            (e.exitCode == 126 || e.exitCode == 127 ||
+             (e.exitCode == 1 && QString::fromLocal8Bit(e.err).trimmed().startsWith(u"sudo:")));
+        if (refused)
+            v = *m_unreadable;
+    } else if (v.kind == K::NotChecked && !v.unreadableAs.isEmpty() &&
+               !(is_this_host(m_host) && m_request.reach.root) &&
+               m_request.reach.problem.isEmpty()) {
+        m_unreadable = v;
+        const QStringList words = privileged_inspection_words(
+            m_request.reach, m_host, inspector_path(), m_local, m_owner, m_group);
+        runInspection(words, words);
+        return;
+    }
+    if (v.kind == K::Busy) {
+        done(RepairOutcome::Kind::Busy,
+             QStringLiteral("repair at work") +
+                 (v.why.isEmpty() ? QString() : QStringLiteral(": ") + v.why));
+        return;
+    }
     if (v.kind == K::NotChecked) {
         done(RepairOutcome::Kind::NotChecked, v.why);
         return;
     }
     m_outcome.inspected = true;
     m_outcome.found = v.found;
+    m_outcome.more = v.more;
     m_outcome.first = v.first;
+    m_outcome.firstWhy = v.firstWhy;
+    m_outcome.problems = v.problems;
+    m_outcome.groups = v.groups;
     if (v.kind == K::Sound)
         done(RepairOutcome::Kind::Sound);
     else if (m_request.inspect == RepairRequest::Inspect::Check)

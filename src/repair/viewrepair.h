@@ -27,6 +27,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 class QProcess;
 
@@ -78,10 +79,14 @@ struct RepairOutcome {
     QStringList command; // the words fix_prot was started with
     ProgramEnd end;      // how fix_prot ended, once it ran
     bool endviewRan = false;
-    bool inspected = false; // an inspection gave found and first
-    int found = 0;          // entries it found not owned by the view's owner and group
-    QString first;          // the first of them
-    QDateTime started;      // when the lookup was asked
+    bool inspected = false;        // an inspection gave found and first
+    int found = 0;                 // entries it found that fix_prot would change
+    bool more = false;             // its reading was cut: found or more
+    QString first;                 // the first of them
+    QString firstWhy;              // what is wrong with it
+    std::vector<Problem> problems; // by kind
+    QStringList groups;            // the identity's additional groups, which fix_prot removes
+    QDateTime started;             // when the lookup was asked
     qint64 elapsedMs = 0;
 };
 
@@ -115,6 +120,7 @@ private:
     void lookedUp();
     void factsFound();
     void inspect();
+    void runInspection(const QStringList& words, const QStringList& shown);
     void inspected(const InspectionEnd& e);
     void repair();
     void launch(const QStringList& words);
@@ -136,6 +142,11 @@ private:
     // and group.
     QString m_local, m_host, m_owner, m_group;
     QPointer<QProcess> m_inspection;
+    QStringList m_inspectionShown; // its words as the log shows them
+    InspectionEnd m_inspectionEnd; // what it wrote so far
+    // The inspection as the account itself said this; the privileged
+    // inspector is asked next.
+    std::optional<Verdict> m_unreadable;
     bool m_unitEndview = false; // the repair unit runs endview, not the session
 };
 

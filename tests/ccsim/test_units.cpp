@@ -73,15 +73,18 @@ TEST(Chmod, OctalAndSymbolicModes) {
         EXPECT_FALSE(parseChmod(bad, s)) << bad;
 }
 
-TEST(FixedModes, DirectoriesAndFiles) {
-    EXPECT_TRUE(isFixedMode(true, 0775));
-    EXPECT_FALSE(isFixedMode(true, 0700));
-    EXPECT_FALSE(isFixedMode(true, 0777));
-    EXPECT_TRUE(isFixedMode(false, 0664));
-    EXPECT_TRUE(isFixedMode(false, 0775));
-    EXPECT_FALSE(isFixedMode(false, 0666));
-    EXPECT_FALSE(isFixedMode(false, 0600));
-    EXPECT_FALSE(isFixedMode(false, 04775)) << "setuid bits are not fixed";
+TEST(FixedModes, DirectoriesFilesAndIdentity) {
+    EXPECT_TRUE(isFixedMode("db", true, 0775));
+    EXPECT_FALSE(isFixedMode("db", true, 0700));
+    EXPECT_FALSE(isFixedMode("", true, 0777));
+    EXPECT_TRUE(isFixedMode(".pid", false, 0664));
+    EXPECT_TRUE(isFixedMode("x", false, 0775));
+    EXPECT_FALSE(isFixedMode(".pid", false, 0666));
+    EXPECT_FALSE(isFixedMode("x", false, 0600));
+    EXPECT_FALSE(isFixedMode("x", false, 04775)) << "setuid bits are not fixed";
+    EXPECT_TRUE(isFixedMode(".identity/uid", false, 04400));
+    EXPECT_FALSE(isFixedMode(".identity/uid", false, 0664)) << "the identity keeps its bits";
+    EXPECT_TRUE(isFixedMode(".identity/gid", false, 02410));
 }
 
 TEST(RegistryParser, DamagedFilesGiveALineNumber) {

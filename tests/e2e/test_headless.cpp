@@ -23,12 +23,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QMap>
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tsy;
@@ -1154,18 +1156,38 @@ TEST(Headless, HelpEndsWithExitStatusesAndEnvironmentAndCountsAgreeWithTheirNumb
 }
 
 namespace {
-// A region of five views: a's storage holds a file of root's at its top,
-// b's view database a file of another owner, c view-private files of other
-// users below .s (which do not count), d nothing out of place, and e's .s
-// directory itself belongs to another user (which counts).
-void stray_region(SimHome& sim) {
-    for (const char* tag : {"a", "b", "c", "d", "e"})
+// A region with a view for each way a storage can be damaged, beside sound
+// ones: a and b hold an entry of another owner (at the top, in the view
+// database), e's .s directory itself belongs to another user; c holds
+// view-private files of other users below .s (which do not count) and d
+// nothing out of place. The others break one rule of the modes or of the
+// identity each; groups has additional groups, which are no damage.
+void damaged_region(SimHome& sim) {
+    const char* tags[] = {"a",     "b",    "c",    "d",    "e",      "nowrite",
+                          "world", "zero", "nolf", "noid", "nosuid", "groups"};
+    for (const char* tag : tags) {
         sim.add(tag, "h1");
+        sim.home().fixStorage(tag);
+    }
     sim.home().setOwner("e", ".s/", "bob", "dev");
     sim.home().setOwner("a", "core", "root", "root");
     sim.home().setOwner("b", "db/view_db.dbd", "nobody", "ccusers");
     sim.home().setOwner("c", ".s/src/main.c", "bob", "dev");
     sim.home().setOwner("c", ".s/doc/", "alice", "dev");
+    const auto at = [&](const char* tag, const char* rel) {
+        return sim.home().find(tag)->storage + "/" + rel;
+    };
+    ::chmod(at("c", ".s/src/main.c").c_str(), 0666); // view-private: not judged
+    ::chmod(at("nowrite", "config_spec").c_str(), 0400);
+    ::chmod(at("world", ".pid").c_str(), 0666);
+    ::chmod(at("zero", "db").c_str(), 0);
+    QFile odd(QString::fromStdString(at("nolf", "db/two\nlines")));
+    EXPECT_TRUE(odd.open(QIODevice::WriteOnly));
+    odd.close();
+    ::chmod(QFile::encodeName(odd.fileName()).constData(), 0666);
+    sim.home().breakStorage("noid", ccsim::Home::BreakIdentity);
+    ::chmod(at("nosuid", ".identity/uid").c_str(), 0400);
+    sim.home().breakStorage("groups", ccsim::Home::BreakGroups);
     sim.home().clearJournal();
 }
 
@@ -1178,62 +1200,123 @@ QStringList runs_of(const SimHome& sim, const std::string& program) {
 }
 } // namespace
 
-TEST(Check, NamesTheViewsWithStrayEntriesAndNeededRepairsOnlyThose) {
+TEST(Check, NamesEachKindOfDamageAndNeededRepairsOnlyThose) {
     SimHome sim;
-    stray_region(sim);
+    damaged_region(sim);
     const auto storage = [&](const char* tag) {
         return QString::fromStdString(sim.home().find(tag)->storage);
+    };
+    const auto needs = [&](const char* tag, const QString& rest, const QString& why) -> QString {
+        return QString::fromLatin1(tag) + QStringLiteral("\tneeds repair: 1 entry, the first ") +
+               storage(tag) + rest + QStringLiteral(" (") + why + u')';
     };
     QTemporaryDir dir;
     const QString failed = dir.filePath(QStringLiteral("failed"));
     Ran r = tessaly({QStringLiteral("--check"), QStringLiteral("--all"),
                      QStringLiteral("--failed-to"), failed});
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
-    EXPECT_EQ(outcomes(r),
-              (QStringList{QStringLiteral("a\tneeds repair: 1 entry of another owner or group, the "
-                                          "first ") +
-                               storage("a") + QStringLiteral("/core"),
-                           QStringLiteral("b\tneeds repair: 1 entry of another owner or group, the "
-                                          "first ") +
-                               storage("b") + QStringLiteral("/db/view_db.dbd"),
-                           QStringLiteral("c\tsound"), QStringLiteral("d\tsound"),
-                           QStringLiteral("e\tneeds repair: 1 entry of another owner or group, the "
-                                          "first ") +
-                               storage("e") + QStringLiteral("/.s"),
-                           QStringLiteral("5 views: 2 sound, 3 need repair, 0 not checked")}));
+    const QString groups = QStringLiteral("additional groups: ccdev, ccqa");
+    EXPECT_EQ(
+        outcomes(r),
+        (QStringList{
+            needs("a", QStringLiteral("/core"), QStringLiteral("owned by root:root")),
+            needs("b", QStringLiteral("/db/view_db.dbd"),
+                  QStringLiteral("owned by nobody:ccusers")),
+            QStringLiteral("c\tsound"), QStringLiteral("d\tsound"),
+            needs("e", QStringLiteral("/.s"), QStringLiteral("owned by bob:dev")),
+            QStringLiteral("groups\tsound; ") + groups +
+                QStringLiteral("; fix_prot would remove them"),
+            needs("noid", QStringLiteral("/.identity"), QStringLiteral("missing")),
+            needs("nolf", QStringLiteral("/db/two\\nlines"),
+                  QStringLiteral("mode 0666: others can write it")),
+            needs("nosuid", QStringLiteral("/.identity/uid"), QStringLiteral("no set-user-ID bit")),
+            needs("nowrite", QStringLiteral("/config_spec"),
+                  QStringLiteral("mode 0400: its owner cannot write it")),
+            needs("world", QStringLiteral("/.pid"),
+                  QStringLiteral("mode 0666: others can write it")),
+            needs("zero", QStringLiteral("/db"),
+                  QStringLiteral("mode 0000: its owner cannot read, write or search it")),
+            QStringLiteral("12 views: 3 sound, 9 need repair, 0 not checked")}));
     QFile f(failed);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("a\nb\ne\n"));
+    EXPECT_EQ(f.readAll(), QByteArray("a\nb\ne\nnoid\nnolf\nnosuid\nnowrite\nworld\nzero\n"));
     EXPECT_TRUE(runs_of(sim, "fix_prot").isEmpty());
     EXPECT_TRUE(runs_of(sim, "cleartool").isEmpty()) << "no endview";
     EXPECT_EQ(sim.home().ownerOf("a", "core"), "root:root") << "nothing was changed";
 
-    // The same verdicts for scripts.
+    // The same verdicts for scripts: each problem by its kind.
     r = tessaly({QStringLiteral("--check"), QStringLiteral("--tags"), failed,
                  QStringLiteral("--format"), QStringLiteral("json")});
-    const QJsonObject first = QJsonDocument::fromJson(r.lines().value(0).toUtf8()).object();
-    EXPECT_EQ(first.value(QStringLiteral("outcome")).toString(), QStringLiteral("needs_repair"));
-    EXPECT_EQ(first.value(QStringLiteral("found")).toInt(), 1);
-    EXPECT_EQ(first.value(QStringLiteral("first")).toString(),
-              storage("a") + QStringLiteral("/core"));
+    QMap<QString, QJsonObject> json;
+    for (const QString& line : r.lines()) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        json[o.value(QStringLiteral("tag")).toString()] = o;
+    }
+    const auto kind = [&](const char* tag) {
+        const QJsonArray p =
+            json[QString::fromLatin1(tag)].value(QStringLiteral("problems")).toArray();
+        return p.size() == 1 ? p.at(0).toObject().value(QStringLiteral("kind")).toString()
+                             : QString();
+    };
+    EXPECT_EQ(kind("b"), QStringLiteral("owner"));
+    EXPECT_EQ(kind("zero"), QStringLiteral("mode"));
+    EXPECT_EQ(kind("noid"), QStringLiteral("identity"));
+    EXPECT_EQ(json[QStringLiteral("nolf")].value(QStringLiteral("first")).toString(),
+              storage("nolf") + QStringLiteral("/db/two\nlines"));
 
     sim.home().clearJournal();
     r = tessaly({QStringLiteral("--repair"), QStringLiteral("--needed"), QStringLiteral("--all")});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_EQ(outcomes(r),
-              (QStringList{QStringLiteral("a\trepaired"), QStringLiteral("b\trepaired"),
-                           QStringLiteral("c\tsound, not repaired"),
-                           QStringLiteral("d\tsound, not repaired"), QStringLiteral("e\trepaired"),
-                           QStringLiteral("5 views: 3 repaired, 2 sound, 0 failed, "
-                                          "0 skipped")}));
-    EXPECT_EQ(endviews_follow_fix_prots(sim.home()), (std::set<std::string>{"a", "b", "e"}));
-    EXPECT_EQ(endview_time(sim.home(), "c"), -1);
-    EXPECT_EQ(endview_time(sim.home(), "d"), -1);
+    EXPECT_EQ(r.lines().value(12),
+              QStringLiteral("12 views: 9 repaired, 3 sound, 0 failed, 0 skipped"));
+    EXPECT_EQ(endviews_follow_fix_prots(sim.home()),
+              (std::set<std::string>{"a", "b", "e", "noid", "nolf", "nosuid", "nowrite", "world",
+                                     "zero"}));
+    for (const char* untouched : {"c", "d", "groups"})
+        EXPECT_EQ(endview_time(sim.home(), untouched), -1) << untouched;
     EXPECT_EQ(sim.home().ownerOf("a", "core"), "ccadm:ccusers");
 
     r = tessaly({QStringLiteral("--check"), QStringLiteral("--all")});
     EXPECT_EQ(r.status, 0) << r.out.toStdString();
-    EXPECT_EQ(r.lines().value(5), QStringLiteral("5 views: 5 sound, 0 need repair, 0 not checked"));
+    EXPECT_EQ(r.lines().value(12),
+              QStringLiteral("12 views: 12 sound, 0 need repair, 0 not checked"));
+
+    // Groups lost to a repair are named, so that they can be given back.
+    sim.home().breakStorage("groups", ccsim::Home::BreakGroups | ccsim::Home::BreakMode);
+    r = tessaly({QStringLiteral("--repair"), QStringLiteral("--needed"), QStringLiteral("--match"),
+                 QStringLiteral("groups")});
+    EXPECT_TRUE(outcomes(r).value(0).startsWith(
+        QStringLiteral("groups\trepaired; fix_prot removed ") + groups))
+        << r.out.toStdString();
+}
+
+TEST(Check, ReadsAsTheRemoteAccountAndAsksSudoForTheInspectorAlone) {
+    SimHome sim;
+    for (const char* tag : {"open", "closed"}) {
+        sim.add(tag, "far");
+        sim.home().fixStorage(tag);
+    }
+    ::chmod((sim.home().find("closed")->storage + "/db/view_db.dbd").c_str(), 0666);
+    sim.home().setViewFault("closed", "storage_unreadable", "1");
+    // A site's rule: fix_prot through sudo, nothing else.
+    sim.home().setFault("sudo_allow", "fix_prot");
+    QStringList args{QStringLiteral("--check"), QStringLiteral("--all")};
+    Ran r = tessaly(args);
+    const QString closed = outcomes(r).value(0);
+    EXPECT_TRUE(
+        closed.startsWith(QStringLiteral("closed\tnot checked: cannot read the storage as ")) &&
+        closed.endsWith(QStringLiteral(" (see the man page for the sudo rule)")))
+        << r.out.toStdString();
+    EXPECT_EQ(outcomes(r).value(1), QStringLiteral("open\tsound"));
+    for (const QString& e : sim.journal("sudo"))
+        EXPECT_TRUE(e.contains(QStringLiteral("tessaly-inspect")))
+            << "only the inspector: " << e.toStdString();
+
+    // With the inspector allowed, the storage is read as root.
+    sim.home().setFault("sudo_allow", "fix_prot,tessaly-inspect");
+    r = tessaly(args);
+    EXPECT_TRUE(outcomes(r).value(0).startsWith(QStringLiteral("closed\tneeds repair: 1 entry")))
+        << r.out.toStdString();
 }
 
 TEST(Check, SaysWhyAViewCouldNotBeCheckedAndRepairsNoneOfThose) {

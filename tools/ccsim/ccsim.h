@@ -152,7 +152,8 @@ public:
     void clearJournal();
 
     // True if every entry under the view's storage has the permissions
-    // fix_prot sets: directories 0775, files 0664 (0775 if owner-executable).
+    // fix_prot sets: directories 0775, files 0664 (0775 if owner-executable),
+    // .identity/uid 04400 and .identity/gid 02410.
     // False if the storage is missing or anything else is found.
     bool storageFixed(const std::string& tag) const;
 
@@ -168,9 +169,24 @@ public:
     // "OWNER:GROUP" of the entry; throws if it does not exist.
     std::string ownerOf(const std::string& tag, const std::string& rel) const;
 
-    // Breaks the permissions of one view's storage (or of every view's, if
-    // tag is empty) again, recreating missing storage directories.
-    void breakStorage(const std::string& tag = {});
+    // What breakStorage breaks. Mode: entries their owner cannot write
+    // (config_spec 0400) and world-writable ones (.pid 0666). Owner: an
+    // entry of a stray owner. Identity: no .identity. Groups: additional
+    // groups in the identity (group.2001 ccdev, group.2002 ccqa), which
+    // are not damage but are lost to fix_prot.
+    enum BreakKind : unsigned {
+        BreakMode = 1,
+        BreakOwner = 2,
+        BreakIdentity = 4,
+        BreakGroups = 8,
+        BreakDamage = BreakMode | BreakOwner | BreakIdentity,
+    };
+    // Breaks one view's storage (or every view's, if tag is empty) again in
+    // the given ways, recreating missing storage directories.
+    void breakStorage(const std::string& tag = {}, unsigned kinds = BreakMode);
+    // Gives one view's storage what fix_prot -root -chown OWNER -chgrp
+    // GROUP leaves: the modes it sets, its identity, its owner and group.
+    void fixStorage(const std::string& tag);
 
     // Adds n plausible views (deterministic for a given seed).
     void generate(std::size_t n, const GenerateOptions& options = {});

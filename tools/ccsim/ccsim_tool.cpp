@@ -108,12 +108,23 @@ Usage:
                              -user/-group refuse them
         find_sleep_ms=N      (also per view) the find stand-in's walk of a
                              storage takes N ms more
+        sudo_allow=PROGRAM[,PROGRAM...]  sudo runs these programs alone (by
+                             base name) and refuses any other, as a sudoers
+                             rule that names programs
+        storage_unreadable   (per view) below the storage's top, find run
+                             as any account but the simulated root is
+                             refused ("Permission denied")
       In every TEXT the two characters \n print as a line break, so one
       error can span two lines. lsview_fail, catcs_fail, endview_fail and
       listing_fail take such TEXT too.
   ccsim clear-faults HOME
-  ccsim break-storage HOME [TAG]
-      Break the permissions of every (or one) view's storage again.
+  ccsim break-storage HOME [TAG] [--mode] [--owner] [--identity] [--groups]
+      Break every (or one) view's storage again, in the ways named, or in
+      all three kinds of damage by default: --mode (config_spec its owner
+      cannot write, a world-writable .pid), --owner (db/view_db.dbd owned
+      by nobody), --identity (no .identity). --groups gives the identity
+      two additional groups (group.2001 ccdev, group.2002 ccqa): not
+      damage, but fix_prot removes them.
   ccsim owner HOME TAG RELPATH [OWNER[:GROUP]]
       Show or set the simulated owner and group of an entry of the view's
       storage (RELPATH . is the storage itself; a RELPATH ending in / that
@@ -390,8 +401,10 @@ int run(int argc, char** argv) {
         withValue = {"view"};
     } else if (cmd == "journal") {
         flags = {"clear"};
-    } else if (cmd != "list" && cmd != "clear-faults" && cmd != "break-storage" &&
-               cmd != "strict" && cmd != "local-host" && cmd != "owner") {
+    } else if (cmd == "break-storage") {
+        flags = {"mode", "owner", "identity", "groups"};
+    } else if (cmd != "list" && cmd != "clear-faults" && cmd != "strict" && cmd != "local-host" &&
+               cmd != "owner") {
         return usageError("unknown command \"" + cmd + "\"");
     }
     if (!parseArgs(argc, argv, 2, withValue, flags, a, error))
@@ -417,8 +430,15 @@ int run(int argc, char** argv) {
     Home home(a.positional[0]);
     if (cmd == "clear-faults")
         home.clearFaults();
-    else
-        home.breakStorage(a.positional.size() == 2 ? a.positional[1] : std::string());
+    else {
+        unsigned kinds = 0;
+        kinds |= a.get("mode") ? Home::BreakMode : 0u;
+        kinds |= a.get("owner") ? Home::BreakOwner : 0u;
+        kinds |= a.get("identity") ? Home::BreakIdentity : 0u;
+        kinds |= a.get("groups") ? Home::BreakGroups : 0u;
+        home.breakStorage(a.positional.size() == 2 ? a.positional[1] : std::string(),
+                          kinds ? kinds : unsigned(Home::BreakDamage));
+    }
     return 0;
 }
 

@@ -27,6 +27,7 @@ const char* const kViewFaultNames[] = {"lsview_fail",
                                        "no_owner",
                                        "no_group",
                                        "find_sleep_ms",
+                                       "storage_unreadable",
                                        nullptr};
 const char* const kGlobalFaultNames[] = {"listing_fail",
                                          "truncate",
@@ -54,6 +55,7 @@ const char* const kGlobalFaultNames[] = {"listing_fail",
                                          "sudo_password",
                                          "find_sleep_ms",
                                          "unknown_account",
+                                         "sudo_allow",
                                          nullptr};
 
 namespace {
@@ -114,16 +116,18 @@ void validateFault(bool perView, const std::string& name, const std::string& val
     } else if (name == "crlf" || name == "garbage" || name == "no_host" ||
                name == "lookup_two_lines" || name == "lookup_trailing_blanks" ||
                name == "no_owner" || name == "no_group" || name == "sudo_password" ||
-               name == "fixprot_noexec" || name == "fixprot_dir" || name == "ssh_keep_fds") {
+               name == "fixprot_noexec" || name == "fixprot_dir" || name == "ssh_keep_fds" ||
+               name == "storage_unreadable") {
         if (value != "1")
             throw Error("fault " + name + " takes no value");
     } else if (name == "owner_domain" || name == "ssh_unreachable" || name == "ssh_hang" ||
-               name == "unknown_account") {
+               name == "unknown_account" || name == "sudo_allow") {
         if (value == "1" || value.empty())
             throw Error("fault " + name + " needs a value: " +
                         (name == "owner_domain"      ? std::string("owner_domain=DOMAIN")
                          : name == "unknown_account" ? std::string("unknown_account=NAME[,NAME...]")
-                                                     : name + "=HOST[,HOST...]"));
+                         : name == "sudo_allow" ? std::string("sudo_allow=PROGRAM[,PROGRAM...]")
+                                                : name + "=HOST[,HOST...]"));
     } else if (name == "lookup_root" || name == "lookup_other_tag") {
         if (value.empty())
             throw Error("fault " + name + " needs a non-empty value");

@@ -4,15 +4,19 @@
 //
 //   find PATH... [EXPRESSION]
 //
-// The POSIX subset an ownership inspection needs: the operands ( ), !,
-// -a, -o and the primaries -path, -name, -prune, -print, -type, -user and
-// -group; with no -print the expression is ( EXPRESSION ) -print. It does
-// not follow symlinks. An entry inside a registered view's storage shows
-// its simulated owner and group; any other its real ones. -user and
-// -group take the names the simulated hosts know (see knownAccount); an
-// unknown one ends it before anything is read, with GNU find's message and
-// exit status 1. Fault find_sleep_ms=N (command-wide or per view): the
-// walk of a view's storage takes N ms more, once it goes below the top.
+// The subset a storage inspection needs: the operands ( ), !, -a, -o and
+// the primaries -path, -name, -prune, -print, -type, -user, -group, -perm
+// (MODE, -MODE, /MODE in octal) and GNU's -printf (%m %u %g %y %p, \0 \t
+// \n \\); with no -print or -printf the expression is ( EXPRESSION )
+// -print. It does not follow symlinks. An entry inside a registered view's
+// storage shows its simulated owner and group; any other its real ones.
+// -user and -group take the names the simulated hosts know (see
+// knownAccount); an unknown one ends it before anything is read, with GNU
+// find's message and exit status 1. Fault find_sleep_ms=N (command-wide or
+// per view): the walk of a view's storage takes N ms more, once it goes
+// below the top. Fault storage_unreadable (per view): unless run as the
+// simulated root, the directories below the storage's top cannot be read,
+// as when they belong to an account the caller is not.
 #include "internal.h"
 
 #include <fnmatch.h>
@@ -20,6 +24,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,7 +42,21 @@ struct Entry {
 };
 
 struct Node {
-    enum Kind { And, Or, Not, Path, Name, Prune, Print, Type, User, Group, True } kind = True;
+    enum Kind {
+        And,
+        Or,
+        Not,
+        Path,
+        Name,
+        Prune,
+        Print,
+        Printf,
+        Type,
+        User,
+        Group,
+        Perm,
+        True
+    } kind = True;
     std::unique_ptr<Node> a, b;
     std::string arg;
 
@@ -65,9 +84,15 @@ struct Node {
             out += e.path;
             out += '\n';
             return true;
+        case Printf:
+            printf(e, out);
+            return true;
         case Type:
-            return (arg == "d" && S_ISDIR(e.st.st_mode)) || (arg == "f" && S_ISREG(e.st.st_mode)) ||
-                   (arg == "l" && S_ISLNK(e.st.st_mode));
+            return arg.size() == 1 && typeLetter(e.st.st_mode) == arg[0];
+        case Perm: {
+            const mode_t m = e.st.st_mode & 07777;
+            return arg[0] == '-' ? (m & perm) == perm : arg[0] == '/' ? (m & perm) != 0 : m == perm;
+        }
         case User:
             return e.owner.owner == arg || std::to_string(e.st.st_uid) == arg;
         case Group:
@@ -77,6 +102,54 @@ struct Node {
         }
         return false;
     }
+
+    static char typeLetter(mode_t m) {
+        return S_ISDIR(m)    ? 'd'
+               : S_ISREG(m)  ? 'f'
+               : S_ISLNK(m)  ? 'l'
+               : S_ISFIFO(m) ? 'p'
+               : S_ISSOCK(m) ? 's'
+                             : 'b';
+    }
+
+    void printf(const Entry& e, std::string& out) const {
+        for (std::size_t k = 0; k < arg.size(); ++k) {
+            const char c = arg[k];
+            if ((c != '%' && c != '\\') || k + 1 == arg.size()) {
+                out += c;
+                continue;
+            }
+            const char d = arg[++k];
+            if (c == '\\') {
+                out += d == '0' ? '\0' : d == 't' ? '\t' : d == 'n' ? '\n' : d;
+                continue;
+            }
+            char buf[16];
+            switch (d) {
+            case 'm':
+                std::snprintf(buf, sizeof buf, "%o", unsigned(e.st.st_mode & 07777));
+                out += buf;
+                break;
+            case 'u':
+                out += e.owner.owner;
+                break;
+            case 'g':
+                out += e.owner.group;
+                break;
+            case 'y':
+                out += typeLetter(e.st.st_mode);
+                break;
+            case 'p':
+                out += e.path;
+                break;
+            default:
+                out += '%';
+                out += d;
+            }
+        }
+    }
+
+    mode_t perm = 0;
 };
 
 struct Parser {
@@ -156,6 +229,26 @@ struct Parser {
         else if (a == "-print") {
             n->kind = Node::Print;
             printSeen = true;
+        } else if (a == "-printf") {
+            if (!value())
+                return nullptr;
+            n->kind = Node::Printf;
+            printSeen = true;
+        } else if (a == "-perm") {
+            if (!value())
+                return nullptr;
+            n->kind = Node::Perm;
+            const std::string_view digits =
+                std::string_view(n->arg).substr(n->arg[0] == '-' || n->arg[0] == '/' ? 1 : 0);
+            std::uint64_t m = 0;
+            if (digits.empty() || digits.size() > 4 ||
+                digits.find_first_not_of("01234567") != std::string_view::npos) {
+                error = "invalid mode \u2018" + n->arg + "\u2019 (the simulator knows octal ones)";
+                return nullptr;
+            }
+            for (const char c : digits)
+                m = m * 8 + std::uint64_t(c - '0');
+            n->perm = mode_t(m);
         } else if (a == "-path" || a == "-name" || a == "-type" || a == "-user" || a == "-group") {
             if (!value())
                 return nullptr;
@@ -179,6 +272,13 @@ struct Parser {
         return n;
     }
 };
+
+// Root as the sudo stand-in marks it (1), not root as the ssh stand-in
+// marks the remote account (0); unmarked, the real account decides.
+bool simulatedRoot() {
+    const char* root = std::getenv(kRootEnv);
+    return root ? std::string_view(root) == "1" : ::geteuid() == 0;
+}
 
 struct Walker {
     const Paths& paths;
@@ -224,6 +324,11 @@ struct Walker {
         if (!S_ISDIR(st.st_mode) || e.prune)
             return;
         std::vector<std::string> names;
+        if (view && !rel.empty() && !simulatedRoot() &&
+            faults.get(view->tag, "storage_unreadable")) {
+            report("\u2018" + path + "\u2019: Permission denied");
+            return;
+        }
         if (!listDirectory(path, names)) {
             report("\u2018" + path + "\u2019: " + errnoText(errno));
             return;

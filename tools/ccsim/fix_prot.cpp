@@ -1,7 +1,10 @@
 // Stand-in for ClearCase's fix_prot utility. Lives in <home>/etc/utils/fix_prot
 // and really repairs the permissions under each storage path it is given:
-// directories become 0775, files 0664 (0775 if owner-executable), unless
-// -chmod says otherwise. The whole tree is always walked.
+// directories become 0775, files 0664 (0775 if owner-executable), the
+// identity files keep their set-user-ID and set-group-ID bits, unless
+// -chmod says otherwise. The whole tree is always walked. With -root,
+// -chown and -chgrp it makes a missing .identity and, as IBM documents,
+// removes the additional groups (.identity/group.NN).
 #include "internal.h"
 
 #include <grp.h>
@@ -126,6 +129,15 @@ int fixPath(const Paths& paths, const std::string& path, const Options& o, const
         }
         crashHow = faults.get(view->tag, "fixprot_crash");
     }
+    if (o.root && o.haveChown && o.haveChgrp && o.type == 0) {
+        const std::string id = path + "/.identity";
+        std::vector<std::string> names;
+        if (isDir(id) && listDirectory(id, names))
+            for (const std::string& n : names)
+                if (n.rfind("group.", 0) == 0)
+                    ::unlink((id + "/" + n).c_str());
+        makeIdentity(path);
+    }
     std::size_t count = 0;
     std::string error;
     std::vector<std::string> walked; // relative paths, for the ownership records
@@ -144,16 +156,16 @@ int fixPath(const Paths& paths, const std::string& path, const Options& o, const
                 error = "Unable to change ownership of \"" + p + "\": " + errnoText(errno);
                 return false;
             }
+            const std::string rel = p.size() > path.size() ? p.substr(path.size() + 1) : "";
             const mode_t mode =
-                o.haveChmod ? o.chmod.apply(s.st_mode, dir) : fixedMode(dir, s.st_mode);
+                o.haveChmod ? o.chmod.apply(s.st_mode, dir) : fixedMode(rel, dir, s.st_mode);
             if (::chmod(p.c_str(), mode) != 0) {
                 error = "Unable to change protection of \"" + p + "\": " + errnoText(errno);
                 return false;
             }
             ++count;
             if (view)
-                walked.push_back(p.size() > path.size() ? p.substr(path.size() + 1)
-                                                        : std::string());
+                walked.push_back(rel);
             return true;
         },
         error);

@@ -321,11 +321,13 @@ bool Home::storageFixed(const std::string& tag) const {
         return false;
     std::string error;
     bool fixed = true;
+    const std::string& root = v->storage;
     walkTree(
-        v->storage,
-        [&](const std::string&, const struct stat& st) {
+        root,
+        [&](const std::string& path, const struct stat& st) {
             if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))
-                fixed = fixed && isFixedMode(S_ISDIR(st.st_mode), st.st_mode);
+                fixed = fixed && isFixedMode(path.substr(std::min(path.size(), root.size() + 1)),
+                                             S_ISDIR(st.st_mode), st.st_mode);
             return fixed;
         },
         error);
@@ -385,15 +387,63 @@ std::string Home::ownerOf(const std::string& tag, const std::string& rel) const 
     return o.owner + ":" + o.group;
 }
 
-void Home::breakStorage(const std::string& tag) {
+void Home::breakStorage(const std::string& tag, unsigned kinds) {
     const Registry reg = loadRegistry(registryPath());
+    const auto breakOne = [&](const Record& r) {
+        const std::string dir(r.storage);
+        const View v = toView(reg, r);
+        if (kinds & BreakMode)
+            detail::breakStorage(dir, v);
+        else if (!isDir(dir))
+            createStorage(dir, v);
+        if (kinds & BreakOwner)
+            setOwner(v.tag, "db/view_db.dbd", "nobody", v.group);
+        if (kinds & BreakIdentity)
+            removeTree(dir + "/.identity");
+        if (kinds & BreakGroups) {
+            // Additional groups of the view's identity: one file each, in
+            // that group. Not damage; fix_prot removes them all the same.
+            makeIdentity(dir);
+            for (const char* g : {"2001:ccdev", "2002:ccqa"}) {
+                const std::string_view spec(g);
+                const std::string file = ".identity/group." + std::string(spec.substr(0, 4));
+                writeNew(dir + "/" + file, std::string(), 0440);
+                setOwner(v.tag, file, v.owner, std::string(spec.substr(5)));
+            }
+        }
+    };
     if (!tag.empty()) {
-        const Record& r = registered(reg, tag);
-        detail::breakStorage(std::string(r.storage), toView(reg, r));
+        breakOne(registered(reg, tag));
         return;
     }
     for (const Record& r : reg.records)
-        detail::breakStorage(std::string(r.storage), toView(reg, r));
+        breakOne(r);
+}
+
+void Home::fixStorage(const std::string& tag) {
+    const Paths p{dir_};
+    const Registry reg = loadRegistry(p.registry());
+    const Record& r = registered(reg, tag);
+    const std::string dir(r.storage);
+    const View v = toView(reg, r);
+    if (!isDir(dir))
+        createStorage(dir, v);
+    makeIdentity(dir);
+    std::string error;
+    walkTree(
+        dir,
+        [&dir](const std::string& path, const struct stat& st) {
+            if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))
+                ::chmod(path.c_str(), fixedMode(path.substr(std::min(path.size(), dir.size() + 1)),
+                                                S_ISDIR(st.st_mode), st.st_mode));
+            return true;
+        },
+        error);
+    if (!error.empty())
+        throw Error("cannot fix " + printable(dir) + ": " + error);
+    OwnerMap m;
+    m.all = Owner{v.owner, v.group};
+    saveOwners(ownersFile(p, r.storage), m);
 }
 
 // ---- generator ----------------------------------------------------------
@@ -617,6 +667,29 @@ void Home::makeDemo() {
     o.seed = 2024;
     o.hostNames = {"ccview01", "ccview02", "ccview03", "ccbuild01", "ccbuild02", "ccsnap01"};
     generate(294, o);
+    // A site as a night finds it: half the storages sound, the others each
+    // with one kind of damage, and some sound ones with additional groups.
+    const Registry reg = loadRegistry(registryPath());
+    std::size_t i = 0;
+    for (const Record& r : reg.records) {
+        const std::string tag(r.tag);
+        fixStorage(tag);
+        switch (i % 6) {
+        case 3:
+            breakStorage(tag, BreakMode);
+            break;
+        case 4:
+            breakStorage(tag, BreakOwner);
+            break;
+        case 5:
+            breakStorage(tag, BreakIdentity);
+            break;
+        default:
+            if (i % 12 == 1)
+                breakStorage(tag, BreakGroups);
+        }
+        ++i;
+    }
 }
 
 } // namespace ccsim

@@ -198,8 +198,11 @@ std::string encodeFileName(std::string_view name, std::string_view suffix);
 void createStorage(const std::string& dir, const View& v);
 // Re-breaks the permissions of an existing storage (recreating it if missing).
 void breakStorage(const std::string& dir, const View& v);
-bool isFixedMode(bool isDirectory, mode_t mode);
-mode_t fixedMode(bool isDirectory, mode_t mode);
+// Creates a missing .identity (uid and gid) as fix_prot does.
+void makeIdentity(const std::string& dir);
+// The mode fix_prot gives the entry rel (relative to the storage).
+bool isFixedMode(const std::string& rel, bool isDirectory, mode_t mode);
+mode_t fixedMode(const std::string& rel, bool isDirectory, mode_t mode);
 
 // Pre-order walk that does not follow symlinks. The callback sees each entry
 // before its children are read, so it may open up a directory's permissions.

@@ -2,21 +2,28 @@
 //
 // A simulated storage directory looks like a small dynamic-view storage:
 //
-//   <tag>.vws/          0700  (broken: group cannot enter)
+//   <tag>.vws/          0700  (group cannot enter: a umask of 077, not damage)
 //     .view             0600
-//     config_spec       0400
+//     config_spec       0400  (broken: its owner cannot write it)
 //     .pid              0666  (broken: world-writable)
+//     .identity/        0755
+//       uid             04400 (set-user-ID, owned by the view's owner)
+//       gid             02410 (set-group-ID, in the view's group)
+//     .s/               0700  (the view-private storage)
 //     db/               0700
 //       view_db.dbd     0640
 //
 // fix_prot turns every directory into 0775 and every file into 0664 (0775
-// if the owner may execute it).
+// if the owner may execute it), but for the identity files, which keep
+// their special bits; it makes a missing .identity and removes additional
+// groups (.identity/group.NN).
 #include "internal.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace ccsim::detail {
@@ -31,9 +38,21 @@ struct Entry {
 };
 
 const Entry kLayout[] = {
-    {"", true, 0700},      {".view", false, 0600}, {"config_spec", false, 0400},
-    {".pid", false, 0666}, {"db", true, 0700},     {"db/view_db.dbd", false, 0640},
+    {"", true, 0700},
+    {".view", false, 0600},
+    {"config_spec", false, 0400},
+    {".pid", false, 0666},
+    {".identity", true, 0755},
+    {".identity/uid", false, 04400},
+    {".identity/gid", false, 02410},
+    {".s", true, 0700},
+    {"db", true, 0700},
+    {"db/view_db.dbd", false, 0640},
 };
+
+bool isIdentityFile(std::string_view rel) {
+    return rel.substr(0, 10) == ".identity/";
+}
 
 std::string fileContent(const std::string& name, const View& v) {
     if (name == ".view")
@@ -42,6 +61,8 @@ std::string fileContent(const std::string& name, const View& v) {
         return v.configSpec;
     if (name == ".pid")
         return "0\n";
+    if (isIdentityFile(name))
+        return std::string();
     return "ccsim view database\n";
 }
 } // namespace
@@ -109,7 +130,10 @@ void breakStorage(const std::string& dir, const View& v) {
     std::string error;
     const bool ok = walkTree(
         dir,
-        [](const std::string& path, const struct stat& st) {
+        [&dir](const std::string& path, const struct stat& st) {
+            if (isIdentityFile(
+                    std::string_view(path).substr(std::min(path.size(), dir.size() + 1))))
+                return true; // the identity is a kind of damage of its own
             if (S_ISDIR(st.st_mode))
                 ::chmod(path.c_str(), 0700);
             else if (S_ISREG(st.st_mode))
@@ -121,6 +145,8 @@ void breakStorage(const std::string& dir, const View& v) {
         throw Error("cannot break permissions under " + printable(dir) + ": " + error);
     for (const Entry& e : kLayout) {
         const std::string path = *e.path ? dir + "/" + e.path : dir;
+        if (isIdentityFile(e.path) && !isDir(dir + "/.identity"))
+            continue;
         if (!exists(path)) {
             if (e.dir)
                 ::mkdir(path.c_str(), e.brokenMode);
@@ -131,11 +157,29 @@ void breakStorage(const std::string& dir, const View& v) {
     }
 }
 
-bool isFixedMode(bool isDirectory, mode_t mode) {
-    return (mode & 07777) == fixedMode(isDirectory, mode);
+void makeIdentity(const std::string& dir) {
+    const std::string id = dir + "/.identity";
+    if (::mkdir(id.c_str(), 0755) != 0 && errno != EEXIST)
+        throw Error("cannot create " + printable(id) + ": " + errnoText(errno));
+    for (const char* name : {"uid", "gid"}) {
+        const std::string path = id + "/" + name;
+        if (!exists(path))
+            writeNew(path, std::string(), 0600);
+        ::chmod(path.c_str(), fixedMode(std::string(".identity/") + name, false, 0));
+    }
 }
 
-mode_t fixedMode(bool isDirectory, mode_t mode) {
+bool isFixedMode(const std::string& rel, bool isDirectory, mode_t mode) {
+    return (mode & 07777) == fixedMode(rel, isDirectory, mode);
+}
+
+mode_t fixedMode(const std::string& rel, bool isDirectory, mode_t mode) {
+    // The modes a public administration script gives the identity files:
+    // the special bits are what the view server reads.
+    if (rel == ".identity/uid")
+        return 04400;
+    if (rel == ".identity/gid")
+        return 02410;
     if (isDirectory || (mode & S_IXUSR))
         return 0775;
     return 0664;

@@ -6,7 +6,9 @@
 // simulator's fix_prot knows it runs as root in strict mode. The
 // sudo_password fault makes it ask for a password it cannot read: with -n,
 // and without (no terminal is there to ask), it says one is required and
-// exits 1.
+// exits 1. The sudo_allow=PROGRAM[,PROGRAM...] fault plays a sudoers rule
+// that allows those programs alone (by their base names): any other
+// command is refused the same way.
 #include "internal.h"
 
 #include <unistd.h>
@@ -59,6 +61,19 @@ int run(int argc, char** argv) {
         return fail("no command given", true);
     if (faults.get("sudo_password"))
         return fail("a password is required");
+    if (const std::string* allowed = faults.get("sudo_allow")) {
+        // As a sudoers rule that names programs: any other is refused.
+        const std::string_view program = argv[i];
+        const std::size_t slash = program.rfind('/');
+        const std::string base(slash == std::string_view::npos ? program
+                                                               : program.substr(slash + 1));
+        if (("," + *allowed + ",").find("," + base + ",") == std::string::npos) {
+            std::string line;
+            for (int k = i; k < argc; ++k)
+                line += (k > i ? " " : "") + std::string(argv[k]);
+            return fail("a password is required (no rule allows " + printable(line) + ")");
+        }
+    }
     ::setenv(kRootEnv, "1", 1);
     ::execvp(argv[i], argv + i);
     const int err = errno;
