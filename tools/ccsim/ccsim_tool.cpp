@@ -108,6 +108,9 @@ Usage:
                              -user/-group refuse them
         find_sleep_ms=N      (also per view) the find stand-in's walk of a
                              storage takes N ms more
+        endless[=line|lines] (also per view) lsview goes on writing until its
+                             reader goes away: one endless line, or endless
+                             short lines
       In every TEXT the two characters \n print as a line break, so one
       error can span two lines. lsview_fail, catcs_fail, endview_fail and
       listing_fail take such TEXT too.
