@@ -25,6 +25,8 @@ foreach(size ${TESSALY_ICON_SIZES})
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 install(FILES ${TESSALY_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${TESSALY_PACKAGING_DIR}/tessaly-tmpfiles.conf
+        DESTINATION lib/tmpfiles.d RENAME tessaly.conf)
 
 # ---- Debian package ----------------------------------------------------------
 set(CPACK_PACKAGE_NAME tessaly)

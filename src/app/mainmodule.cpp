@@ -36,6 +36,10 @@ QString SingleInstance::path() const {
 }
 
 bool SingleInstance::acquire() {
+    // Without a private runtime directory there is nowhere safe to keep
+    // the lock: run without one rather than refuse to run at all.
+    if (repair::runtime_dir().isEmpty())
+        return true;
     m_lock = std::make_unique<QLockFile>(lockPath());
     // A lock is stale only when its owner process is gone, however old.
     m_lock->setStaleLockTime(0);

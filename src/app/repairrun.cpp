@@ -56,9 +56,13 @@ bool RepairRun::start(cc::Session& session, const QString& cchome) {
         return false;
     // One run at a time, in a window or headless.
     if (!m_lock.acquire()) {
-        msg_box(QStringLiteral("Another repair run is under way (") + m_lock.holder() +
-                    QStringLiteral("). Execute again once it has ended."),
-                QString(), MsgIcon::Warning);
+        if (!m_lock.problem().isEmpty())
+            msg_box(m_lock.problem() + QStringLiteral(". Nothing was run."), QString(),
+                    MsgIcon::Warning);
+        else
+            msg_box(QStringLiteral("Another repair run is under way (") + m_lock.holder() +
+                        QStringLiteral("). Execute again once it has ended."),
+                    QString(), MsgIcon::Warning);
         return false;
     }
     m_argsText = m_options.argsText;

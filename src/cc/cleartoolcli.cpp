@@ -17,6 +17,28 @@
 
 namespace tsy::cc {
 
+namespace {
+QString too_much(qint64 limit, const QStringList& args) {
+    return QStringLiteral("cleartool wrote more than %1 MB: cleartool ").arg(limit >> 20) +
+           args.join(u' ');
+}
+} // namespace
+
+int listing_time_limit_s(QString* problem) {
+    const QString text = qEnvironmentVariable("TESSALY_LIST_TIMEOUT").trimmed();
+    if (text.isEmpty())
+        return kListingTimeLimitS;
+    bool ok = false;
+    const int s = text.toInt(&ok);
+    if (ok && s > 0 && s <= 1'000'000)
+        return s;
+    if (problem)
+        *problem = QStringLiteral("TESSALY_LIST_TIMEOUT must be a number of seconds from 1 to "
+                                  "1000000, not \"") +
+                   text + u'"';
+    return kListingTimeLimitS;
+}
+
 CleartoolCall::CleartoolCall(const Cleartool& tool, QStringList args, Effect effect,
                              QObject* parent)
     : QObject(parent), m_program(tool.program),
@@ -53,6 +75,10 @@ void CleartoolCall::start() {
     connect(m_process, &QProcess::readyReadStandardOutput, this, &CleartoolCall::onOutput);
     connect(m_process, &QProcess::readyReadStandardError, this, [this] {
         m_err += m_process->readAllStandardError();
+        if (m_err.size() > kCleartoolAnswerLimit) {
+            giveUp(too_much(kCleartoolAnswerLimit, m_args));
+            return;
+        }
         m_silence.start(m_timeoutMs);
     });
     connect(m_process, &QProcess::finished, this, &CleartoolCall::onFinished);
@@ -85,6 +111,14 @@ void CleartoolCall::onOutput() {
         m_out.resize(had + qsizetype(n));
         const qint64 got = m_process->read(m_out.data() + had, n);
         m_out.resize(had + qsizetype(std::max<qint64>(got, 0)));
+        m_written += std::max<qint64>(got, 0);
+    }
+    // What is kept whole is bounded by the answer's limit, what streams by
+    // the listing's.
+    const qint64 limit = m_streaming ? kCleartoolListingLimit : kCleartoolAnswerLimit;
+    if (m_written > limit) {
+        giveUp(too_much(limit, m_args));
+        return;
     }
     m_silence.start(m_timeoutMs);
     if (m_streaming)
@@ -114,11 +148,16 @@ void CleartoolCall::onError(QProcess::ProcessError error) {
 }
 
 void CleartoolCall::onSilence() {
+    giveUp(QStringLiteral("cleartool did not answer in time (%1 s): cleartool ")
+               .arg(m_timeoutMs / 1000.0) +
+           m_args.join(u' '));
+}
+
+void CleartoolCall::giveUp(const QString& problem) {
     if (m_done || !m_process)
         return;
-    m_problem = QStringLiteral("cleartool did not answer in time (%1 s): cleartool ")
-                    .arg(m_timeoutMs / 1000.0) +
-                m_args.join(u' ');
+    m_problem = problem;
+    m_out.clear();
     m_process->disconnect(this);
     m_process->kill();
     process::keep_until_finished(std::exchange(m_process, nullptr));
@@ -321,8 +360,22 @@ public:
             take(records);
             records.clear();
             m_spare = std::move(records);
+            if (m_stream.lineTooLong())
+                m_call->giveUp(QStringLiteral("cleartool wrote more than %1 MB in one line: "
+                                              "cleartool lsview -long")
+                                   .arg(LsviewStream::kLineLimit >> 20));
         });
         connect(m_call, &CleartoolCall::finished, this, &CliListing::onListed);
+        // A listing that talks without end is cut by its own time limit:
+        // the silence limit never fires while it talks.
+        m_deadline.setSingleShot(true);
+        connect(&m_deadline, &QTimer::timeout, this, [this] {
+            m_call->giveUp(QStringLiteral("the listing went on longer than %1 s: cleartool "
+                                          "lsview -long (TESSALY_LIST_TIMEOUT)")
+                               .arg(m_tool.listingLimitMs / 1000.0));
+        });
+        m_deadline.start(m_tool.listingLimitMs > 0 ? m_tool.listingLimitMs
+                                                   : kListingTimeLimitS * 1000);
         m_call->start();
     }
     void abandon() override {
@@ -405,14 +458,17 @@ private:
     }
 
     void onListed() {
+        m_deadline.stop();
         take(m_stream.finish());
         if (m_abandoned)
             return;
         if (!m_call->ran()) {
             noteFailure(m_call->problem());
             m_report.failedBefore = m_report.total == 0;
-            if (!m_report.failedBefore)
+            if (!m_report.failedBefore) {
                 m_report.sideFailure = m_call->problem();
+                m_report.cut = true;
+            }
             settleHeld(QSet<QString>(), false);
             succeed();
             return;
@@ -493,6 +549,7 @@ private:
     Cleartool m_tool;
     CleartoolCall* m_call;
     CleartoolCall* m_short = nullptr;
+    QTimer m_deadline;
     LsviewStream m_stream{LsviewFields::Listing};
     QList<LsviewRecord> m_spare;
     QList<LsviewRecord> m_held;
@@ -523,12 +580,13 @@ private:
 } // namespace
 
 std::unique_ptr<Session> CliBackend::createSession(const QString& cchome) {
-    return std::make_unique<CliSession>(Cleartool{cleartoolPath(cchome), m_timeoutMs});
+    return std::make_unique<CliSession>(
+        Cleartool{cleartoolPath(cchome), m_timeoutMs, m_listingLimitMs});
 }
 
 #ifndef Q_OS_WIN
 std::shared_ptr<Backend> default_backend() {
-    return std::make_shared<CliBackend>();
+    return std::make_shared<CliBackend>(kCleartoolTimeoutMs, listing_time_limit_s() * 1000);
 }
 #endif
 

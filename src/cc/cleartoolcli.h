@@ -4,7 +4,8 @@
 // child process, started with an argument list (never through a shell)
 // and driven by its signals. A call that stays silent for the time limit
 // is killed; the limit counts from the last byte cleartool printed, so a
-// long listing that keeps talking is never cut off.
+// long listing that keeps talking is not cut off by it. A listing has an
+// overall time limit of its own, and every answer a size limit.
 
 #include "cc/session.h"
 
@@ -19,12 +20,26 @@ namespace tsy::cc {
 
 // How long cleartool may stay silent before its call is given up.
 constexpr int kCleartoolTimeoutMs = 120'000;
+// The most one answer may hold, kept whole, and the most a streamed
+// listing may write (its lines are bounded by LsviewStream). Far above any
+// real answer: a call past them writes without end, and fails.
+constexpr qsizetype kCleartoolAnswerLimit = qsizetype(64) << 20;
+constexpr qint64 kCleartoolListingLimit = qint64(4) << 30;
+// How long a whole listing may take, however much it talks, unless
+// TESSALY_LIST_TIMEOUT says otherwise.
+constexpr int kListingTimeLimitS = 3600;
 
-// The cleartool program a session runs, and how long a call of it may
-// stay silent (0 or less: kCleartoolTimeoutMs).
+// The listing's time limit in seconds: TESSALY_LIST_TIMEOUT, a whole number
+// above 0, else kListingTimeLimitS. problem: why a value set is not used.
+int listing_time_limit_s(QString* problem = nullptr);
+
+// The cleartool program a session runs, how long a call of it may stay
+// silent (0 or less: kCleartoolTimeoutMs), and how long a whole listing
+// may take (0 or less: kListingTimeLimitS).
 struct Cleartool {
     QString program;
     int timeoutMs = kCleartoolTimeoutMs;
+    int listingLimitMs = kListingTimeLimitS * 1000;
 };
 
 // One run of the cleartool program.
@@ -53,6 +68,9 @@ public:
     const QByteArray& errorOutput() const { return m_err; }
 
     int timeoutMs() const { return m_timeoutMs; }
+    // Ends the call now as one that did not run, with problem as why: a
+    // query is killed, and finished() follows.
+    void giveUp(const QString& problem);
 
 signals:
     // Standard output arrived (see takeOutput); only when streaming is on.
@@ -79,6 +97,7 @@ private:
     QTimer m_silence;
     QByteArray m_out;
     QByteArray m_err;
+    qint64 m_written = 0; // standard output, all told
     QString m_problem;
     int m_exitCode = 0;
     bool m_ran = false;
@@ -95,7 +114,9 @@ class CliBackend : public Backend {
 public:
     // timeoutMs: how long each cleartool call may stay silent (0 or less:
     // kCleartoolTimeoutMs).
-    explicit CliBackend(int timeoutMs = kCleartoolTimeoutMs) : m_timeoutMs(timeoutMs) {}
+    explicit CliBackend(int timeoutMs = kCleartoolTimeoutMs,
+                        int listingLimitMs = kListingTimeLimitS * 1000)
+        : m_timeoutMs(timeoutMs), m_listingLimitMs(listingLimitMs) {}
     std::unique_ptr<Session> createSession(const QString& cchome) override;
     FixProtStyle fixProtStyle() const override { return FixProtStyle::Unix; }
     // CCHOME + "/bin/cleartool".
@@ -103,6 +124,7 @@ public:
 
 private:
     int m_timeoutMs;
+    int m_listingLimitMs;
 };
 
 } // namespace tsy::cc

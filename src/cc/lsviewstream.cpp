@@ -11,6 +11,8 @@ QList<LsviewRecord> LsviewStream::feed(QByteArrayView bytes) {
 }
 
 void LsviewStream::feed(QByteArrayView bytes, QList<LsviewRecord>& done) {
+    if (m_tooLong)
+        return;
     const char* p = bytes.data();
     const char* const end = p + bytes.size();
     // Lines are read where they stand in the bytes given; only a line cut
@@ -18,7 +20,17 @@ void LsviewStream::feed(QByteArrayView bytes, QList<LsviewRecord>& done) {
     while (p != end) {
         const auto* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
         if (!nl) {
-            m_partial.append(p, end - p);
+            if (m_partial.size() + (end - p) > kLineLimit) {
+                m_tooLong = true;
+                m_partial.clear();
+            } else {
+                m_partial.append(p, end - p);
+            }
+            break;
+        }
+        if (m_partial.size() + (nl - p) > kLineLimit) {
+            m_tooLong = true;
+            m_partial.clear();
             break;
         }
         if (m_partial.isEmpty()) {
@@ -34,8 +46,10 @@ void LsviewStream::feed(QByteArrayView bytes, QList<LsviewRecord>& done) {
 }
 
 QList<LsviewRecord> LsviewStream::finish() {
-    m_reader.line(m_partial);
+    if (!m_tooLong)
+        m_reader.line(m_partial);
     m_partial.clear();
+    m_tooLong = false;
     m_reader.finish();
     return m_reader.take();
 }

@@ -25,10 +25,16 @@ public:
     // The output has ended; returns the records still open. The stream
     // can then read another output.
     QList<LsviewRecord> finish();
+    // A line grew past kLineLimit bytes without its line feed: it is
+    // dropped, and the rest of the output is not read.
+    bool lineTooLong() const { return m_tooLong; }
+
+    static constexpr qsizetype kLineLimit = qsizetype(1) << 20;
 
 private:
     LsviewReader m_reader;
     QByteArray m_partial; // the start of a line whose line feed has not come yet
+    bool m_tooLong = false;
 };
 
 } // namespace tsy::cc

@@ -111,6 +111,7 @@ struct ListingReport {
     bool failedBefore = false; // the listing itself could not be had
     QStringList warnings;      // cleartool's warnings, not failures
     QString sideFailure;       // a failure that lost no view (the short listing)
+    bool cut = false;          // the listing was cut short: the views after the cut are lost
 };
 
 // What the operator is told of a listing: the failure, how many views could

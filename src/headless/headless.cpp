@@ -1,6 +1,9 @@
 #include "headless.h"
 
 #include "cc/cchome.h"
+#ifndef Q_OS_WIN
+#include "cc/cleartoolcli.h"
+#endif
 #include "cc/session.h"
 #include "model/viewlistmodel.h"
 #include "options.h"
@@ -73,6 +76,74 @@ std::optional<QString> clearcase_home() {
     return std::nullopt;
 }
 
+#ifndef Q_OS_WIN
+// What the link at path holds, as written.
+QString link_target(const QString& path) {
+    QByteArray buf(4096, Qt::Uninitialized);
+    const ssize_t n =
+        ::readlink(QFile::encodeName(path).constData(), buf.data(), size_t(buf.size()));
+    return n > 0 ? QFile::decodeName(buf.left(n)) : QString();
+}
+
+// Follows path's links as the kernel would, but refuses what its
+// protected_symlinks rule refuses, whatever the sysctl says: a link in a
+// world-writable sticky directory (such as /tmp) is followed only by its
+// own owner, or when it belongs to the directory's owner. Another user's
+// link there may point anywhere, at a file of ours above all. resolved:
+// the path with no link left in it, or empty when the walk entered /proc,
+// whose links name open files (a shell's /dev/stderr, <(...)) rather than
+// paths. False, with why, for a link refused.
+bool follow_safely(const QString& path, QString& resolved, QString& why) {
+    QString done = QStringLiteral("/"); // what is walked so far, holding no link
+    QStringList rest = QFileInfo(path).absoluteFilePath().split(u'/', Qt::SkipEmptyParts);
+    int links = 0;
+    while (!rest.isEmpty()) {
+        const QString part = rest.takeFirst();
+        if (part == u".")
+            continue;
+        if (part == u"..") {
+            done = QFileInfo(done).path();
+            continue;
+        }
+        const QString next = (done == u"/" ? QString() : done) + u'/' + part;
+        if (next == u"/proc") {
+            resolved.clear();
+            return true;
+        }
+        struct stat st {};
+        if (::lstat(QFile::encodeName(next).constData(), &st) != 0) {
+            // Not there (yet): the open that follows says why, or makes it.
+            rest.prepend(next);
+            resolved = rest.join(u'/');
+            return true;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            done = next;
+            continue;
+        }
+        if (++links > 40) {
+            why = path + QStringLiteral(": too many levels of symbolic links");
+            return false;
+        }
+        struct stat dir {};
+        const bool shared = ::lstat(QFile::encodeName(done).constData(), &dir) == 0 &&
+                            (dir.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+        if (shared && st.st_uid != ::geteuid() && st.st_uid != dir.st_uid) {
+            why = next + QStringLiteral(" is a symbolic link of ") +
+                  repair::account_name(st.st_uid) + QStringLiteral(" in the shared directory ") +
+                  done + QStringLiteral(": only its owner may follow it");
+            return false;
+        }
+        const QString target = link_target(next);
+        if (target.startsWith(u'/'))
+            done = QStringLiteral("/");
+        rest = target.split(u'/', Qt::SkipEmptyParts) + rest;
+    }
+    resolved = done;
+    return true;
+}
+#endif
+
 // The tags of a --tags file: one a line (a tag, or a tag:host line as
 // --list prints it), blank lines and "#" comments skipped. False, with
 // why, when it cannot be read. stdinOpen: whether the standard input was
@@ -84,10 +155,23 @@ bool read_tags(const QString& path, bool stdinOpen, QStringList& tags, QString& 
         why = QStringLiteral("--tags -: the standard input is closed");
         return false;
     }
+    QString name = fromStdin ? QStringLiteral("the standard input") : path;
+    QString open = path;
+#ifndef Q_OS_WIN
+    if (!fromStdin) {
+        QString resolved;
+        if (!follow_safely(path, resolved, why)) {
+            why =
+                QStringLiteral("will not read the tags file ") + path + QStringLiteral(": ") + why;
+            return false;
+        }
+        if (!resolved.isEmpty())
+            open = resolved;
+    }
+#endif
     const bool ok = fromStdin ? f.open(0, QIODevice::ReadOnly) // the standard input
 
-                              : (f.setFileName(path), f.open(QIODevice::ReadOnly));
-    const QString name = fromStdin ? QStringLiteral("the standard input") : path;
+                              : (f.setFileName(open), f.open(QIODevice::ReadOnly));
     if (!ok) {
         why = QStringLiteral("cannot read the tags file ") + name + QStringLiteral(": ") +
               f.errorString();
@@ -107,29 +191,126 @@ bool read_tags(const QString& path, bool stdinOpen, QStringList& tags, QString& 
     return true;
 }
 
-// Whether --failed-to's file is written where it is rather than through a
-// temporary file renamed over it: a FIFO, a device or a terminal, or a name
-// of an open file descriptor such as /dev/stderr, whose file a shell opened
-// (2>>log): renaming over those would replace the log or the device.
-bool write_in_place(const QString& path) {
-#ifdef Q_OS_WIN
-    Q_UNUSED(path);
-    return false;
-#else
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return false; // a new file, or one QSaveFile will say why it cannot write
-    if (!S_ISREG(st.st_mode))
+// How --failed-to's file is written, and where.
+struct FailedToFile {
+    enum class How {
+        // A regular file named as itself: a new file renamed over it, so it
+        // is replaced whole or not at all.
+        Replace,
+        // A regular file reached through a link: overwritten where it is,
+        // never replaced, so the link keeps naming it.
+        Overwrite,
+        // A FIFO, a device or a terminal, or a name of an open file
+        // descriptor such as /dev/stderr, whose file a shell opened
+        // (2>>log): appended to, as renaming would replace the log or the
+        // device.
+        Append,
+    };
+    How how = How::Replace;
+    QString path; // with every link followed, or as named for a descriptor
+};
+
+// How and where the file named path is written; false, with why, when it
+// is not to be written at all.
+bool failed_to_file(const QString& path, FailedToFile& f, QString& why) {
+    f.path = path;
+#ifndef Q_OS_WIN
+    QString resolved;
+    if (!follow_safely(path, resolved, why))
+        return false;
+    if (resolved.isEmpty()) {
+        f.how = FailedToFile::How::Append;
         return true;
-    QString p = QFileInfo(path).absoluteFilePath();
-    for (int links = 0; links < 40; ++links) {
-        if (p.startsWith(QLatin1StringView("/dev/")) || p.startsWith(QLatin1StringView("/proc/")))
-            return true;
-        const QFileInfo info(p);
-        if (!info.isSymLink())
-            return false;
-        p = info.symLinkTarget();
     }
+    f.path = resolved;
+    struct stat st {};
+    if (::stat(QFile::encodeName(resolved).constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        f.how = FailedToFile::How::Append;
+    else if (resolved != QFileInfo(path).absoluteFilePath())
+        f.how = FailedToFile::How::Overwrite;
+    else
+        f.how = FailedToFile::How::Replace;
+#else
+    Q_UNUSED(why);
+#endif
+    return true;
+}
+
+#ifndef Q_OS_WIN
+QString last_error() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+bool write_all(int fd, const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+// Writes bytes to a new file beside path, then renames it over path: the
+// rename replaces the name itself, so a link put there meanwhile is
+// replaced, never followed. An existing file's mode is kept.
+bool replace_file(const QString& path, const QByteArray& bytes, QString& why) {
+    QByteArray temp = QFile::encodeName(path) + ".tessaly-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        why = last_error();
+        return false;
+    }
+    struct stat st {};
+    mode_t mode = 0;
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    const bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, bytes) && ::fsync(fd) == 0;
+    if (!ok)
+        why = last_error();
+    if (::close(fd) != 0 && ok)
+        why = last_error();
+    if (why.isEmpty() && ::rename(temp.constData(), QFile::encodeName(path).constData()) == 0)
+        return true;
+    if (why.isEmpty())
+        why = last_error();
+    ::unlink(temp.constData());
+    return false;
+}
+#endif
+
+// Writes bytes to --failed-to's file as f says; false, with why, when it
+// could not.
+bool write_failed_to_file(const FailedToFile& f, const QByteArray& bytes, QString& why) {
+#ifndef Q_OS_WIN
+    if (f.how == FailedToFile::How::Replace)
+        return replace_file(f.path, bytes, why);
+    const int flags = f.how == FailedToFile::How::Append
+                          ? O_WRONLY | O_APPEND | O_CLOEXEC
+                          : O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+    const int fd = ::open(QFile::encodeName(f.path).constData(), flags, 0666);
+    if (fd < 0) {
+        why = last_error();
+        return false;
+    }
+    const bool ok = write_all(fd, bytes);
+    if (!ok)
+        why = last_error();
+    ::close(fd);
+    return ok;
+#else
+    QSaveFile file(f.path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    why = file.errorString();
     return false;
 #endif
 }
@@ -137,22 +318,38 @@ bool write_in_place(const QString& path) {
 // Whether the file can be written, found out before the run rather than
 // after a night's work. Nothing is written.
 bool can_write(const QString& path, QString& why) {
-    if (write_in_place(path)) {
+    FailedToFile f;
+    if (!failed_to_file(path, f, why))
+        return false;
 #ifndef Q_OS_WIN
-        if (::access(QFile::encodeName(path).constData(), W_OK) != 0) {
-            why = QString::fromLocal8Bit(std::strerror(errno));
+    if (f.how != FailedToFile::How::Replace &&
+        ::access(QFile::encodeName(f.path).constData(), F_OK) == 0) {
+        if (::access(QFile::encodeName(f.path).constData(), W_OK) != 0) {
+            why = last_error();
             return false;
         }
-#endif
         return true;
     }
-    QSaveFile probe(path);
+    // A file that does not exist or is replaced: its directory must take
+    // a new file.
+    QByteArray temp = QFile::encodeName(f.path) + ".tessaly-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        why = last_error();
+        return false;
+    }
+    ::close(fd);
+    ::unlink(temp.constData());
+    return true;
+#else
+    QSaveFile probe(f.path);
     if (!probe.open(QIODevice::WriteOnly)) {
         why = probe.errorString();
         return false;
     }
     probe.cancelWriting();
     return true;
+#endif
 }
 
 // One listing, then, for --repair, the picked views through the run engine
@@ -285,7 +482,8 @@ private:
         m_listing->deleteLater();
         tellListing(report);
         m_unread = report.unreadable;
-        const bool lost = report.failedBefore || report.unreadable > 0;
+        const bool lost = report.failedBefore || report.unreadable > 0 || report.cut;
+        m_listingCut = report.cut;
         if (m_o.list) {
             // One write for the whole list: a flush per line costs more
             // than the listing itself for a large region.
@@ -551,7 +749,7 @@ private:
         const bool clean = s.counts.failed == 0 && s.counts.skipped == 0 &&
                            s.counts.needsRepair == 0 && s.counts.notChecked == 0 &&
                            s.notStarted == 0 && m_unread == 0 && !m_listingFailed &&
-                           !m_nothingMatched && !cut;
+                           !m_listingCut && !m_nothingMatched && !cut;
         if (cut && s.stoppedBy.isEmpty())
             s.stoppedBy = QStringLiteral("stopped by a signal");
         s.exitStatus = clean ? 0 : 1;
@@ -562,25 +760,16 @@ private:
     }
 
     // The tags to run again: unread, failed, skipped or not started, one a
-    // line. A regular file is replaced whole, or not at all; a FIFO, a
-    // device or an inherited stream is written where it is.
+    // line. The file is looked at again now: a link planted since the start
+    // is refused as it would have been then.
     bool writeFailedTo() {
         QByteArray bytes;
         for (const QString& t : std::as_const(m_unfinished))
             bytes += t.toLocal8Bit() + '\n';
         QString why;
-        if (write_in_place(m_o.failedTo)) {
-            QFile f(m_o.failedTo);
-            if (f.open(QIODevice::WriteOnly | QIODevice::Append) &&
-                f.write(bytes) == bytes.size() && f.flush())
-                return true;
-            why = f.errorString();
-        } else {
-            QSaveFile f(m_o.failedTo);
-            if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit())
-                return true;
-            why = f.errorString();
-        }
+        FailedToFile f;
+        if (failed_to_file(m_o.failedTo, f, why) && write_failed_to_file(f, bytes, why))
+            return true;
         m_report.error(QStringLiteral("cannot write ") + m_o.failedTo + QStringLiteral(": ") + why);
         return false;
     }
@@ -602,6 +791,7 @@ private:
     bool m_over = false;
     bool m_stopped = false;
     bool m_listingFailed = false;  // the listing itself could not be had
+    bool m_listingCut = false;     // the listing ended early: views may be missing
     bool m_nothingMatched = false; // a narrowing pick found no view
     int m_unread = 0;              // views the listing could not read
     QHash<QString, Facts> m_facts; // a JSON listing's facts, by line
@@ -670,10 +860,22 @@ int ready_to_run(Options& o, bool stdinOpen, QString& home, std::shared_ptr<cc::
         err(why + QStringLiteral(": nothing was run"));
         return 2;
     }
+    // A repair's units leave their records where no other account can
+    // plant one or redirect them.
+    if (o.repair && !o.dryRun && repair::unit_record_dir(&why).isEmpty()) {
+        err(why + QStringLiteral(": nothing was run"));
+        return 2;
+    }
     const std::optional<QString> found = clearcase_home();
     if (!found)
         return 2;
     home = *found;
+#ifndef Q_OS_WIN
+    if (cc::listing_time_limit_s(&why); !why.isEmpty()) {
+        err(why + QStringLiteral(": nothing was run"));
+        return 2;
+    }
+#endif
     backend = cc::default_backend();
     if ((o.check || o.needed) && backend->fixProtStyle() != cc::FixProtStyle::Unix) {
         // Windows storage is protected by ACLs, which this inspection does not read.
@@ -732,6 +934,10 @@ int run(int argc, char** argv) {
 
     repair::RunLock lock;
     if (o.repair && !lock.acquire()) {
+        if (!lock.problem().isEmpty()) {
+            err(lock.problem() + QStringLiteral(": nothing was run"));
+            return 2;
+        }
         err(QStringLiteral("another repair run is under way (") + lock.holder() +
             QStringLiteral("): nothing was run"));
         return 3;

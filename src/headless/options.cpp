@@ -16,8 +16,9 @@ QString help_ending() {
         "  1  a view could not be read, failed, was skipped or not started, needs\n"
         "     repair or could not be checked (--check), the listing failed, a pick\n"
         "     matched no view, or --failed-to could not be written\n"
-        "  2  bad usage, or no ClearCase (or --check or --needed without UNIX\n"
-        "     ClearCase): nothing was run\n"
+        "  2  bad usage, no ClearCase (or --check or --needed without UNIX\n"
+        "     ClearCase), or a file, link or directory another account may have\n"
+        "     put in the way (named): nothing was run\n"
         "  3  another repair run of this user is under way: nothing was run\n"
         "\n"
         "Environment:\n"
@@ -35,7 +36,11 @@ QString help_ending() {
         "                   account (default: /run/lock/tessaly)\n"
         "  TERMINAL         the terminal program of the window's Normal and\n"
         "                   Minimized modes (default: xterm)\n"
-        "  XDG_RUNTIME_DIR  where the repair units leave their records\n"
+        "  TESSALY_LIST_TIMEOUT  seconds the listing may take in all, however much\n"
+        "                   cleartool writes (default: 3600)\n"
+        "  XDG_RUNTIME_DIR  where the repair units leave their records, when it is\n"
+        "                   this user's alone (else /run/user/UID, else\n"
+        "                   $TMPDIR/tessaly-UID, made with mode 0700)\n"
         "  QT_LOGGING_RULES \"tessaly.run.info=false\" silences the command log\n");
 }
 

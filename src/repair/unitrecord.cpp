@@ -6,28 +6,62 @@
 #include <QFileInfo>
 
 #ifndef Q_OS_WIN
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace tsy::repair {
 
 namespace {
+constexpr qsizetype kRecordLimit = 64 * 1024;
+
+// A field of a record as one line that is safe on a terminal: the
+// backslash, line breaks, and every other control character (escape
+// sequences, C1 controls, Unicode line separators) escaped, so that a
+// record cannot clear the screen or print a line of its own.
+QString safe_field(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (u == u'\n')
+            out += QStringLiteral("\\n");
+        else if (u == u'\r')
+            out += QStringLiteral("\\r");
+        else if (u == u'\t')
+            out += QStringLiteral("\\t");
+        else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QChar(u'0'));
+        else if (u == 0x2028 || u == 0x2029 || c.category() == QChar::Other_Format)
+            out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QChar(u'0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 #ifndef Q_OS_WIN
 // The record's bytes, or nothing while its unit still holds it.
 bool read_if_free(const QString& path, QByteArray& text) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_SH | LOCK_NB) != 0) {
         ::close(fd);
         return false;
     }
+    // A unit writes a few hundred bytes: more is no record of one.
     char buf[4096];
     ssize_t n = 0;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0 && text.size() < 65536)
-        text.append(buf, n);
+    while (text.size() < kRecordLimit && (n = ::read(fd, buf, sizeof buf)) > 0)
+        text.append(buf, std::min<qsizetype>(n, kRecordLimit - text.size()));
     ::close(fd);
     return true;
 }
@@ -80,23 +114,27 @@ UnitRecord parse_unit_record(const QByteArray& text) {
 }
 
 QString UnitRecord::describe() const {
-    const QString fix = fixProt.isEmpty() ? QStringLiteral("never reported") : fixProt;
+    const QString name = safe_field(tag);
+    const QString fix = fixProt.isEmpty() ? QStringLiteral("never reported") : safe_field(fixProt);
     if (!finished)
         return QStringLiteral("ended before finishing, after the run that started it had "
                               "ended: ") +
-               tag + QStringLiteral(": fix_prot ") + fix +
-               QStringLiteral(", endview never ran (started ") + started + u')';
-    QString text = QStringLiteral("finished after the run that started it had ended: ") + tag +
-                   QStringLiteral(": fix_prot ") + fix + QStringLiteral(", endview ") + endview;
+               name + QStringLiteral(": fix_prot ") + fix +
+               QStringLiteral(", endview never ran (started ") + safe_field(started) + u')';
+    QString text = QStringLiteral("finished after the run that started it had ended: ") + name +
+                   QStringLiteral(": fix_prot ") + fix + QStringLiteral(", endview ") +
+                   safe_field(endview);
     if (!endviewMessage.isEmpty())
-        text += QStringLiteral(" (") + endviewMessage.simplified() + u')';
-    return text + QStringLiteral(" (started ") + started + QStringLiteral(", ended ") + ended +
-           u')';
+        text += QStringLiteral(" (") + safe_field(endviewMessage.simplified()) + u')';
+    return text + QStringLiteral(" (started ") + safe_field(started) + QStringLiteral(", ended ") +
+           safe_field(ended) + u')';
 }
 
 QList<UnitRecord> take_unit_records(const QString& dir) {
     QList<UnitRecord> records;
 #ifndef Q_OS_WIN
+    if (dir.isEmpty())
+        return records;
     const QStringList names =
         QDir(dir).entryList({QStringLiteral("*.unit")}, QDir::Files, QDir::Time | QDir::Reversed);
     for (const QString& name : names) {

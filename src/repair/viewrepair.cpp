@@ -313,8 +313,10 @@ void ViewRepair::launch(const QStringList& words) {
     // The unit holds one repair per storage and finishes the view's
     // endview itself where the session can name cleartool for it.
     spec.lockPath = storage_lock_path(m_outcome.host, m_outcome.storage);
-    spec.recordPath = unit_record_dir() + u'/' +
-                      QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".unit");
+    // Without a private record directory the unit keeps no record.
+    if (const QString records = unit_record_dir(); !records.isEmpty())
+        spec.recordPath = records + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces) +
+                          QStringLiteral(".unit");
     spec.cleartool = m_session.cleartoolProgram();
     spec.endviewAfterFailure = m_request.endviewAfterFailure;
     spec.remote = !m_outcome.host.isEmpty();

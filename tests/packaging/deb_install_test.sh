@@ -58,7 +58,7 @@ case $(dpkg-deb -f "$deb" Section) in utils | devel) ;; *) fail "section" ;; esa
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for f in ./usr/bin/tessaly ./usr/lib/tessaly/tessaly-window ./usr/lib/tessaly/tessaly-wrap \
     ./usr/share/applications/tessaly.desktop \
-    ./usr/share/man/man1/tessaly.1.gz; do
+    ./usr/share/man/man1/tessaly.1.gz ./usr/lib/tmpfiles.d/tessaly.conf; do
     echo "$contents" | grep -qx -- "$f" || fail "package lacks $f"
 done
 for size in 16 32 48 64 128 256; do
@@ -74,6 +74,23 @@ done
 dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i failed"; }
 installed=1
 [ -x /usr/bin/tessaly ] || fail "/usr/bin/tessaly was not installed"
+
+# ---- the lock directory the installed tmpfiles.d entry makes at boot:
+# root's, mode 1777. Made under a root of its own, not in this machine's /run.
+entry=/usr/lib/tmpfiles.d/tessaly.conf
+[ -f "$entry" ] || fail "$entry was not installed"
+if command -v systemd-tmpfiles >/dev/null 2>&1; then
+    mkdir -p "$work/root/run/lock"
+    systemd-tmpfiles --root="$work/root" --create "$entry" ||
+        fail "systemd-tmpfiles --create $entry failed"
+    made=$(stat -c '%U %a %F' "$work/root/run/lock/tessaly") || fail "no /run/lock/tessaly made"
+    [ "$made" = "root 1777 directory" ] || fail "/run/lock/tessaly made as: $made"
+    echo "systemd-tmpfiles --create $entry makes /run/lock/tessaly: $made"
+else
+    grep -Eq '^d[[:space:]]+/run/lock/tessaly[[:space:]]+1777[[:space:]]+root[[:space:]]+root' \
+        "$entry" || fail "$entry does not make /run/lock/tessaly root's with mode 1777"
+    echo "no systemd-tmpfiles: $entry checked as text"
+fi
 
 # ---- the man page, as man shows it
 if command -v man >/dev/null 2>&1; then

@@ -114,6 +114,9 @@ Usage:
         storage_unreadable   (per view) below the storage's top, find run
                              as any account but the simulated root is
                              refused ("Permission denied")
+        endless[=line|lines] (also per view) lsview goes on writing until its
+                             reader goes away: one endless line, or endless
+                             short lines
       In every TEXT the two characters \n print as a line break, so one
       error can span two lines. lsview_fail, catcs_fail, endview_fail and
       listing_fail take such TEXT too.

@@ -83,6 +83,27 @@ void hangFor(const Ctx& c, const std::vector<std::string>& tags) {
         sleepMs(ms);
 }
 
+// The endless fault: the listing (command-wide) or an lsview naming the
+// view (per view) goes on writing until its reader goes away, one line that
+// never ends (line) or short lines without end (lines).
+void writeEndlessly(const Ctx& c, const std::vector<std::string>& tags) {
+    const std::string* mode = nullptr;
+    if (tags.empty())
+        mode = c.faults.get("endless");
+    for (const auto& t : tags)
+        if (!mode)
+            mode = c.faults.get(t, "endless");
+    if (!mode)
+        return;
+    const std::string piece =
+        *mode == "lines" ? std::string(" View on host: h\n") : std::string(64 * 1024, 'x');
+    std::string chunk;
+    while (chunk.size() < 64 * 1024)
+        chunk += piece;
+    for (;;)
+        writeAll(1, chunk); // throws once the reader has gone
+}
+
 std::string notFound(const std::string& tag) {
     return "cleartool: Error: No matching entries found for view tag \"" + tag + "\".";
 }
@@ -359,6 +380,7 @@ int lsview(Ctx& c, int argc, char** argv) {
             out.resize(static_cast<std::size_t>(limit));
     try {
         writeAll(1, out);
+        writeEndlessly(c, tags);
     } catch (const Error&) {
     }
     return c.status;

@@ -28,6 +28,7 @@ const char* const kViewFaultNames[] = {"lsview_fail",
                                        "no_group",
                                        "find_sleep_ms",
                                        "storage_unreadable",
+                                       "endless",
                                        nullptr};
 const char* const kGlobalFaultNames[] = {"listing_fail",
                                          "truncate",
@@ -56,6 +57,7 @@ const char* const kGlobalFaultNames[] = {"listing_fail",
                                          "find_sleep_ms",
                                          "unknown_account",
                                          "sudo_allow",
+                                         "endless",
                                          nullptr};
 
 namespace {
@@ -110,6 +112,9 @@ void validateFault(bool perView, const std::string& name, const std::string& val
         if (value != "1" && value != "SEGV" && value != "KILL")
             throw Error("fault fixprot_crash takes SEGV or KILL (1 = SEGV), not " +
                         printable(value));
+    } else if (name == "endless") {
+        if (value != "1" && value != "line" && value != "lines")
+            throw Error("fault endless takes line or lines (1 = line), not " + printable(value));
     } else if (name == "garble") {
         if (value != "1" && value != "notag" && value != "junk")
             throw Error("fault garble takes notag or junk (1 = notag), not " + printable(value));
