@@ -50,8 +50,8 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr,
                  "tessaly: the window program tessaly-window is neither beside %s/tessaly nor in "
-                 "%s/../lib/tessaly; reinstall Tessaly (tessaly --list and tessaly --repair work "
-                 "without it)\n",
+                 "%s/../lib/tessaly; it comes with the package tessaly-gui (tessaly --list and "
+                 "tessaly --repair work without it)\n",
                  dir.c_str(), dir.c_str());
     return 2;
 }

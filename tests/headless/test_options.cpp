@@ -68,6 +68,22 @@ TEST(Options, WhatWouldRunTheWrongViewsIsRefused) {
     }
 }
 
+TEST(Options, QuietCountsToTwoAndAnUnknownOptionPointsToHelp) {
+    EXPECT_EQ(parse({QStringLiteral("--check"), QStringLiteral("--all"), QStringLiteral("-qq"),
+                     QStringLiteral("--quiet")})
+                  .options.quiet,
+              2);
+    EXPECT_EQ(parse({QStringLiteral("--check"), QStringLiteral("--all"), QStringLiteral("-q")})
+                  .options.quiet,
+              1);
+    EXPECT_EQ(error_of({QStringLiteral("--bogus")}),
+              QStringLiteral("Unknown option 'bogus'. (tessaly --help lists the options)"));
+    EXPECT_TRUE(error_of({QStringLiteral("--list"), QStringLiteral("--quiet")})
+                    .startsWith(QStringLiteral("--list takes no other option")));
+    EXPECT_TRUE(error_of({QStringLiteral("--list"), QStringLiteral("--log"), QString()})
+                    .startsWith(QStringLiteral("--log needs a file name")));
+}
+
 TEST(Options, HelpAndVersionEndBeforeAnyCheck) {
     const ParsedOptions help =
         parse({QStringLiteral("--help"), QStringLiteral("--jobs"), QStringLiteral("0")});
