@@ -670,9 +670,18 @@ TEST(Headless, QuietPrintsWhatDidNotEndWellAndTheLogHoldsEveryCommandWithItsTime
     QTemporaryDir dir;
     const QString log = dir.filePath(QStringLiteral("run.log"));
     const QStringList repair{QStringLiteral("--repair"), QStringLiteral("--all")};
+    Ran r;
+
+    // A log that cannot be written stops the run before anything runs.
+    sim.home().clearJournal();
+    r = tessaly(repair +
+                QStringList{QStringLiteral("--log"), dir.filePath(QStringLiteral("no/x"))});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral(": nothing was run"))) << r.err.toStdString();
+    EXPECT_TRUE(sim.journal().isEmpty());
 
     // All well: the summary alone, and with -qq nothing at all.
-    Ran r = tessaly(repair + QStringList{QStringLiteral("--quiet")});
+    r = tessaly(repair + QStringList{QStringLiteral("--quiet")});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, QStringLiteral("2 views: 2 repaired, 0 failed, 0 skipped\n"));
     EXPECT_EQ(r.err, QString()) << "the command log stays off stderr without --verbose";
