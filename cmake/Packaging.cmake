@@ -157,6 +157,11 @@ if((BUILD_TESTING OR TESSALY_BUILD_TESTS) AND TARGET ccsim)
                      ${TESSALY_ICON_DIR} ${TESSALY_ICON_SIZES})
     set_tests_properties(packaging.files PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
 
+    # Every tracked C++ source starts with the licence's SPDX line
+    # (scripts/spdx.sh adds it where it is missing).
+    add_test(NAME packaging.spdx COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/spdx.sh --check)
+    set_tests_properties(packaging.spdx PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
+
     # The nightly units (systemd-analyze verify), the service's ExecStart run
     # on a simulated ClearCase, and the bash completion, from the source tree.
     add_test(NAME packaging.server_files

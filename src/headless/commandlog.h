@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Where a headless run's command log (the "tessaly.run" entries) goes: the

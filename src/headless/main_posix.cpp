@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tessaly on POSIX: any option runs the headless face here; no option
 // starts the window, which is a program of its own (tessaly-window), so
 // that a listing or a repair from a script never loads the widget and

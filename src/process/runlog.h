@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The log of every command Tessaly runs: its argument list, how it ended

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The headless face as scripts and cron meet it: the real program, with
 // no display, against the simulated ClearCase.
 #include "app/frmmain.h"

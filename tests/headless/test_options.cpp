@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The headless command line read and checked without starting anything.
 #include "headless/options.h"
 
