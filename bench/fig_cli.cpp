@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Figure 2: loading through the simulator's cleartool, beside the listing
 // command alone, so that Tessaly's own share of the time shows.
 #include "figures.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Figure 9: the headless face as a process. --list, as text and as JSON,
 // beside the listing command alone; --repair --all beside the same programs started directly.
 #include "figures.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Figure 10: a headless repair spread over storage hosts. Many views on
 // twelve simulated hosts, fix_prot taking half a second each, repaired
 // with --jobs 12 beside the ideal (one view at a time per host, all hosts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Figure 5: list operations on 100,000 lines through the window's handlers.
 #include "baselines.h"
 #include "figures.h"

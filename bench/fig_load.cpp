@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Figures 1 and 7: loading views through the in-process fake ClearCase.
 #include "baselines.h"
 #include "figures.h"

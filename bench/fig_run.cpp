@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Figure 4: what Execute costs per view beyond the programs it starts: as
 // UNIX ClearCase wants it, the lookup, the view's facts (host, host-local
 // path, owner and group), fix_prot on the view's host through the remote

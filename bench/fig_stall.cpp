@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Figure 8: the longest time the window's event loop went without turning,
 // seen by a probe timer, while Load waits on a slow cleartool listing and
 // while Execute waits on slow lookups; beside the same listing read by a

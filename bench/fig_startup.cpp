@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Figure 6: start-up to the main window shown. Each start is a process of
 // its own (the driver started again with --figure startup-child), so that
 // every start is a first one: fonts, styles and artwork made afresh.

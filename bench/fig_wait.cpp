@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Figure 3: the CPU this process spends while it waits for fix_prot with
 // the progress window shown, beside a wait that polls without pause.
 #include "figures.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The benchmark driver: runs one figure per process and prints its rows
 // ("ROW|figure|value|target|ratio|met") for scripts/bench.sh to lay out.
 //

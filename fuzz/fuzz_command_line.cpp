@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fix_prot argument list and the storage lookup.
 //  - The words of the arguments box are the text split at white space as
 //    QChar::isSpace defines it (the "<arguments>" placeholder stands for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // parse_lsview_long over arbitrary bytes; the same output read as it
 // streams, cut anywhere, gives the same records; the fields of a listing
 // read alone are those of the whole read; and a round trip: sound records

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // plat::convert_reg_value over a value buffer of kRegBufferSize bytes and
 // a type code: it throws PlatformError when the buffer holds no zero byte,
 // else gives the text before the earliest zero (REG_SZ), the first four

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The fuzz targets' invariant check: a violated invariant is a finding, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the program's icon, drawn by tsy::app_icon_pixmap(), as PNG files
 // laid out like the hicolor icon theme: OUTDIR/NxN/apps/tessaly.png.
 // Run at build time; the install rules copy the tree to share/icons/hicolor.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Renders the README's pictures from the real windows, and checks the main
 // window's layout at the screen's scale factor: every caption fits its
 // control, no control leaves its parent and no two neighbours overlap.

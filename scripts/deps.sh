@@ -8,7 +8,7 @@ kind=${1:-test}
 build=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-dejavu-core fonts-liberation2)
 demo=(xterm)
 test=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-      clang-format xvfb xauth xdotool dpkg-dev file desktop-file-utils groff man-db)
+      clang-format xvfb xauth xdotool dpkg-dev file desktop-file-utils groff man-db lintian)
 # Windows layer, cross-compiled and run under Wine: without recommends.
 win=(wine wine64 g++-mingw-w64-x86-64-win32)
 

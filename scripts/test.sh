@@ -20,6 +20,9 @@ step() { printf '\n==== %s\n' "$*"; }
 step "format check"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
+step "licence line check"
+bash scripts/spdx.sh --check
+
 step "build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"

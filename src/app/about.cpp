@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "about.h"
 
 #include "common/artwork.h"
@@ -19,7 +20,8 @@ QString about_text() {
            QStringLiteral("Use it only on views that you administer, and only where your site's "
                           "policies allow such changes, in accordance with applicable laws.  ") +
            QStringLiteral("Stopping a view server interrupts the work of its users.") + crlf +
-           crlf + QStringLiteral("Email all bugs to: ") + vendor_support_email() + crlf;
+           crlf + QStringLiteral("Email all bugs to: ") + vendor_support_email() +
+           QStringLiteral(" (Tessaly is licensed under the Apache License, Version 2.0)") + crlf;
 }
 
 void show_about() {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "frmmain.h"
 #include "headless/headless.h"
 #include "mainmodule.h"

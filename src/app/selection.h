@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Check marks set in bulk, the filter that removes matching lines and the

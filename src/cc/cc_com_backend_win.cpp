@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Windows backend of the automation interface: the ClearCase
 // Automation Library through the Qt-free COM layer. Texts cross between
 // QString and the layer's ANSI strings; every COM error becomes a Failure

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Pure parsers for cleartool's output. They never fail: what cannot be

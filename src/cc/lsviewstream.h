@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // `lsview -long` read as it streams from the pipe: each complete line goes

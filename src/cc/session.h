@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // ClearCase as the rest of the program talks to it: asynchronous requests

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/duplist.h"
 
 #include "cc/failure.h"

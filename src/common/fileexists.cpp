@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/fileexists.h"
 
 #include "common/msgbox.h"

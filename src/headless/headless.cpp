@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "headless.h"
 
 #include "cc/cchome.h"
@@ -5,6 +6,7 @@
 #include "cc/cleartoolcli.h"
 #endif
 #include "cc/session.h"
+#include "commandlog.h"
 #include "model/viewlistmodel.h"
 #include "options.h"
 #include "platform/platform.h"
@@ -389,8 +391,10 @@ public:
     // query, the run ends at once. A further signal ends the run at once:
     // the units at work finish on their own and are named.
     void outputLost() {
-        if (!m_stopped)
+        if (!m_stopped) {
+            m_outputClosed = true;
             stop();
+        }
     }
 
     void stop() {
@@ -402,6 +406,7 @@ public:
                 // A lookup still under way is only a query: it ends now, and
                 // its view counts as not started.
                 m_engine->stop(true);
+                tellStopping();
                 return;
             }
             if (m_listing) {
@@ -425,6 +430,29 @@ public:
     }
 
 private:
+    // Said once, on the first stop, while repairs are at work: why the run
+    // has not ended yet, and how to end it now.
+    void tellStopping() {
+        if (m_over || !m_engine || !m_engine->running())
+            return;
+        m_report.setStopping();
+        m_report.progress(counts());
+        const qsizetype atWork = m_engine->tagsAtWork(true).size();
+        if (atWork > 0)
+            m_report.error((m_outputClosed
+                                ? QStringLiteral("stopping: the output was closed; no view "
+                                                 "starts any more; %1 at work finish first")
+                                : QStringLiteral("stopping: no view starts any more; %1 at work "
+                                                 "finish first (Ctrl-C again to leave them to "
+                                                 "their units)"))
+                               .arg(atWork));
+    }
+
+    QString stoppedBy() const {
+        return m_outputClosed ? QStringLiteral("stopped: the output was closed")
+                              : QStringLiteral("stopped by a signal");
+    }
+
     // What a JSON listing shows of a view beyond its tag and host.
     struct Facts {
         QString globalPath;
@@ -740,7 +768,7 @@ private:
         }
         s.leftAlone = m_leftAlone.size();
         if (s.notStarted > 0)
-            s.stoppedBy = QStringLiteral("stopped by a signal");
+            s.stoppedBy = stoppedBy();
         s.unread = m_unread;
         s.listingFailed = m_listingFailed;
         // A run stopped during its listing, or one that left units at work,
@@ -751,7 +779,7 @@ private:
                            s.notStarted == 0 && m_unread == 0 && !m_listingFailed &&
                            !m_listingCut && !m_nothingMatched && !cut;
         if (cut && s.stoppedBy.isEmpty())
-            s.stoppedBy = QStringLiteral("stopped by a signal");
+            s.stoppedBy = stoppedBy();
         s.exitStatus = clean ? 0 : 1;
         if (m_o.hasFailedTo && !writeFailedTo())
             s.exitStatus = 1;
@@ -790,6 +818,7 @@ private:
     bool m_caseSensitive = false;
     bool m_over = false;
     bool m_stopped = false;
+    bool m_outputClosed = false;   // the stop came from an output whose reader had gone
     bool m_listingFailed = false;  // the listing itself could not be had
     bool m_listingCut = false;     // the listing ended early: views may be missing
     bool m_nothingMatched = false; // a narrowing pick found no view
@@ -803,7 +832,8 @@ private:
 // through the one installer alive; installers nest, the inner one winning.
 class ReportMessages {
 public:
-    explicit ReportMessages(Report& report) : m_report(report), m_outer(s_current.load()) {
+    ReportMessages(Report& report, CommandLog& log)
+        : m_report(report), m_log(log), m_outer(s_current.load()) {
         s_current = this;
         m_previous = qInstallMessageHandler(&ReportMessages::handle);
     }
@@ -817,14 +847,18 @@ public:
 private:
     static void handle(QtMsgType type, const QMessageLogContext& ctx, const QString& msg) {
         const QByteArray line = (qFormatLogMessage(type, ctx, msg) + u'\n').toLocal8Bit();
-        if (ReportMessages* current = s_current.load())
-            current->m_report.passThrough(line);
-        else
+        ReportMessages* current = s_current.load();
+        if (!current)
             std::fputs(line.constData(), stderr);
+        else if (ctx.category && std::strcmp(ctx.category, process::lcRun().categoryName()) == 0)
+            current->m_log.write(msg, line, current->m_report);
+        else
+            current->m_report.passThrough(line);
     }
 
     static inline std::atomic<ReportMessages*> s_current{nullptr};
     Report& m_report;
+    CommandLog& m_log;
     ReportMessages* m_outer;
     QtMessageHandler m_previous = nullptr;
 };
@@ -907,8 +941,6 @@ int run(int argc, char** argv) {
         qunsetenv("QT_NO_GLIB");
     QCoreApplication::setApplicationName(QStringLiteral("tessaly"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSALY_VERSION));
-    // Every command is logged to stderr here; QT_LOGGING_RULES still rules.
-    QLoggingCategory::setFilterRules(QStringLiteral("tessaly.run.info=true"));
 
     const ParsedOptions parsed = parse_options(QCoreApplication::arguments());
     if (!parsed.error.isEmpty()) {
@@ -927,6 +959,21 @@ int run(int argc, char** argv) {
         return 0;
     }
     Options o = parsed.options;
+    CommandLog log;
+    {
+        QString why;
+        if (!log.open(o.verbose, o.hasLog ? o.logFile : QString(), why)) {
+            err(QStringLiteral("cannot write the log ") + o.logFile + QStringLiteral(": ") + why +
+                QStringLiteral(": nothing was run"));
+            return 2;
+        }
+    }
+    // Every command is logged where the log goes; QT_LOGGING_RULES still
+    // rules. With nowhere to go, no entry is even made.
+    if (log.wanted())
+        QLoggingCategory::setFilterRules(QStringLiteral("tessaly.run.info=true"));
+    log.note(QCoreApplication::arguments().join(u' ') +
+             QStringLiteral(" (pid %1)").arg(QCoreApplication::applicationPid()));
     QString home;
     std::shared_ptr<cc::Backend> backend;
     if (const int status = ready_to_run(o, stdinOpen, home, backend))
@@ -944,7 +991,9 @@ int run(int argc, char** argv) {
     }
     Report report(o.format, o.dryRun, (o.repair || o.check) && error_output_is_terminal());
     report.setCheck(o.check, o.needed);
-    const ReportMessages messages(report);
+    report.setQuiet(o.quiet);
+    report.setOptions(options_json(o));
+    const ReportMessages messages(report, log);
     Runner runner(o, home, backend->createSession(home), report);
     process::on_stop_signals([&runner] { runner.stop(); });
     // A reader that went away (`| head`, a dropped ssh session) stops the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Tessaly without its window, for scripts, cron and ssh sessions:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tessaly on POSIX: any option runs the headless face here; no option
 // starts the window, which is a program of its own (tessaly-window), so
 // that a listing or a repair from a script never loads the widget and
@@ -50,8 +51,8 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr,
                  "tessaly: the window program tessaly-window is neither beside %s/tessaly nor in "
-                 "%s/../lib/tessaly; reinstall Tessaly (tessaly --list and tessaly --repair work "
-                 "without it)\n",
+                 "%s/../lib/tessaly; it comes with the package tessaly-gui (tessaly --list and "
+                 "tessaly --repair work without it)\n",
                  dir.c_str(), dir.c_str());
     return 2;
 }

@@ -1,6 +1,10 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "options.h"
 
 #include <QCommandLineParser>
+#include <QJsonArray>
+
+#include <algorithm>
 
 namespace tsy::headless {
 
@@ -32,6 +36,9 @@ QString help_ending() {
         "                   (default: sudo -n)\n"
         "  TESSALY_WRAP     the repair unit that runs fix_prot and then endview\n"
         "                   (default: tessaly-wrap beside the program)\n"
+        "  TESSALY_INSPECT  the storage inspector that sudo runs where the remote\n"
+        "                   account cannot read a storage (default: tessaly-inspect\n"
+        "                   beside the repair unit, /usr/lib/tessaly/tessaly-inspect)\n"
         "  TESSALY_LOCK_DIR where the run and storage locks are kept, shared by every\n"
         "                   account (default: /run/lock/tessaly)\n"
         "  TERMINAL         the terminal program of the window's Normal and\n"
@@ -41,7 +48,11 @@ QString help_ending() {
         "  XDG_RUNTIME_DIR  where the repair units leave their records, when it is\n"
         "                   this user's alone (else /run/user/UID, else\n"
         "                   $TMPDIR/tessaly-UID, made with mode 0700)\n"
-        "  QT_LOGGING_RULES \"tessaly.run.info=false\" silences the command log\n");
+        "  QT_LOGGING_RULES \"tessaly.run.info=false\" silences the command log\n"
+        "\n"
+        "The command log (every command run, how it ended and how long it took) goes\n"
+        "to the system log as tessaly when there is one (/dev/log), to --log's file\n"
+        "with UTC time stamps, and to stderr with --verbose.\n");
 }
 
 // A whole number of at least 1 from an option's value, or 0.
@@ -114,11 +125,22 @@ ParsedOptions parse_options(const QStringList& arguments) {
     const QCommandLineOption dryRun(
         QStringLiteral("dry-run"),
         QStringLiteral("Look the views up and print what would run; run nothing."));
+    const QCommandLineOption quiet(
+        {QStringLiteral("q"), QStringLiteral("quiet")},
+        QStringLiteral("Print only the views that did not end well, and the summary. Twice: "
+                       "print nothing at all when every view ended well (exit status 0)."));
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("Print the command log (every command run) on stderr too."));
+    const QCommandLineOption log(
+        QStringLiteral("log"),
+        QStringLiteral("Append the command log to FILE, each line with its UTC time."),
+        QStringLiteral("FILE"));
     p.addOptions({list, repair, check, needed, all, match, ignoreCase, host, tags, jobs, perHost,
-                  format, failedTo, args, dryRun});
+                  format, failedTo, args, dryRun, quiet, verbose, log});
     ParsedOptions parsed;
     if (!p.parse(arguments)) {
-        parsed.error = p.errorText();
+        parsed.error = p.errorText() + QStringLiteral(" (tessaly --help lists the options)");
         return parsed;
     }
     if (p.isSet(QStringLiteral("help"))) {
@@ -149,6 +171,11 @@ ParsedOptions parse_options(const QStringList& arguments) {
     o.perHost = count_value(p.value(perHost));
     o.hasFailedTo = p.isSet(failedTo);
     o.failedTo = p.value(failedTo);
+    o.quiet = int(std::min<qsizetype>(2, p.optionNames().count(QStringLiteral("q")) +
+                                             p.optionNames().count(QStringLiteral("quiet"))));
+    o.verbose = p.isSet(verbose);
+    o.hasLog = p.isSet(log);
+    o.logFile = p.value(log);
     if (!p.positionalArguments().isEmpty()) {
         return refused(parsed,
                        QStringLiteral("unexpected argument: ") + p.positionalArguments().first());
@@ -184,6 +211,9 @@ ParsedOptions parse_options(const QStringList& arguments) {
     if (o.hasFailedTo && o.failedTo.isEmpty()) {
         return refused(parsed, QStringLiteral("--failed-to needs a file name: nothing was run"));
     }
+    if (o.hasLog && o.logFile.isEmpty()) {
+        return refused(parsed, QStringLiteral("--log needs a file name: nothing was run"));
+    }
     const bool picked = o.all || o.hasMatch || !o.hosts.isEmpty() || o.hasTags;
     if ((o.repair || o.check) && (!picked || (o.all && o.hasMatch))) {
         return refused(
@@ -193,8 +223,10 @@ ParsedOptions parse_options(const QStringList& arguments) {
                                "--tags: nothing was run"));
     }
     if (o.list && (picked || o.dryRun || o.hasArgs || p.isSet(jobs) || p.isSet(perHost) ||
-                   p.isSet(failedTo))) {
-        return refused(parsed, QStringLiteral("--list takes no other option than --format"));
+                   p.isSet(failedTo) || o.quiet > 0)) {
+        return refused(
+            parsed,
+            QStringLiteral("--list takes no other option than --format, --verbose and --log"));
     }
     if (o.jobs == 0 || o.perHost == 0) {
         return refused(parsed,
@@ -206,6 +238,30 @@ ParsedOptions parse_options(const QStringList& arguments) {
         return refused(parsed, QStringLiteral("--format is text or json, not ") + p.value(format));
     }
     return parsed;
+}
+
+QJsonObject options_json(const Options& o) {
+    const auto or_null = [](bool given, const QString& value) {
+        return given ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
+    };
+    return QJsonObject{
+        {QStringLiteral("mode"), o.list     ? QStringLiteral("list")
+                                 : o.check  ? QStringLiteral("check")
+                                 : o.needed ? QStringLiteral("repair_needed")
+                                            : QStringLiteral("repair")},
+        {QStringLiteral("all"), o.all},
+        {QStringLiteral("match"), or_null(o.hasMatch, o.match)},
+        {QStringLiteral("ignore_case"), o.ignoreCase},
+        {QStringLiteral("hosts"), QJsonArray::fromStringList(o.hosts)},
+        {QStringLiteral("tags"), or_null(o.hasTags, o.tagsFile)},
+        {QStringLiteral("jobs"), o.jobs},
+        {QStringLiteral("per_host"), o.perHost},
+        {QStringLiteral("dry_run"), o.dryRun},
+        {QStringLiteral("args"), or_null(o.hasArgs, o.args)},
+        {QStringLiteral("failed_to"), or_null(o.hasFailedTo, o.failedTo)},
+        {QStringLiteral("quiet"), o.quiet},
+        {QStringLiteral("log"), or_null(o.hasLog, o.logFile)},
+    };
 }
 
 } // namespace tsy::headless

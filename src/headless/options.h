@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // What a headless run was asked for: its command line read and checked,
@@ -5,6 +6,7 @@
 
 #include "report.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +33,11 @@ struct Options {
     Format format = Format::Text;
     bool hasFailedTo = false;
     QString failedTo;
+    int quiet = 0;        // --quiet once: only the views that did not end well; twice: and
+                          // no summary either when all ended well
+    bool verbose = false; // --verbose: the command log on stderr too
+    bool hasLog = false;  // --log FILE: the command log appended to FILE
+    QString logFile;
 };
 
 struct ParsedOptions {
@@ -44,5 +51,8 @@ struct ParsedOptions {
 // The options of arguments (the program's name first). --tags' file is
 // named but not read, and --failed-to is not probed: those come after.
 ParsedOptions parse_options(const QStringList& arguments);
+
+// The options as the JSON summary records them.
+QJsonObject options_json(const Options& o);
 
 } // namespace tsy::headless

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "report.h"
 
 #include "process/commandline.h"
@@ -94,7 +95,8 @@ bool error_output_is_terminal() {
 }
 
 Report::Report(Format format, bool dryRun, bool statusLine)
-    : m_format(format), m_dryRun(dryRun), m_statusLine(statusLine) {
+    : m_format(format), m_dryRun(dryRun), m_started(QDateTime::currentDateTimeUtc()),
+      m_statusLine(statusLine) {
     m_clock.start();
 }
 
@@ -124,7 +126,21 @@ QString Report::outcomeText(const ViewResult& r) {
     return text;
 }
 
+bool Report::endedWell(const ViewResult& r) {
+    switch (r.outcome) {
+    case ViewResult::Outcome::Repaired:
+    case ViewResult::Outcome::Planned:
+    case ViewResult::Outcome::Sound:
+    case ViewResult::Outcome::SoundNotRepaired:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void Report::view(const ViewResult& r) {
+    if (m_quiet > 0 && endedWell(r))
+        return;
     if (m_format == Format::Json) {
         QJsonObject o;
         o[QStringLiteral("tag")] = r.tag;
@@ -177,6 +193,8 @@ void Report::view(const ViewResult& r) {
 void Report::summary(const Summary& s) {
     hideStatus();
     m_status.clear();
+    if (m_quiet > 1 && s.exitStatus == 0)
+        return;
     const Counts& c = s.counts;
     const int views = c.done();
     if (m_format == Format::Json) {
@@ -200,6 +218,10 @@ void Report::summary(const Summary& s) {
         o[QStringLiteral("stopped_by")] = text_or_null(s.stoppedBy);
         o[QStringLiteral("exit_status")] = s.exitStatus;
         o[QStringLiteral("duration_s")] = double(m_clock.elapsed()) / 1000.0;
+        // Nights appended to one file are told apart by their times.
+        o[QStringLiteral("started")] = m_started.toString(Qt::ISODateWithMs);
+        o[QStringLiteral("ended")] = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+        o[QStringLiteral("options")] = m_options;
         last(json_line(QJsonObject{{QStringLiteral("summary"), o}}));
         return;
     }
@@ -322,11 +344,15 @@ void Report::progress(const Counts& c) {
     if (!m_statusLine)
         return;
     const int failed = c.failed + c.skipped + c.notChecked;
-    QString line = QStringLiteral("%1 done").arg(c.done());
+    QString line = m_stopping ? QStringLiteral("stopping: %1 done").arg(c.done())
+                              : QStringLiteral("%1 done").arg(c.done());
     if (failed > 0)
         line += QStringLiteral(" (%1 failed or skipped)").arg(failed);
-    line += QStringLiteral(", %1 running, %2 left").arg(c.running).arg(c.waiting);
-    line += time_left(m_clock.elapsed(), c.done(), c.waiting + c.running);
+    if (m_stopping)
+        line += QStringLiteral(", %1 running").arg(c.running);
+    else
+        line += QStringLiteral(", %1 running, %2 left").arg(c.running).arg(c.waiting) +
+                time_left(m_clock.elapsed(), c.done(), c.waiting + c.running);
     m_status = line.toLocal8Bit();
     drawStatus();
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // What a headless run prints: a line per view as it finishes, as text for
@@ -12,6 +13,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -95,6 +97,14 @@ public:
         m_check = check;
         m_needed = needed;
     }
+    // --quiet: 1 prints only the views that did not end well and the
+    // summary, 2 not even the summary of a run that ended well.
+    void setQuiet(int quiet) { m_quiet = quiet; }
+    // What the JSON summary records of the run's options.
+    void setOptions(const QJsonObject& options) { m_options = options; }
+    // The run stops: the status line says so and no longer guesses the
+    // time left.
+    void setStopping() { m_stopping = true; }
 
     void view(const ViewResult& r);
     void summary(const Summary& s);
@@ -109,6 +119,8 @@ public:
     // "fix_prot failed: exit status 3", "skipped: ...": the outcome as the
     // text format prints it.
     static QString outcomeText(const ViewResult& r);
+    // Repaired, planned or found sound: what --quiet leaves out.
+    static bool endedWell(const ViewResult& r);
 
     // Called once for each output whose write failed.
     void onBrokenOutput(std::function<void()> f) { m_onBroken = std::move(f); }
@@ -126,6 +138,10 @@ private:
     bool m_dryRun;
     bool m_check = false;
     bool m_needed = false;
+    int m_quiet = 0;
+    bool m_stopping = false;
+    QJsonObject m_options;
+    QDateTime m_started;
     bool m_statusLine;
     bool m_statusShown = false;
     QByteArray m_status;

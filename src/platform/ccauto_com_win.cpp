@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/ccauto_com_win.h"
 #include "platform/syserror_win.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The operating-system layer, free of Qt so that the Windows half can be

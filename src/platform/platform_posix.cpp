@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // POSIX forms of the Windows registry and directory search: the one
 // registry value the program reads comes from ClearCase's UNIX environment
 // variables, and the directory search is glob(3).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows forms of the registry read, the directory search and the shell
 // call, on the ANSI entry points so that texts stay in the ANSI code page.
 #include "platform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Starting programs on Windows, free of Qt. A program and its arguments

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The system's own description of a Win32 error or HRESULT code, shared

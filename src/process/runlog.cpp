@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "process/runlog.h"
 
 #include "process/commandline.h"
@@ -6,14 +7,15 @@ namespace tsy::process {
 
 Q_LOGGING_CATEGORY(lcRun, "tessaly.run", QtWarningMsg)
 
-void log_command(const QStringList& words, const QString& outcome, qint64 ms) {
+void log_command(const QStringList& words, const QString& outcome, qint64 ms,
+                 const QString& shown) {
     if (!lcRun().isInfoEnabled())
         return;
     // Made as one text and logged without a QDebug stream, which costs
     // more than the rest when a run logs thousands of commands.
-    const QString line = quoted_command(words, Quoting::Shell) + QStringLiteral(" -> ") + outcome +
-                         QStringLiteral(" (") + QString::number(ms / 1000.0, 'f', 2) +
-                         QStringLiteral(" s)");
+    const QString line = (shown.isEmpty() ? quoted_command(words, Quoting::Shell) : shown) +
+                         QStringLiteral(" -> ") + outcome + QStringLiteral(" (") +
+                         QString::number(ms / 1000.0, 'f', 2) + QStringLiteral(" s)");
     qCInfo(lcRun, "%s", qUtf8Printable(line));
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // SIGINT, SIGTERM and SIGHUP as an orderly request, handled on the event

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "repair/inspection.h"
 
 #include "process/commandline.h"

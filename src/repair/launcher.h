@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Starting fix_prot and learning how it ended, driven by signals: nothing

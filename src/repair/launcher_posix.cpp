@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Starting fix_prot on POSIX, without a shell, always inside the repair
 // unit (tessaly-wrap): Hide runs the unit with no window and reads its
 // reports from a pipe; Normal and Minimized run it in a terminal, and it

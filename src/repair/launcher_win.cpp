@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Starting fix_prot on Windows: CreateProcessA through the Qt-free process
 // layer, which quotes the program and its arguments by the C runtime's
 // rules, with the run mode as the show-window style. The program's end

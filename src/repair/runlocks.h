@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The locks that keep repairs from meeting: one run at a time per user id,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tessaly-wrap: the repair unit. It runs one view's fix_prot and then the
 // view's `cleartool endview -server TAG` as one piece of work that does not
 // depend on Tessaly living: Tessaly starts it in a session of its own and

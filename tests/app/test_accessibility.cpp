@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window as assistive tools and keyboard users meet it: the names
 // and roles screen readers announce, the Tab order walked by real key
 // presses, Space and Enter on every kind of control, message boxes

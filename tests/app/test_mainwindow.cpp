@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "app/about.h"
 #include "app/frmmain.h"
 #include "app/mainmodule.h"
@@ -215,7 +216,8 @@ TEST(StartUp, ASecondCopyIsRefusedAndAStaleLockTakenOver) {
 
 TEST(About, TheNoticeHasItsFixedShape) {
     const QString t = about_text();
-    EXPECT_TRUE(t.endsWith(QStringLiteral("Email all bugs to: support@orvane.example\r\n")));
+    EXPECT_TRUE(t.endsWith(QStringLiteral("Email all bugs to: support@orvane.example (Tessaly is "
+                                          "licensed under the Apache License, Version 2.0)\r\n")));
     EXPECT_EQ(t.count(QStringLiteral("\r\n\r\n")), 2); // exactly two empty lines
     EXPECT_FALSE(t.contains(QStringLiteral("\r\n\r\n\r\n")));
     for (const char* end : {"implied.  ", "software.  ", "laws.  "})

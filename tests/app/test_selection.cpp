@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Select All, Clear All, Filter and Find. Selection's own rules are tested
 // on a list model and its current line alone, as the window hands them to
 // it; the window's tests work its controls with the mouse and the keys and

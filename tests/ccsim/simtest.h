@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test support: temporary simulated homes and running the stand-ins as
 // child processes with an argument vector (never through a shell).
 #pragma once

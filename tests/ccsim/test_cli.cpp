@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The ccsim admin tool, and damaged or missing home files.
 #include "simtest.h"
 

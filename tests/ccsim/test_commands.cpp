@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // catcs, endview (and its persistence under concurrent calls), the journal.
 #include "simtest.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every injected fault, per view and command-wide.
 #include "simtest.h"
 

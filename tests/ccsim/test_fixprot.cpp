@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fix_prot really repairs permissions, and refuses bad input clearly.
 #include "simtest.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Generated and demo homes: counts, determinism, and a big listing.
 #include "simtest.h"
 

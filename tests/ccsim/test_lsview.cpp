@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lsview in its three output forms, checked against exact cleartool text.
 #include "simtest.h"
 

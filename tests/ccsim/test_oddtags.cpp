@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tags a shell would mangle must survive the registry and every output form.
 #include "simtest.h"
 

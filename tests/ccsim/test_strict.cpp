@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Strict UNIX mode: fix_prot as UNIX ClearCase runs it (as root, on the
 // storage host, with -chown and -chgrp), reached through the ssh and sudo
 // stand-ins.

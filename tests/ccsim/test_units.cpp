@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The file formats' building blocks: escaping, file-name encoding, -chmod
 // parsing and the registry parser's handling of damaged files.
 #include "internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/fileexists.h"
 #include "homeenv.h"
 #include "msgrecorder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program against the simulated ClearCase: the real cleartool
 // backend, the real launcher and the simulator's cleartool and fix_prot.
 #include "app/frmmain.h"

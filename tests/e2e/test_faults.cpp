@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fault catalogue: the simulator's injected faults, end to end. Each
 // case checks what the operator is told, which views were processed (from
 // the simulator's journal) and that no view was processed twice.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The headless face as scripts and cron meet it: the real program, with
 // no display, against the simulated ClearCase.
 #include "app/frmmain.h"
@@ -604,14 +605,6 @@ TEST(Headless, QtMessagesOnATerminalTakeTheStatusLineAwayBeforeTheyArePrinted) {
     sim.add("a", "h1");
     sim.add("b", "h2");
     sim.home().setFault("fixprot_sleep_ms", "300");
-    const QByteArray savedRules = qgetenv("QT_LOGGING_RULES");
-    qputenv("QT_LOGGING_RULES", "tessaly.run.info=true");
-    const auto restore = qScopeGuard([&] {
-        if (savedRules.isNull())
-            qunsetenv("QT_LOGGING_RULES");
-        else
-            qputenv("QT_LOGGING_RULES", savedRules);
-    });
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
@@ -623,7 +616,7 @@ TEST(Headless, QtMessagesOnATerminalTakeTheStatusLineAwayBeforeTheyArePrinted) {
         if (fd >= 0)
             ::dup2(fd, STDERR_FILENO);
     });
-    start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
+    start(p, {QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--verbose")});
     const QByteArray seen = shown_until_it_ends(p, master);
     EXPECT_EQ(p.exitCode(), 0);
     ASSERT_TRUE(seen.contains(" running, ")) << seen.toStdString();
@@ -637,6 +630,134 @@ TEST(Headless, QtMessagesOnATerminalTakeTheStatusLineAwayBeforeTheyArePrinted) {
             << seen.mid(std::max<qsizetype>(0, at - 40), 60).toStdString();
     }
     EXPECT_GE(logged, 4) << seen.toStdString(); // the lookups and fix_prot of two views
+}
+
+TEST(Headless, TheFirstSignalSaysOnceWhatIsLeftAndTheStatusLineSaysStopping) {
+    SimHome sim;
+    for (const char* host : {"h1", "h2", "h3"})
+        sim.add(std::string(host) + "_a", host);
+    sim.home().setFault("fixprot_sleep_ms", "1000");
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    QProcess p;
+    p.setChildProcessModifier([slave] {
+        const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+        if (fd >= 0)
+            ::dup2(fd, STDERR_FILENO);
+    });
+    start(p, {QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--jobs"),
+              QStringLiteral("2")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.journal("fix_prot").size() == 2; }, 20'000));
+    ::kill(pid_t(p.processId()), SIGINT);
+    const QByteArray seen = shown_until_it_ends(p, master);
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_EQ(seen.count("tessaly: stopping: no view starts any more; 2 at work finish first "
+                         "(Ctrl-C again to leave them to their units)"),
+              1)
+        << seen.toStdString();
+    EXPECT_TRUE(seen.contains("\r\x1b[Kstopping: 0 done, 2 running")) << seen.toStdString();
+    EXPECT_FALSE(seen.mid(seen.indexOf("tessaly: stopping")).contains(" left"))
+        << seen.toStdString();
+    EXPECT_FALSE(seen.contains("\r\x1b[Kstopping: 0 done, 2 running, ")) << "no time left guessed";
+    EXPECT_TRUE(p.readAllStandardOutput().endsWith(
+        "2 views: 2 repaired, 0 failed, 0 skipped, 1 not started (stopped by a signal)\n"));
+}
+
+TEST(Headless, QuietPrintsWhatDidNotEndWellAndTheLogHoldsEveryCommandWithItsTime) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.add("b", "h2");
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("run.log"));
+    const QStringList repair{QStringLiteral("--repair"), QStringLiteral("--all")};
+    Ran r;
+
+    // A log that cannot be written stops the run before anything runs.
+    sim.home().clearJournal();
+    r = tessaly(repair +
+                QStringList{QStringLiteral("--log"), dir.filePath(QStringLiteral("no/x"))});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral(": nothing was run"))) << r.err.toStdString();
+    EXPECT_TRUE(sim.journal().isEmpty());
+
+    // All well: the summary alone, and with -qq nothing at all.
+    r = tessaly(repair + QStringList{QStringLiteral("--quiet")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, QStringLiteral("2 views: 2 repaired, 0 failed, 0 skipped\n"));
+    EXPECT_EQ(r.err, QString()) << "the command log stays off stderr without --verbose";
+    r = tessaly(repair + QStringList{QStringLiteral("-qq")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out + r.err, QString());
+
+    // A failing view: its line and the summary; -qq keeps them too.
+    sim.home().setViewFault("b", "fixprot_exit", "3");
+    sim.home().clearJournal();
+    for (const char* q : {"-q", "-qq"}) {
+        r = tessaly(repair + QStringList{QString::fromLatin1(q), QStringLiteral("--log"), log});
+        EXPECT_EQ(r.status, 1);
+        ASSERT_EQ(r.lines().size(), 2) << q << r.out.toStdString();
+        EXPECT_TRUE(
+            outcomes(r).value(0).startsWith(QStringLiteral("b\tfix_prot failed: exit status 3")));
+        EXPECT_TRUE(r.lines().value(1).startsWith(QStringLiteral("2 views: 1 repaired, 1 failed")));
+    }
+
+    // The log file: each line stamped in UTC, and every command the
+    // simulator saw in it, its run's command line first.
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    const QRegularExpression stamp(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z "));
+    for (const QString& l : lines)
+        EXPECT_TRUE(stamp.match(l).hasMatch()) << l.toStdString();
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines.first().contains(QStringLiteral("--repair --all -q --log")));
+    EXPECT_EQ(lines.filter(QStringLiteral(" --repair --all ")).size(), 2) << "appended, run by run";
+    const auto logged = [&](const QStringList& words) {
+        return std::count_if(lines.begin(), lines.end(), [&](const QString& l) {
+            return std::all_of(words.begin(), words.end(),
+                               [&](const QString& w) { return l.contains(w); });
+        });
+    };
+    const qsizetype runs = 2;
+    EXPECT_EQ(sim.journal("fix_prot").size(), 2 * runs);
+    for (const QString& tag : {QStringLiteral("a"), QStringLiteral("b")}) {
+        EXPECT_EQ(logged({QStringLiteral(" lsview "), QStringLiteral(" ") + tag + u' '}), 2 * runs)
+            << tag.toStdString(); // the lookup and the facts
+        EXPECT_EQ(logged({QStringLiteral("fix_prot"),
+                          QStringLiteral("/") + tag + QStringLiteral(".vws")}),
+                  runs)
+            << tag.toStdString();
+    }
+    EXPECT_EQ(logged({QStringLiteral(" endview -server a ")}), runs);
+    EXPECT_EQ(logged({QStringLiteral("fix_prot"), QStringLiteral("-> exit status 3")}), runs);
+
+    // --verbose puts the same log on stderr; JSON keeps only the failed
+    // view and a summary that says when the run was and what it was asked.
+    r = tessaly(repair + QStringList{QStringLiteral("--quiet"), QStringLiteral("--verbose"),
+                                     QStringLiteral("--format"), QStringLiteral("json")});
+    EXPECT_GE(r.err.count(QStringLiteral("tessaly.run: ")), 6) << r.err.toStdString();
+    ASSERT_EQ(r.lines().size(), 2) << r.out.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(r.lines().value(0).toUtf8())[QStringLiteral("tag")],
+              QStringLiteral("b"));
+    const QJsonObject sum =
+        QJsonDocument::fromJson(r.lines().value(1).toUtf8())[QStringLiteral("summary")].toObject();
+    const QDateTime started =
+        QDateTime::fromString(sum[QStringLiteral("started")].toString(), Qt::ISODateWithMs);
+    const QDateTime ended =
+        QDateTime::fromString(sum[QStringLiteral("ended")].toString(), Qt::ISODateWithMs);
+    ASSERT_TRUE(started.isValid() && ended.isValid()) << r.out.toStdString();
+    EXPECT_EQ(started.timeSpec(), Qt::UTC);
+    EXPECT_LE(started, ended);
+    EXPECT_LE(qAbs(started.secsTo(QDateTime::currentDateTimeUtc())), 60);
+    const QJsonObject opts = sum[QStringLiteral("options")].toObject();
+    EXPECT_EQ(opts[QStringLiteral("mode")], QStringLiteral("repair"));
+    EXPECT_EQ(opts[QStringLiteral("all")], true);
+    EXPECT_EQ(opts[QStringLiteral("quiet")], 1);
+    EXPECT_EQ(opts[QStringLiteral("jobs")], 1);
 }
 
 TEST(RepairUnit, AClosedOutputStopsTheRunAndEveryStartedFixProtGetsItsEndview) {
@@ -660,8 +781,8 @@ TEST(RepairUnit, AClosedOutputStopsTheRunAndEveryStartedFixProtGetsItsEndview) {
     const Ran r = finish(p);
     EXPECT_EQ(r.lines().size(), 1) << r.out.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("status 1\n"))) << r.err.toStdString();
-    // The summary went to the output still open.
-    EXPECT_TRUE(r.err.contains(QStringLiteral(" not started (stopped by a signal)")))
+    // The summary went to the output still open, and names what stopped the run.
+    EXPECT_TRUE(r.err.contains(QStringLiteral(" not started (stopped: the output was closed)")))
         << r.err.toStdString();
     ASSERT_TRUE(units_done(sim.home()));
     const std::set<std::string> ran = endviews_follow_fix_prots(sim.home());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fix_prot as UNIX ClearCase needs it, against the strict simulator: on
 // the view's host through the remote shell, as root through sudo, with the
 // view's owner and group and its host-local storage path.

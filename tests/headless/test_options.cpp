@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The headless command line read and checked without starting anything.
 #include "headless/options.h"
 
@@ -66,6 +67,22 @@ TEST(Options, WhatWouldRunTheWrongViewsIsRefused) {
         EXPECT_TRUE(error.startsWith(QString::fromLatin1(c.says)))
             << c.args.join(u' ').toStdString() << ": " << error.toStdString();
     }
+}
+
+TEST(Options, QuietCountsToTwoAndAnUnknownOptionPointsToHelp) {
+    EXPECT_EQ(parse({QStringLiteral("--check"), QStringLiteral("--all"), QStringLiteral("-qq"),
+                     QStringLiteral("--quiet")})
+                  .options.quiet,
+              2);
+    EXPECT_EQ(parse({QStringLiteral("--check"), QStringLiteral("--all"), QStringLiteral("-q")})
+                  .options.quiet,
+              1);
+    EXPECT_EQ(error_of({QStringLiteral("--bogus")}),
+              QStringLiteral("Unknown option 'bogus'. (tessaly --help lists the options)"));
+    EXPECT_TRUE(error_of({QStringLiteral("--list"), QStringLiteral("--quiet")})
+                    .startsWith(QStringLiteral("--list takes no other option")));
+    EXPECT_TRUE(error_of({QStringLiteral("--list"), QStringLiteral("--log"), QString()})
+                    .startsWith(QStringLiteral("--log needs a file name")));
 }
 
 TEST(Options, HelpAndVersionEndBeforeAnyCheck) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "msgrecorder.h"
 #include "repair/launcher.h"
 #include "temphome.h"

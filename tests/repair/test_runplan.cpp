@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which view of a run starts next: list order within the caps of the run
 // and of each storage host, and a host given up.
 #include "repair/runplan.h"

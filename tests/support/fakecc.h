@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // An in-process stand-in for the ClearCase Automation Library: views held

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // GoogleTest main for the widget tests: an offscreen QApplication and a
 // private runtime directory, so tests never touch the desktop or each other.
 #include "repair/launcher.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Started by the argument tests: writes the argv the C runtime built from
 // its command line, argv[0] included, to the file named by TSY_ARGV_OUT,
 // one word a line as "<length>:<bytes>", so that blanks, quotes and empty

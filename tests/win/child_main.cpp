@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Started by the process tests: tsy_child SLEEP_MS EXIT_CODE [RECORD_FILE]
 // Writes what GetStartupInfoA and GetCommandLineA report to RECORD_FILE,
 // sleeps SLEEP_MS milliseconds, then exits with EXIT_CODE.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The COM late-binding layer: against an in-process fake of the
 // automation library, and against a class Wine really ships
 // (Scripting.Dictionary) to prove the CoCreateInstance + IDispatch path.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // An in-process IDispatch that plays objects of the ClearCase Automation

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // file_exists on Wine's file system, in a scratch directory of the
 // temporary directory.
 #include "platform/platform.h"

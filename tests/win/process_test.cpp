@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process layer with real child processes (tsy_child.exe, next to the
 // test program) under Wine.
 #include "platform/process_win.h"

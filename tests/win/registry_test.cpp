@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // get_key_value against Wine's real registry: scratch keys under
 // HKCU\Software\TessalyTest and HKLM\Software\TessalyTest, one per test
 // process, removed afterwards.

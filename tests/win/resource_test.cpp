@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program's icon resource (src/app/tessaly.rc, linked into this test
 // program) is a valid icon group the system can load.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ccsim: a small ClearCase simulator for developing and testing Tessaly
 // without a ClearCase installation.
 //

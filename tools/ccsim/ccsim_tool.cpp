@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ccsim: administers simulated ClearCase homes (see `ccsim --help`).
 #include "internal.h"
 

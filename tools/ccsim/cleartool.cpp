@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stand-in for cleartool: lsview, catcs, endview over the simulated registry.
 // Lives in <home>/bin/cleartool and finds its home from its own path.
 #include "internal.h"

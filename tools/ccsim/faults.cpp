@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Injected faults: <home>/var/ccsim/faults.
 //
 // One fault per line, tab-separated escaped fields:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stand-in for find, installed as <home>/var/ccsim/bin/find (first in PATH
 // on the simulated hosts, see the ssh stand-in), so that an inspection of
 // a storage sees the ownership the simulator records (see Home::setOwner).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stand-in for ClearCase's fix_prot utility. Lives in <home>/etc/utils/fix_prot
 // and really repairs the permissions under each storage path it is given:
 // directories become 0775, files 0664 (0775 if owner-executable), the

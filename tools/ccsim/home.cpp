@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ccsim::Home: creating, filling and inspecting simulated ClearCase homes.
 #include "ccsim_paths.h"
 #include "internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Internals shared by the ccsim library, the stand-in programs and the tests.
 #pragma once
 

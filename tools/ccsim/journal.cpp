@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The call journal: <home>/var/ccsim/journal.
 //
 // One line per call, tab-separated escaped fields:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cleartool lsview output forms (UNIX layout).
 #include "internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Simulated ownership of storage entries (see Owner in internal.h).
 #include "internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The view registry: <home>/var/ccsim/registry.
 //
 // After a "# ccsim registry 1" header, one view per line, nine tab-separated

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stand-in for ssh, installed as <home>/var/ccsim/bin/ssh (never in bin/,
 // which holds only what a ClearCase installation has).
 //

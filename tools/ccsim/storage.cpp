@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // View storage directories and their permissions.
 //
 // A simulated storage directory looks like a small dynamic-view storage:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stand-in for sudo, installed as <home>/var/ccsim/bin/sudo.
 //
 //   sudo [-n] [-E] [-H] [-u root] [--] COMMAND [ARG]...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text helpers and small POSIX file utilities.
 #include "internal.h"
 
