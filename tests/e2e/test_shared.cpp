@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A run on a machine that other accounts share: what another user plants in
 // a shared directory (a link, a FIFO, a directory, a record) or what a
 // cleartool that never stops writing sends neither redirects, hangs,
