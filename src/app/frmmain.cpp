@@ -8,6 +8,7 @@
 
 #include "app/repairrun.h"
 #include "app/selection.h"
+#include "app/storagecheck.h"
 #include "app/viewdetails.h"
 #include "app/viewloading.h"
 #include "common/duplist.h"
@@ -26,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -347,6 +349,17 @@ void frmMain::connectControllers() {
     m_details = new DetailsReporter(this);
     m_selection = new Selection(*viewsModel, *viewsList->selectionModel(), this);
     m_run = new RepairRun(*viewsModel, *m_progress, this);
+    m_check = new StorageCheck(*viewsModel, *m_progress, this);
+    viewsList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(viewsList, &QWidget::customContextMenuRequested, this, &frmMain::viewsList_ContextMenu);
+    connect(m_check, &StorageCheck::started, this, [this] {
+        busy(true);
+        beginOperation();
+    });
+    connect(m_check, &StorageCheck::finished, this, [this] {
+        busy(false);
+        endOperation();
+    });
     // The operator's close of the progress window asks the load or run
     // under way whether to stop (each ignores it while it is not running).
     // A listing only reads and stops at once; a run finishes its view.
@@ -454,6 +467,7 @@ void frmMain::do_unload() {
     m_loader->abandon();
     m_details->abandon();
     m_run->abandon();
+    m_check->abandon();
     m_progress->shutdown();
     const QWidgetList tops = QApplication::topLevelWidgets();
     for (QWidget* w : tops) {
@@ -693,6 +707,22 @@ void frmMain::executeFixProtBut_Click() {
     o.argsText = actionArgsTxt->text();
     o.mode = static_cast<RunMode>(GRunMode);
     m_run->start(session(), CCHOME);
+}
+
+void frmMain::viewsList_ContextMenu(const QPoint& at) {
+    QMenu menu(viewsList);
+    QAction* check = menu.addAction(QStringLiteral("Check the ticked views"));
+    check->setObjectName(QStringLiteral("checkTickedAction"));
+    // The list does not change while a load or run is under way.
+    check->setEnabled(!operationUnderway());
+    connect(check, &QAction::triggered, this, &frmMain::checkTickedViews);
+    menu.exec(viewsList->viewport()->mapToGlobal(at));
+}
+
+void frmMain::checkTickedViews() {
+    if (operationUnderway())
+        return;
+    m_check->start(session(), CCHOME);
 }
 
 void frmMain::Form_Activate() {

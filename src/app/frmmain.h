@@ -28,6 +28,7 @@ class ViewLoader;
 class DetailsReporter;
 class Selection;
 class RepairRun;
+class StorageCheck;
 
 // The main window. Its controls sit at fixed places and are its own; the
 // handlers are thin and hand the work to the controllers (loading,
@@ -85,6 +86,9 @@ public:
     void actionCombo_Click();
     void runModeCombo_Click();
     void executeFixProtBut_Click();
+    // The list's context menu: "Check the ticked views".
+    void viewsList_ContextMenu(const QPoint& at);
+    void checkTickedViews();
 
     // ---- Long operations --------------------------------------------------
     // While a load or a run is under way, "Load Views", "Execute" and the
@@ -144,6 +148,7 @@ private:
     DetailsReporter* m_details = nullptr;
     Selection* m_selection = nullptr;
     RepairRun* m_run = nullptr;
+    StorageCheck* m_check = nullptr;
 
     QPointer<QWidget> m_focusBefore; // where the focus was when an operation began
     std::shared_ptr<cc::Backend> m_backend;

@@ -11,6 +11,7 @@
 #include "temphome.h"
 #include "ui.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -501,4 +502,54 @@ TEST(Simulated, ViewsDifferingOnlyInLetterCaseAreTwoViews) {
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.texts().join(u'\n').toStdString();
     EXPECT_TRUE(f.sim.home().storageFixed("Rel_Build"));
     EXPECT_TRUE(f.sim.home().storageFixed("rel_build"));
+}
+
+TEST(Simulated, CheckTheTickedViewsLeavesExactlyTheDamagedOnesTicked) {
+    MsgRecorder boxes;
+    SimWindow f;
+    for (const char* tag : {"clean", "owned", "nowrite", "noid", "spare"}) {
+        f.sim.add(tag, "h1");
+        f.sim.home().fixStorage(tag);
+    }
+    f.sim.home().setOwner("owned", "db/view_db.dbd", "nobody", "ccusers");
+    f.sim.home().breakStorage("nowrite", ccsim::Home::BreakMode);
+    f.sim.home().breakStorage("noid", ccsim::Home::BreakIdentity);
+    f.load();
+    Ui c = ui(*f.w);
+    QTest::mouseClick(c.selectAllBut, Qt::LeftButton);
+    // "spare" is damaged too, but left unticked: a check reads ticked views only.
+    f.sim.home().breakStorage("spare", ccsim::Home::BreakMode);
+    c.viewsList->setFocus();
+    c.viewsList->setCurrentIndex(c.viewsModel->index(f.row(QStringLiteral("spare")), 0));
+    QTest::keyClick(c.viewsList, Qt::Key_Space);
+    ASSERT_FALSE(c.viewsModel->isChecked(f.row(QStringLiteral("spare"))));
+    f.sim.home().clearJournal();
+
+    // The list's context menu, opened from the keyboard, and its entry chosen.
+    bool offered = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* menu = QApplication::activePopupWidget();
+        offered = menu != nullptr;
+        if (menu) {
+            QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+        }
+    });
+    QTest::keyClick(c.viewsList, Qt::Key_Menu);
+    ASSERT_TRUE(offered) << "no context menu";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.boxes.isEmpty(); }, 30'000));
+    settle(*f.w);
+    QStringList ticked;
+    for (int i = 0; i < c.viewsModel->count(); ++i)
+        if (c.viewsModel->isChecked(i))
+            ticked << c.viewsModel->tag(i);
+    EXPECT_EQ(ticked, (QStringList{QStringLiteral("noid"), QStringLiteral("nowrite"),
+                                   QStringLiteral("owned")}));
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_TRUE(boxes.texts().value(0).startsWith(
+        QStringLiteral("1 sound (unticked), 3 need repair (still ticked), 0 not checked")))
+        << boxes.texts().value(0).toStdString();
+    EXPECT_TRUE(f.sim.journal("fix_prot").isEmpty()) << "a check changes nothing";
+    EXPECT_FALSE(f.sim.journal("cleartool").join(u' ').contains(QStringLiteral("endview")));
+    EXPECT_TRUE(c.executeFixProtBut->isEnabled());
 }
