@@ -391,7 +391,8 @@ void ViewRepair::done(RepairOutcome::Kind kind, const QString& message) {
                 done(RepairOutcome::Kind::EndviewFailed, job->error());
                 return;
             }
-            m_outcome.note = QStringLiteral("server stopped after an earlier run's fix_prot");
+            m_outcome.note =
+                QStringLiteral("server stopped: an earlier run's fix_prot never reported its end");
             m_step = Step::Done;
             m_outcome.kind = RepairOutcome::Kind::Sound;
             m_outcome.elapsedMs = m_clock.elapsed();

@@ -787,34 +787,46 @@ TEST(RepairUnit, AUnitKilledAtWorkLeavesTheLockOnTheHostAndTheViewIsRepairedOnce
     SimHome sim;
     sim.add("a", "h1");
     sim.home().setViewFault("a", "fixprot_sleep_ms", "2000");
-    sim.home().clearJournal();
-    QProcess first;
-    start(first, {QStringLiteral("--repair"), QStringLiteral("--all")});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.journal("fix_prot").size() == 1; }, 20'000));
-    pid_t unit = 0;
-    for (const ccsim::JournalEntry& e : sim.home().journal())
-        if (e.program == "ssh")
-            unit = unit_of(e);
-    ASSERT_GT(unit, 1);
-    ::kill(unit, SIGKILL);
-    EXPECT_EQ(finish(first).status, 1);
-    const Ran rerun = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
-    EXPECT_TRUE(outcomes(rerun).value(0).startsWith(
-        QStringLiteral("a\tskipped: repair from an earlier run still at work (lock h1:")))
-        << rerun.out.toStdString();
-    EXPECT_EQ(sim.journal("fix_prot").size(), 1);
+    for (const bool needed : {false, true}) {
+        sim.home().breakStorage();
+        sim.home().clearJournal();
+        QProcess first;
+        start(first, {QStringLiteral("--repair"), QStringLiteral("--all")});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sim.journal("fix_prot").size() == 1; }, 20'000));
+        pid_t unit = 0;
+        for (const ccsim::JournalEntry& e : sim.home().journal())
+            if (e.program == "ssh")
+                unit = unit_of(e);
+        ASSERT_GT(unit, 1);
+        ::kill(unit, SIGKILL);
+        EXPECT_EQ(finish(first).status, 1);
+        const Ran rerun = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
+        EXPECT_TRUE(outcomes(rerun).value(0).startsWith(
+            QStringLiteral("a\tskipped: repair from an earlier run still at work (lock h1:")))
+            << rerun.out.toStdString();
+        EXPECT_EQ(sim.journal("fix_prot").size(), 1);
 
-    // Once that fix_prot has ended, the view is due again: repaired once,
-    // and the earlier run's record told of and gone.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.home().ends().size() == 1; }, 10'000));
-    const Ran after = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
-    EXPECT_EQ(outcomes(after).value(0), QStringLiteral("a\trepaired")) << after.out.toStdString();
-    EXPECT_EQ(after.err.count(QStringLiteral("a: fix_prot never reported")), 1)
-        << after.err.toStdString();
-    EXPECT_EQ(fix_prots_of(sim.home(), "a").size(), 2u);
-    EXPECT_FALSE(
-        tessaly({QStringLiteral("--repair"), QStringLiteral("--host"), QStringLiteral("none")})
-            .err.contains(QStringLiteral("never reported")));
+        // Once that fix_prot has ended, the view is due again: repaired
+        // once, or under --needed found sound and its server stopped, and
+        // the earlier run's record told of and gone.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sim.home().ends().size() == 1; }, 10'000));
+        QStringList args{QStringLiteral("--repair"), QStringLiteral("--all")};
+        if (needed)
+            args.insert(1, QStringLiteral("--needed"));
+        const Ran after = tessaly(args);
+        EXPECT_EQ(outcomes(after).value(0),
+                  needed ? QStringLiteral("a\tsound, not repaired: server stopped: an earlier "
+                                          "run's fix_prot never reported its end")
+                         : QStringLiteral("a\trepaired"))
+            << after.out.toStdString();
+        EXPECT_EQ(after.err.count(QStringLiteral("a: fix_prot never reported")), 1)
+            << after.err.toStdString();
+        EXPECT_EQ(fix_prots_of(sim.home(), "a").size(), needed ? 1u : 2u);
+        EXPECT_GT(endview_time(sim.home(), "a"), sim.home().ends().front().timeMs);
+        EXPECT_FALSE(
+            tessaly({QStringLiteral("--repair"), QStringLiteral("--host"), QStringLiteral("none")})
+                .err.contains(QStringLiteral("never reported")));
+    }
 }
 
 TEST(RepairUnit, TwoWorkstationsNeverRunTwoFixProtsOnOneStorage) {
