@@ -10,6 +10,7 @@
 #include "repair/fixprot.h"
 #include "repair/unitrecord.h"
 
+#include <QFile>
 #include <QTimer>
 
 namespace tsy {
@@ -73,6 +74,7 @@ bool RepairRun::start(cc::Session& session, const QString& cchome) {
     m_style = settings.style;
     m_commandLine.clear();
     m_failedRepairs.clear();
+    m_notes.clear();
     m_repairs = 0;
     m_row = 0;
     m_rows = m_list.count();
@@ -87,16 +89,53 @@ bool RepairRun::start(cc::Session& session, const QString& cchome) {
     emit started();
     // Repairs whose unit finished after the window that started them had
     // closed, or after Tessaly was gone, are told of once.
+    // A view whose fix_prot never reported is the operator's to repair
+    // again; an endview owed after one that succeeded is run first.
     QStringList earlier;
-    for (const UnitRecord& r : take_unit_records(unit_record_dir()))
+    m_owed.clear();
+    for (const UnitRecord& r : take_unit_records(unit_record_dir())) {
+        if (r.endviewOwed()) {
+            m_owed.append(r);
+            continue;
+        }
         earlier.append(r.describe());
+        if (r.repairDue())
+            QFile::remove(r.file);
+    }
     if (!earlier.isEmpty())
         msg_box(QStringLiteral("Repairs of an earlier run:\r\n") +
                     earlier.join(QStringLiteral("\r\n")),
                 QString(), MsgIcon::Information);
-    if (m_running)
-        m_engine->start([this] { return nextRow(); });
+    m_finishedOwed.clear();
+    finishOwed(session);
     return true;
+}
+
+void RepairRun::finishOwed(cc::Session& session) {
+    if (!m_running)
+        return;
+    if (m_owed.isEmpty() || m_abandoned) {
+        if (!m_finishedOwed.isEmpty())
+            msg_box(m_finishedOwed.join(QStringLiteral("\r\n")), QString(), MsgIcon::Information);
+        if (m_running && !m_abandoned)
+            m_engine->start([this] { return nextRow(); });
+        else
+            end();
+        return;
+    }
+    const UnitRecord r = m_owed.takeFirst();
+    auto* job = session.command({QStringLiteral("endview"), QStringLiteral("-server"), r.tag},
+                                cc::Effect::Change, this);
+    connect(job, &cc::Job::finished, this, [this, job, r, &session] {
+        job->deleteLater();
+        m_finishedOwed.append(
+            QStringLiteral("finished the repair an earlier run left half-done: ") + r.tag +
+            QStringLiteral(": endview ") +
+            (job->succeeded() ? QStringLiteral("exit 0")
+                              : QStringLiteral("failed: ") + job->error()));
+        QFile::remove(r.file);
+        finishOwed(session);
+    });
 }
 
 void RepairRun::abandon() {
@@ -161,6 +200,8 @@ void RepairRun::viewStarted(const RunItem&, ViewRepair* view) {
 
 void RepairRun::viewDone(const RunItem& item, const RepairOutcome& o) {
     const QString& tag = item.tag;
+    if (!o.note.isEmpty())
+        m_notes.append(tag + QStringLiteral(": ") + o.note);
     using Kind = RepairOutcome::Kind;
     switch (o.kind) {
     case Kind::LookupFailed:
@@ -217,8 +258,13 @@ void RepairRun::end() {
     m_progress.stop_progress();
     do_events();
     emit finished();
-    if (!m_abandoned)
-        report_failed_repairs(m_failedRepairs, m_repairs);
+    if (m_abandoned)
+        return;
+    report_failed_repairs(m_failedRepairs, m_repairs);
+    if (!m_notes.isEmpty())
+        msg_box(QStringLiteral("Repaired without the lock on the storage host:\r\n") +
+                    m_notes.join(QStringLiteral("\r\n")),
+                QString(), MsgIcon::Warning);
 }
 
 } // namespace tsy

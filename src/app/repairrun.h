@@ -11,6 +11,7 @@
 #include "repair/launcher.h"
 #include "repair/runengine.h"
 #include "repair/runlocks.h"
+#include "repair/unitrecord.h"
 #include "repair/viewrepair.h"
 
 #include <QObject>
@@ -74,6 +75,7 @@ private:
     void viewStarted(const repair::RunItem& item, repair::ViewRepair* view);
     void viewDone(const repair::RunItem& item, const repair::RepairOutcome& outcome);
     void end();
+    void finishOwed(cc::Session& session);
 
     model::ViewListModel& m_list;
     ProgressSink& m_progress;
@@ -83,6 +85,10 @@ private:
     cc::FixProtStyle m_style = cc::FixProtStyle::Windows;
     QString m_commandLine; // the latest, for the message that ends a run
     QStringList m_failedRepairs;
+    QStringList m_notes; // what the operator should know of views that ran
+    // Endviews owed by repair units cut short, run before the first view.
+    QList<repair::UnitRecord> m_owed;
+    QStringList m_finishedOwed;
     int m_repairs = 0;
     int m_row = 0;
     int m_rows = 0; // the rows the list held when the run started

@@ -41,7 +41,7 @@ bool StorageCheck::start(cc::Session& session, const QString& cchome) {
     QList<RunItem> items;
     for (int i = 0; i < m_list.count(); ++i) {
         if (m_list.isChecked(i))
-            items.append(RunItem{i, m_list.tag(i), m_list.host(i), RunMode::Hide});
+            items.append(RunItem{i, m_list.tag(i), m_list.host(i), repair::RunMode::Hide});
     }
     if (items.isEmpty()) {
         msg_box(QStringLiteral("No view is ticked: tick the views to check first."), QString(),

@@ -371,9 +371,46 @@ public:
 
     void start() {
         if (m_o.repair && !m_o.dryRun) {
-            for (const repair::UnitRecord& r : repair::take_unit_records(repair::unit_record_dir()))
+            for (const repair::UnitRecord& r :
+                 repair::take_unit_records(repair::unit_record_dir())) {
+                if (r.endviewOwed()) {
+                    m_owed.append(r);
+                    continue;
+                }
                 m_report.error(r.describe());
+                if (r.repairDue())
+                    m_due.insert(r.tag, r.file);
+            }
         }
+        finishOwed();
+    }
+
+    // The endviews that units cut short after a fix_prot that succeeded
+    // left owed, one after the other, before anything else runs.
+    void finishOwed() {
+        if (m_stopped)
+            return; // the summary is out already
+        if (m_owed.isEmpty()) {
+            list();
+            return;
+        }
+        const repair::UnitRecord r = m_owed.takeFirst();
+        auto* job =
+            m_session->command({QStringLiteral("endview"), QStringLiteral("-server"), r.tag},
+                               cc::Effect::Change, this);
+        connect(job, &cc::Job::finished, this, [this, job, r] {
+            job->deleteLater();
+            m_report.error(QStringLiteral("finished the repair an earlier run left half-done: ") +
+                           one_line(r.tag) + QStringLiteral(": endview ") +
+                           (job->succeeded()
+                                ? QStringLiteral("exit 0")
+                                : QStringLiteral("failed: ") + one_line(job->error())));
+            QFile::remove(r.file);
+            finishOwed();
+        });
+    }
+
+    void list() {
         m_list.beginBatch();
         m_listing = m_session->listViews(this);
         if (m_o.list && m_o.format == Format::Json) {
@@ -544,9 +581,11 @@ private:
         settings.stopOnEndviewFailure = false;
         QList<repair::RunItem> items;
         items.reserve(m_rows.size());
-        for (qsizetype i = 0; i < m_rows.size(); ++i)
-            items.append(repair::RunItem{int(i), m_list.tag(m_rows.at(i)),
-                                         m_list.host(m_rows.at(i)), repair::RunMode::Hide});
+        for (qsizetype i = 0; i < m_rows.size(); ++i) {
+            const QString tag = m_list.tag(m_rows.at(i));
+            items.append(repair::RunItem{int(i), tag, m_list.host(m_rows.at(i)),
+                                         repair::RunMode::Hide, m_due.contains(tag)});
+        }
         m_engine = new repair::RunEngine(*m_session, settings, this);
         connect(m_engine, &repair::RunEngine::viewEnded, this, &Runner::viewDone);
         connect(m_engine, &repair::RunEngine::viewGivenUp, this,
@@ -638,6 +677,12 @@ private:
     }
 
     void viewDone(const repair::RunItem& item, const repair::RepairOutcome& o) {
+        // An earlier run's unfinished repair of the view is over once the
+        // view has been repaired or checked anew; not while it is at work.
+        if (o.kind != repair::RepairOutcome::Kind::Busy &&
+            o.kind != repair::RepairOutcome::Kind::Abandoned &&
+            o.kind != repair::RepairOutcome::Kind::LookupFailed && m_due.contains(item.tag))
+            QFile::remove(m_due.take(item.tag));
         ViewResult r;
         r.tag = item.tag;
         // The host the lookup found is where the repair ran, whichever of
@@ -704,6 +749,8 @@ private:
             // A lookup the run's stop ended: the view was not started.
             return;
         }
+        if (!o.note.isEmpty())
+            r.reason = r.reason.isEmpty() ? o.note : r.reason + QStringLiteral("; ") + o.note;
         finishedView(r, item.id);
     }
 
@@ -812,7 +859,9 @@ private:
     QPointer<repair::RunEngine> m_engine;
     QSet<int> m_ended;
     QStringList m_unfinished;
-    QStringList m_leftAlone; // at work when a second signal ended the run
+    QList<repair::UnitRecord> m_owed; // endviews owed by units cut short
+    QHash<QString, QString> m_due;    // views due again: tag -> record file
+    QStringList m_leftAlone;          // at work when a second signal ended the run
     Counts m_counts;
     QTimer m_tick;
     bool m_caseSensitive = false;

@@ -58,6 +58,26 @@ Reach reach_from_environment();
 // fix_prot's words, each quoted for the remote shell.
 QStringList command_on_host(const Reach& reach, const QString& host, const QStringList& words);
 
+// command_on_host's words for fix_prot with the storage lock taken on the
+// host first, by the same command, and held there until fix_prot has
+// ended whatever becomes of the remote shell, the repair unit or this
+// machine: a small sh script that makes lockDir (world-writable, sticky)
+// when it is missing, refuses anything but a regular file at the lock's
+// name, opens it read-only without creating it (so that another account's
+// file opens too) and runs `flock -n -E 75` around the privilege words and
+// fix_prot. flock runs as the remote account, before sudo. The host's own
+// $TESSALY_HOST_LOCK_DIR, when set, takes the place of lockDir.
+//
+// The script reports on its error output, before fix_prot writes there,
+// one line per step, each starting with kLockReport: "at PATH" (the lock it
+// asks for), "held" (taken: fix_prot starts now), "fail REASON" (no lock:
+// nothing runs, status 70), "noflock" (the host has no flock(1): fix_prot
+// runs unlocked there). Status 75 after "at" and no "held": the lock is
+// held elsewhere, and nothing ran.
+inline constexpr QLatin1StringView kLockReport("tessaly-lock: ");
+QStringList locked_command_on_host(const Reach& reach, const QString& host, const QString& lockDir,
+                                   const QString& lockName, const QStringList& words);
+
 // The words command_on_host gave, as one line to read or paste. The words
 // for the other host are already quoted for its shell, and the remote
 // shell joins them with blanks: they are shown as that one text, quoted

@@ -23,13 +23,17 @@ namespace tsy::repair {
 
 namespace {
 
-// Put before the script when a host lock is to be probed ($4): a lock a
-// repair holds there makes the inspection end at once with 75. Only a
+// Put before the script when the storage lock on the host is to be probed
+// ($4 the lock directory, unless the host's environment names its own, $5
+// the lock's name), as the command that runs fix_prot there resolves it: a
+// lock a repair holds makes the inspection end at once with 75. Only a
 // regular file is handed to flock, which would block opening a FIFO.
 const char kProbe[] =
-    "if [ -n \"$4\" ] && [ -f \"$4\" ] && [ ! -L \"$4\" ] && command -v flock >/dev/null && "
-    "! flock -n -s \"$4\" true; then echo \"tessaly-inspect: a repair holds $4\" >&2; "
-    "exit 75; fi; set -- \"$1\" \"$2\" \"$3\"\n";
+    "L=${TESSALY_HOST_LOCK_DIR:-$4}/$5; "
+    "if [ -n \"$5\" ] && [ -f \"$L\" ] && [ ! -L \"$L\" ] && command -v flock >/dev/null; then "
+    "flock -n -E 75 -s \"$L\" true; "
+    "if [ $? = 75 ]; then echo \"tessaly-inspect: a repair holds $L\" >&2; exit 75; fi; fi; "
+    "set -- \"$1\" \"$2\" \"$3\"\n";
 
 const QString kName = QStringLiteral("tessaly-inspect");
 
@@ -118,17 +122,18 @@ const QString& inspection_script() {
 }
 
 QStringList inspection_words(const Reach& reach, const QString& host, const QString& storage,
-                             const QString& owner, const QString& group, const QString& hostLock) {
+                             const QString& owner, const QString& group, const QString& hostLockDir,
+                             const QString& hostLockName) {
+    const bool probe = !hostLockName.isEmpty();
     QStringList words{QStringLiteral("sh"),
                       QStringLiteral("-c"),
-                      (hostLock.isEmpty() ? QString() : QString::fromLatin1(kProbe)) +
-                          inspection_script(),
+                      (probe ? QString::fromLatin1(kProbe) : QString()) + inspection_script(),
                       kName,
                       owner,
                       group,
                       storage};
-    if (!hostLock.isEmpty())
-        words << hostLock;
+    if (probe)
+        words << hostLockDir << hostLockName;
     return on_host_as_account(reach, host, words);
 }
 

@@ -46,12 +46,14 @@ const QString& inspection_script();
 
 // The words that run the inspection as the current account, on host
 // (empty or this machine: here): sh -c SCRIPT with the owner, group and
-// storage as the script's arguments. With hostLock, the script first asks
-// whether a repair holds that lock file on the host and ends with
-// kInspectionBusy if one does.
+// storage as the script's arguments. With hostLockName, the script first
+// asks whether a repair holds the storage lock on the host (in
+// hostLockDir, unless the host's own TESSALY_HOST_LOCK_DIR names another)
+// and ends with kInspectionBusy if one does.
 QStringList inspection_words(const Reach& reach, const QString& host, const QString& storage,
                              const QString& owner, const QString& group,
-                             const QString& hostLock = QString());
+                             const QString& hostLockDir = QString(),
+                             const QString& hostLockName = QString());
 // The same as the command log shows it: the script by its name.
 QStringList shown_inspection_words(const Reach& reach, const QString& host, const QString& storage,
                                    const QString& owner, const QString& group);

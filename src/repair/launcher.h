@@ -40,8 +40,11 @@ struct LaunchSpec {
     // What the repair unit does beside running the program (POSIX; the
     // unit is tessaly-wrap, started in a session of its own, and finishes
     // its work whatever becomes of Tessaly). All optional.
-    QString tag;        // the view: the terminal's title and endview's tag
-    QString lockPath;   // the storage lock, held until endview has ended
+    QString tag;      // the view: the terminal's title and endview's tag
+    QString lockPath; // the workstation's storage lock, held until endview has ended
+    // The program takes the storage lock on this host itself (see
+    // locked_command_on_host); the unit reads how that went.
+    QString hostLock;
     QString recordPath; // where the unit leaves its outcome for a later run
     QString cleartool;  // runs `cleartool endview -server TAG` after the program
     bool endviewAfterFailure = false;
@@ -88,8 +91,15 @@ signals:
     // The program could not be started: missing, not executable, a
     // directory, or a terminal that would not run it.
     void failedToStart(const QString& description);
-    // Another repair holds the storage's lock: nothing was started.
-    void busy();
+    // Another repair holds the storage's lock (lock names it): nothing was
+    // started.
+    void busy(const QString& lock);
+    // The storage lock could not be taken (why says why): nothing was
+    // started.
+    void lockRefused(const QString& why);
+    // fix_prot runs without the lock on its host (why says so), under the
+    // workstation's lock only.
+    void unlocked(const QString& why);
     void ended(const tsy::repair::ProgramEnd& end);
     // After ended(), when the launch was given cleartool: the unit's endview.
     void endviewEnded(const tsy::repair::EndviewEnd& end);

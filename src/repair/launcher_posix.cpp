@@ -83,6 +83,7 @@ QStringList unit_words(const LaunchSpec& spec, const QString& program, const QSt
     };
     add("--tag", spec.tag);
     add("--lock", spec.lockPath);
+    add("--host-lock", spec.hostLock);
     add("--record", spec.recordPath);
     add("--endview", spec.cleartool);
     if (spec.endviewAfterFailure)
@@ -123,7 +124,7 @@ protected:
                 return;
             }
             ProgramEnd e;
-            e.reason = why;
+            e.reason = QStringLiteral("how it ended is not known: ") + why;
             m_fixProtEnded = true;
             emit ended(e);
         }
@@ -152,7 +153,15 @@ private:
         if (word == "busy") {
             m_busy = true;
             m_started = true;
-            emit busy();
+            emit busy(unit_unescaped(rest));
+        } else if (word == "nolock") {
+            // The unit ran nothing and leaves no record.
+            finish();
+            if (!m_spec.recordPath.isEmpty())
+                QFile::remove(m_spec.recordPath);
+            emit lockRefused(unit_unescaped(rest));
+        } else if (word == "unlocked") {
+            emit unlocked(unit_unescaped(rest));
         } else if (word == "started" && ok) {
             m_started = true;
         } else if (word == "message") {

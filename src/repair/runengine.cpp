@@ -160,6 +160,7 @@ void RunEngine::startView(const RunItem& item, int index) {
     r.endviewAfterFailure = m_settings.style == cc::FixProtStyle::Windows;
     r.dryRun = m_settings.dryRun;
     r.inspect = m_settings.inspect;
+    r.endviewWhenSound = item.endviewWhenSound;
     auto* v = new ViewRepair(m_session, r, this);
     m_atWork.insert(v, Work{item, index});
     connect(v, &ViewRepair::finished, this, [this, v] { viewDone(v); });

@@ -49,6 +49,9 @@ struct RunItem {
     QString tag;
     QString host; // the storage host the listing gives
     RunMode mode = RunMode::Hide;
+    // An earlier fix_prot of the view never reported its end: a check
+    // that finds the storage sound still stops the view's server.
+    bool endviewWhenSound = false;
 };
 
 class RunEngine : public QObject {

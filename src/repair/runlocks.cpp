@@ -240,6 +240,22 @@ QString storage_lock_path(const QString& host, const QString& storage) {
            QStringLiteral(".lock");
 }
 
+QString host_lock_dir() {
+    const QString fromEnv = qEnvironmentVariable("TESSALY_HOST_LOCK_DIR");
+    return fromEnv.isEmpty() ? QStringLiteral("/run/lock/tessaly-storage") : fromEnv;
+}
+
+QString host_lock_name(const QString& hostLocalStorage) {
+    const QByteArray hash = QCryptographicHash::hash(QDir::cleanPath(hostLocalStorage).toUtf8(),
+                                                     QCryptographicHash::Sha1)
+                                .toHex();
+    return QStringLiteral("storage-") + QString::fromLatin1(hash) + QStringLiteral(".lock");
+}
+
+QString host_lock_path(const QString& hostLocalStorage) {
+    return host_lock_dir() + u'/' + host_lock_name(hostLocalStorage);
+}
+
 QString unit_record_dir(QString* why) {
     QString runtime, problem;
     if (!private_runtime_dir(runtime, problem)) {

@@ -3,9 +3,12 @@
 
 // The locks that keep repairs from meeting: one run at a time per user id,
 // windowed or headless, and one repair at a time per storage directory.
-// Both live in a directory that every account of this machine shares, so
-// that runs under other names (cron, su) or other accounts see them. They
-// cover this machine only: a run on another workstation is not seen.
+// The run lock and the first, cheap storage lock live in a directory that
+// every account of this machine shares, so that runs under other names
+// (cron, su) or other accounts see them. The storage lock that counts is
+// taken on the storage's own host, by the command that runs fix_prot there
+// (see fixprot.h, locked_command_on_host): every workstation, account and
+// run sees that one, and it is held for as long as fix_prot runs.
 
 #include <QString>
 
@@ -37,11 +40,35 @@ QString account_name(uid_t uid);
 #endif
 // The lock directory every account shares ($TESSALY_LOCK_DIR, else
 // /run/lock/tessaly, else a directory in the temporary one), made
-// world-writable with the sticky bit when this process makes it.
+// world-writable with the sticky bit when this process makes it. A
+// directory that belongs to neither root nor this user, or lacks the
+// sticky bit, is refused: its owner could remove the locks in it.
 QString lock_dir();
-// The lock file of one storage: named by a hash of its host (empty for
-// this machine) and its host-local path. The repair unit takes it.
+// Why lock_dir() cannot hold locks ("DIR belongs to user NAME, not to
+// root"), empty when it can.
+QString lock_dir_problem(const QString& dir);
+// The workstation's lock file of one storage: named by a hash of its host
+// (empty for this machine) and its host-local path. The repair unit takes
+// it before it connects to the host.
 QString storage_lock_path(const QString& host, const QString& storage);
+
+// The storage lock on the storage's host. The directory is the host's own
+// $TESSALY_HOST_LOCK_DIR when its environment has one, else this
+// machine's $TESSALY_HOST_LOCK_DIR, else /run/lock/tessaly-storage;
+// host_lock_dir() gives the part this machine decides. The file is named by
+// a hash of the host-local storage path alone, so every workstation names
+// the same file.
+QString host_lock_dir();
+QString host_lock_name(const QString& hostLocalStorage);
+// host_lock_dir() + '/' + host_lock_name(hostLocalStorage).
+//
+// A probe of it (on the host, as the account that runs fix_prot there)
+// must resolve the directory as the lock command does, refuse a symbolic
+// link or anything but a regular file at the name (`[ -f L ] && [ ! -L L
+// ]`) before it opens it, never create it, open it read-only (so another
+// account's file opens too), and ask `flock -n -s`: a lock held there
+// means fix_prot is at work on the storage.
+QString host_lock_path(const QString& hostLocalStorage);
 // Where repair units leave their outcome for a later run: this user's own,
 // made with mode 0700 in the runtime directory and checked at every call.
 // Empty, with why, when there is no private one.

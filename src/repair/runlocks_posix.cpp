@@ -5,6 +5,8 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,14 +15,19 @@ namespace tsy::repair {
 namespace {
 // A directory any account may take locks in: world-writable with the
 // sticky bit (so that no account removes another's files), never a link.
+// Made so when it is missing; true when it is a directory now.
 bool shared_dir(const QByteArray& path) {
     struct stat st {};
     if (::lstat(path.constData(), &st) != 0 && errno == ENOENT) {
         if (::mkdir(path.constData(), 01777) == 0)
             ::chmod(path.constData(), 01777); // whatever the umask
     }
-    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           (st.st_mode & 01777) == 01777;
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+QString user_name(uid_t uid) {
+    const struct passwd* pw = ::getpwuid(uid);
+    return pw && pw->pw_name ? QString::fromLocal8Bit(pw->pw_name) : QString::number(uid);
 }
 } // namespace
 
@@ -30,6 +37,9 @@ QString lock_dir() {
         shared_dir(QFile::encodeName(fromEnv));
         return fromEnv;
     }
+    // The first that is a directory, whoever made it: a directory made by
+    // the wrong account is refused by lock_dir_problem(), never passed
+    // over for another that runs of other accounts would not see.
     const QString dirs[] = {QStringLiteral("/run/lock/tessaly"),
                             QDir::tempPath() + QStringLiteral("/tessaly-locks")};
     for (const QString& dir : dirs) {
@@ -37,6 +47,22 @@ QString lock_dir() {
             return dir;
     }
     return runtime_dir();
+}
+
+QString lock_dir_problem(const QString& dir) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(dir).constData(), &st) != 0)
+        return dir + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+    if (!S_ISDIR(st.st_mode))
+        return dir + QStringLiteral(" is not a directory");
+    // Its owner may remove any lock in it, held or not.
+    if (st.st_uid != 0 && st.st_uid != ::getuid())
+        return dir + QStringLiteral(" belongs to user ") + user_name(st.st_uid) +
+               QStringLiteral(", not to root");
+    // Others who may write in it may remove its locks unless it is sticky.
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0)
+        return dir + QStringLiteral(" is writable by others and lacks the sticky bit");
+    return QString();
 }
 
 } // namespace tsy::repair

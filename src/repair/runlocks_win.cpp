@@ -9,4 +9,8 @@ QString lock_dir() {
     return runtime_dir();
 }
 
+QString lock_dir_problem(const QString&) {
+    return QString();
+}
+
 } // namespace tsy::repair

@@ -117,6 +117,12 @@ UnitRecord parse_unit_record(const QByteArray& text) {
 QString UnitRecord::describe() const {
     const QString name = safe_field(tag);
     const QString fix = fixProt.isEmpty() ? QStringLiteral("never reported") : safe_field(fixProt);
+    if (repairDue())
+        return QStringLiteral("ended before finishing, after the run that started it had ended: ") +
+               name + QStringLiteral(": fix_prot never reported, endview never ran (started ") +
+               started +
+               QStringLiteral("); the view is to be repaired again once that fix_prot "
+                              "has ended");
     if (!finished)
         return QStringLiteral("ended before finishing, after the run that started it had "
                               "ended: ") +
@@ -148,7 +154,9 @@ QList<UnitRecord> take_unit_records(const QString& dir) {
         if (r.tag.isEmpty() &&
             QFileInfo(path).lastModified().secsTo(QDateTime::currentDateTime()) < 60)
             continue;
-        QFile::remove(path);
+        r.file = path;
+        if (r.tag.isEmpty() || (!r.endviewOwed() && !r.repairDue()))
+            QFile::remove(path);
         if (!r.tag.isEmpty())
             records.append(r);
     }

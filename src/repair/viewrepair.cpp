@@ -145,7 +145,10 @@ void ViewRepair::inspect() {
         done(RepairOutcome::Kind::Busy, QStringLiteral("repair at work"));
         return;
     }
-    runInspection(inspection_words(m_request.reach, m_host, m_local, m_owner, m_group),
+    // The lock on the storage's host is probed there too: a repair from
+    // another workstation is at work as much as one from this one.
+    runInspection(inspection_words(m_request.reach, m_host, m_local, m_owner, m_group,
+                                   host_lock_dir(), host_lock_name(m_local)),
                   shown_inspection_words(m_request.reach, m_host, m_local, m_owner, m_group));
 }
 
@@ -292,8 +295,10 @@ void ViewRepair::repair() {
                  QStringLiteral(" and TESSALY_SSH names no remote shell to reach it"));
         return;
     }
-    launch(command_on_host(m_request.reach, host,
-                           QStringList{m_request.program} + args + QStringList{local}));
+    const QStringList words = QStringList{m_request.program} + args + QStringList{local};
+    m_lockedWords = locked_command_on_host(m_request.reach, host, host_lock_dir(),
+                                           host_lock_name(local), words);
+    launch(command_on_host(m_request.reach, host, words));
 }
 
 void ViewRepair::launch(const QStringList& words) {
@@ -306,9 +311,21 @@ void ViewRepair::launch(const QStringList& words) {
     emit launching(words);
     if (m_step == Step::Done)
         return;
+    // No repair without its lock: a lock directory that someone else may
+    // empty is no lock.
+    if (const QString problem = lock_dir_problem(lock_dir()); !problem.isEmpty()) {
+        done(RepairOutcome::Kind::LaunchFailed,
+             QStringLiteral("cannot take the storage lock: ") + problem);
+        return;
+    }
     LaunchSpec spec;
-    spec.program = words.first();
-    spec.arguments = words.mid(1);
+    // The words shown and logged are fix_prot's; those started take the
+    // storage lock on its host around them.
+    const QStringList& started = m_lockedWords.isEmpty() ? words : m_lockedWords;
+    spec.program = started.first();
+    spec.arguments = started.mid(1);
+    if (!m_lockedWords.isEmpty())
+        spec.hostLock = m_host;
     spec.mode = m_request.mode;
     spec.tag = m_request.tag;
     // The unit holds one repair per storage and finishes the view's
@@ -327,9 +344,17 @@ void ViewRepair::launch(const QStringList& words) {
     m_launch = launch;
     connect(launch, &Launch::failedToStart, this,
             [this](const QString& why) { done(RepairOutcome::Kind::LaunchFailed, why); });
-    connect(launch, &Launch::busy, this, [this] {
-        done(RepairOutcome::Kind::Busy, QStringLiteral("repair from an earlier run still at work"));
+    connect(launch, &Launch::busy, this, [this](const QString& lock) {
+        // Named, so that an administrator can find its holder (fuser).
+        done(RepairOutcome::Kind::Busy,
+             QStringLiteral("repair from an earlier run still at work") +
+                 (lock.isEmpty() ? QString() : QStringLiteral(" (lock ") + lock + u')'));
     });
+    connect(launch, &Launch::lockRefused, this, [this](const QString& why) {
+        done(RepairOutcome::Kind::LaunchFailed,
+             QStringLiteral("cannot take the storage lock: ") + why);
+    });
+    connect(launch, &Launch::unlocked, this, [this](const QString& why) { m_outcome.note = why; });
     connect(launch, &Launch::ended, this, &ViewRepair::fixProtEnded);
     connect(launch, &Launch::endviewEnded, this, &ViewRepair::unitEndviewEnded);
 }
@@ -350,8 +375,18 @@ void ViewRepair::fixProtEnded(const ProgramEnd& end) {
 }
 
 void ViewRepair::unitEndviewEnded(const EndviewEnd& e) {
-    if (!e.ran && e.error.isEmpty()) {
-        done(RepairOutcome::Kind::FixProtFailed); // none after a fix_prot that failed
+    if (!e.ran && (e.error.isEmpty() || !m_outcome.end.succeeded())) {
+        // None after a fix_prot that failed, or whose end is not known
+        // (the unit was cut short: fix_prot's end says why).
+        done(RepairOutcome::Kind::FixProtFailed);
+        return;
+    }
+    if (!e.ran) {
+        // The unit was cut short after a fix_prot that succeeded.
+        process::log_command({m_session.cleartoolProgram(), QStringLiteral("endview"),
+                              QStringLiteral("-server"), m_request.tag},
+                             QStringLiteral("never ran: ") + e.error, m_fixClock.elapsed());
+        done(RepairOutcome::Kind::EndviewFailed, QStringLiteral("endview never ran: ") + e.error);
         return;
     }
     process::log_command({m_session.cleartoolProgram(), QStringLiteral("endview"),
@@ -402,6 +437,29 @@ void ViewRepair::abandon() {
 void ViewRepair::done(RepairOutcome::Kind kind, const QString& message) {
     if (m_step == Step::Done)
         return;
+    if (kind == RepairOutcome::Kind::Sound && m_request.endviewWhenSound &&
+        m_request.inspect == RepairRequest::Inspect::BeforeRepair && m_step == Step::Inspect) {
+        m_step = Step::Endview;
+        auto* job =
+            m_session.command({QStringLiteral("endview"), QStringLiteral("-server"), m_request.tag},
+                              cc::Effect::Change, this);
+        m_job = job;
+        connect(job, &cc::Job::finished, this, [this, job] {
+            job->deleteLater();
+            m_outcome.endviewRan = true;
+            if (!job->succeeded()) {
+                done(RepairOutcome::Kind::EndviewFailed, job->error());
+                return;
+            }
+            m_outcome.note =
+                QStringLiteral("server stopped: an earlier run's fix_prot never reported its end");
+            m_step = Step::Done;
+            m_outcome.kind = RepairOutcome::Kind::Sound;
+            m_outcome.elapsedMs = m_clock.elapsed();
+            emit finished();
+        });
+        return;
+    }
     m_step = Step::Done;
     m_outcome.kind = kind;
     m_outcome.message = message;

@@ -55,6 +55,9 @@ struct RepairRequest {
     // repairing it, which then happens only when it is needed.
     enum class Inspect { No, Check, BeforeRepair };
     Inspect inspect = Inspect::No;
+    // BeforeRepair: a storage found sound still gets its endview (a
+    // fix_prot of an earlier run may have changed it, and never said so).
+    bool endviewWhenSound = false;
 };
 
 struct RepairOutcome {
@@ -74,6 +77,7 @@ struct RepairOutcome {
     };
     Kind kind = Kind::Abandoned;
     QString message;     // the lookup's, the launch's or endview's error
+    QString note;        // what the operator should know of a repair that ran
     QString storage;     // the path fix_prot was given
     QString host;        // where it ran (UNIX), empty for this machine's run
     QString serverHost;  // the view's server host as the lookup gave it (UNIX)
@@ -148,6 +152,9 @@ private:
     // The inspection as the account itself said this; the privileged
     // inspector is asked next.
     std::optional<Verdict> m_unreadable;
+    // fix_prot's words with the storage lock on its host taken around them
+    // (UNIX); empty: the words launch() is given run as they are.
+    QStringList m_lockedWords;
     bool m_unitEndview = false; // the repair unit runs endview, not the session
 };
 

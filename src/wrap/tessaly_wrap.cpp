@@ -7,11 +7,20 @@
 //
 //   tessaly-wrap [--report FIFO|-] [--tag TAG] [--lock FILE] [--record FILE]
 //                [--endview CLEARTOOL] [--endview-after-failure] [--remote]
-//                [--terminal] [--keep-errors] -- PROGRAM [ARGS...]
+//                [--host-lock HOST] [--terminal] [--keep-errors]
+//                -- PROGRAM [ARGS...]
 //
-// --lock FILE    the storage's lock: taken before PROGRAM starts and held
-//                by this process until endview has ended. Held already:
-//                the unit reports "busy" and runs nothing.
+// --lock FILE    the workstation's lock of the storage: taken before
+//                PROGRAM starts and held by this process until endview has
+//                ended. Held already: the unit reports "busy" and runs
+//                nothing. Not to be had (not a regular file, no right to
+//                make it): it reports "nolock" and runs nothing.
+// --host-lock H  PROGRAM takes the storage lock on host H itself and tells
+//                how on its error output (lines "tessaly-lock: ..."; see
+//                locked_command_on_host). The unit reads those lines out of
+//                that output: a lock held there is "busy", one that cannot
+//                be had is "nolock", and a host without flock is
+//                "unlocked"; the rest of the output goes where it would.
 // --record FILE  where the outcome is left for a later run, written when
 //                the unit starts and again when it ends; the unit keeps a
 //                lock on it while it lives, so a reader can tell a unit
@@ -27,8 +36,9 @@
 // --keep-errors  PROGRAM's error output goes to a file, and its first line
 //                is reported as "message TEXT" (no window to read it in).
 //
-// Lines reported, one write each: "busy", "nolock TEXT", "started PID",
-// "message TEXT", then "exit N", "signal N" or "failed ERRNO"; then
+// Lines reported, one write each: "busy LOCK", "nolock TEXT", "started
+// PID", "unlocked TEXT", "message TEXT", then "exit N", "signal N" or
+// "failed ERRNO"; then
 // "endview message TEXT", "endview exit N", "endview signal N" or
 // "endview failed ERRNO" when endview ran; "done" last. Text has its
 // backslashes, line breaks and carriage returns escaped.
@@ -39,10 +49,12 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -50,7 +62,7 @@
 namespace {
 
 struct Options {
-    std::string report, tag, lock, record, endview;
+    std::string report, tag, lock, record, endview, hostLock;
     bool endviewAfterFailure = false;
     bool remote = false;
     bool terminal = false;
@@ -122,22 +134,36 @@ std::string quoted(const std::vector<char*>& words) {
 
 // The storage lock. A file in a directory every account shares: opened
 // without O_CREAT first, since a kernel that protects regular files in
-// sticky directories refuses O_CREAT on another account's file.
+// sticky directories refuses O_CREAT on another account's file. Never
+// through a link, never waiting (a FIFO planted at the name would hold
+// the open for ever), and only a regular file counts.
 enum class Lock { Held, Busy, Failed };
 Lock take_lock(const std::string& path, int& fd, std::string& why) {
+    constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDWR | flags);
         if (fd < 0 && errno == EACCES)
-            fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            fd = ::open(path.c_str(), O_RDONLY | flags);
         if (fd < 0 && errno == ENOENT) {
-            fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | flags, 0666);
             if (fd >= 0)
                 ::fchmod(fd, 0666); // whatever the umask: any account takes it
             else if (errno == EEXIST)
                 continue;
         }
-        if (fd < 0)
-            break;
+        if (fd < 0) {
+            // O_NOFOLLOW on a symbolic link.
+            why = errno == ELOOP ? path + " is not a regular file"
+                                 : path + ": " + std::strerror(errno);
+            return Lock::Failed;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            fd = -1;
+            why = path + " is not a regular file";
+            return Lock::Failed;
+        }
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
             return Lock::Held;
         const int e = errno;
@@ -145,12 +171,100 @@ Lock take_lock(const std::string& path, int& fd, std::string& why) {
         fd = -1;
         if (e == EWOULDBLOCK)
             return Lock::Busy;
-        errno = e;
-        break;
+        why = path + ": " + std::strerror(e);
+        return Lock::Failed;
     }
-    why = std::strerror(errno);
+    why = path + ": " + std::strerror(EEXIST);
     return Lock::Failed;
 }
+
+const std::string kMarker = "tessaly-lock: ";
+
+// What a program that takes the storage lock on its host said of it, read
+// out of its error output (see --host-lock).
+struct HostLock {
+    bool said = false;    // any line of the lock command at all
+    bool held = false;    // taken: the program runs
+    bool noFlock = false; // the host has no flock: the program runs unlocked
+    std::string at;       // the lock's path on the host
+    std::string fail;     // why it could not be taken
+};
+
+// Reads a child's error output as it grows in a file and takes the lock
+// command's lines out of it while they may come (until the lock is held or
+// known absent); the rest goes on to out (-1: it stays in the file only).
+// A file, not a pipe: whatever becomes of the unit, the child can always
+// write its errors, so fix_prot never dies of a reader that went away.
+class ErrorRelay {
+public:
+    ErrorRelay(int out, HostLock& lock) : m_out(out), m_lock(lock) {}
+
+    bool reading() const { return m_reading; }
+    bool passesNothing() const { return m_out < 0; }
+    // What was added to fd since the last call.
+    void tail(int fd) {
+        char buf[4096];
+        for (ssize_t n; (n = ::pread(fd, buf, sizeof buf, m_offset)) > 0;) {
+            m_offset += n;
+            feed(buf, std::size_t(n));
+        }
+    }
+    void flush() {
+        m_reading = false;
+        pass(m_head.data(), m_head.size());
+        m_head.clear();
+    }
+
+private:
+    void feed(const char* data, std::size_t n) {
+        if (!m_reading) {
+            pass(data, n);
+            return;
+        }
+        m_head.append(data, n);
+        std::size_t nl;
+        while (m_reading && (nl = m_head.find('\n')) != std::string::npos) {
+            const std::string line = m_head.substr(0, nl);
+            m_head.erase(0, nl + 1);
+            if (!marker(line))
+                pass((line + "\n").data(), line.size() + 1);
+        }
+        if (!m_reading || m_head.size() > 4096)
+            flush();
+    }
+    bool marker(const std::string& line) {
+        if (line.compare(0, kMarker.size(), kMarker) != 0)
+            return false;
+        const std::string what = line.substr(kMarker.size());
+        m_lock.said = true;
+        if (what == "held" || what == "noflock") {
+            (what == "held" ? m_lock.held : m_lock.noFlock) = true;
+            m_reading = false; // the program's own output follows
+        } else if (what.compare(0, 3, "at ") == 0) {
+            m_lock.at = what.substr(3);
+        } else if (what.compare(0, 5, "fail ") == 0) {
+            m_lock.fail = what.substr(5);
+        }
+        return true;
+    }
+    void pass(const char* data, std::size_t n) {
+        while (m_out >= 0 && n > 0) {
+            const ssize_t w = ::write(m_out, data, n);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return;
+            data += w;
+            n -= std::size_t(w);
+        }
+    }
+
+    int m_out;
+    HostLock& m_lock;
+    bool m_reading = true;
+    off_t m_offset = 0;
+    std::string m_head;
+};
 
 // The record a later run reads when Tessaly was gone by the end.
 struct Record {
@@ -193,8 +307,10 @@ struct Ended {
 };
 
 // Runs words with stdin from /dev/null (unless inheritStdin), stdout to
-// /dev/null (unless inheritStdout) and stderr to errFd (-1: inherited).
-Ended run(char* const* words, bool inheritStdin, bool inheritStdout, int errFd, bool reportPid) {
+// /dev/null (unless inheritStdout) and stderr to errFd (-1: inherited),
+// through relay when one is given.
+Ended run(char* const* words, bool inheritStdin, bool inheritStdout, int errFd, bool reportPid,
+          ErrorRelay* relay = nullptr) {
     Ended e;
     int pipefd[2];
     if (::pipe2(pipefd, O_CLOEXEC) != 0) {
@@ -244,7 +360,28 @@ Ended run(char* const* words, bool inheritStdin, bool inheritStdout, int errFd, 
     e.started = true;
     if (reportPid)
         report("started " + std::to_string(child));
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    bool reaped = false;
+    if (relay && errFd >= 0) {
+        // Woken by the child's end where the system offers a descriptor
+        // for it, else every 20 ms; the file is read at each turn.
+        const int pidfd = int(::syscall(SYS_pidfd_open, child, 0));
+        while (!reaped) {
+            relay->tail(errFd);
+            if (!relay->reading() && relay->passesNothing())
+                break; // the rest stays in the file: nothing to tail for
+            pollfd p{pidfd, POLLIN, 0};
+            if (pidfd >= 0)
+                ::poll(&p, 1, 200);
+            else
+                ::usleep(20'000);
+            reaped = ::waitpid(child, &status, WNOHANG) == child;
+        }
+        relay->tail(errFd);
+        relay->flush();
+        if (pidfd >= 0)
+            ::close(pidfd);
+    }
+    while (!reaped && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     e.signalled = WIFSIGNALED(status);
     e.code = e.signalled ? WTERMSIG(status) : WEXITSTATUS(status);
@@ -285,7 +422,8 @@ std::string first_line(const std::string& text) {
             end = text.size();
         std::string line = text.substr(start, end - start);
         const std::size_t b = line.find_first_not_of(" \t\r");
-        if (b != std::string::npos) {
+        // The lock command's own lines are not the program's word.
+        if (b != std::string::npos && line.compare(b, kMarker.size(), kMarker) != 0) {
             line = line.substr(b, 300);
             for (char& c : line)
                 if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
@@ -317,6 +455,8 @@ bool parse(int argc, char** argv, Options& o) {
             o.tag = argv[++i];
         else if (a == "--lock" && more)
             o.lock = argv[++i];
+        else if (a == "--host-lock" && more)
+            o.hostLock = argv[++i];
         else if (a == "--record" && more)
             o.record = argv[++i];
         else if (a == "--endview" && more)
@@ -382,15 +522,18 @@ int main(int argc, char** argv) {
         std::string why;
         switch (take_lock(o.lock, lockFd, why)) {
         case Lock::Busy:
-            report("busy");
+            report("busy " + escaped(o.lock));
             report("done");
             if (o.terminal)
                 wait_for_enter("Another repair of this view's storage is still at work");
             return 75;
         case Lock::Failed:
-            // A lock that cannot be made does not stop the repair.
+            // No repair without its lock.
             report("nolock " + escaped(why));
-            break;
+            report("done");
+            if (o.terminal)
+                wait_for_enter("Cannot take the storage lock: " + why);
+            return 75;
         case Lock::Held:
             break;
         }
@@ -398,8 +541,37 @@ int main(int argc, char** argv) {
     Record record;
     record.open(o, o.lock);
 
-    const int errFd = o.keepErrors ? error_file() : -1;
-    const Ended fix = run(o.program.data(), o.terminal, o.terminal, errFd, true);
+    // With the lock taken on the host, the error output goes to a file
+    // that the unit reads, and on to the terminal from there.
+    const int errFd = o.keepErrors || !o.hostLock.empty() ? error_file() : -1;
+    HostLock hostLock;
+    ErrorRelay relay(o.keepErrors ? -1 : 2, hostLock);
+    const Ended fix = run(o.program.data(), o.terminal, o.terminal, errFd, true,
+                          o.hostLock.empty() ? nullptr : &relay);
+    if (!o.hostLock.empty() && fix.started && hostLock.said && !hostLock.held &&
+        !hostLock.noFlock) {
+        // The lock command ran and did not take the lock: fix_prot never
+        // started, and there is nothing for a later run to finish.
+        const bool busy = !fix.signalled && fix.code == 75 && hostLock.fail.empty();
+        std::string why = hostLock.fail;
+        if (why.empty())
+            why = first_line(read_back(errFd, 4096));
+        if (why.empty())
+            why = "the lock command ended with " + fix.text();
+        if (!o.record.empty())
+            ::unlink(o.record.c_str());
+        report(busy ? "busy " + escaped(o.hostLock + ":" + hostLock.at)
+                    : "nolock " + escaped(o.hostLock + ": " + why));
+        report("done");
+        if (o.terminal)
+            wait_for_enter(busy ? "Another repair of this view's storage is still at work on " +
+                                      o.hostLock
+                                : "Cannot take the storage lock on " + o.hostLock + ": " + why);
+        return 75;
+    }
+    if (hostLock.noFlock)
+        report("unlocked " + escaped("no lock on " + o.hostLock +
+                                     ": flock not found; locked on this workstation only"));
     if (!fix.started) {
         report("failed " + std::to_string(fix.startError));
     } else {

@@ -285,7 +285,7 @@ TEST(Execute, AMissingUtilityIsReportedTheRunGoesOnAndNoServerIsStopped) {
     f.check(QStringLiteral("b"));
     f.w->executeFixProtBut_Click();
     settle(*f.w);
-    ASSERT_EQ(boxes.boxes.size(), 3);
+    ASSERT_EQ(boxes.boxes.size(), 3) << boxes.texts().join(u'\n').toStdString();
     EXPECT_TRUE(boxes.boxes[0].text.startsWith(
         QStringLiteral("ERROR: No such file or directory\r\nCould not execute --> \"") +
         f.program()));
@@ -525,7 +525,7 @@ TEST(Execute, EscInTheProgressWindowAsksAndYesStopsAfterTheCurrentView) {
     f.w->executeFixProtBut_Click();
     settle(*f.w);
     qunsetenv("TSY_TEST_SLEEP");
-    ASSERT_EQ(boxes.boxes.size(), 2);
+    ASSERT_EQ(boxes.boxes.size(), 2) << boxes.texts().join(u'\n').toStdString();
     EXPECT_EQ(boxes.last().text, QStringLiteral("Stop after the current view?"));
     EXPECT_EQ(boxes.last().buttons, MsgButtons::YesNo);
     // a finished whole, its server stopped after its fix_prot; b and c

@@ -525,17 +525,26 @@ TEST(Simulated, CheckTheTickedViewsLeavesExactlyTheDamagedOnesTicked) {
     ASSERT_FALSE(c.viewsModel->isChecked(f.row(QStringLiteral("spare"))));
     f.sim.home().clearJournal();
 
-    // The list's context menu, opened from the keyboard, and its entry chosen.
+    // The list's context menu, and its entry chosen with the keys.
     bool offered = false;
-    QTimer::singleShot(0, [&] {
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
         QWidget* menu = QApplication::activePopupWidget();
-        offered = menu != nullptr;
-        if (menu) {
-            QTest::keyClick(menu, Qt::Key_Down);
-            QTest::keyClick(menu, Qt::Key_Return);
-        }
+        if (!menu)
+            return;
+        answer.stop();
+        offered = true;
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Return);
     });
-    QTest::keyClick(c.viewsList, Qt::Key_Menu);
+    answer.start(20);
+    f.w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(f.w.get()));
+    f.w->activateWindow();
+    // A right click on a line, through the window as the mouse's comes.
+    const QPoint line = c.viewsList->visualRect(c.viewsModel->index(0, 0)).center();
+    QTest::mouseClick(f.w->windowHandle(), Qt::RightButton, {},
+                      c.viewsList->viewport()->mapTo(f.w.get(), line));
     ASSERT_TRUE(offered) << "no context menu";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.boxes.isEmpty(); }, 30'000));
     settle(*f.w);

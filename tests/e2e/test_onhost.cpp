@@ -89,7 +89,8 @@ TEST(OnTheStorageHost, ALocalAndARemoteViewInOneRun) {
         expected.append(QStringLiteral("sudo|-n|") + here.join(u'|'));
     expected.append(QStringLiteral("fix_prot|") + here.mid(1).join(u'|'));
     expected.append(QStringLiteral("cleartool|endview|-server|here"));
-    // Remotely: the remote shell, given the host and each word quoted once.
+    // Remotely: the remote shell, given the host and each word quoted once,
+    // the storage lock's command (sh -c SCRIPT ...) first.
     const QStringList there = f.fixWords(remote);
     QStringList quoted;
     for (const QString& w : QStringList{q(f.sim.home().sudoPath()), QStringLiteral("-n")} + there)
@@ -100,6 +101,13 @@ TEST(OnTheStorageHost, ALocalAndARemoteViewInOneRun) {
                     q(remote.storage));
     expected.append(QStringLiteral("cleartool|endview|-server|there"));
     EXPECT_EQ(f.programs(), expected);
+    // The storage lock's command comes first on the host, before sudo.
+    for (const ccsim::JournalEntry& e : f.sim.home().journal()) {
+        if (e.program == "ssh") {
+            EXPECT_EQ(std::vector<std::string>(e.args.begin() + 1, e.args.begin() + 3),
+                      (std::vector<std::string>{"sh", "-c"}));
+        }
+    }
     EXPECT_TRUE(f.sim.home().storageFixed("here"));
     EXPECT_TRUE(f.sim.home().storageFixed("there"));
 }

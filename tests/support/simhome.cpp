@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace tsy::test {
@@ -64,9 +65,16 @@ SimHome::SimHome(const QString& dirName)
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     m_savedRuntime = qgetenv("XDG_RUNTIME_DIR");
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    // This machine's storage locks, where the ssh stand-in puts those of
+    // the host it is named by.
+    const QString hostLocks = QString::fromStdString(m_home->hostLockDir(m_home->localHost()));
+    QDir().mkpath(QFileInfo(hostLocks).path());
+    m_savedHostLocks = qgetenv("TESSALY_HOST_LOCK_DIR");
+    qputenv("TESSALY_HOST_LOCK_DIR", QFile::encodeName(hostLocks));
 }
 
 SimHome::~SimHome() {
+    qputenv("TESSALY_HOST_LOCK_DIR", m_savedHostLocks);
     qputenv("XDG_RUNTIME_DIR", m_savedRuntime);
     if (m_had)
         qputenv("CLEARCASEHOME", m_saved);
@@ -81,13 +89,22 @@ ccsim::View SimHome::add(const std::string& tag, const std::string& host) {
     return m_home->addView(v);
 }
 
+std::vector<std::string> without_lock_command(std::vector<std::string> args) {
+    for (std::size_t i = 0; i + 6 <= args.size(); ++i)
+        if (args[i] == "sh" && args[i + 1] == "-c" && args[i + 3] == "sh") {
+            args.erase(args.begin() + std::ptrdiff_t(i), args.begin() + std::ptrdiff_t(i + 6));
+            break;
+        }
+    return args;
+}
+
 QStringList SimHome::journal(const std::string& program) const {
     QStringList out;
     for (const ccsim::JournalEntry& e : m_home->journal()) {
         if (!program.empty() && e.program != program)
             continue;
         QStringList parts{QString::fromStdString(e.program)};
-        for (const std::string& a : e.args)
+        for (const std::string& a : e.program == "ssh" ? without_lock_command(e.args) : e.args)
             parts.append(QString::fromStdString(a));
         out.append(parts.join(u'|'));
     }

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace tsy::test {
 
@@ -33,6 +35,10 @@ private:
 // fix_prot's words as UNIX ClearCase wants them for v, with the default
 // arguments: owner, group and the host-local storage path.
 QStringList unix_fix_words(const ccsim::Home& home, const ccsim::View& v);
+
+// ssh's words without the storage lock's command that comes before the
+// privilege words (sh -c SCRIPT sh DIR NAME), for tests of what follows.
+std::vector<std::string> without_lock_command(std::vector<std::string> args);
 
 // A strict home: its fix_prot behaves as UNIX ClearCase's, and the
 // stand-ins take the place of ssh and sudo.
@@ -59,6 +65,7 @@ private:
     std::optional<StandIns> m_standIns;
     QByteArray m_saved;
     QByteArray m_savedRuntime;
+    QByteArray m_savedHostLocks;
     bool m_had;
 };
 

@@ -122,6 +122,9 @@ public:
     // Empty resets it to the short name gethostname() gives.
     void setLocalHost(const std::string& name);
     std::string localHost() const;
+    // Where the storage locks of host are kept: the ssh stand-in gives it
+    // to the remote command as TESSALY_HOST_LOCK_DIR. Not made here.
+    std::string hostLockDir(const std::string& host) const;
     // The global path cleartool prints for the view (see setStrict).
     std::string globalPath(const std::string& tag) const;
 

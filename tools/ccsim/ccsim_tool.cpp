@@ -103,6 +103,7 @@ Usage:
         ssh_hang=HOST[,HOST...]  ssh to HOST connects, then hangs (an hour)
         ssh_keep_fds         ssh keeps the descriptors it inherited; by
                              default it closes all above 2, as OpenSSH does
+        no_flock=HOST[,HOST...]  flock(1) is not on PATH on HOST
         sudo_password        sudo says "a password is required" and exits 1
         unknown_account=NAME[,NAME...]  no simulated host knows these users
                              or groups: fix_prot -chown/-chgrp and find

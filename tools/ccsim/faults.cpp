@@ -54,6 +54,7 @@ const char* const kGlobalFaultNames[] = {"listing_fail",
                                          "ssh_timeout_ms",
                                          "ssh_hang",
                                          "ssh_keep_fds",
+                                         "no_flock",
                                          "sudo_password",
                                          "find_sleep_ms",
                                          "unknown_account",
@@ -127,7 +128,7 @@ void validateFault(bool perView, const std::string& name, const std::string& val
         if (value != "1")
             throw Error("fault " + name + " takes no value");
     } else if (name == "owner_domain" || name == "ssh_unreachable" || name == "ssh_hang" ||
-               name == "unknown_account" || name == "sudo_allow") {
+               name == "unknown_account" || name == "sudo_allow" || name == "no_flock") {
         if (value == "1" || value.empty())
             throw Error("fault " + name + " needs a value: " +
                         (name == "owner_domain"      ? std::string("owner_domain=DOMAIN")

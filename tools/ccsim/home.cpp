@@ -164,6 +164,10 @@ std::string Home::localHost() const {
     return detail::localHost(Paths{dir_});
 }
 
+std::string Home::hostLockDir(const std::string& host) const {
+    return Paths{dir_}.hostLocks(host);
+}
+
 std::string Home::globalPath(const std::string& tag) const {
     const auto v = find(tag);
     if (!v)

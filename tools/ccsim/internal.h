@@ -90,6 +90,13 @@ struct Paths {
     // Global paths in strict mode: net/<host> links to storage/<host>.
     std::string net() const { return var() + "/net"; }
     std::string bin() const { return var() + "/bin"; } // the ssh and sudo stand-ins
+    // Each simulated host's own directory for the storage locks that the
+    // remote command takes there (TESSALY_HOST_LOCK_DIR on that host).
+    std::string hostLocks(const std::string& host) const {
+        return var() + "/hosts/" + host + "/locks";
+    }
+    // Copies of PATH's directories without flock, for hosts that lack it.
+    std::string noFlock() const { return var() + "/noflock"; }
     std::string strict() const { return var() + "/strict"; }
     std::string localHost() const { return var() + "/local_host"; }
     // The simulated owners of storage entries, one file per storage.

@@ -12,8 +12,14 @@
 // a bare `sudo` there is the stand-in. Host names must be a registered view's
 // host, the home's local host or "localhost"; other names do not resolve.
 // As OpenSSH does, it closes every inherited descriptor above 2.
+//
+// Each host keeps its own storage locks: the remote side gets
+// TESSALY_HOST_LOCK_DIR=<home>/var/ccsim/hosts/HOST/locks (the parent is
+// made, the directory itself is left to the lock command). The fault
+// no_flock=HOST[,HOST...] takes flock(1) off PATH on those hosts.
 #include "internal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -46,6 +52,40 @@ bool listedHost(const std::string& list, const std::string& host) {
         start = comma + 1;
     }
     return false;
+}
+
+// dir, or a copy of it without flock (links to everything else), made
+// once under noFlockRoot and reused.
+std::string withoutFlock(const std::string& dir, const std::string& noFlockRoot) {
+    if (::access((dir + "/flock").c_str(), X_OK) != 0)
+        return dir;
+    std::string name = dir;
+    for (char& c : name)
+        if (c == '/')
+            c = '_';
+    const std::string copy = noFlockRoot + "/" + name;
+    struct stat st {};
+    if (::stat(copy.c_str(), &st) == 0)
+        return copy;
+    ::mkdir(noFlockRoot.c_str(), 0755);
+    const std::string building = copy + "." + std::to_string(::getpid());
+    if (::mkdir(building.c_str(), 0755) != 0)
+        return dir;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string entry = e->d_name;
+            if (entry != "." && entry != ".." && entry != "flock") [[maybe_unused]]
+                const int r =
+                    ::symlink((dir + "/" + entry).c_str(), (building + "/" + entry).c_str());
+        }
+        ::closedir(d);
+    }
+    if (::rename(building.c_str(), copy.c_str()) != 0) {
+        // Another call made it first.
+        const std::string cleanup = "rm -rf '" + building + "'";
+        [[maybe_unused]] const int r = std::system(cleanup.c_str());
+    }
+    return copy;
 }
 
 int run(int argc, char** argv) {
@@ -133,8 +173,27 @@ int run(int argc, char** argv) {
     }
     ::setenv(kHostEnv, remote.c_str(), 1);
     ::setenv(kRootEnv, "0", 1);
+    const std::string locks = paths.hostLocks(remote);
+    ::mkdir((paths.var() + "/hosts").c_str(), 0755);
+    ::mkdir(locks.substr(0, locks.rfind('/')).c_str(), 0755);
+    ::setenv("TESSALY_HOST_LOCK_DIR", locks.c_str(), 1);
     const char* path = std::getenv("PATH");
-    const std::string newPath = paths.bin() + ":" + (path ? path : "/usr/bin:/bin");
+    std::string rest = path ? path : "/usr/bin:/bin";
+    if (const std::string* v = faults.get("no_flock"); v && listedHost(*v, remote)) {
+        std::string filtered;
+        std::size_t start = 0;
+        while (start <= rest.size()) {
+            std::size_t colon = rest.find(':', start);
+            if (colon == std::string::npos)
+                colon = rest.size();
+            const std::string dir = rest.substr(start, colon - start);
+            if (!dir.empty())
+                filtered += (filtered.empty() ? "" : ":") + withoutFlock(dir, paths.noFlock());
+            start = colon + 1;
+        }
+        rest = filtered;
+    }
+    const std::string newPath = paths.bin() + ":" + rest;
     ::setenv("PATH", newPath.c_str(), 1);
     if (noStdin) {
         const int fd = ::open("/dev/null", O_RDONLY);
