@@ -1692,3 +1692,33 @@ TEST(Check, SaysWhyAViewCouldNotBeCheckedAndRepairsNoneOfThose) {
     r = tessaly({QStringLiteral("--check"), QStringLiteral("--match"), QStringLiteral("busy")});
     EXPECT_EQ(outcomes(r).value(0), QStringLiteral("busy\tsound"));
 }
+
+TEST(Check, AFreshDemoHomeShowsItsDamagedViewsAndANightMakesThemSound) {
+    SimHome sim;
+    sim.home().makeDemo();
+    const QStringList all{QStringLiteral("--check"),    QStringLiteral("--all"),
+                          QStringLiteral("--jobs"),     QStringLiteral("8"),
+                          QStringLiteral("--per-host"), QStringLiteral("4")};
+    Ran r = tessaly(all);
+    EXPECT_EQ(r.status, 1);
+    // The demo breaks every sixth view three ways out of six, starting with
+    // the fourth it registers.
+    std::set<std::string> damaged, found;
+    const std::vector<ccsim::View> views = sim.home().views();
+    for (std::size_t i = 0; i < views.size(); ++i)
+        if (i % 6 >= 3)
+            damaged.insert(views[i].tag);
+    for (const QString& line : outcomes(r))
+        if (line.contains(QStringLiteral("\tneeds repair: ")))
+            found.insert(line.section(u'\t', 0, 0).toStdString());
+    EXPECT_EQ(found, damaged);
+    EXPECT_TRUE(r.lines().last().endsWith(QStringLiteral("0 not checked")))
+        << r.lines().last().toStdString();
+
+    r = tessaly({QStringLiteral("--repair"), QStringLiteral("--needed"), QStringLiteral("--all"),
+                 QStringLiteral("--jobs"), QStringLiteral("8"), QStringLiteral("--per-host"),
+                 QStringLiteral("4")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    r = tessaly(all);
+    EXPECT_EQ(r.status, 0) << r.out.toStdString();
+}
