@@ -304,19 +304,23 @@ Verdict verdict(const InspectionEnd& e, const QString& storage, const QString& o
     }
 }
 
-QString escaped_path(const QString& path) {
+QString escaped_path(const QString& text) {
     QString out;
-    out.reserve(path.size());
-    for (const QChar c : path) {
+    out.reserve(text.size());
+    for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u == u'\n')
+        if (u == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (u == u'\n')
             out += QStringLiteral("\\n");
+        else if (u == u'\r')
+            out += QStringLiteral("\\r");
         else if (u == u'\t')
             out += QStringLiteral("\\t");
-        else if (u == u'\\')
-            out += QStringLiteral("\\\\");
-        else if (u < 0x20 || u == 0x7f)
-            out += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
+        else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QChar(u'0'));
+        else if (u == 0x2028 || u == 0x2029 || c.category() == QChar::Other_Format)
+            out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QChar(u'0'));
         else
             out += c;
     }

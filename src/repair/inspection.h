@@ -110,7 +110,9 @@ Verdict verdict(const InspectionEnd& e, const QString& storage, const QString& o
 QString needs_repair_text(int found, bool more, const QString& first, const QString& why);
 // "additional groups: ccdev, ccqa".
 QString groups_text(const QStringList& groups);
-// A path as one printable line: control characters as \n, \t, \xHH.
+// A path or any other field as one line that is safe on a terminal: the
+// backslash, line breaks and every other control character (escape
+// sequences, C1 controls, Unicode line separators) escaped.
 QString escaped_path(const QString& path);
 
 // Whether a repair unit holds the storage lock at lockPath on this machine

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "repair/unitrecord.h"
 
+#include "repair/inspection.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -18,33 +20,6 @@ namespace tsy::repair {
 
 namespace {
 constexpr qsizetype kRecordLimit = 64 * 1024;
-
-// A field of a record as one line that is safe on a terminal: the
-// backslash, line breaks, and every other control character (escape
-// sequences, C1 controls, Unicode line separators) escaped, so that a
-// record cannot clear the screen or print a line of its own.
-QString safe_field(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'\\')
-            out += QStringLiteral("\\\\");
-        else if (u == u'\n')
-            out += QStringLiteral("\\n");
-        else if (u == u'\r')
-            out += QStringLiteral("\\r");
-        else if (u == u'\t')
-            out += QStringLiteral("\\t");
-        else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
-            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QChar(u'0'));
-        else if (u == 0x2028 || u == 0x2029 || c.category() == QChar::Other_Format)
-            out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QChar(u'0'));
-        else
-            out += c;
-    }
-    return out;
-}
 
 #ifndef Q_OS_WIN
 // The record's bytes, or nothing while its unit still holds it.
@@ -115,8 +90,9 @@ UnitRecord parse_unit_record(const QByteArray& text) {
 }
 
 QString UnitRecord::describe() const {
-    const QString name = safe_field(tag);
-    const QString fix = fixProt.isEmpty() ? QStringLiteral("never reported") : safe_field(fixProt);
+    const QString name = escaped_path(tag);
+    const QString fix =
+        fixProt.isEmpty() ? QStringLiteral("never reported") : escaped_path(fixProt);
     if (repairDue())
         return QStringLiteral("ended before finishing, after the run that started it had ended: ") +
                name + QStringLiteral(": fix_prot never reported, endview never ran (started ") +
@@ -127,14 +103,14 @@ QString UnitRecord::describe() const {
         return QStringLiteral("ended before finishing, after the run that started it had "
                               "ended: ") +
                name + QStringLiteral(": fix_prot ") + fix +
-               QStringLiteral(", endview never ran (started ") + safe_field(started) + u')';
+               QStringLiteral(", endview never ran (started ") + escaped_path(started) + u')';
     QString text = QStringLiteral("finished after the run that started it had ended: ") + name +
                    QStringLiteral(": fix_prot ") + fix + QStringLiteral(", endview ") +
-                   safe_field(endview);
+                   escaped_path(endview);
     if (!endviewMessage.isEmpty())
-        text += QStringLiteral(" (") + safe_field(endviewMessage.simplified()) + u')';
-    return text + QStringLiteral(" (started ") + safe_field(started) + QStringLiteral(", ended ") +
-           safe_field(ended) + u')';
+        text += QStringLiteral(" (") + escaped_path(endviewMessage.simplified()) + u')';
+    return text + QStringLiteral(" (started ") + escaped_path(started) +
+           QStringLiteral(", ended ") + escaped_path(ended) + u')';
 }
 
 QList<UnitRecord> take_unit_records(const QString& dir) {
