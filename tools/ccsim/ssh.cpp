@@ -187,8 +187,11 @@ int run(int argc, char** argv) {
             if (colon == std::string::npos)
                 colon = rest.size();
             const std::string dir = rest.substr(start, colon - start);
-            if (!dir.empty())
-                filtered += (filtered.empty() ? "" : ":") + withoutFlock(dir, paths.noFlock());
+            if (!dir.empty()) {
+                if (!filtered.empty())
+                    filtered += ':';
+                filtered += withoutFlock(dir, paths.noFlock());
+            }
             start = colon + 1;
         }
         rest = filtered;
