@@ -510,6 +510,8 @@ void check_hosts(const QString& tmp) {
     const int hostCount = sp.hostCount, sleepMs = sp.sleepMs, jobs = sp.jobs, views = sp.views;
     const double idealMs = sp.idealMs;
     ccsim::Home home = sp.home(tmp, "/check home", "find_sleep_ms");
+    for (const ccsim::View& v : home.views())
+        home.fixStorage(v.tag); // sound storages: the whole walk is made
     const test::StandIns standIns(home);
     UseHome use(home.dir());
     home.clearJournal();
