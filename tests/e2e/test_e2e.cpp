@@ -462,8 +462,9 @@ TEST(Simulated, ACtrlCToTheWholeProcessGroupMidRunLetsFixProtFinish) {
     f.w->show();
     ASSERT_EQ(::setpgid(0, 0), 0) << "this test must lead a process group of its own";
     close_windows_on_session_end();
-    QTimer::singleShot(400, f.w.get(), [] { ::kill(0, SIGINT); });
     f.sim.home().clearJournal();
+    when(
+        f.w.get(), [&] { return !f.sim.journal("fix_prot").isEmpty(); }, [] { ::kill(0, SIGINT); });
     f.w->executeFixProtBut_Click();
     settle(*f.w);
     struct sigaction dfl {};

@@ -284,7 +284,7 @@ TEST(Headless, NoTwoRunsAtOnceAndNoSecondFixProtOnAStorageStillAtWork) {
     sim.home().setViewFault("a", "fixprot_sleep_ms", "1500");
     QProcess first;
     start(first, {QStringLiteral("--repair"), QStringLiteral("--all")});
-    QTest::qWait(500);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sim.journal("fix_prot").isEmpty(); }, 20'000));
     const Ran second = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
     EXPECT_EQ(second.status, 3);
     EXPECT_TRUE(second.err.contains(QStringLiteral("another repair run is under way (process ")))
@@ -304,7 +304,8 @@ TEST(Headless, NoTwoRunsAtOnceAndNoSecondFixProtOnAStorageStillAtWork) {
     w->runModeCombo_Click();
     ui(*w).viewsModel->setCheckedWhere(true, {});
     w->show();
-    QTimer::singleShot(400, w.get(), [&] { w->close(); });
+    when(
+        w.get(), [&] { return !sim.journal("fix_prot").isEmpty(); }, [&] { w->close(); });
     w->executeFixProtBut_Click();
     settle(*w);
     w.reset();
@@ -333,7 +334,7 @@ TEST(Headless, AnInterruptEndsTheRunAfterTheViewAtWork) {
     sim.home().clearJournal();
     QProcess p;
     start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
-    QTest::qWait(500);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sim.journal("fix_prot").isEmpty(); }, 20'000));
     ::kill(pid_t(p.processId()), SIGINT);
     const Ran r = finish(p);
     EXPECT_EQ(r.status, 1);
@@ -796,10 +797,6 @@ TEST(RepairUnit, AClosedOutputStopsTheRunAndEveryStartedFixProtGetsItsEndview) {
 }
 
 TEST(RepairUnit, AKilledRunLeavesTheViewToItsUnitAndARerunStartsNoSecondFixProt) {
-    // Open: under the sanitizers the unit is not yet at work when the
-    // window closes (or the run is killed), and the view is left undone.
-    if (qEnvironmentVariableIsSet("ASAN_OPTIONS"))
-        GTEST_SKIP() << "open under the sanitizers: the unit starts too late";
     SimHome sim;
     sim.add("a", "h1");
     sim.home().setViewFault("a", "fixprot_sleep_ms", "1500");

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 
 namespace tsy::test {
 
@@ -70,6 +71,24 @@ void spin(int ms) {
     t.start();
     while (t.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, ms - int(t.elapsed()));
+}
+
+void when(QObject* context, std::function<bool()> ready, std::function<void()> action,
+          int timeoutMs) {
+    auto* timer = new QTimer(context);
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(timer, &QTimer::destroyed, [clock] { delete clock; });
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        const bool now = ready();
+        if (!now && clock->elapsed() < timeoutMs)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (now)
+            action();
+    });
+    timer->start(5);
 }
 
 void type_into(QComboBox* box, const QString& text, bool pressReturn) {

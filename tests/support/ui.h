@@ -18,6 +18,8 @@
 #include <QListView>
 #include <QPushButton>
 
+#include <functional>
+
 namespace tsy {
 class frmProgress;
 }
@@ -78,6 +80,12 @@ QString progress_message(frmMain& w);
 bool settle(frmMain& w, int timeoutMs = 60'000);
 // Lets the event loop turn for ms.
 void spin(int ms);
+
+// Does action once ready holds, looked at every few milliseconds while the
+// event loop turns (so a test acts when the state it needs has come, not
+// after a guessed delay); gives up after timeoutMs or with context.
+void when(QObject* context, std::function<bool()> ready, std::function<void()> action,
+          int timeoutMs = 30'000);
 
 // Types text into an editable combo box as a person does: the box's text
 // selected, the keys pressed, then Return if asked.
