@@ -53,7 +53,7 @@ void figure_cli() {
             QElapsedTimer t;
             t.start();
             w.loadViewsBut_Click();
-            tsy::test::settle(w);
+            settle_window(w);
             const double ms = ms_since(t);
             loaded = tsy::test::ui(w).viewsModel->count();
             return ms;

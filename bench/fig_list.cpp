@@ -42,7 +42,7 @@ void figure_list() {
     int left = 0;
     const double filter = median_ms(reps, [&] {
         w.loadViewsBut_Click();
-        tsy::test::settle(w);
+        settle_window(w);
         settle();
         QElapsedTimer t;
         t.start();
@@ -58,7 +58,7 @@ void figure_list() {
     // The same removal one row at a time, through a model shown in a list view.
     QStringList lines;
     w.loadViewsBut_Click();
-    tsy::test::settle(w);
+    settle_window(w);
     for (int i = 0; i < tsy::test::ui(w).viewsModel->count(); ++i)
         lines.append(tsy::test::ui(w).viewsModel->text(i));
     RowByRowModel slow;
@@ -87,7 +87,7 @@ void figure_list() {
 
     // Select All limited to a pattern, on the whole list.
     w.loadViewsBut_Click();
-    tsy::test::settle(w);
+    settle_window(w);
     settle();
     tsy::test::ui(w).selectAllByPatternCB->setChecked(true);
     w.selectAllByPatternCB_Click();

@@ -106,7 +106,7 @@ void figure_run() {
     w.show();
     settle();
     w.loadViewsBut_Click();
-    tsy::test::settle(w);
+    settle_window(w);
     tsy::test::ui(w).runModeCombo->setCurrentIndex(
         tsy::test::ui(w).runModeCombo->findText(QStringLiteral("Hide")));
     w.runModeCombo_Click();
@@ -126,7 +126,7 @@ void figure_run() {
         QElapsedTimer t;
         t.start();
         w.executeFixProtBut_Click();
-        tsy::test::settle(w);
+        settle_window(w);
         runs.push_back(ms_since(t));
         calls = starts = 0;
         for (const ccsim::JournalEntry& e : home.journal()) {

@@ -88,7 +88,7 @@ void figure_stall() {
     t.start();
     probe.start();
     w.loadViewsBut_Click();
-    tsy::test::settle(w);
+    settle_window(w);
     const double loadStall = probe.stop();
     const double loadMs = ms_since(t);
     if (tsy::test::ui(w).viewsModel->count() != views)

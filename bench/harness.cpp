@@ -2,6 +2,7 @@
 #include "harness.h"
 
 #include "common/msgbox.h"
+#include "ui.h"
 
 #include <QFile>
 
@@ -103,6 +104,11 @@ QString fmt_count(int n) {
     for (qsizetype i = s.size() - 3; i > 0; i -= 3)
         s.insert(i, u',');
     return s;
+}
+
+void settle_window(frmMain& w) {
+    if (!tsy::test::settle(w, 30 * 60'000))
+        qFatal("the window's work did not end within 30 minutes");
 }
 
 void install_quiet_boxes() {

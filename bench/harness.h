@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+namespace tsy {
+class frmMain;
+}
+
 namespace tsy::bench {
 
 // Whether this is the quick run that CI makes: one pass at small sizes.
@@ -54,6 +58,11 @@ struct UseHome {
     ~UseHome() { qputenv("CLEARCASEHOME", saved); }
     QByteArray saved;
 };
+
+// Lets the window's load, run or report end, however long a loaded machine
+// makes it take: a figure read from a run that is still going is wrong, so
+// a run that has not ended after half an hour stops the benchmark.
+void settle_window(frmMain& w);
 
 // Every message box answered without a window: Yes/No boxes get `No`,
 // others `Ok`. Boxes nobody expected are counted and shown as notes.

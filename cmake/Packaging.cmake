@@ -116,7 +116,12 @@ set(CPACK_DEBIAN_GUI_PACKAGE_SECTION x11)
 # The settings of the nightly run are the administrator's: an upgrade asks
 # before it replaces them.
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/control/conffiles "/etc/tessaly/nightly.conf\n")
-set(CPACK_DEBIAN_TESSALY_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/control/conffiles)
+# The shared lock directories are made at installation too, not only at boot.
+configure_file(${TESSALY_PACKAGING_DIR}/postinst ${CMAKE_BINARY_DIR}/packaging/control/postinst
+               COPYONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+               GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_TESSALY_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_BINARY_DIR}/packaging/control/conffiles ${CMAKE_BINARY_DIR}/packaging/control/postinst)
 # The summary above is both packages' synopsis line; these are their long
 # descriptions.
 set(common_description

@@ -192,11 +192,14 @@ QStringList command_on_host(const Reach& reach, const QString& host, const QStri
 QStringList locked_command_on_host(const Reach& reach, const QString& host, const QString& lockDir,
                                    const QString& lockName, const QStringList& words) {
     // One line without '!' but in "! -L" and no newline, so that a C shell
-    // that logs the remote account in hands it to sh unchanged. Nothing
-    // in it starts a process but flock (and mkdir, once per host): the
-    // script's own shell becomes flock, and flock's child becomes sudo.
+    // that logs the remote account in hands it to sh unchanged. The script
+    // opens the lock file on descriptor 9, has flock(1) lock that open file
+    // (the only process it starts, but mkdir once per host), then becomes
+    // the command: the lock belongs to the open file, which sudo or fix_prot
+    // inherits, so it is held for exactly as long as they run, whatever
+    // becomes of ssh or the unit.
     static const QString script = QStringLiteral(
-        R"sh(d=${TESSALY_HOST_LOCK_DIR:-$1}; l=$d/$2; shift 2; if ! command -v flock >/dev/null 2>&1; then echo 'tessaly-lock: noflock' >&2; exec "$@"; fi; if [ ! -d "$d" ] && [ ! -L "$d" ]; then e=$(LC_ALL=C mkdir -m 1777 -- "$d" 2>&1) || { echo "tessaly-lock: fail cannot make $d: ${e##*: }" >&2; exit 70; }; fi; if [ -L "$d" ] || [ ! -d "$d" ]; then echo "tessaly-lock: fail $d is not a directory" >&2; exit 70; fi; if [ ! -e "$l" ] && [ ! -L "$l" ]; then (umask 0; set -C; : >"$l") 2>/dev/null; fi; if [ -L "$l" ] || [ ! -f "$l" ]; then echo "tessaly-lock: fail $l is not a regular file" >&2; exit 70; fi; { command exec 9<"$l"; } 2>/dev/null || { echo "tessaly-lock: fail cannot open $l" >&2; exit 70; }; echo "tessaly-lock: at $l" >&2; exec flock -n -E 75 /dev/fd/9 sh -c 'exec 9<&-; echo "tessaly-lock: held" >&2; exec "$@"' sh "$@")sh");
+        R"sh(d=${TESSALY_HOST_LOCK_DIR:-$1}; l=$d/$2; shift 2; if ! command -v flock >/dev/null 2>&1; then echo 'tessaly-lock: noflock' >&2; exec "$@"; fi; if [ ! -d "$d" ] && [ ! -L "$d" ]; then e=$(LC_ALL=C mkdir -m 1777 -- "$d" 2>&1) || [ -d "$d" ] || { echo "tessaly-lock: fail cannot make $d: ${e##*: }" >&2; exit 70; }; fi; if [ -L "$d" ] || [ ! -d "$d" ]; then echo "tessaly-lock: fail $d is not a directory" >&2; exit 70; fi; if [ ! -e "$l" ] && [ ! -L "$l" ]; then (umask 0; set -C; : >"$l") 2>/dev/null; fi; if [ -L "$l" ] || [ ! -f "$l" ]; then echo "tessaly-lock: fail $l is not a regular file" >&2; exit 70; fi; { command exec 9<"$l"; } 2>/dev/null || { echo "tessaly-lock: fail cannot open $l" >&2; exit 70; }; echo "tessaly-lock: at $l" >&2; flock -n -E 75 9 || exit; echo "tessaly-lock: held" >&2; exec "$@")sh");
     QStringList locked{QStringLiteral("sh"),
                        QStringLiteral("-c"),
                        script,

@@ -401,21 +401,25 @@ void ViewRepair::unitEndviewEnded(const EndviewEnd& e) {
         done(RepairOutcome::Kind::Repaired);
 }
 
-void ViewRepair::stopServer() {
+void ViewRepair::stopServer(const QString& soundNote) {
     m_step = Step::Endview;
     auto* job =
         m_session.command({QStringLiteral("endview"), QStringLiteral("-server"), m_request.tag},
                           cc::Effect::Change, this);
     m_job = job;
-    connect(job, &cc::Job::finished, this, [this, job] {
+    connect(job, &cc::Job::finished, this, [this, job, soundNote] {
         job->deleteLater();
         m_outcome.endviewRan = true;
-        if (!job->succeeded())
+        if (!job->succeeded()) {
             done(RepairOutcome::Kind::EndviewFailed, job->error());
-        else if (!m_outcome.end.succeeded())
+        } else if (!soundNote.isEmpty()) {
+            m_outcome.note = soundNote;
+            done(RepairOutcome::Kind::Sound);
+        } else if (!m_outcome.end.succeeded()) {
             done(RepairOutcome::Kind::FixProtFailed);
-        else
+        } else {
             done(RepairOutcome::Kind::Repaired);
+        }
     });
 }
 
@@ -439,25 +443,8 @@ void ViewRepair::done(RepairOutcome::Kind kind, const QString& message) {
         return;
     if (kind == RepairOutcome::Kind::Sound && m_request.endviewWhenSound &&
         m_request.inspect == RepairRequest::Inspect::BeforeRepair && m_step == Step::Inspect) {
-        m_step = Step::Endview;
-        auto* job =
-            m_session.command({QStringLiteral("endview"), QStringLiteral("-server"), m_request.tag},
-                              cc::Effect::Change, this);
-        m_job = job;
-        connect(job, &cc::Job::finished, this, [this, job] {
-            job->deleteLater();
-            m_outcome.endviewRan = true;
-            if (!job->succeeded()) {
-                done(RepairOutcome::Kind::EndviewFailed, job->error());
-                return;
-            }
-            m_outcome.note =
-                QStringLiteral("server stopped: an earlier run's fix_prot never reported its end");
-            m_step = Step::Done;
-            m_outcome.kind = RepairOutcome::Kind::Sound;
-            m_outcome.elapsedMs = m_clock.elapsed();
-            emit finished();
-        });
+        stopServer(
+            QStringLiteral("server stopped: an earlier run's fix_prot never reported its end"));
         return;
     }
     m_step = Step::Done;

@@ -131,7 +131,8 @@ private:
     void launch(const QStringList& words);
     void fixProtEnded(const ProgramEnd& end);
     void unitEndviewEnded(const EndviewEnd& e);
-    void stopServer();
+    // Runs endview; soundNote set, the view ends sound with that note.
+    void stopServer(const QString& soundNote = QString());
     void done(RepairOutcome::Kind kind, const QString& message = QString());
 
     cc::Session& m_session;

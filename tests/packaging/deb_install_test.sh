@@ -107,6 +107,11 @@ fi
 
 # ---- tessaly alone, as on a headless server
 dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i tessaly failed"; }
+# Its postinst makes the shared lock directories at once, not at the next boot.
+if [ -x "$(command -v systemd-tmpfiles)" ]; then
+    made=$(stat -c '%U %a %F' /run/lock/tessaly-storage) || fail "postinst made no /run/lock/tessaly-storage"
+    [ "$made" = "root 1777 directory" ] || fail "postinst made /run/lock/tessaly-storage as: $made"
+fi
 installed=1
 [ -x /usr/bin/tessaly ] || fail "/usr/bin/tessaly was not installed"
 home="$work/cc home"
@@ -135,7 +140,7 @@ ls /etc/systemd/system/*.wants/tessaly-nightly.* 2>/dev/null && fail "the nightl
 # ---- and the window's package beside it
 dpkg -i "$gui" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i tessaly-gui failed"; }
 
-# ---- the lock directory the installed tmpfiles.d entry makes at boot:
+# ---- the lock directories the installed tmpfiles.d entry makes at boot:
 # root's, mode 1777. Made under a root of its own, not in this machine's /run.
 entry=/usr/lib/tmpfiles.d/tessaly.conf
 [ -f "$entry" ] || fail "$entry was not installed"
@@ -143,9 +148,11 @@ if command -v systemd-tmpfiles >/dev/null 2>&1; then
     mkdir -p "$work/root/run/lock"
     systemd-tmpfiles --root="$work/root" --create "$entry" ||
         fail "systemd-tmpfiles --create $entry failed"
-    made=$(stat -c '%U %a %F' "$work/root/run/lock/tessaly") || fail "no /run/lock/tessaly made"
-    [ "$made" = "root 1777 directory" ] || fail "/run/lock/tessaly made as: $made"
-    echo "systemd-tmpfiles --create $entry makes /run/lock/tessaly: $made"
+    for d in tessaly tessaly-storage; do
+        made=$(stat -c '%U %a %F' "$work/root/run/lock/$d") || fail "no /run/lock/$d made"
+        [ "$made" = "root 1777 directory" ] || fail "/run/lock/$d made as: $made"
+        echo "systemd-tmpfiles --create $entry makes /run/lock/$d: $made"
+    done
 else
     grep -Eq '^d[[:space:]]+/run/lock/tessaly[[:space:]]+1777[[:space:]]+root[[:space:]]+root' \
         "$entry" || fail "$entry does not make /run/lock/tessaly root's with mode 1777"
