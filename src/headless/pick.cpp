@@ -38,6 +38,18 @@ Picked pick(const Options& o, const model::ViewListModel& list, const QStringLis
         }
     }
     const QString pattern = o.ignoreCase ? o.match.toLower() : o.match;
+    QStringList excludes = o.excludes;
+    if (o.ignoreCase) {
+        for (QString& e : excludes)
+            e = e.toLower();
+    }
+    const auto excluded = [&](const QString& line) {
+        for (const QString& e : std::as_const(excludes))
+            if (line_matches(line, e, o.ignoreCase))
+                return true;
+        return false;
+    };
+    bool excludedAny = false; // an empty region is no failure of --all --exclude
     for (int i = 0; i < list.count(); ++i) {
         if (o.hasMatch && !line_matches(list.text(i), pattern, o.ignoreCase))
             continue;
@@ -45,18 +57,26 @@ Picked pick(const Options& o, const model::ViewListModel& list, const QStringLis
             continue;
         if (o.hasTags && !wanted.contains(key(list.tag(i))) && !wanted.contains(key(list.text(i))))
             continue;
+        if (excluded(list.text(i))) {
+            excludedAny = true;
+            continue;
+        }
         picked.rows.append(i);
     }
     // An unread view's host is not known: it is kept when its tag may be
-    // picked, and a pattern that reaches past the tag may match.
+    // picked, and a pattern that reaches past the tag may match. One is
+    // left out when its tag alone holds an --exclude pattern: so does its
+    // line.
     for (const QString& name : unread) {
         if (o.hasMatch && !o.match.contains(u':') && !line_matches(name, pattern, o.ignoreCase))
             continue;
         if (o.hasTags && !wantedTags.contains(key(name)))
             continue;
+        if (excluded(name))
+            continue;
         picked.unread.append(name);
     }
-    const bool narrowed = o.hasMatch || !o.hosts.isEmpty() || o.hasTags;
+    const bool narrowed = o.hasMatch || !o.hosts.isEmpty() || o.hasTags || excludedAny;
     if (picked.rows.isEmpty() && narrowed) {
         if (o.hasMatch)
             picked.noMatch << QStringLiteral("--match") << o.match;
@@ -66,6 +86,10 @@ Picked pick(const Options& o, const model::ViewListModel& list, const QStringLis
             picked.noMatch << QStringLiteral("--host") << h;
         if (o.hasTags)
             picked.noMatch << QStringLiteral("--tags") << o.tagsFile;
+        for (const QString& e : o.excludes)
+            picked.noMatch << QStringLiteral("--exclude") << e;
+        if (!o.hasMatch && !o.excludes.isEmpty() && o.ignoreCase)
+            picked.noMatch << QStringLiteral("--ignore-case");
     }
     return picked;
 }

@@ -2,8 +2,8 @@
 #pragma once
 
 // Which views of the listing a run takes: --all or --match, narrowed by
-// --host and --tags. A pure function of the options and the listing, so
-// that every pick can be tried without ClearCase.
+// --host and --tags, less those --exclude leaves out. A pure function of the options and the
+// listing, so that every pick can be tried without ClearCase.
 
 #include "options.h"
 

@@ -136,3 +136,37 @@ TEST(Pick, ANarrowingPickThatMatchesNothingIsNamedAsGiven) {
     EXPECT_TRUE(pick(all, empty.list, {}, true).noMatch.isEmpty());
     EXPECT_FALSE(pick(matching("a"), empty.list, {}, true).noMatch.isEmpty());
 }
+
+TEST(Pick, ExcludeLeavesItsViewsOutOfEveryPickAndOfTheUnread) {
+    const Listing l({{"dev_a", "h1"}, {"dev_tmp", "h1"}, {"rel_a", "h2"}, {"Rel_TMP", "h2"}});
+    const auto excluding = [](Options o, std::initializer_list<const char*> patterns) {
+        o.excludes = words(patterns);
+        return o;
+    };
+    Options all = repairing();
+    all.all = true;
+    EXPECT_EQ(l.lines(pick(excluding(all, {"_tmp"}), l.list, {}, true)),
+              words({"dev_a:h1", "rel_a:h2", "Rel_TMP:h2"}));
+    Options allFolded = excluding(all, {"_TMP"});
+    allFolded.ignoreCase = true;
+    EXPECT_EQ(l.lines(pick(allFolded, l.list, {}, true)), words({"dev_a:h1", "rel_a:h2"}));
+    // Like --match, a pattern reaches into the host.
+    EXPECT_EQ(l.lines(pick(excluding(all, {"a:h"}), l.list, {}, true)),
+              words({"dev_tmp:h1", "Rel_TMP:h2"}));
+    EXPECT_EQ(l.lines(pick(excluding(matching("dev"), {"tmp"}), l.list, {}, true)),
+              words({"dev_a:h1"}));
+    Options host = excluding(repairing(), {"TMP"});
+    host.hosts = words({"h2"});
+    EXPECT_EQ(l.lines(pick(host, l.list, {}, true)), words({"rel_a:h2"}));
+    const Picked none = pick(
+        excluding(with_tags(repairing(), {"dev_tmp", "rel_a"}), {"_tmp", "rel"}), l.list, {}, true);
+    EXPECT_TRUE(none.rows.isEmpty());
+    EXPECT_EQ(none.noMatch, words({"--tags", "picks", "--exclude", "_tmp", "--exclude", "rel"}));
+    // An unread view is left out only when its tag holds the pattern.
+    EXPECT_EQ(pick(excluding(all, {"_tmp", "y:h"}), l.list, words({"x_tmp", "y"}), true).unread,
+              words({"y"}));
+    // Excluding every view is said; an empty region is still no failure.
+    EXPECT_EQ(pick(excluding(all, {":"}), l.list, {}, true).noMatch, words({"--exclude", ":"}));
+    const Listing empty({});
+    EXPECT_TRUE(pick(excluding(all, {"x"}), empty.list, {}, true).noMatch.isEmpty());
+}
