@@ -94,8 +94,12 @@ ParsedOptions parse_options(const QStringList& arguments) {
     const QCommandLineOption match(QStringLiteral("match"),
                                    QStringLiteral("The views whose line contains PATTERN."),
                                    QStringLiteral("PATTERN"));
-    const QCommandLineOption ignoreCase(QStringLiteral("ignore-case"),
-                                        QStringLiteral("--match ignores letter case."));
+    const QCommandLineOption exclude(
+        QStringLiteral("exclude"),
+        QStringLiteral("Leave out the views whose line contains PATTERN (may be repeated)."),
+        QStringLiteral("PATTERN"));
+    const QCommandLineOption ignoreCase(
+        QStringLiteral("ignore-case"), QStringLiteral("--match and --exclude ignore letter case."));
     const QCommandLineOption host(
         QStringLiteral("host"),
         QStringLiteral("The views whose storage is on host NAME, exactly (may be repeated)."),
@@ -138,8 +142,8 @@ ParsedOptions parse_options(const QStringList& arguments) {
         QStringLiteral("log"),
         QStringLiteral("Append the command log to FILE, each line with its UTC time."),
         QStringLiteral("FILE"));
-    p.addOptions({list, repair, check, needed, all, match, ignoreCase, host, tags, jobs, perHost,
-                  format, failedTo, args, dryRun, quiet, verbose, log});
+    p.addOptions({list, repair, check, needed, all, match, exclude, ignoreCase, host, tags, jobs,
+                  perHost, format, failedTo, args, dryRun, quiet, verbose, log});
     ParsedOptions parsed;
     if (!p.parse(arguments)) {
         parsed.error = p.errorText() + QStringLiteral(" (tessaly --help lists the options)");
@@ -164,6 +168,7 @@ ParsedOptions parse_options(const QStringList& arguments) {
     o.ignoreCase = p.isSet(ignoreCase);
     o.hasMatch = p.isSet(match);
     o.match = p.value(match);
+    o.excludes = p.values(exclude);
     o.hasArgs = p.isSet(args);
     o.args = p.value(args);
     o.hosts = p.values(host);
@@ -202,6 +207,12 @@ ParsedOptions parse_options(const QStringList& arguments) {
             QStringLiteral("--match needs a pattern; an empty one would pick every view (--all "
                            "says that): nothing was run"));
     }
+    if (o.excludes.contains(QString())) {
+        return refused(
+            parsed,
+            QStringLiteral("--exclude needs a pattern; an empty one would leave out every view: "
+                           "nothing was run"));
+    }
     if (o.hosts.contains(QString())) {
         return refused(parsed, QStringLiteral("--host needs a host name: nothing was run"));
     }
@@ -224,8 +235,8 @@ ParsedOptions parse_options(const QStringList& arguments) {
                 QStringLiteral(" needs --all or --match PATTERN (one of them), or --host or "
                                "--tags: nothing was run"));
     }
-    if (o.list && (picked || o.dryRun || o.hasArgs || p.isSet(jobs) || p.isSet(perHost) ||
-                   p.isSet(failedTo) || o.quiet > 0)) {
+    if (o.list && (picked || !o.excludes.isEmpty() || o.dryRun || o.hasArgs || p.isSet(jobs) ||
+                   p.isSet(perHost) || p.isSet(failedTo) || o.quiet > 0)) {
         return refused(
             parsed,
             QStringLiteral("--list takes no other option than --format, --verbose and --log"));
@@ -253,6 +264,7 @@ QJsonObject options_json(const Options& o) {
                                             : QStringLiteral("repair")},
         {QStringLiteral("all"), o.all},
         {QStringLiteral("match"), or_null(o.hasMatch, o.match)},
+        {QStringLiteral("exclude"), QJsonArray::fromStringList(o.excludes)},
         {QStringLiteral("ignore_case"), o.ignoreCase},
         {QStringLiteral("hosts"), QJsonArray::fromStringList(o.hosts)},
         {QStringLiteral("tags"), or_null(o.hasTags, o.tagsFile)},

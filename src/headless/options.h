@@ -22,6 +22,7 @@ struct Options {
     bool ignoreCase = false;
     bool hasMatch = false;
     QString match;
+    QStringList excludes; // --exclude: the views whose line contains one are left out
     bool hasArgs = false;
     QString args;
     QStringList hosts; // --host: exact server host names

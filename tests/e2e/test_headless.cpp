@@ -1440,6 +1440,47 @@ TEST(Headless, TagsTakesTheLinesThatListPrints) {
         << r.err.toStdString();
 }
 
+TEST(Headless, ExcludeLeavesViewsOutOfAllMatchHostAndTags) {
+    SimHome sim;
+    sim.add("dev_a", "h1");
+    sim.add("dev_tmp", "h1");
+    sim.add("rel_a", "h2");
+    sim.add("rel_TMP", "h2");
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("tags"));
+    ASSERT_TRUE(write_file(file, "dev_tmp\nrel_a\n"));
+    const auto tags_run = [](const Ran& r) {
+        QStringList tags;
+        for (const QString& l : r.lines()) {
+            const QJsonObject o = QJsonDocument::fromJson(l.toUtf8()).object();
+            if (o.contains(QStringLiteral("tag")))
+                tags.append(o[QStringLiteral("tag")].toString());
+        }
+        return tags;
+    };
+    const QString x = QStringLiteral("--exclude");
+    for (const auto& [picks, expected] : std::vector<std::pair<QStringList, QStringList>>{
+             {{QStringLiteral("--all"), x, QStringLiteral("tmp"), QStringLiteral("--ignore-case")},
+              {QStringLiteral("dev_a"), QStringLiteral("rel_a")}},
+             {{QStringLiteral("--match"), QStringLiteral("dev"), x, QStringLiteral("_tmp")},
+              {QStringLiteral("dev_a")}},
+             {{QStringLiteral("--host"), QStringLiteral("h2"), x, QStringLiteral("TMP")},
+              {QStringLiteral("rel_a")}},
+             {{QStringLiteral("--tags"), file, x, QStringLiteral("rel"), x, QStringLiteral("a:h")},
+              {QStringLiteral("dev_tmp")}}}) {
+        const Ran r = tessaly(QStringList{QStringLiteral("--repair"), QStringLiteral("--dry-run"),
+                                          QStringLiteral("--format"), QStringLiteral("json")} +
+                              picks);
+        EXPECT_EQ(r.status, 0) << picks.join(u' ').toStdString() << r.err.toStdString();
+        EXPECT_EQ(tags_run(r), expected) << picks.join(u' ').toStdString();
+    }
+    const Ran none = tessaly({QStringLiteral("--repair"), QStringLiteral("--host"),
+                              QStringLiteral("h1"), x, QStringLiteral("dev")});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_TRUE(none.err.contains(QStringLiteral("no view matched --host h1 --exclude dev")))
+        << none.err.toStdString();
+}
+
 TEST(Headless, ListAsJsonGivesEachViewsRecordInTheListsOrder) {
     SimHome sim;
     ccsim::View snap;

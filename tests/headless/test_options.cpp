@@ -21,13 +21,15 @@ TEST(Options, ARepairTakesItsPicksCapsAndFormat) {
                QStringLiteral("--host"), QStringLiteral("a"), QStringLiteral("--host"),
                QStringLiteral("b"), QStringLiteral("--jobs"), QStringLiteral("8"),
                QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--tags"),
-               QStringLiteral("-")});
+               QStringLiteral("-"), QStringLiteral("--exclude"), QStringLiteral("_tmp"),
+               QStringLiteral("--exclude"), QStringLiteral("old")});
     ASSERT_TRUE(p.error.isEmpty()) << p.error.toStdString();
     const Options& o = p.options;
     EXPECT_TRUE(o.repair && o.hasMatch && o.hasTags);
     EXPECT_EQ(o.match, QStringLiteral("_build"));
     EXPECT_EQ(o.hosts, (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
     EXPECT_EQ(o.tagsFile, QStringLiteral("-"));
+    EXPECT_EQ(o.excludes, (QStringList{QStringLiteral("_tmp"), QStringLiteral("old")}));
     EXPECT_TRUE(o.tags.isEmpty()) << "the tags file is read later, not by the parser";
     EXPECT_EQ(o.jobs, 8);
     EXPECT_EQ(o.perHost, 1);
@@ -48,6 +50,13 @@ TEST(Options, WhatWouldRunTheWrongViewsIsRefused) {
         {{QStringLiteral("--repair"), QStringLiteral("--match"), QString()},
          "--match needs a pattern"},
         {{QStringLiteral("--repair"), QStringLiteral("--host"), QString()}, "--host needs a host"},
+        {{QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--exclude"),
+          QString()},
+         "--exclude needs a pattern"},
+        {{QStringLiteral("--repair"), QStringLiteral("--exclude"), QStringLiteral("x")},
+         "--repair needs --all or --match"},
+        {{QStringLiteral("--list"), QStringLiteral("--exclude"), QStringLiteral("x")},
+         "--list takes no other option"},
         {{QStringLiteral("--check"), QStringLiteral("--all"), QStringLiteral("--dry-run")},
          "--check changes nothing"},
         {{QStringLiteral("--list"), QStringLiteral("--needed")}, "--needed goes with --repair"},
