@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace tsy {
 
 using model::ViewListModel;
@@ -38,6 +40,19 @@ void report_failed_repairs(const QStringList& failed, int repaired) {
                     .arg(repaired) +
                 failed.join(QStringLiteral("\r\n")),
             QString(), MsgIcon::Warning);
+}
+
+// The views of hosts given up, in one box after the run.
+void report_given_up(const QList<std::pair<QString, QStringList>>& givenUp) {
+    QStringList parts;
+    for (const auto& [host, tags] : givenUp)
+        parts.append(QStringLiteral("Host %1 could not be reached for two views in a row; "
+                                    "its other %2 checked views were not started:\r\n")
+                         .arg(host)
+                         .arg(tags.size()) +
+                     tags.join(QStringLiteral("\r\n")));
+    if (!parts.isEmpty())
+        msg_box(parts.join(QStringLiteral("\r\n\r\n")), QString(), MsgIcon::Warning);
 }
 } // namespace
 
@@ -75,6 +90,7 @@ bool RepairRun::start(cc::Session& session, const QString& cchome) {
     m_commandLine.clear();
     m_failedRepairs.clear();
     m_notes.clear();
+    m_givenUp.clear();
     m_repairs = 0;
     m_row = 0;
     m_rows = m_list.count();
@@ -84,6 +100,7 @@ bool RepairRun::start(cc::Session& session, const QString& cchome) {
     m_engine = new RunEngine(session, settings, this);
     connect(m_engine, &RunEngine::viewStarted, this, &RepairRun::viewStarted);
     connect(m_engine, &RunEngine::viewEnded, this, &RepairRun::viewDone);
+    connect(m_engine, &RunEngine::viewGivenUp, this, &RepairRun::viewGivenUp);
     connect(m_engine, &RunEngine::finished, this, &RepairRun::end);
     m_progress.start_progress(QStringLiteral("Executing..."));
     emit started();
@@ -179,14 +196,13 @@ std::optional<RunItem> RepairRun::nextRow() {
         }
         if (!m_list.isChecked(i))
             continue;
-        const QString tag = m_list.tag(i);
-        m_progress.set_msg(QStringLiteral("Fixing Protection --> ") + tag);
-        return RunItem{i, tag, m_list.host(i), m_options.mode};
+        return RunItem{i, m_list.tag(i), m_list.host(i), m_options.mode};
     }
     return std::nullopt;
 }
 
-void RepairRun::viewStarted(const RunItem&, ViewRepair* view) {
+void RepairRun::viewStarted(const RunItem& item, ViewRepair* view) {
+    m_progress.set_msg(QStringLiteral("Fixing Protection --> ") + item.tag);
     connect(view, &ViewRepair::storageFound, this, [this](const QString& storage) {
         m_commandLine = fix_prot_command_line(m_program, m_argsText, storage);
     });
@@ -248,6 +264,14 @@ void RepairRun::viewDone(const RunItem& item, const RepairOutcome& o) {
     }
 }
 
+void RepairRun::viewGivenUp(const RunItem& item) {
+    auto it = std::find_if(m_givenUp.begin(), m_givenUp.end(),
+                           [&](const auto& entry) { return entry.first == item.host; });
+    if (it == m_givenUp.end())
+        it = m_givenUp.insert(m_givenUp.end(), {item.host, {}});
+    it->second.append(item.tag);
+}
+
 void RepairRun::end() {
     if (!m_running)
         return;
@@ -261,6 +285,7 @@ void RepairRun::end() {
     if (m_abandoned)
         return;
     report_failed_repairs(m_failedRepairs, m_repairs);
+    report_given_up(m_givenUp);
     if (!m_notes.isEmpty())
         msg_box(QStringLiteral("Repaired without the lock on the storage host:\r\n") +
                     m_notes.join(QStringLiteral("\r\n")),

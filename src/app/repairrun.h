@@ -6,7 +6,10 @@
 // ended. One view at a time on the run engine the headless face shares,
 // each step started by the end of the one before it; the window stays
 // live throughout. Closing the window leaves the view at work to its
-// repair unit, which finishes it alone; no other view starts.
+// repair unit, which finishes it alone; no other view starts. A storage
+// host whose remote shell could not connect for two views in a row is
+// given up: its later views are not started, and are named once, after
+// the run.
 
 #include "repair/launcher.h"
 #include "repair/runengine.h"
@@ -18,6 +21,8 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+
+#include <utility>
 
 namespace tsy {
 
@@ -74,6 +79,7 @@ private:
     std::optional<repair::RunItem> nextRow();
     void viewStarted(const repair::RunItem& item, repair::ViewRepair* view);
     void viewDone(const repair::RunItem& item, const repair::RepairOutcome& outcome);
+    void viewGivenUp(const repair::RunItem& item);
     void end();
     void finishOwed(cc::Session& session);
 
@@ -86,6 +92,9 @@ private:
     QString m_commandLine; // the latest, for the message that ends a run
     QStringList m_failedRepairs;
     QStringList m_notes; // what the operator should know of views that ran
+    // The views not started because their host was given up, by host in
+    // the order the hosts were given up.
+    QList<std::pair<QString, QStringList>> m_givenUp;
     // Endviews owed by repair units cut short, run before the first view.
     QList<repair::UnitRecord> m_owed;
     QStringList m_finishedOwed;

@@ -25,6 +25,48 @@ QMessageBox::Icon to_qt(MsgIcon icon) {
     }
     return QMessageBox::NoIcon;
 }
+
+// A box keeps its size on the screen however long its text: it shows the
+// first lines, up to kShownLines lines or kShownChars characters (a long
+// line wraps into many), and the whole text goes into its details, which
+// scroll and can be selected and copied.
+constexpr int kShownLines = 15;
+constexpr qsizetype kShownChars = 1200;
+
+struct Shown {
+    QString text;
+    QString details; // empty: the text is shown whole
+};
+
+Shown shown_text(const QString& text) {
+    const QStringList lines = text.split(u'\n');
+    if (lines.size() <= kShownLines && text.size() <= kShownChars)
+        return {text, QString()};
+    QStringList kept;
+    qsizetype chars = 0;
+    for (const QString& line : lines) {
+        if (kept.size() == kShownLines || chars + line.size() > kShownChars)
+            break;
+        kept.append(line);
+        chars += line.size() + 1;
+    }
+    QString shown;
+    if (kept.isEmpty()) {
+        // One line too long to show: its start, cut at a blank.
+        QString head = lines.first().left(kShownChars);
+        const qsizetype blank = head.lastIndexOf(u' ');
+        if (blank > kShownChars / 2)
+            head.truncate(blank);
+        shown = head + QStringLiteral(" \u2026\n(the whole text is in the details)");
+    } else {
+        const qsizetype more = lines.size() - kept.size();
+        shown = kept.join(u'\n') +
+                QStringLiteral("\n\u2026 and %1 more line%2 (all of them in the details)")
+                    .arg(more)
+                    .arg(more == 1 ? QString() : QStringLiteral("s"));
+    }
+    return {shown, text};
+}
 } // namespace
 
 QString app_title() {
@@ -36,8 +78,11 @@ MsgAnswer msg_box(const QString& text, const QString& title, MsgIcon icon, MsgBu
     if (responder())
         return responder()(req);
 
-    QMessageBox box(to_qt(req.icon), req.title, req.text, QMessageBox::NoButton,
+    const Shown shown = shown_text(req.text);
+    QMessageBox box(to_qt(req.icon), req.title, shown.text, QMessageBox::NoButton,
                     QApplication::activeWindow());
+    if (!shown.details.isEmpty())
+        box.setDetailedText(shown.details);
     if (buttons == MsgButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);

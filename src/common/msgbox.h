@@ -22,7 +22,9 @@ struct MsgRequest {
 QString app_title();
 
 // Every message of the program goes through here. An empty title shows the
-// application's title. Yes is the default button of a Yes/No box.
+// application's title. Yes is the default button of a Yes/No box. A text
+// of many lines shows its first lines, with the whole text in the box's
+// details, so that the box fits the screen; a responder gets it whole.
 MsgAnswer msg_box(const QString& text, const QString& title = QString(),
                   MsgIcon icon = MsgIcon::None, MsgButtons buttons = MsgButtons::Ok);
 

@@ -15,7 +15,8 @@ bool lost_connection(const RepairOutcome& o) {
 }
 
 RunEngine::RunEngine(cc::Session& session, RunSettings settings, QObject* parent)
-    : QObject(parent), m_session(session), m_settings(std::move(settings)) {}
+    : QObject(parent), m_session(session), m_settings(std::move(settings)),
+      m_plan({}, m_settings.jobs, m_settings.perHost) {}
 
 RunEngine::~RunEngine() {
     for (auto it = m_atWork.cbegin(); it != m_atWork.cend(); ++it) {
@@ -37,11 +38,8 @@ RunSettings RunEngine::settingsFor(const cc::Session& session, const QString& cc
 
 void RunEngine::start(const QList<RunItem>& items) {
     m_items = items;
-    QStringList hosts;
-    hosts.reserve(items.size());
     for (const RunItem& item : items)
-        hosts.append(item.host);
-    m_plan = std::make_unique<RunPlan>(hosts, m_settings.jobs, m_settings.perHost);
+        m_plan.add(item.host);
     m_running = true;
     queuePump();
 }
@@ -57,8 +55,7 @@ void RunEngine::stop(bool endLookups) {
         return;
     if (!m_stopped) {
         m_stopped = true;
-        if (m_plan)
-            m_plan->close();
+        m_plan.close();
         queuePump();
     }
     if (!endLookups)
@@ -75,8 +72,7 @@ void RunEngine::abandon() {
     if (!m_running)
         return;
     m_stopped = true;
-    if (m_plan)
-        m_plan->close();
+    m_plan.close();
     const QList<ViewRepair*> views = m_atWork.keys();
     for (ViewRepair* v : views) {
         v->disconnect(this);
@@ -99,7 +95,7 @@ QStringList RunEngine::tagsAtWork(bool unitsOnly) const {
 }
 
 qsizetype RunEngine::waiting() const {
-    return m_plan ? m_plan->waiting() : 0;
+    return m_plan.waiting();
 }
 
 void RunEngine::queuePump() {
@@ -109,7 +105,8 @@ void RunEngine::queuePump() {
     }
 }
 
-// Starts every view that may start now; ends the run when none is at work
+// Starts every view that may start now, asking the source for more while
+// the run has room and no view waits; ends the run when none is at work
 // and none may start any more.
 void RunEngine::pump() {
     m_pumpQueued = false;
@@ -120,31 +117,43 @@ void RunEngine::pump() {
         queuePump();
         return;
     }
-    if (m_plan) {
-        while (!m_stopped) {
-            const int i = m_plan->take();
-            if (i < 0)
-                break;
+    while (!m_stopped) {
+        if (const int i = m_plan.take(); i >= 0) {
             startView(m_items.at(i), i);
+            if (!m_running)
+                return;
+            continue;
         }
-        if (m_atWork.isEmpty() && (m_stopped || m_plan->waiting() == 0))
-            end();
-        return;
+        if (!m_next || !m_plan.wantsMore())
+            break;
+        // The source may ask the operator or let events through: whatever
+        // it does, the run may have been stopped or abandoned meanwhile.
+        m_asking = true;
+        std::optional<RunItem> item = m_next();
+        m_asking = false;
+        if (!m_running)
+            return;
+        if (!item) {
+            m_next = nullptr;
+            break;
+        }
+        if (m_stopped)
+            break;
+        m_items.append(*item);
+        m_plan.add(item->host);
+        reportGivenUp();
+        if (!m_running)
+            return;
     }
-    if (!m_atWork.isEmpty())
-        return;
-    // The source may ask the operator or let events through: whatever it
-    // does, the run may have been stopped or abandoned meanwhile.
-    m_asking = true;
-    std::optional<RunItem> item = m_stopped ? std::nullopt : m_next();
-    m_asking = false;
-    if (!m_running)
-        return;
-    if (!item || m_stopped) {
+    if (m_atWork.isEmpty() && (m_stopped || (!m_next && m_plan.waiting() == 0)))
         end();
-        return;
+}
+
+void RunEngine::reportGivenUp() {
+    for (const int g : m_plan.takeGivenUp()) {
+        const RunItem item = m_items.at(g);
+        emit viewGivenUp(item);
     }
-    startView(*item, -1);
 }
 
 void RunEngine::startView(const RunItem& item, int index) {
@@ -176,15 +185,9 @@ void RunEngine::viewDone(ViewRepair* v) {
     const RepairOutcome o = v->outcome();
     if (o.kind == RepairOutcome::Kind::EndviewFailed && m_settings.stopOnEndviewFailure)
         stop();
-    QList<RunItem> givenUp;
-    if (m_plan) {
-        m_plan->ended(work.index, lost_connection(o));
-        for (const int g : m_plan->takeGivenUp())
-            givenUp.append(m_items.at(g));
-    }
+    m_plan.ended(work.index, lost_connection(o));
     emit viewEnded(item, o);
-    for (const RunItem& g : std::as_const(givenUp))
-        emit viewGivenUp(g);
+    reportGivenUp();
     // Asked for only now: a handler above may have held a message box open.
     queuePump();
 }

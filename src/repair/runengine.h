@@ -3,10 +3,14 @@
 
 // A run over views, the same for the window and the headless face: each
 // view's request is built once, its lookups made, then its repair unit
-// started; outcomes are reported by signals. Views are taken in order,
-// within the caps on views at work at once and per storage host (the
-// window works one view at a time, asking for each view only once the one
-// before has ended, so that what the operator changes meanwhile counts).
+// started; outcomes are reported by signals. One scheduler (RunPlan)
+// decides which view starts, by the same rules whatever the views come
+// from: in order, within the caps on views at work at once and per
+// storage host, and never on a host given up after its remote shell
+// could not connect for two views in a row. The views come from a list
+// given at the start (headless), or from a source asked for each next
+// view once the run has room and no view waits (the window works one view
+// at a time, so that what the operator changes meanwhile counts).
 //
 // What a repair promises is kept below this class, by the unit: once
 // started, fix_prot and its endview finish whatever becomes of the run.
@@ -67,8 +71,10 @@ public:
 
     // Runs items in their order within the caps.
     void start(const QList<RunItem>& items);
-    // Runs the views next() gives, one at a time: it is asked again once
-    // the view before has ended, and nullopt ends the run.
+    // Runs the views next() gives: it is asked whenever the run has room
+    // and no view waits (with one view at a time: once the view before has
+    // ended), and nullopt ends the run. A view whose host was given up is
+    // not started (viewGivenUp) and next() is asked again.
     void start(std::function<std::optional<RunItem>()> next);
 
     // No view starts any more; those at work finish, then finished().
@@ -93,13 +99,14 @@ signals:
     void viewStarted(const tsy::repair::RunItem& item, tsy::repair::ViewRepair* repair);
     void viewEnded(const tsy::repair::RunItem& item, const tsy::repair::RepairOutcome& outcome);
     // Its host was given up (its remote shell could not connect twice in a
-    // row): the view was not started.
+    // row): the view was not started. Whatever the views come from.
     void viewGivenUp(const tsy::repair::RunItem& item);
     void finished();
 
 private:
     void queuePump();
     void pump();
+    void reportGivenUp();
     void startView(const RunItem& item, int index);
     void viewDone(ViewRepair* v);
     void end();
@@ -107,8 +114,8 @@ private:
     cc::Session& m_session;
     RunSettings m_settings;
     QList<RunItem> m_items;
-    std::unique_ptr<RunPlan> m_plan;
-    std::function<std::optional<RunItem>()> m_next;
+    RunPlan m_plan;
+    std::function<std::optional<RunItem>()> m_next; // empty once it gave nullopt
     struct Work {
         RunItem item;
         int index = -1; // its place in the plan

@@ -1,28 +1,36 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "repair/runplan.h"
 
-#include <QHash>
-
 #include <algorithm>
 
 namespace tsy::repair {
 
-RunPlan::RunPlan(QStringList hosts, int jobs, int perHost)
+RunPlan::RunPlan(const QStringList& hosts, int jobs, int perHost)
     : m_jobs(std::max(1, jobs)), m_perHost(std::max(1, perHost)) {
-    QHash<QString, int> index;
     m_hostOf.reserve(size_t(hosts.size()));
-    for (qsizetype i = 0; i < hosts.size(); ++i) {
-        auto it = index.find(hosts.at(i));
-        if (it == index.end()) {
-            it = index.insert(hosts.at(i), int(m_host.size()));
-            m_host.emplace_back();
-        }
-        m_hostOf.push_back(*it);
-        m_host[size_t(*it)].queue.push_back(int(i));
+    for (const QString& host : hosts)
+        add(host);
+}
+
+int RunPlan::add(const QString& host) {
+    auto it = m_index.find(host);
+    if (it == m_index.end()) {
+        it = m_index.insert(host, int(m_host.size()));
+        m_host.emplace_back();
     }
-    m_waiting = hosts.size();
-    for (int h = 0; h < int(m_host.size()); ++h)
+    const int h = *it;
+    const int view = int(m_hostOf.size());
+    m_hostOf.push_back(h);
+    Host& entry = m_host[size_t(h)];
+    if (entry.givenUp) {
+        m_givenUp.append(view);
+        return view;
+    }
+    entry.queue.push_back(view);
+    ++m_waiting;
+    if (entry.queue.size() == 1)
         offer(h);
+    return view;
 }
 
 void RunPlan::offer(int h) {

@@ -23,6 +23,7 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -420,6 +421,67 @@ TEST(Accessibility, TypedTextRunsNoHandlerAndEveryWayOfPickingDoes) {
     pickFromList(mode, 0);
     EXPECT_EQ(w.GRunMode, 1); // Normal
     EXPECT_TRUE(boxes.boxes.isEmpty());
+}
+
+TEST(Accessibility, ALongMessageFitsTheScreenWithTheWholeTextInItsDetails) {
+    // The real box, answered with a click on its OK button: many lines, and
+    // one line that wraps into many. At a large scale the offscreen screen
+    // is too small for any box of ten lines.
+    if (QGuiApplication::primaryScreen()->availableGeometry().height() < 600)
+        GTEST_SKIP() << "the screen is less than 600 pixels high";
+    QStringList lines;
+    for (int i = 1; i <= 300; ++i)
+        lines.append(QStringLiteral("view%1: exit status 255: ssh: connect to host ccview01 "
+                                    "port 22: Connection timed out")
+                         .arg(i, 3, 10, QChar(u'0')));
+    const QString manyLines = QStringLiteral("fix_prot did not succeed for 300 of 300 views:\r\n") +
+                              lines.join(QStringLiteral("\r\n"));
+    const QString oneLine = QStringLiteral("Not listed: ") + lines.join(QStringLiteral(", "));
+    // A box of a few lines shows them all, with no details.
+    const QString fewLines = lines.mid(0, 10).join(QStringLiteral("\r\n"));
+    for (const QString& text : {manyLines, oneLine, fewLines}) {
+        SCOPED_TRACE(text.size());
+        QRect frame;
+        QRect screen;
+        QRect ok;
+        QString shown;
+        QString details;
+        bool answered = false;
+        QTimer poll;
+        poll.setInterval(20);
+        QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible() || answered)
+                return;
+            answered = true;
+            poll.stop();
+            frame = box->frameGeometry();
+            screen = box->screen()->availableGeometry();
+            QAbstractButton* button = box->button(QMessageBox::Ok);
+            ok = QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
+            shown = box->text();
+            details = box->detailedText();
+            QTest::mouseClick(button, Qt::LeftButton);
+        });
+        poll.start();
+        QTimer::singleShot(10000, &poll, [] {
+            if (QWidget* m = QApplication::activeModalWidget())
+                m->close();
+        });
+        EXPECT_EQ(msg_box(text, QString(), MsgIcon::Warning), MsgAnswer::Ok);
+        ASSERT_TRUE(answered);
+        EXPECT_LE(frame.height(), std::min(768, screen.height())) << frame.height();
+        EXPECT_TRUE(screen.contains(ok)) << "the OK button is off the screen";
+        if (text == fewLines) {
+            EXPECT_EQ(shown, text);
+            EXPECT_TRUE(details.isEmpty());
+            continue;
+        }
+        // The details' text box keeps the lines, not their carriage returns.
+        EXPECT_EQ(QString(details).remove(u'\r'), QString(text).remove(u'\r'));
+        EXPECT_TRUE(shown.startsWith(text.left(40))) << shown.toStdString();
+        EXPECT_LT(shown.size(), 1400);
+    }
 }
 
 TEST(Accessibility, MessageBoxesAreAnsweredFromTheKeyboard) {

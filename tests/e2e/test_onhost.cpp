@@ -179,3 +179,38 @@ TEST(OnTheStorageHost, RemoteShellAndSudoRefusalsAreFailedRepairs) {
     EXPECT_TRUE(f.stopped().isEmpty());
     EXPECT_FALSE(f.sim.home().storageFixed("a"));
 }
+
+TEST(OnTheStorageHost, AHostLostTwiceIsGivenUpAndItsOtherViewsNamedOnce) {
+    // ccview01 never answers: its first two views are tried, the rest are
+    // not, and the run goes on with ccview02's view in list order.
+    MsgRecorder boxes;
+    HostRun f;
+    for (const char* tag : {"a1", "a2", "a3"})
+        f.add(tag, "ccview01");
+    f.add("b1", "ccview02");
+    f.add("c1", "ccview01");
+    f.sim.home().setFault("ssh_unreachable", "ccview01");
+    f.w->loadViewsBut_Click();
+    settle(*f.w);
+    ui(*f.w).runModeCombo->setCurrentIndex(1); // Hide
+    f.w->runModeCombo_Click();
+    ui(*f.w).viewsModel->setCheckedWhere(true, {});
+    f.sim.home().clearJournal();
+    QTest::mouseClick(ui(*f.w).executeFixProtBut, Qt::LeftButton);
+    settle(*f.w);
+
+    QStringList reached;
+    for (const QString& e : f.sim.journal("ssh"))
+        reached.append(e.section(u'|', 1, 1));
+    EXPECT_EQ(reached, (QStringList{QStringLiteral("ccview01"), QStringLiteral("ccview01"),
+                                    QStringLiteral("ccview02")}));
+    EXPECT_EQ(f.stopped(), QStringList{QStringLiteral("b1")});
+    ASSERT_EQ(boxes.boxes.size(), 2) << boxes.texts().join(u'\n').toStdString();
+    EXPECT_TRUE(boxes.boxes[0].text.startsWith(
+        QStringLiteral("fix_prot did not succeed for 2 of 3 views:\r\na1: exit status 255: ")))
+        << boxes.boxes[0].text.toStdString();
+    EXPECT_EQ(boxes.boxes[1].text,
+              QStringLiteral("Host ccview01 could not be reached for two views in a row; its "
+                             "other 2 checked views were not started:\r\na3\r\nc1"));
+    EXPECT_EQ(boxes.boxes[1].icon, MsgIcon::Warning);
+}
