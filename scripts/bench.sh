@@ -3,13 +3,14 @@
 # beside its target.
 #
 #   scripts/bench.sh            the full run (about five minutes on 2 cores,
-#                               and the night's two runs over 10,000 views)
+#                               and the night's two runs over 4,000 views)
 #   scripts/bench.sh --smoke    every figure once at a small size, for CI:
 #                               fails only when a benchmark crashes or hangs
 #   scripts/bench.sh [--smoke] FIGURE...   only those (load cli wait run list startup memory stall headless hosts check night)
 #
-# night, a site's night, runs 10,000 views on 200 hosts (100 on 10 in a
-# smoke run); TESSALY_NIGHT_VIEWS and TESSALY_NIGHT_HOSTS change that.
+# night, a site's night, runs 4,000 views on 200 hosts (100 on 10 in a
+# smoke run); TESSALY_NIGHT_VIEWS and TESSALY_NIGHT_HOSTS change that
+# (10,000 views take over ten minutes a run on 2 cores).
 #
 # The build directory is build-bench (TESSALY_BENCH_BUILD overrides it).
 # Each figure runs in a process of its own, so that one figure's memory or
@@ -22,7 +23,7 @@ figures=()
 for a in "$@"; do
     case "$a" in
         --smoke) smoke=(--smoke) ;;
-        -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         -*) echo "bench: unknown option $a" >&2; exit 2 ;;
         *) figures+=("$a") ;;
     esac
@@ -54,7 +55,7 @@ for f in "${figures[@]}"; do
     printf 'bench: %s ...' "$f" >&2
     t0=$(date +%s%N)
     rc=0
-    # The night's two runs over 10,000 views take longer than any other figure.
+    # The night's two runs over 4,000 views take longer than any other figure.
     limit=600
     [ "$f" = night ] && [ ${#smoke[@]} -eq 0 ] && limit=1800
     timeout "$limit" "$bin" --figure "$f" "${smoke[@]}" >"$out/$f.out" 2>"$out/$f.err" || rc=$?
