@@ -223,9 +223,12 @@ Overlaps overlaps(const ccsim::Home& home) {
         byStorage[v.storage] = &v;
         byStorage[home.globalPath(v)] = &v;
     }
-    std::map<int, std::int64_t> endOf;
+    // A long run starts more processes than there are pids, so one pid can
+    // be two fix_prots' in turn: each call is paired with the first end of
+    // its pid that is not before it, not with the pid's last end.
+    std::map<int, std::vector<std::int64_t>> endsOf; // in end order
     for (const ccsim::JournalEntry& e : home.ends())
-        endOf[e.pid] = e.timeMs;
+        endsOf[e.pid].push_back(e.timeMs);
     Overlaps o;
     std::map<std::string, std::vector<std::pair<std::int64_t, std::int64_t>>> byHost;
     std::vector<std::pair<std::int64_t, std::int64_t>> all;
@@ -234,17 +237,20 @@ Overlaps overlaps(const ccsim::Home& home) {
         if (e.program != "fix_prot" || e.args.empty())
             continue;
         ++o.fixProts;
-        const auto end = endOf.find(e.pid);
-        if (end == endOf.end()) {
+        const auto ends = endsOf.find(e.pid);
+        const auto end = ends == endsOf.end() ? std::vector<std::int64_t>::const_iterator()
+                                              : std::lower_bound(ends->second.cbegin(),
+                                                                 ends->second.cend(), e.timeMs);
+        if (ends == endsOf.end() || end == ends->second.cend()) {
             ++o.unended;
             continue;
         }
         const auto v = byStorage.find(e.args.back());
         const std::string host = v == byStorage.end() ? "?" : v->second->host;
-        byHost[host].emplace_back(e.timeMs, end->second);
-        all.emplace_back(e.timeMs, end->second);
+        byHost[host].emplace_back(e.timeMs, *end);
+        all.emplace_back(e.timeMs, *end);
         if (v != byStorage.end())
-            fixEndOfTag[v->second->tag] = end->second;
+            fixEndOfTag[v->second->tag] = *end;
     }
     for (const auto& [host, spans] : byHost) {
         o.maxPerHost = std::max(o.maxPerHost, most_at_once(spans));
