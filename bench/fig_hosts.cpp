@@ -12,256 +12,27 @@
 // endview came after its view's fix_prot had ended.
 #include "figures.h"
 #include "harness.h"
+#include "headless_run.h"
 #include "simhome.h"
 
 #include "repair/fixprot.h"
 #include "repair/inspection.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace tsy::bench {
 
 namespace {
-
-struct Run {
-    double wallMs = 0;
-    double cpuMs = -1; // Tessaly's own user + system time; -1 if it could not be read
-    int status = -1;   // exit status, -1 if it was killed or never started
-    QByteArray out, err;
-};
-
-// utime + stime (fields 14 and 15) of /proc/PID/stat in milliseconds, or -1.
-// Those two count the process's own threads only; its children's times are
-// fields 16 and 17 and are left out.
-double own_cpu_ms(pid_t pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = f.readAll();
-    // The command name (field 2) is in parentheses and may hold blanks or
-    // parentheses itself: the fields are counted from after the last ')'.
-    const qsizetype close = stat.lastIndexOf(')');
-    if (close < 0)
-        return -1;
-    const QList<QByteArray> fields = stat.mid(close + 2).split(' '); // [0] is field 3
-    if (fields.size() < 13)
-        return -1;
-    bool okU = false, okS = false;
-    const double ticks = double(fields[11].toLongLong(&okU) + fields[12].toLongLong(&okS));
-    const long hz = ::sysconf(_SC_CLK_TCK);
-    return okU && okS && hz > 0 ? ticks * 1000.0 / double(hz) : -1;
-}
-
-// Runs tessaly with args and waits for it, its output going to files in
-// dir. Tessaly's own CPU time is read from /proc when it has exited but
-// before it is reaped: waitid(WNOWAIT) leaves it a zombie whose stat still
-// holds its final utime and stime, so nothing it spent is missed (a poll
-// while it runs would lose the time since the last poll), and nothing its
-// children spent is counted (as getrusage(RUSAGE_CHILDREN) or the rusage
-// of wait4 would count the children it reaped). QProcess is not used: it
-// reaps the child itself.
-Run run_tessaly(const QStringList& args, const QString& dir) {
-    Run r;
-    std::vector<std::string> words{TESSALY_BIN};
-    for (const QString& a : args)
-        words.push_back(a.toStdString());
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    // The face without a display, and without its log of every command.
-    std::vector<std::string> envWords;
-    for (char** e = environ; *e; ++e) {
-        if (std::strncmp(*e, "DISPLAY=", 8) != 0 && std::strncmp(*e, "QT_LOGGING_RULES=", 17) != 0)
-            envWords.emplace_back(*e);
-    }
-    envWords.emplace_back("QT_LOGGING_RULES=tessaly.run.info=false");
-    std::vector<char*> envp;
-    for (std::string& w : envWords)
-        envp.push_back(w.data());
-    envp.push_back(nullptr);
-
-    const std::string outPath = QString(dir + QStringLiteral("/out")).toStdString();
-    const std::string errPath = QString(dir + QStringLiteral("/err")).toStdString();
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    QElapsedTimer t;
-    t.start();
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) {
-        r.err = QByteArray("cannot start ") + TESSALY_BIN + ": " + std::strerror(rc);
-        return r;
-    }
-    siginfo_t info{};
-    int w;
-    do {
-        w = ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT);
-    } while (w != 0 && errno == EINTR);
-    r.wallMs = ms_since(t);
-    r.cpuMs = own_cpu_ms(pid);
-    int st = 0;
-    while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-    }
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    QFile out(dir + QStringLiteral("/out")), err(dir + QStringLiteral("/err"));
-    if (out.open(QIODevice::ReadOnly))
-        r.out = out.readAll();
-    if (err.open(QIODevice::ReadOnly))
-        r.err = err.readAll();
-    return r;
-}
-
-// One finished view of --format json.
-struct Record {
-    QString tag, host, outcome, reason;
-    std::optional<double> startS; // seconds since the epoch
-    double durationS = 0;
-};
-
-struct Report {
-    std::vector<Record> views;
-    bool summary = false;
-    int badLines = 0; // lines that are not a JSON object
-};
-
-std::optional<double> epoch_seconds(const QJsonValue& v) {
-    if (v.isDouble())
-        return v.toDouble();
-    const QDateTime d = QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
-    if (!d.isValid())
-        return std::nullopt;
-    return double(d.toMSecsSinceEpoch()) / 1000.0;
-}
-
-Report parse_report(const QByteArray& out) {
-    Report rep;
-    for (const QByteArray& line : out.split('\n')) {
-        if (line.trimmed().isEmpty())
-            continue;
-        const QJsonDocument doc = QJsonDocument::fromJson(line);
-        if (!doc.isObject()) {
-            ++rep.badLines;
-            continue;
-        }
-        const QJsonObject o = doc.object();
-        if (o.contains(QStringLiteral("summary"))) {
-            rep.summary = true;
-            continue;
-        }
-        Record r;
-        r.tag = o.value(QStringLiteral("tag")).toString();
-        r.host = o.value(QStringLiteral("host")).toString();
-        r.outcome = o.value(QStringLiteral("outcome")).toString();
-        r.reason = o.value(QStringLiteral("reason")).toString();
-        r.startS = epoch_seconds(o.value(QStringLiteral("start")));
-        r.durationS = o.value(QStringLiteral("duration_s")).toDouble();
-        rep.views.push_back(r);
-    }
-    return rep;
-}
-
-int count_outcome(const Report& rep, const QString& outcome) {
-    return int(std::count_if(rep.views.begin(), rep.views.end(),
-                             [&](const Record& r) { return r.outcome == outcome; }));
-}
-
-// What the simulator saw of a run: each fix_prot from its start to its
-// end, by the host of the view it was given, and the ordering faults.
-struct Overlaps {
-    int maxPerHost = 0;      // most fix_prots at work on one host at once
-    int maxAtOnce = 0;       // most fix_prots at work at once, all hosts
-    int unended = 0;         // fix_prots without an end record
-    int endviewTooEarly = 0; // endviews that started before their fix_prot ended
-    int fixProts = 0;
-};
-
-// Most intervals open at once; an interval ending when another starts
-// does not overlap it.
-int most_at_once(std::vector<std::pair<std::int64_t, std::int64_t>> spans) {
-    std::vector<std::pair<std::int64_t, int>> edges;
-    for (const auto& [from, to] : spans) {
-        edges.emplace_back(from, +1);
-        edges.emplace_back(to, -1);
-    }
-    std::sort(edges.begin(), edges.end()); // at one time, ends (-1) before starts
-    int open = 0, most = 0;
-    for (const auto& e : edges)
-        most = std::max(most, open += e.second);
-    return most;
-}
-
-Overlaps overlaps(const ccsim::Home& home) {
-    std::map<std::string, const ccsim::View*> byStorage; // both paths of each view
-    const std::vector<ccsim::View> views = home.views();
-    for (const ccsim::View& v : views) {
-        byStorage[v.storage] = &v;
-        byStorage[home.globalPath(v.tag)] = &v;
-    }
-    std::map<int, std::int64_t> endOf;
-    for (const ccsim::JournalEntry& e : home.ends())
-        endOf[e.pid] = e.timeMs;
-    Overlaps o;
-    std::map<std::string, std::vector<std::pair<std::int64_t, std::int64_t>>> byHost;
-    std::vector<std::pair<std::int64_t, std::int64_t>> all;
-    std::map<std::string, std::int64_t> fixEndOfTag;
-    for (const ccsim::JournalEntry& e : home.journal()) {
-        if (e.program != "fix_prot" || e.args.empty())
-            continue;
-        ++o.fixProts;
-        const auto end = endOf.find(e.pid);
-        if (end == endOf.end()) {
-            ++o.unended;
-            continue;
-        }
-        const auto v = byStorage.find(e.args.back());
-        const std::string host = v == byStorage.end() ? "?" : v->second->host;
-        byHost[host].emplace_back(e.timeMs, end->second);
-        all.emplace_back(e.timeMs, end->second);
-        if (v != byStorage.end())
-            fixEndOfTag[v->second->tag] = end->second;
-    }
-    for (const auto& [host, spans] : byHost)
-        o.maxPerHost = std::max(o.maxPerHost, most_at_once(spans));
-    o.maxAtOnce = most_at_once(all);
-    for (const ccsim::JournalEntry& e : home.journal()) {
-        if (e.program != "cleartool" || e.args.empty() ||
-            std::find(e.args.begin(), e.args.end(), "endview") == e.args.end())
-            continue;
-        const auto fixed = fixEndOfTag.find(e.args.back());
-        if (fixed != fixEndOfTag.end() && e.timeMs < fixed->second)
-            ++o.endviewTooEarly;
-    }
-    return o;
-}
 
 // Names each view's host from a balanced list in a fixed shuffled order,
 // so that hosts are interleaved in the listing (sorted by tag) but not in

@@ -28,6 +28,7 @@ void figure_headless(); // 9. --list and --repair as processes, beside their own
 void figure_hosts(); // 10. --repair --jobs over storage hosts: wall time, own CPU, an unreachable
                      // host
 void figure_check(); // 11. --check --jobs over storage hosts; one storage's inspection beside find
+void figure_night(); // 12. a site's night: --check and --repair --needed over 200 hosts
 // The programs a UNIX repair starts for each view (lookup, facts, fix_prot
 // through the remote shell, endview), started directly one after another.
 void direct_starts(

@@ -2,7 +2,7 @@
 // The benchmark driver: runs one figure per process and prints its rows
 // ("ROW|figure|value|target|ratio|met") for scripts/bench.sh to lay out.
 //
-//   tessaly_bench --figure load|cli|wait|run|list|startup|memory|stall|headless|hosts|check
+//   tessaly_bench --figure load|cli|wait|run|list|startup|memory|stall|headless|hosts|check|night
 //   [--smoke] tessaly_bench --list
 #include "figures.h"
 #include "harness.h"
@@ -31,7 +31,7 @@ const Figure kFigures[] = {
     {"list", tsy::bench::figure_list},         {"startup", tsy::bench::figure_startup},
     {"memory", tsy::bench::figure_memory},     {"stall", tsy::bench::figure_stall},
     {"headless", tsy::bench::figure_headless}, {"hosts", tsy::bench::figure_hosts},
-    {"check", tsy::bench::figure_check},
+    {"check", tsy::bench::figure_check},       {"night", tsy::bench::figure_night},
 };
 
 int usage() {

@@ -49,6 +49,19 @@ TEST_F(SimTest, GenerateMakesUniquePlausibleViewsWithStorage) {
     EXPECT_EQ(countLines(ct({"lsview"}).out, "  ") + countLines(ct({"lsview"}).out, "* "), 1000u);
 }
 
+TEST_F(SimTest, GenerateLeavesTheGivenShareOfStoragesBroken) {
+    ccsim::GenerateOptions o;
+    o.hosts = 4;
+    o.broken = 0.2;
+    home_->generate(50, o);
+    std::size_t broken = 0;
+    for (const auto& v : home_->views()) {
+        broken += home_->storageFixed(v.tag) ? 0 : 1;
+        EXPECT_EQ(home_->ownerOf(v.tag, ""), v.owner + ":" + v.group) << v.tag;
+    }
+    EXPECT_EQ(broken, 10u);
+}
+
 TEST_F(SimTest, GenerateIsDeterministicPerSeed) {
     const auto make = [&](const std::string& name, std::uint64_t seed, bool shuffle) {
         auto h = ccsim::Home::create(tmp_ + "/" + name);

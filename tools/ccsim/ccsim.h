@@ -81,6 +81,12 @@ struct GenerateOptions {
     std::vector<std::string> hostNames; // if non-empty, used instead of `hosts`
     bool storage = true;                // false: register only, create no directories (benchmarks)
     bool shuffle = false;               // false: registry written sorted by tag; true: random order
+    // With storage: the share of the storages left broken as a new one is
+    // (see addView), spread evenly over the registry's order; the others
+    // are made sound, as fixStorage leaves them. A site of many views is
+    // made at once this way, without a fixStorage call (and a registry
+    // read) per view.
+    double broken = 1.0;
 };
 
 class Home {
@@ -127,6 +133,9 @@ public:
     std::string hostLockDir(const std::string& host) const;
     // The global path cleartool prints for the view (see setStrict).
     std::string globalPath(const std::string& tag) const;
+    // The same for a view as views() or find() gave it, without reading
+    // the registry again.
+    std::string globalPath(const View& v) const;
 
     // Registers a view and creates its storage directory, filled with files
     // whose permissions are broken (see storageFixed). Rejects empty tags,

@@ -175,6 +175,10 @@ std::string Home::globalPath(const std::string& tag) const {
     return detail::globalPath(Paths{dir_}, v->storage, strict());
 }
 
+std::string Home::globalPath(const View& v) const {
+    return detail::globalPath(Paths{dir_}, v.storage, strict());
+}
+
 View Home::addView(View v) {
     validateTag(v.tag);
     validateHost(v.host);
@@ -425,12 +429,11 @@ void Home::breakStorage(const std::string& tag, unsigned kinds) {
         breakOne(r);
 }
 
-void Home::fixStorage(const std::string& tag) {
-    const Paths p{dir_};
-    const Registry reg = loadRegistry(p.registry());
-    const Record& r = registered(reg, tag);
-    const std::string dir(r.storage);
-    const View v = toView(reg, r);
+namespace {
+
+// What fix_prot -root -chown OWNER -chgrp GROUP leaves in the view's
+// storage dir: the modes it sets, its identity, its owner and group.
+void makeSound(const Paths& p, const std::string& dir, const View& v) {
     if (!isDir(dir))
         createStorage(dir, v);
     makeIdentity(dir);
@@ -448,7 +451,16 @@ void Home::fixStorage(const std::string& tag) {
         throw Error("cannot fix " + printable(dir) + ": " + error);
     OwnerMap m;
     m.all = Owner{v.owner, v.group};
-    saveOwners(ownersFile(p, r.storage), m);
+    saveOwners(ownersFile(p, dir), m);
+}
+
+} // namespace
+
+void Home::fixStorage(const std::string& tag) {
+    const Paths p{dir_};
+    const Registry reg = loadRegistry(p.registry());
+    const Record& r = registered(reg, tag);
+    makeSound(p, std::string(r.storage), toView(reg, r));
 }
 
 // ---- generator ----------------------------------------------------------
@@ -617,7 +629,9 @@ void Home::generate(std::size_t n, const GenerateOptions& o) {
     std::string lines;
     lines.reserve(made.size() * 300);
     std::unordered_set<std::string> hostDirs;
-    for (View& v : made) {
+    const double broken = std::clamp(o.broken, 0.0, 1.0);
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        View& v = made[i];
         v.uuid = makeUuid(v.tag, v.host);
         const std::string hostDir = p.storage() + "/" + encodeFileName(v.host, "");
         v.storage = hostDir + "/" + encodeFileName(v.tag, ".vws");
@@ -627,6 +641,13 @@ void Home::generate(std::size_t n, const GenerateOptions& o) {
                 ensureNetLink(p, encodeFileName(v.host, ""));
             }
             createStorage(v.storage, v);
+            // View i is broken when the running count of broken views,
+            // (i + 1) * broken rounded down, steps up at it.
+            const auto upTo = [broken](std::size_t k) {
+                return static_cast<std::size_t>(static_cast<double>(k) * broken);
+            };
+            if (upTo(i + 1) == upTo(i))
+                makeSound(p, v.storage, v);
         }
         lines += registryLine(v);
     }
