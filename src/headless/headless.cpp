@@ -194,6 +194,9 @@ int run(int argc, char** argv) {
         return 0;
     }
     Options o = parsed.options;
+    // Read where the reach of the hosts is made, for both faces.
+    if (o.shareSsh)
+        qputenv("TESSALY_SHARE_SSH", "1");
     CommandLog log;
     {
         QString why;

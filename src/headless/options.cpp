@@ -32,6 +32,8 @@ QString help_ending() {
         "                   POSIX shell splits them (default: ssh -o BatchMode=yes\n"
         "                   -o ConnectTimeout=15 -o ServerAliveInterval=30\n"
         "                   -o ServerAliveCountMax=4)\n"
+        "  TESSALY_SHARE_SSH  1: one ssh connection per host for the whole run (as\n"
+        "                   --share-ssh; the window reads it too)\n"
         "  TESSALY_SUDO     the words that make fix_prot run as root, split likewise\n"
         "                   (default: sudo -n)\n"
         "  TESSALY_WRAP     the repair unit that runs fix_prot and then endview\n"
@@ -142,8 +144,12 @@ ParsedOptions parse_options(const QStringList& arguments) {
         QStringLiteral("log"),
         QStringLiteral("Append the command log to FILE, each line with its UTC time."),
         QStringLiteral("FILE"));
-    p.addOptions({list, repair, check, needed, all, match, exclude, ignoreCase, host, tags, jobs,
-                  perHost, format, failedTo, args, dryRun, quiet, verbose, log});
+    const QCommandLineOption shareSsh(
+        QStringLiteral("share-ssh"),
+        QStringLiteral("One ssh connection per storage host for the whole run, ended after it "
+                       "(ControlMaster, with its socket in the runtime directory)."));
+    p.addOptions({list, repair, check, needed, all, match, exclude, ignoreCase, host, tags, jobs, perHost,
+                  format, failedTo, args, dryRun, quiet, verbose, log, shareSsh});
     ParsedOptions parsed;
     if (!p.parse(arguments)) {
         parsed.error = p.errorText() + QStringLiteral(" (tessaly --help lists the options)");
@@ -183,6 +189,7 @@ ParsedOptions parse_options(const QStringList& arguments) {
     o.verbose = p.isSet(verbose);
     o.hasLog = p.isSet(log);
     o.logFile = p.value(log);
+    o.shareSsh = p.isSet(shareSsh);
     if (!p.positionalArguments().isEmpty()) {
         return refused(parsed,
                        QStringLiteral("unexpected argument: ") + p.positionalArguments().first());

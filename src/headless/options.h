@@ -39,6 +39,7 @@ struct Options {
     bool verbose = false; // --verbose: the command log on stderr too
     bool hasLog = false;  // --log FILE: the command log appended to FILE
     QString logFile;
+    bool shareSsh = false; // --share-ssh: one ssh connection per host (TESSALY_SHARE_SSH=1)
 };
 
 struct ParsedOptions {

@@ -4,8 +4,10 @@
 #include "cc/storagemarker.h"
 #include "platform/platform.h"
 #include "process/commandline.h"
+#include "repair/runlocks.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QSysInfo>
 
@@ -175,7 +177,77 @@ Reach reach_from_environment() {
                QStringLiteral("ServerAliveCountMax=4")});
     r.privilege = words("TESSALY_SUDO", {QStringLiteral("sudo"), QStringLiteral("-n")});
     r.root = plat::running_as_root();
+    const QString share = qEnvironmentVariable("TESSALY_SHARE_SSH").trimmed();
+    if (share == u"1" && !r.remoteShell.isEmpty()) {
+        QString why;
+        const QStringList shared = shared_connection_words(why);
+        if (shared.isEmpty() && r.problem.isEmpty())
+            r.problem = QStringLiteral("ssh connections cannot be shared per host: ") + why;
+        r.remoteShell += shared;
+        r.shared = !shared.isEmpty();
+    } else if (!share.isEmpty() && share != u"0" && share != u"1" && r.problem.isEmpty()) {
+        r.problem = QStringLiteral("TESSALY_SHARE_SSH is 1 (share one ssh connection per host) or "
+                                   "0, not \"") +
+                    share + u'"';
+    }
     return r;
+}
+
+QStringList shared_connection_words(QString& why) {
+    QString dir;
+    if (!private_runtime_dir(dir, why))
+        return {};
+    // ssh makes the socket under its name followed by a dot and 16 random
+    // characters, and a socket's path holds at most 107 bytes: "/ssh-" and
+    // ssh's 40-character hash leave the directory 45.
+    constexpr qsizetype kMostDir = 107 - 17 - 40 - 5;
+    if (QFile::encodeName(dir).size() > kMostDir) {
+        why = QStringLiteral("the runtime directory %1 is longer than the %2 bytes that leave ssh "
+                             "room for its socket's name")
+                  .arg(dir)
+                  .arg(kMostDir);
+        return {};
+    }
+    // One word of ssh's own syntax: '%' is its token sign, and blanks are
+    // kept inside double quotes.
+    if (dir.contains(u'"') || dir.contains(u'\\') || dir.contains(u'\'') ||
+        std::any_of(dir.cbegin(), dir.cend(), [](QChar c) { return c.unicode() < 0x20; })) {
+        why = QStringLiteral("the runtime directory %1 holds a character ssh's options cannot "
+                             "carry")
+                  .arg(dir);
+        return {};
+    }
+    QString path = dir;
+    path.replace(u'%', QStringLiteral("%%"));
+    path += QStringLiteral("/ssh-%C");
+    if (path.contains(u' ') || path.contains(u'\t'))
+        path = u'"' + path + u'"';
+    // ControlPersist: the first call's own session is not the master, so
+    // its repair ends when its fix_prot does; an idle master ends after a
+    // minute even when nobody stops it.
+    return {QStringLiteral("-o"), QStringLiteral("ControlMaster=auto"),
+            QStringLiteral("-o"), QStringLiteral("ControlPath=") + path,
+            QStringLiteral("-o"), QStringLiteral("ControlPersist=60")};
+}
+
+void close_shared_connections(const Reach& reach, const QStringList& hosts) {
+    if (!reach.shared || reach.remoteShell.isEmpty())
+        return;
+    QStringList asked;
+    for (const QString& host : hosts) {
+        if (!usable_host(host) || is_this_host(host) || asked.contains(host, Qt::CaseInsensitive))
+            continue;
+        asked.append(host);
+        // A host without a master answers at once, without connecting.
+        QProcess stop;
+        stop.setProgram(reach.remoteShell.first());
+        stop.setArguments(reach.remoteShell.mid(1) +
+                          QStringList{QStringLiteral("-O"), QStringLiteral("stop"), host});
+        stop.setStandardInputFile(QProcess::nullDevice());
+        stop.setStandardOutputFile(QProcess::nullDevice());
+        stop.setStandardErrorFile(QProcess::nullDevice());
+        stop.startDetached();
+    }
 }
 
 QStringList command_on_host(const Reach& reach, const QString& host, const QStringList& words) {

@@ -46,11 +46,29 @@ struct Reach {
     QStringList remoteShell; // $TESSALY_SSH, or ssh in batch mode
     QStringList privilege;   // $TESSALY_SUDO, or sudo -n
     bool root = false;       // Tessaly runs as root: no prefix locally
-    // Why $TESSALY_SSH or $TESSALY_SUDO could not be split into words;
-    // the words of that one are then empty.
+    // Why $TESSALY_SSH or $TESSALY_SUDO could not be split into words,
+    // or connections cannot be shared as asked; the words of that one are
+    // then empty.
     QString problem;
+    // Connections are shared per host (shared_connection_words are in
+    // remoteShell): close_shared_connections ends the masters after a run.
+    bool shared = false;
 };
+// $TESSALY_SSH and $TESSALY_SUDO; with $TESSALY_SHARE_SSH=1 the remote
+// shell's words share one connection per host.
 Reach reach_from_environment();
+
+// The ssh options that share one connection per host among the run's ssh
+// calls: the first call to a host leaves a master in the background
+// (ControlMaster=auto, ControlPersist), reached through a socket in the
+// private runtime directory, named by ssh's hash of the host, port and
+// user (%C). Empty, with why, when there is no private runtime directory
+// or its path leaves ssh no room for the socket's name.
+QStringList shared_connection_words(QString& why);
+// Asks the master of each host, if there is one, to take no new session
+// and to end once those it carries have ended (ssh -O stop): a repair still
+// at work on a host keeps its connection. Started without waiting for them.
+void close_shared_connections(const Reach& reach, const QStringList& hosts);
 
 // The words to start for fix_prot (program and arguments, the storage path
 // last) on host: locally, behind the privilege words unless Tessaly is

@@ -171,6 +171,7 @@ void RunEngine::startView(const RunItem& item, int index) {
     r.inspect = m_settings.inspect;
     r.endviewWhenSound = item.endviewWhenSound;
     auto* v = new ViewRepair(m_session, r, this);
+    m_hosts.insert(item.host);
     m_atWork.insert(v, Work{item, index});
     connect(v, &ViewRepair::finished, this, [this, v] { viewDone(v); });
     emit viewStarted(item, v);
@@ -183,6 +184,8 @@ void RunEngine::viewDone(ViewRepair* v) {
     const RunItem& item = work.item;
     v->deleteLater();
     const RepairOutcome o = v->outcome();
+    if (!o.host.isEmpty())
+        m_hosts.insert(o.host);
     if (o.kind == RepairOutcome::Kind::EndviewFailed && m_settings.stopOnEndviewFailure)
         stop();
     m_plan.ended(work.index, lost_connection(o));
@@ -196,6 +199,9 @@ void RunEngine::end() {
     if (!m_running)
         return;
     m_running = false;
+    // No view starts any more: the connections shared per host are not
+    // needed past those still at work.
+    close_shared_connections(m_settings.reach, QStringList(m_hosts.cbegin(), m_hosts.cend()));
     emit finished();
 }
 

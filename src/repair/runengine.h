@@ -21,6 +21,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 #include <functional>
@@ -125,6 +126,7 @@ private:
     bool m_stopped = false;
     bool m_pumpQueued = false;
     bool m_asking = false; // next() is being asked
+    QSet<QString> m_hosts; // the storage hosts of the views started
 };
 
 // Whether a view's fix_prot could not reach its host: ssh reports that,

@@ -1768,3 +1768,128 @@ TEST(Check, AFreshDemoHomeShowsItsDamagedViewsAndANightMakesThemSound) {
     r = tessaly(all);
     EXPECT_EQ(r.status, 0) << r.out.toStdString();
 }
+
+// ssh as sites configure it: with ControlMaster=auto and ControlPersist, the
+// first connection to a host leaves a master behind that keeps the standard
+// output and error it was given open for as long as it lingers. Stand-ins
+// for ssh and cleartool do the same here: each leaves a child of its own
+// session holding them, and then does the real work.
+TEST(Ssh, ALingeringMasterHoldingSshsOutputOpenHoldsUpNoLookupCheckOrRepair) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.add("b", "h2");
+    QTemporaryDir dir;
+    const QString pids = dir.filePath(QStringLiteral("masters"));
+    const auto lingering = [&](const std::string& real) {
+        return "#!/bin/sh\nsetsid sh -c 'echo $$ >>\"$0\"; exec sleep 600' '" + pids.toStdString() +
+               "' </dev/null &\nexec '" + real + "' \"$@\"\n";
+    };
+    const QString ssh = dir.filePath(QStringLiteral("ssh"));
+    ASSERT_TRUE(write_file(ssh, QByteArray::fromStdString(lingering(sim.home().sshPath())), true));
+    // An installation whose cleartool lingers the same way.
+    const QString site = dir.filePath(QStringLiteral("site"));
+    ASSERT_TRUE(QDir().mkpath(site + QStringLiteral("/bin")));
+    ASSERT_TRUE(QDir().mkpath(site + QStringLiteral("/etc/utils")));
+    ASSERT_TRUE(write_file(site + QStringLiteral("/bin/cleartool"),
+                           QByteArray::fromStdString(lingering(sim.home().cleartoolPath())), true));
+    ASSERT_TRUE(QFile::link(QString::fromStdString(sim.home().fixProtPath()),
+                            site + QStringLiteral("/etc/utils/fix_prot")));
+    qputenv("TESSALY_SSH", QFile::encodeName(ssh));
+    qputenv("CLEARCASEHOME", QFile::encodeName(site));
+    const auto masters = [&] {
+        QFile f(pids);
+        QList<pid_t> found;
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : f.readAll().split('\n'))
+                if (!line.isEmpty())
+                    found.append(pid_t(line.toInt()));
+        return found;
+    };
+    const auto killMasters = qScopeGuard([&] {
+        for (pid_t pid : masters())
+            ::kill(pid, SIGKILL);
+    });
+
+    // Each run must end with its report long before the masters do: a
+    // reader waiting for the end of their output would wait ten minutes.
+    Ran r = tessaly({QStringLiteral("--check"), QStringLiteral("--all")});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.lines().value(0).startsWith(QStringLiteral("a\tneeds repair: ")))
+        << r.out.toStdString();
+    EXPECT_EQ(r.lines().value(2), QStringLiteral("2 views: 0 sound, 2 need repair, 0 not checked"));
+
+    r = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(outcomes(r),
+              (QStringList{QStringLiteral("a\trepaired"), QStringLiteral("b\trepaired"),
+                           QStringLiteral("2 views: 2 repaired, 0 failed, 0 skipped")}));
+    EXPECT_EQ(endviews_follow_fix_prots(sim.home()), (std::set<std::string>{"a", "b"}));
+
+    r = tessaly({QStringLiteral("--check"), QStringLiteral("--all")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.lines().value(2), QStringLiteral("2 views: 2 sound, 0 need repair, 0 not checked"));
+
+    // The masters were there all along and still are.
+    const QList<pid_t> planted = masters();
+    EXPECT_GE(planted.size(), sim.journal("ssh").size()) << "one for each ssh";
+    for (pid_t pid : planted)
+        EXPECT_EQ(::kill(pid, 0), 0) << "master " << pid << " is gone";
+}
+
+TEST(Ssh, SharedConnectionsCarryTheMasterWordsAndEachHostsMasterIsStoppedAfterTheRun) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.add("b", "h2");
+    sim.add("c", "h1");
+    sim.home().clearJournal();
+    Ran r = tessaly(
+        {QStringLiteral("--repair"), QStringLiteral("--all"), QStringLiteral("--share-ssh")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.lines().value(3), QStringLiteral("3 views: 3 repaired, 0 failed, 0 skipped"))
+        << r.out.toStdString();
+    const QString shared = QStringLiteral("|-o|ControlMaster=auto|-o|ControlPath=") +
+                           qEnvironmentVariable("XDG_RUNTIME_DIR") +
+                           QStringLiteral("/ssh-%C|-o|ControlPersist=60|");
+    const auto stops = [&] {
+        QStringList hosts;
+        for (const QString& e : sim.journal("ssh"))
+            if (e.endsWith(QStringLiteral("|-O|stop|h1")) ||
+                e.endsWith(QStringLiteral("|-O|stop|h2")))
+                hosts.append(e.section(u'|', -1));
+        hosts.sort();
+        return hosts;
+    };
+    // Asked once per host the run reached, without waiting for the answer.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stops().size() >= 2; }, 10'000));
+    EXPECT_EQ(stops(), (QStringList{QStringLiteral("h1"), QStringLiteral("h2")}));
+    for (const QString& e : sim.journal("ssh"))
+        EXPECT_TRUE(e.contains(shared)) << e.toStdString();
+    EXPECT_EQ(endviews_follow_fix_prots(sim.home()), (std::set<std::string>{"a", "b", "c"}));
+    // Nothing of the run is left behind.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (const ccsim::JournalEntry& e : sim.home().journal())
+                if (e.program == "ssh" && ::kill(e.pid, 0) == 0)
+                    return false;
+            return true;
+        },
+        10'000));
+
+    // The window's way to ask for it, read by the same code; a value that
+    // says neither yes nor no is refused before anything runs.
+    sim.home().clearJournal();
+    qputenv("TESSALY_SHARE_SSH", "1");
+    const auto unset = qScopeGuard([] { qunsetenv("TESSALY_SHARE_SSH"); });
+    r = tessaly({QStringLiteral("--check"), QStringLiteral("--all")});
+    EXPECT_EQ(r.lines().value(3), QStringLiteral("3 views: 3 sound, 0 need repair, 0 not checked"))
+        << r.out.toStdString();
+    EXPECT_TRUE(sim.journal("ssh").value(0).contains(shared))
+        << sim.journal("ssh").value(0).toStdString();
+    qputenv("TESSALY_SHARE_SSH", "yes");
+    r = tessaly({QStringLiteral("--check"), QStringLiteral("--all")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(
+        r.err.contains(QStringLiteral("TESSALY_SHARE_SSH is 1 (share one ssh connection per "
+                                      "host) or 0, not \"yes\"")))
+        << r.err.toStdString();
+}

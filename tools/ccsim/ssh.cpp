@@ -3,7 +3,10 @@
 // which holds only what a ClearCase installation has).
 //
 //   ssh [-o OPTION]... [-n] [-T] [-q] [-l USER] [-p PORT] [-i FILE] [USER@]HOST COMMAND...
+//   ssh [-o OPTION]... -O COMMAND HOST
 //
+// It makes no connection master: -O (ControlMaster's control commands)
+// answers as OpenSSH does for a host without one, with status 255.
 // As real ssh does, the command words are joined with blanks into one string
 // that the "remote" side runs with /bin/sh -c, so quoting done by the caller
 // for a POSIX shell is undone exactly once. The remote side is the same
@@ -94,6 +97,8 @@ int run(int argc, char** argv) {
     const Faults faults = loadFaults(paths.faults());
 
     bool noStdin = false;
+    std::string control;     // -O's command
+    std::string controlPath; // -o ControlPath=
     int i = 1;
     for (; i < argc; ++i) {
         const std::string_view a = argv[i];
@@ -104,9 +109,16 @@ int run(int argc, char** argv) {
             break;
         }
         // Options with a value, given apart (-o X) or glued (-oX).
-        if (a[1] == 'o' || a[1] == 'l' || a[1] == 'p' || a[1] == 'i' || a[1] == 'F') {
+        if (a[1] == 'o' || a[1] == 'l' || a[1] == 'p' || a[1] == 'i' || a[1] == 'F' ||
+            a[1] == 'O') {
             if (a.size() == 2 && ++i >= argc)
                 return fail(std::string("option requires an argument -- ") + a[1]);
+            const std::string value = a.size() == 2 ? argv[i] : std::string(a.substr(2));
+            if (a[1] == 'O')
+                control = value;
+            else if (a[1] == 'o' && value.compare(0, 12, "ControlPath=") == 0 &&
+                     controlPath.empty())
+                controlPath = value.substr(12);
             continue;
         }
         for (const char f : a.substr(1)) {
@@ -115,6 +127,13 @@ int run(int argc, char** argv) {
             else if (std::string_view("TtqxvCA46").find(f) == std::string_view::npos)
                 return fail(std::string("illegal option -- ") + f);
         }
+    }
+    // No master is ever made here: a control command finds none, as
+    // OpenSSH's finds none for a host it has no connection to.
+    if (!control.empty()) {
+        if (controlPath.empty())
+            return fail("No ControlPath specified for \"-O\" command");
+        return fail("Control socket connect(" + controlPath + "): No such file or directory");
     }
     if (i >= argc)
         return fail("no host given\nusage: ssh [-n] [-o option] destination command ...");
