@@ -148,8 +148,9 @@ ParsedOptions parse_options(const QStringList& arguments) {
         QStringLiteral("share-ssh"),
         QStringLiteral("One ssh connection per storage host for the whole run, ended after it "
                        "(ControlMaster, with its socket in the runtime directory)."));
-    p.addOptions({list, repair, check, needed, all, match, exclude, ignoreCase, host, tags, jobs, perHost,
-                  format, failedTo, args, dryRun, quiet, verbose, log, shareSsh});
+    p.addOptions({list,       repair, check, needed,  all,     match,   exclude,
+                  ignoreCase, host,   tags,  jobs,    perHost, format,  failedTo,
+                  args,       dryRun, quiet, verbose, log,     shareSsh});
     ParsedOptions parsed;
     if (!p.parse(arguments)) {
         parsed.error = p.errorText() + QStringLiteral(" (tessaly --help lists the options)");
