@@ -295,15 +295,14 @@ TEST(FaultsRun, AUtilityThatFailsOrCrashesIsNamedAtTheEnd) {
     s.execute();
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.last().icon, MsgIcon::Warning);
-    // Each with the word its host gave: fix_prot's own message, and the
-    // status for one killed there (the storage lock's command passes it on
-    // without a word).
+    // Each with the word its host gave: fix_prot's own message, and for one
+    // killed there the status and the word of the remote shell that saw it.
     EXPECT_EQ(boxes.last().text, QStringLiteral("fix_prot did not succeed for 2 of 3 views:\r\n"
                                                 "a: exit status 3: fix_prot: Error: Unable to fix "
                                                 "protections of \"") +
                                      s.storage.value(QStringLiteral("a")) +
                                      QStringLiteral("\" (simulated failure).\r\n"
-                                                    "c: exit status 137"));
+                                                    "c: exit status 137: Killed"));
     // The run went on regardless, each view once; only the repaired view's
     // server was stopped.
     EXPECT_EQ(s.repaired(),
