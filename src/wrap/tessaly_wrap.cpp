@@ -572,6 +572,10 @@ int main(int argc, char** argv) {
     if (hostLock.noFlock)
         report("unlocked " + escaped("no lock on " + o.hostLock +
                                      ": flock not found; locked on this workstation only"));
+    // The record first: a unit killed right after its report still leaves
+    // a later run the truth of how fix_prot ended.
+    std::string rest = "fix_prot=" + escaped(fix.text()) + "\nfix_prot_ended=" + now_utc() + "\n";
+    record.write(rest);
     if (!fix.started) {
         report("failed " + std::to_string(fix.startError));
     } else {
@@ -583,8 +587,6 @@ int main(int argc, char** argv) {
     }
     if (errFd >= 0)
         ::close(errFd);
-    std::string rest = "fix_prot=" + escaped(fix.text()) + "\nfix_prot_ended=" + now_utc() + "\n";
-    record.write(rest);
 
     Ended endview;
     std::string endviewError;

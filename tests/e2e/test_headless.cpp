@@ -32,6 +32,7 @@
 #include <fcntl.h>
 #include <map>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,12 +133,31 @@ std::set<std::string> endviews_follow_fix_prots(const ccsim::Home& home) {
 
 // Waits until every fix_prot started has its endview (units finishing alone).
 bool units_done(const ccsim::Home& home) {
+    // A unit's record stays locked until the unit has written its last word
+    // and ended, a little after its endview.
+    const auto recordsFree = [] {
+        const QString dir = repair::unit_record_dir();
+        if (dir.isEmpty())
+            return true;
+        for (const QFileInfo& f :
+             QDir(dir).entryInfoList({QStringLiteral("*.unit")}, QDir::Files)) {
+            const int fd = ::open(QFile::encodeName(f.filePath()).constData(),
+                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+            ::close(fd);
+            if (held)
+                return false;
+        }
+        return true;
+    };
     return QTest::qWaitFor(
         [&] {
             for (const auto& [tag, span] : fix_prot_spans(home))
                 if (span.end < 0 || endview_time(home, tag) < span.end)
                     return false;
-            return true;
+            return recordsFree();
         },
         15'000);
 }
