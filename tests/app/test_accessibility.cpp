@@ -447,24 +447,26 @@ TEST(Accessibility, ALongMessageFitsTheScreenWithTheWholeTextInItsDetails) {
         QString shown;
         QString details;
         bool answered = false;
-        QTimer poll;
-        poll.setInterval(20);
-        QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        const auto shownBox = [] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible() || answered)
-                return;
-            answered = true;
-            poll.stop();
-            frame = box->frameGeometry();
-            screen = box->screen()->availableGeometry();
-            QAbstractButton* button = box->button(QMessageBox::Ok);
-            ok = QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
-            shown = box->text();
-            details = box->detailedText();
-            QTest::mouseClick(button, Qt::LeftButton);
-        });
-        poll.start();
-        QTimer::singleShot(10000, &poll, [] {
+            return box && box->isVisible() ? box : nullptr;
+        };
+        QObject scope; // the watch and the fallback end with this case
+        when(
+            &scope, [&] { return shownBox() != nullptr; },
+            [&] {
+                QMessageBox* box = shownBox();
+                answered = true;
+                frame = box->frameGeometry();
+                screen = box->screen()->availableGeometry();
+                QAbstractButton* button = box->button(QMessageBox::Ok);
+                ok = QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
+                shown = box->text();
+                details = box->detailedText();
+                QTest::mouseClick(button, Qt::LeftButton);
+            },
+            10'000);
+        QTimer::singleShot(10000, &scope, [] {
             if (QWidget* m = QApplication::activeModalWidget())
                 m->close();
         });
