@@ -9,15 +9,25 @@ QString storage_marker() {
     return QStringLiteral("\\\\");
 }
 
-const QRegularExpression& storage_separators() {
-    // Made once: each new expression is compiled again.
-    static const QRegularExpression re(QStringLiteral("[\\\\/]"));
-    return re;
+QStringList storage_parts(const QString& path) {
+    QStringList parts;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i <= path.size(); ++i) {
+        if (i < path.size()) {
+            const QChar c = path.at(i);
+            if (!(c == u'/' || c == u'\'))
+                continue;
+        }
+        if (i > from)
+            parts.append(path.mid(from, i - from));
+        from = i + 1;
+    }
+    return parts;
 }
 
 bool is_storage_root(const QString& path) {
     // \\server or \\server\share, with or without a trailing separator.
-    const QStringList parts = path.split(storage_separators(), Qt::SkipEmptyParts);
+    const QStringList parts = storage_parts(path);
     return parts.size() <= 2;
 }
 

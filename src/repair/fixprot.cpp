@@ -355,7 +355,7 @@ QString checked_storage(const QString& path, const QString& tag, QString& error)
                 tag + (path.isEmpty() ? QString() : QStringLiteral(": ") + path);
         return QString();
     }
-    if (path.split(cc::storage_separators(), Qt::SkipEmptyParts).contains(QStringLiteral(".."))) {
+    if (cc::storage_parts(path).contains(QStringLiteral(".."))) {
         error = QStringLiteral("lsview gave a storage path that climbs with \"..\" for view ") +
                 tag + QStringLiteral(": ") + path;
         return QString();

@@ -323,6 +323,11 @@ TEST(ViewStorage, TakesThePathFromTheEarliestMarkerOfTheTagsOwnLine) {
             << b.output;
         EXPECT_EQ(error, QString::fromUtf8(b.why)) << b.output;
     }
+    // A byte that is not UTF-8 is kept as a lone surrogate; the ".." before
+    // it still counts.
+    const QString odd = cc::decode_output("  x  /../..=\xaeo..\n");
+    EXPECT_EQ(repair::storage_from_lookup(odd, QStringLiteral("x"), error), QString());
+    EXPECT_TRUE(error.contains(QStringLiteral("climbs"))) << error.toStdString();
 }
 
 TEST(ViewDetails, ReportsTheCurrentLinesViewExactly) {
