@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "process/commandline.h"
 
+#include "platform/shellquote.h"
+
 #include <QStringView>
 
 #include <algorithm>
@@ -8,35 +10,12 @@
 
 namespace tsy::process {
 
-namespace {
-bool plain_char(QChar c) {
-    const char16_t u = c.unicode();
-    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
-           QStringView(u"-_./:,+@%=").contains(c);
-}
-
-// "NAME=...", which a shell takes for an assignment where a command starts.
-bool reads_as_assignment(const QString& word) {
-    const qsizetype eq = word.indexOf(u'=');
-    if (eq <= 0 || word.at(0).isDigit())
-        return false;
-    for (qsizetype i = 0; i < eq; ++i) {
-        const char16_t c = word.at(i).unicode();
-        if (!(c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-              (c >= '0' && c <= '9')))
-            return false;
-    }
-    return true;
-}
-} // namespace
-
 QString shell_quote(const QString& word) {
-    if (!word.isEmpty() && std::all_of(word.cbegin(), word.cend(), plain_char) &&
-        !reads_as_assignment(word))
+    const std::u16string_view w(reinterpret_cast<const char16_t*>(word.utf16()),
+                                std::size_t(word.size()));
+    if (plat::shell_plain_word(w))
         return word;
-    QString q = word;
-    q.replace(u'\'', QLatin1StringView("'\\''"));
-    return u'\'' + q + u'\'';
+    return QString::fromStdU16String(plat::shell_quote(w));
 }
 
 QString quoted_word(const QString& word, Quoting quoting) {

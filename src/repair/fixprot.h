@@ -87,12 +87,12 @@ QStringList command_on_host(const Reach& reach, const QString& host, const QStri
 // $TESSALY_HOST_LOCK_DIR, when set, takes the place of lockDir.
 //
 // The script reports on its error output, before fix_prot writes there,
-// one line per step, each starting with kLockReport: "at PATH" (the lock it
+// one line per step, each starting with "tessaly-lock: " (the words of
+// unit::hostlock in wrap/unitprotocol.h): "at PATH" (the lock it
 // asks for), "held" (taken: fix_prot starts now), "fail REASON" (no lock:
 // nothing runs, status 70), "noflock" (the host has no flock(1): fix_prot
 // runs unlocked there). Status 75 after "at" and no "held": the lock is
 // held elsewhere, and nothing ran.
-inline constexpr QLatin1StringView kLockReport("tessaly-lock: ");
 QStringList locked_command_on_host(const Reach& reach, const QString& host, const QString& lockDir,
                                    const QString& lockName, const QStringList& words);
 

@@ -8,6 +8,7 @@
 
 #include "process/childprocess.h"
 #include "repair/unitrecord.h"
+#include "wrap/unitprotocol.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -73,25 +74,30 @@ QStringList terminal_command() {
 // wrapper (a launcher that hands the command to a server and returns).
 constexpr int kGraceMs = 10'000;
 
+QString word(std::string_view option) {
+    return QLatin1StringView(option.data(), qsizetype(option.size()));
+}
+
 // The words that start the unit around spec's program.
 QStringList unit_words(const LaunchSpec& spec, const QString& program, const QString& report,
                        bool terminal) {
-    QStringList w{wrapper_path(), QStringLiteral("--report"), report};
-    const auto add = [&w](const char* option, const QString& value) {
+    namespace opt = unit::opt;
+    QStringList w{wrapper_path(), word(opt::report), report};
+    const auto add = [&](std::string_view option, const QString& value) {
         if (!value.isEmpty())
-            w << QString::fromLatin1(option) << value;
+            w << word(option) << value;
     };
-    add("--tag", spec.tag);
-    add("--lock", spec.lockPath);
-    add("--host-lock", spec.hostLock);
-    add("--record", spec.recordPath);
-    add("--endview", spec.cleartool);
+    add(opt::tag, spec.tag);
+    add(opt::lock, spec.lockPath);
+    add(opt::hostLock, spec.hostLock);
+    add(opt::record, spec.recordPath);
+    add(opt::endview, spec.cleartool);
     if (spec.endviewAfterFailure)
-        w << QStringLiteral("--endview-after-failure");
+        w << word(opt::endviewAfterFailure);
     if (spec.remote)
-        w << QStringLiteral("--remote");
-    w << (terminal ? QStringLiteral("--terminal") : QStringLiteral("--keep-errors"));
-    w << QStringLiteral("--") << program;
+        w << word(opt::remote);
+    w << word(terminal ? opt::terminal : opt::keepErrors);
+    w << word(opt::end) << program;
     return w + spec.arguments;
 }
 
@@ -145,36 +151,46 @@ protected:
 
 private:
     void handle(const QByteArray& line) {
-        const qsizetype blank = line.indexOf(' ');
-        const QByteArray word = blank < 0 ? line : line.left(blank);
-        const QByteArray rest = blank < 0 ? QByteArray() : line.mid(blank + 1);
-        bool ok = false;
-        const int value = rest.toInt(&ok);
-        if (word == "busy") {
+        using unit::Verb;
+        const std::optional<unit::Report> r = unit::parse(std::string_view(line.constData(), std::size_t(line.size())));
+        if (!r)
+            return;
+        const QString text = QString::fromLocal8Bit(r->text);
+        const int value = int(r->number);
+        switch (r->verb) {
+        case Verb::Busy:
             m_busy = true;
             m_started = true;
-            emit busy(unit_unescaped(rest));
-        } else if (word == "nolock") {
+            emit busy(text);
+            break;
+        case Verb::NoLock:
             // The unit ran nothing and leaves no record.
             finish();
             if (!m_spec.recordPath.isEmpty())
                 QFile::remove(m_spec.recordPath);
-            emit lockRefused(unit_unescaped(rest));
-        } else if (word == "unlocked") {
-            emit unlocked(unit_unescaped(rest));
-        } else if (word == "started" && ok) {
+            emit lockRefused(text);
+            break;
+        case Verb::Unlocked:
+            emit unlocked(text);
+            break;
+        case Verb::Started:
             m_started = true;
-        } else if (word == "message") {
-            m_message = unit_unescaped(rest);
-        } else if ((word == "exit" || word == "signal") && ok) {
+            break;
+        case Verb::Message:
+            m_message = text;
+            break;
+        case Verb::Exit:
+        case Verb::Signal: {
             ProgramEnd e;
             e.known = true;
-            e.crashed = word == "signal";
+            e.crashed = r->verb == Verb::Signal;
             e.exitCode = e.crashed ? 0 : value;
             e.message = m_message;
             m_fixProtEnded = true;
             emit ended(e);
-        } else if (word == "failed" && ok) {
+            break;
+        }
+        case Verb::Failed:
             m_started = true; // the unit ran; the program did not
             m_fixProtEnded = true;
             m_endviewEnded = true; // nothing follows a program that never ran
@@ -183,9 +199,16 @@ private:
             if (!m_spec.recordPath.isEmpty())
                 QFile::remove(m_spec.recordPath);
             emit failedToStart(QString::fromLocal8Bit(::strerror(value)));
-        } else if (word == "endview") {
-            endviewLine(rest);
-        } else if (word == "done") {
+            break;
+        case Verb::EndviewMessage:
+            m_endviewMessage = text.trimmed();
+            break;
+        case Verb::EndviewExit:
+        case Verb::EndviewSignal:
+        case Verb::EndviewFailed:
+            endviewEnd(r->verb, value);
+            break;
+        case Verb::Done:
             // The unit's work is over only now: its record is written and
             // its lock released. Reported here, the record is not needed
             // by a later run.
@@ -194,30 +217,20 @@ private:
                 QFile::remove(m_spec.recordPath);
             if (m_wantEndview && !m_endviewEnded && m_fixProtEnded && !m_busy)
                 endview(m_endview.value_or(EndviewEnd{})); // none: fix_prot failed
+            break;
         }
     }
 
-    void endviewLine(const QByteArray& text) {
-        const qsizetype blank = text.indexOf(' ');
-        const QByteArray word = blank < 0 ? text : text.left(blank);
-        const QByteArray rest = blank < 0 ? QByteArray() : text.mid(blank + 1);
-        if (word == "message") {
-            m_endviewMessage = unit_unescaped(rest).trimmed();
-            return;
-        }
-        bool ok = false;
-        const int value = rest.toInt(&ok);
-        if (!ok)
-            return;
+    void endviewEnd(unit::Verb verb, int value) {
         const QString words =
             QStringLiteral("cleartool endview -server ") + m_spec.tag; // as the log shows it
         EndviewEnd e;
-        e.ran = word != "failed";
-        e.ok = word == "exit" && value == 0;
-        if (word == "failed")
+        e.ran = verb != unit::Verb::EndviewFailed;
+        e.ok = verb == unit::Verb::EndviewExit && value == 0;
+        if (verb == unit::Verb::EndviewFailed)
             e.error = QStringLiteral("cannot run cleartool (") + m_spec.cleartool +
                       QStringLiteral("): ") + QString::fromLocal8Bit(::strerror(value));
-        else if (word == "signal")
+        else if (verb == unit::Verb::EndviewSignal)
             e.error = QStringLiteral("cleartool ended abnormally: ") + words;
         else if (!e.ok)
             e.error = !m_endviewMessage.isEmpty()
@@ -251,7 +264,7 @@ class DirectLaunch : public UnitLaunch {
 public:
     DirectLaunch(const LaunchSpec& spec, const QString& program, QObject* parent)
         : UnitLaunch(spec, parent), m_process(new QProcess(this)) {
-        const QStringList words = unit_words(spec, program, QStringLiteral("-"), false);
+        const QStringList words = unit_words(spec, program, word(unit::opt::reportToStdout), false);
         m_words = QStringList{program} + spec.arguments;
         m_process->setProgram(words.first());
         m_process->setArguments(words.mid(1));

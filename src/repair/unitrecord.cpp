@@ -2,6 +2,7 @@
 #include "repair/unitrecord.h"
 
 #include "repair/inspection.h"
+#include "wrap/unitprotocol.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -45,42 +46,32 @@ bool read_if_free(const QString& path, QByteArray& text) {
 } // namespace
 
 QString unit_unescaped(QByteArrayView text) {
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text.at(i);
-        if (c != '\\' || i + 1 == text.size()) {
-            out += c;
-            continue;
-        }
-        const char n = text.at(++i);
-        out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
-    }
-    return QString::fromLocal8Bit(out);
+    return QString::fromLocal8Bit(unit::unescape(std::string_view(text.data(), text.size())));
 }
 
 UnitRecord parse_unit_record(const QByteArray& text) {
     UnitRecord r;
-    if (!text.startsWith("tessaly-unit 1\n"))
+    namespace rec = unit::record;
+    if (!text.startsWith(QByteArrayView(rec::magic.data(), rec::magic.size())))
         return r;
     bool ended = false;
     for (const QByteArray& line : text.split('\n')) {
         const qsizetype eq = line.indexOf('=');
         if (eq <= 0)
             continue;
-        const QByteArrayView key(line.constData(), eq);
+        const std::string_view key(line.constData(), std::size_t(eq));
         const QString value = unit_unescaped(QByteArrayView(line).sliced(eq + 1));
-        if (key == "tag")
+        if (key == rec::tag)
             r.tag = value;
-        else if (key == "fix_prot")
+        else if (key == rec::fixProt)
             r.fixProt = value;
-        else if (key == "endview")
+        else if (key == rec::endview)
             r.endview = value;
-        else if (key == "endview_message")
+        else if (key == rec::endviewMessage)
             r.endviewMessage = value.trimmed();
-        else if (key == "started")
+        else if (key == rec::started)
             r.started = value;
-        else if (key == "ended") {
+        else if (key == rec::ended) {
             r.ended = value;
             ended = true;
         }

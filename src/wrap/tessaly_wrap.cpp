@@ -36,12 +36,10 @@
 // --keep-errors  PROGRAM's error output goes to a file, and its first line
 //                is reported as "message TEXT" (no window to read it in).
 //
-// Lines reported, one write each: "busy LOCK", "nolock TEXT", "started
-// PID", "unlocked TEXT", "message TEXT", then "exit N", "signal N" or
-// "failed ERRNO"; then
-// "endview message TEXT", "endview exit N", "endview signal N" or
-// "endview failed ERRNO" when endview ran; "done" last. Text has its
-// backslashes, line breaks and carriage returns escaped.
+// Its options, reports and record are written down in unitprotocol.h.
+#include "platform/shellquote.h"
+#include "wrap/unitprotocol.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -72,31 +70,25 @@ struct Options {
 
 int g_report = -1;
 
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
-}
+using tsy::unit::Verb;
 
-void report(const std::string& line) {
+void report(const tsy::unit::Report& r) {
     if (g_report < 0)
         return;
-    const std::string text = line + "\n";
+    const std::string text = tsy::unit::format(r) + "\n";
     // One write: a line under PIPE_BUF bytes arrives whole. A reader that
     // has gone away is no reason to stop (SIGPIPE is ignored).
     if (::write(g_report, text.data(), text.size()) < 0 && errno == EPIPE) {
         ::close(g_report);
         g_report = -1;
     }
+}
+
+void report(Verb v, const std::string& text) {
+    report({v, 0, text});
+}
+void report(Verb v, long long number = 0) {
+    report({v, number, std::string()});
 }
 
 std::string now_utc() {
@@ -116,18 +108,7 @@ std::string quoted(const std::vector<char*>& words) {
             break;
         if (!line.empty())
             line += ' ';
-        const std::string s = w;
-        const bool plain =
-            !s.empty() && s.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                              "0123456789-_./=:,+@%") == std::string::npos;
-        if (plain) {
-            line += s;
-            continue;
-        }
-        line += '\'';
-        for (const char c : s)
-            line += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        line += '\'';
+        line += plat::shell_quote(std::string(w));
     }
     return line;
 }
@@ -178,7 +159,8 @@ Lock take_lock(const std::string& path, int& fd, std::string& why) {
     return Lock::Failed;
 }
 
-const std::string kMarker = "tessaly-lock: ";
+namespace hostlock = tsy::unit::hostlock;
+constexpr std::string_view kMarker = hostlock::marker;
 
 // What a program that takes the storage lock on its host said of it, read
 // out of its error output (see --host-lock).
@@ -235,15 +217,15 @@ private:
     bool marker(const std::string& line) {
         if (line.compare(0, kMarker.size(), kMarker) != 0)
             return false;
-        const std::string what = line.substr(kMarker.size());
+        const std::string_view what = std::string_view(line).substr(kMarker.size());
         m_lock.said = true;
-        if (what == "held" || what == "noflock") {
-            (what == "held" ? m_lock.held : m_lock.noFlock) = true;
+        if (what == hostlock::held || what == hostlock::noFlock) {
+            (what == hostlock::held ? m_lock.held : m_lock.noFlock) = true;
             m_reading = false; // the program's own output follows
-        } else if (what.compare(0, 3, "at ") == 0) {
-            m_lock.at = what.substr(3);
-        } else if (what.compare(0, 5, "fail ") == 0) {
-            m_lock.fail = what.substr(5);
+        } else if (what.substr(0, hostlock::at.size()) == hostlock::at) {
+            m_lock.at = what.substr(hostlock::at.size());
+        } else if (what.substr(0, hostlock::fail.size()) == hostlock::fail) {
+            m_lock.fail = what.substr(hostlock::fail.size());
         }
         return true;
     }
@@ -279,8 +261,9 @@ struct Record {
             return;
         // Held for as long as this unit lives.
         ::flock(fd, LOCK_EX);
-        head = "tessaly-unit 1\ntag=" + escaped(o.tag) + "\nlock=" + escaped(lock) +
-               "\nstarted=" + now_utc() + "\n";
+        namespace rec = tsy::unit::record;
+        head = std::string(rec::magic) + rec::line(rec::tag, o.tag) + rec::line(rec::lock, lock) +
+               rec::line(rec::started, now_utc());
         write(std::string());
     }
     void write(const std::string& rest) const {
@@ -359,7 +342,7 @@ Ended run(char* const* words, bool inheritStdin, bool inheritStdout, int errFd, 
     }
     e.started = true;
     if (reportPid)
-        report("started " + std::to_string(child));
+        report(Verb::Started, child);
     bool reaped = false;
     if (relay && errFd >= 0) {
         // Woken by the child's end where the system offers a descriptor
@@ -445,31 +428,32 @@ void wait_for_enter(const std::string& what) {
 }
 
 bool parse(int argc, char** argv, Options& o) {
+    namespace opt = tsy::unit::opt;
     int i = 1;
     for (; i < argc; ++i) {
         const std::string a = argv[i];
         const bool more = i + 1 < argc;
-        if (a == "--report" && more)
+        if (a == opt::report && more)
             o.report = argv[++i];
-        else if (a == "--tag" && more)
+        else if (a == opt::tag && more)
             o.tag = argv[++i];
-        else if (a == "--lock" && more)
+        else if (a == opt::lock && more)
             o.lock = argv[++i];
-        else if (a == "--host-lock" && more)
+        else if (a == opt::hostLock && more)
             o.hostLock = argv[++i];
-        else if (a == "--record" && more)
+        else if (a == opt::record && more)
             o.record = argv[++i];
-        else if (a == "--endview" && more)
+        else if (a == opt::endview && more)
             o.endview = argv[++i];
-        else if (a == "--endview-after-failure")
+        else if (a == opt::endviewAfterFailure)
             o.endviewAfterFailure = true;
-        else if (a == "--remote")
+        else if (a == opt::remote)
             o.remote = true;
-        else if (a == "--terminal")
+        else if (a == opt::terminal)
             o.terminal = true;
-        else if (a == "--keep-errors")
+        else if (a == opt::keepErrors)
             o.keepErrors = true;
-        else if (a == "--") {
+        else if (a == opt::end) {
             ++i;
             break;
         } else {
@@ -498,7 +482,7 @@ int main(int argc, char** argv) {
     for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE})
         std::signal(sig, SIG_IGN);
 
-    if (o.report == "-") {
+    if (o.report == tsy::unit::opt::reportToStdout) {
         g_report = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
         // What the children would write there goes nowhere instead.
         const int null = ::open("/dev/null", O_WRONLY);
@@ -522,15 +506,15 @@ int main(int argc, char** argv) {
         std::string why;
         switch (take_lock(o.lock, lockFd, why)) {
         case Lock::Busy:
-            report("busy " + escaped(o.lock));
-            report("done");
+            report(Verb::Busy, o.lock);
+            report(Verb::Done);
             if (o.terminal)
                 wait_for_enter("Another repair of this view's storage is still at work");
             return 75;
         case Lock::Failed:
             // No repair without its lock.
-            report("nolock " + escaped(why));
-            report("done");
+            report(Verb::NoLock, why);
+            report(Verb::Done);
             if (o.terminal)
                 wait_for_enter("Cannot take the storage lock: " + why);
             return 75;
@@ -552,7 +536,8 @@ int main(int argc, char** argv) {
         !hostLock.noFlock) {
         // The lock command ran and did not take the lock: fix_prot never
         // started, and there is nothing for a later run to finish.
-        const bool busy = !fix.signalled && fix.code == 75 && hostLock.fail.empty();
+        const bool busy =
+            !fix.signalled && fix.code == hostlock::busyStatus && hostLock.fail.empty();
         std::string why = hostLock.fail;
         if (why.empty())
             why = first_line(read_back(errFd, 4096));
@@ -560,9 +545,11 @@ int main(int argc, char** argv) {
             why = "the lock command ended with " + fix.text();
         if (!o.record.empty())
             ::unlink(o.record.c_str());
-        report(busy ? "busy " + escaped(o.hostLock + ":" + hostLock.at)
-                    : "nolock " + escaped(o.hostLock + ": " + why));
-        report("done");
+        if (busy)
+            report(Verb::Busy, o.hostLock + ":" + hostLock.at);
+        else
+            report(Verb::NoLock, o.hostLock + ": " + why);
+        report(Verb::Done);
         if (o.terminal)
             wait_for_enter(busy ? "Another repair of this view's storage is still at work on " +
                                       o.hostLock
@@ -570,20 +557,21 @@ int main(int argc, char** argv) {
         return 75;
     }
     if (hostLock.noFlock)
-        report("unlocked " + escaped("no lock on " + o.hostLock +
-                                     ": flock not found; locked on this workstation only"));
+        report(Verb::Unlocked,
+               "no lock on " + o.hostLock + ": flock not found; locked on this workstation only");
     // The record first: a unit killed right after its report still leaves
     // a later run the truth of how fix_prot ended.
-    std::string rest = "fix_prot=" + escaped(fix.text()) + "\nfix_prot_ended=" + now_utc() + "\n";
+    namespace rec = tsy::unit::record;
+    std::string rest =
+        rec::line(rec::fixProt, fix.text()) + rec::line(rec::fixProtEnded, now_utc());
     record.write(rest);
     if (!fix.started) {
-        report("failed " + std::to_string(fix.startError));
+        report(Verb::Failed, fix.startError);
     } else {
         const std::string message = first_line(read_back(errFd, 4096));
         if (!message.empty())
-            report("message " + escaped(message));
-        report(fix.signalled ? "signal " + std::to_string(fix.code)
-                             : "exit " + std::to_string(fix.code));
+            report(Verb::Message, message);
+        report(fix.signalled ? Verb::Signal : Verb::Exit, fix.code);
     }
     if (errFd >= 0)
         ::close(errFd);
@@ -601,24 +589,25 @@ int main(int argc, char** argv) {
         if (endErr >= 0)
             ::close(endErr);
         if (!endviewError.empty()) {
-            report("endview message " + escaped(endviewError));
+            report(Verb::EndviewMessage, endviewError);
             if (o.terminal)
                 std::fputs(endviewError.c_str(), stderr);
         }
-        report(!endview.started    ? "endview failed " + std::to_string(endview.startError)
-               : endview.signalled ? "endview signal " + std::to_string(endview.code)
-                                   : "endview exit " + std::to_string(endview.code));
-        rest += "endview=" + escaped(endview.text()) + "\n";
+        if (!endview.started)
+            report(Verb::EndviewFailed, endview.startError);
+        else
+            report(endview.signalled ? Verb::EndviewSignal : Verb::EndviewExit, endview.code);
+        rest += rec::line(rec::endview, endview.text());
         if (!endviewError.empty())
-            rest += "endview_message=" + escaped(endviewError) + "\n";
+            rest += rec::line(rec::endviewMessage, endviewError);
     } else {
-        rest += "endview=not run\n";
+        rest += rec::line(rec::endview, "not run");
     }
-    rest += "ended=" + now_utc() + "\n";
+    rest += rec::line(rec::ended, now_utc());
     record.write(rest);
     if (lockFd >= 0)
         ::close(lockFd);
-    report("done");
+    report(Verb::Done);
     if (g_report >= 0)
         ::close(g_report);
 
