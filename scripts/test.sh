@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors and runs the
 # whole test suite: the unit, widget and end-to-end tests (offscreen), the
-# Windows layer under Wine, the suite again under ASan+UBSan, the fuzz
-# targets for a bounded time, a one-pass smoke run of the benchmarks, and
-# the format check.
+# Windows layer under Wine and the syntax of the Windows sources that use
+# Qt, the suite again under ASan+UBSan, the fuzz targets for a bounded
+# time, a one-pass smoke run of the benchmarks, and the format check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,6 +30,8 @@ cmake --build build -j"$jobs"
 if [ -x scripts/test-windows.sh ] || [ -f scripts/test-windows.sh ]; then
     step "Windows layer under Wine"
     bash scripts/test-windows.sh
+    step "Windows sources that use Qt, for syntax"
+    bash scripts/check-windows-qt.sh
 fi
 
 if [ -f scripts/test-extra.sh ]; then

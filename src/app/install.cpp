@@ -3,20 +3,10 @@
 
 #include "cc/cchome.h"
 #include "common/msgbox.h"
-#include "platform/platform.h"
 
 #include <cstdio>
 
 namespace tsy {
-
-bool get_key_value(std::uint32_t root, const QString& keyPath, const QString& valueName,
-                   QString& result) {
-    std::string value = result.toLocal8Bit().toStdString();
-    const bool ok = plat::get_key_value(root, keyPath.toLocal8Bit().toStdString(),
-                                        valueName.toLocal8Bit().toStdString(), value);
-    result = QString::fromLocal8Bit(value);
-    return ok;
-}
 
 bool is_clearcase_installed(QString& home) {
     using Outcome = cc::ClearCaseHome::Outcome;

@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace tsy::cc {
@@ -12,15 +13,14 @@ ClearCaseHome clearcase_home() {
     using Outcome = ClearCaseHome::Outcome;
     ClearCaseHome h;
     try {
-        std::string home;
-        if (!plat::get_key_value(plat::kHKeyLocalMachine, plat::kClearCaseKey,
-                                 plat::kProductHomeValue, home)) {
+        const std::optional<std::string> home = plat::clearcase_home();
+        if (!home) {
             h.outcome = Outcome::NotRegistered;
             return h;
         }
-        h.path = QString::fromLocal8Bit(home);
+        h.path = QString::fromLocal8Bit(*home);
         h.cleartool = h.path + QString::fromLocal8Bit(plat::cleartool_marker());
-        h.outcome = plat::holds_cleartool(home) ? Outcome::Found : Outcome::NoCleartool;
+        h.outcome = plat::holds_cleartool(*home) ? Outcome::Found : Outcome::NoCleartool;
     } catch (const plat::FileSearchError& e) {
         h.outcome = Outcome::SearchFailed;
         h.reason = QString::fromLocal8Bit(e.what());

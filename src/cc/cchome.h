@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-// Where ClearCase is installed: the ProductHome value (the registry on
-// Windows, ClearCase's environment variables on POSIX), which must hold
-// cleartool. Each face words the outcome its own way.
+// Where ClearCase is installed: the directory the system records
+// (plat::clearcase_home: the registry on Windows, ClearCase's environment
+// variables on POSIX), which must hold cleartool. Each face words the
+// outcome its own way.
 
 #include <QString>
 
@@ -12,17 +13,17 @@ namespace tsy::cc {
 struct ClearCaseHome {
     enum class Outcome {
         Found,         // path holds cleartool
-        NotRegistered, // no ProductHome value can be read
+        NotRegistered, // the system records no installation directory
         NoCleartool,   // path holds no cleartool
         SearchFailed,  // the search for cleartool failed
         Failed,        // reading the value failed (or another error came up)
     };
     Outcome outcome = Outcome::NotRegistered;
-    // Found: the installation directory, the ProductHome value exactly as
-    // stored (a trailing separator kept, nothing trimmed); else empty.
+    // Found: the installation directory exactly as recorded (a trailing
+    // separator kept, nothing trimmed); else empty.
     QString path;
-    // The value followed by the cleartool marker: where cleartool was
-    // looked for. Empty when there is no value.
+    // The directory followed by the cleartool marker: where cleartool was
+    // looked for. Empty when no directory is recorded.
     QString cleartool;
     // SearchFailed and Failed: the error's description.
     QString reason;
@@ -33,7 +34,8 @@ struct ClearCaseHome {
     bool found() const { return outcome == Outcome::Found; }
 };
 
-// Reads ProductHome and looks for cleartool beneath it. Never throws.
+// Finds the recorded directory and looks for cleartool beneath it. Never
+// throws.
 ClearCaseHome clearcase_home();
 
 } // namespace tsy::cc

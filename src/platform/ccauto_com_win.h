@@ -2,11 +2,14 @@
 #pragma once
 
 // The ClearCase Automation Library through COM late binding
-// (GetIDsOfNames + IDispatch::Invoke), free of Qt. Texts are std::string
-// in the ANSI code page; BSTRs and VARIANTs never leave this layer
-// unowned. A failing call throws ComError whose what() is the library's
-// own error description, or the system's text for the HRESULT when the
-// library gives none.
+// (GetIDsOfNames + IDispatch::Invoke), free of Qt: the objects of
+// ccauto_api.h over IDispatch. The layer's texts are std::string in the
+// ANSI code page (its objects convert to the text type their user names);
+// BSTRs and VARIANTs never leave this layer unowned. A failing call throws ComError whose what() is
+// the library's own error description, or the system's text for the HRESULT when the library gives
+// none.
+
+#include "platform/ccauto_api.h"
 
 #include <windows.h>
 
@@ -22,6 +25,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace plat::wincom {
 
@@ -148,51 +152,109 @@ constexpr const char* kApplicationClsid = "{B22C7EFB-5A5E-11D3-B1CD-00C04F8ECE2F
 constexpr const char* kClearToolProgId = "ClearCase.ClearTool";
 constexpr const char* kClearToolClsid = "{B22C7EFC-5A5E-11D3-B1CD-00C04F8ECE2F}";
 
-class View {
+// How a user of the layer sees texts and errors. Text is its string type;
+// ansi turns a Text into the ANSI code page and text turns it back; guard
+// runs one call of the layer and may turn ComError into an error of the
+// user's own. AnsiTexts is the layer's own view: std::string, ComError.
+struct AnsiTexts {
+    using Text = std::string;
+    static std::string ansi(const std::string& text) { return text; }
+    static std::string text(std::string encoded) { return encoded; }
+    template <typename Call> static auto guard(Call&& call) -> decltype(call()) { return call(); }
+};
+
+// The automation library's objects (ccauto_api.h) over their IDispatch,
+// each call guarded by Face.
+template <typename Face> class View final : public ccauto::View<typename Face::Text> {
 public:
+    using Text = typename Face::Text;
     explicit View(Object object) : m_object(std::move(object)) {}
-    std::string tagName() const;
-    std::string host() const;
-    bool isActive() const;
-    bool isSnapShot() const;
-    bool isUCMView() const;
-    std::string configSpec() const;
+    Text tagName() override { return text("TagName"); }
+    Text host() override { return text("Host"); }
+    bool isActive() override { return flag("IsActive"); }
+    bool isSnapShot() override { return flag("IsSnapShot"); }
+    bool isUCMView() override { return flag("IsUCMView"); }
+    Text configSpec() override { return text("ConfigSpec"); }
 
 private:
+    Text text(const char* member) {
+        return Face::guard([&] { return Face::text(m_object.get(member).toString()); });
+    }
+    bool flag(const char* member) {
+        return Face::guard([&] { return m_object.get(member).toBool(); });
+    }
     Object m_object;
 };
 
-// Counted from 1, as the library's collections are.
-class ViewCollection {
+template <typename Face>
+class ViewCollection final : public ccauto::ViewCollection<typename Face::Text> {
 public:
+    using Text = typename Face::Text;
     explicit ViewCollection(Object object) : m_object(std::move(object)) {}
-    long count() const;
-    View item(long index) const;
+    int count() override {
+        return Face::guard([&] { return static_cast<int>(m_object.get("Count").toLong()); });
+    }
+    std::unique_ptr<ccauto::View<Text>> item(int index) override {
+        return Face::guard([&]() -> std::unique_ptr<ccauto::View<Text>> {
+            return std::make_unique<View<Face>>(m_object.getObject("Item", {index}));
+        });
+    }
 
 private:
     Object m_object;
 };
 
-class Application {
+template <typename Face> class Application final : public ccauto::Application<typename Face::Text> {
 public:
-    static Application create(const Factory& factory = {});
+    using Text = typename Face::Text;
     explicit Application(Object object) : m_object(std::move(object)) {}
-    ViewCollection views(bool flag, const std::string& region) const;
-    View view(const std::string& tag) const;
+    std::unique_ptr<ccauto::ViewCollection<Text>> views(bool flag, const Text& region) override {
+        return Face::guard([&]() -> std::unique_ptr<ccauto::ViewCollection<Text>> {
+            return std::make_unique<ViewCollection<Face>>(
+                m_object.getObject("Views", {flag, Face::ansi(region)}));
+        });
+    }
+    std::unique_ptr<ccauto::View<Text>> view(const Text& tag) override {
+        return Face::guard([&]() -> std::unique_ptr<ccauto::View<Text>> {
+            return std::make_unique<View<Face>>(m_object.getObject("View", {Face::ansi(tag)}));
+        });
+    }
 
 private:
     Object m_object;
 };
 
-class ClearTool {
+template <typename Face> class ClearTool final : public ccauto::ClearTool<typename Face::Text> {
 public:
-    static ClearTool create(const Factory& factory = {});
+    using Text = typename Face::Text;
     explicit ClearTool(Object object) : m_object(std::move(object)) {}
-    // A cleartool command line without the tool's name; its output.
-    std::string cmdExec(const std::string& command) const;
+    Text cmdExec(const Text& command) override {
+        return Face::guard(
+            [&] { return Face::text(m_object.get("CmdExec", {Face::ansi(command)}).toString()); });
+    }
 
 private:
     Object m_object;
 };
+
+// The library's two creatable objects, made through factory
+// (create_dispatch when empty).
+template <typename Face = AnsiTexts>
+std::unique_ptr<ccauto::Application<typename Face::Text>>
+create_application(const Factory& factory = {}) {
+    return Face::guard([&]() -> std::unique_ptr<ccauto::Application<typename Face::Text>> {
+        return std::make_unique<Application<Face>>(
+            create_object(kApplicationProgId, kApplicationClsid, factory));
+    });
+}
+
+template <typename Face = AnsiTexts>
+std::unique_ptr<ccauto::ClearTool<typename Face::Text>>
+create_cleartool(const Factory& factory = {}) {
+    return Face::guard([&]() -> std::unique_ptr<ccauto::ClearTool<typename Face::Text>> {
+        return std::make_unique<ClearTool<Face>>(
+            create_object(kClearToolProgId, kClearToolClsid, factory));
+    });
+}
 
 } // namespace plat::wincom

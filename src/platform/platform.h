@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -40,13 +41,23 @@ inline std::string file_search_message(const FileSearchError& e) {
     return "Error determining file exist --> " + e.path() + "::" + e.what();
 }
 
+// ---- Installation ---------------------------------------------------------
+
+// Where ClearCase is installed, as this system records it, exactly as
+// recorded (a trailing separator kept, nothing trimmed). On Windows the
+// ProductHome value of the key kClearCaseKey under HKEY_LOCAL_MACHINE, no
+// value when there is none; throws what convert_reg_value throws. On
+// POSIX $CLEARCASEHOME, else $ATRIAHOME (a variable set to nothing counts
+// as unset), else /opt/rational/clearcase: always a value. Whether the
+// directory holds cleartool is holds_cleartool's question.
+std::optional<std::string> clearcase_home();
+
 // ---- Registry -------------------------------------------------------------
 
-constexpr std::uint32_t kHKeyLocalMachine = 0x80000002u;
-// Where ClearCase keeps its installation directory, under HKLM.
-constexpr const char* kClearCaseKey = "SOFTWARE\\Atria\\ClearCase\\CurrentVersion";
-constexpr const char* kProductHomeValue = "ProductHome";
-constexpr std::uint32_t kKeyAccessMask = 0x2003Fu;
+// The conversion of a value read is plain code, built on every system so
+// that it is tested and fuzzed everywhere; the registry itself is read on
+// Windows only.
+
 constexpr std::size_t kRegBufferSize = 1024;
 
 constexpr std::uint32_t kRegSz = 1;
@@ -63,11 +74,19 @@ constexpr std::uint32_t kRegMultiSz = 7;
 void convert_reg_value(const unsigned char* buffer, std::size_t size, std::uint32_t type,
                        std::string& result);
 
+#ifdef _WIN32
+constexpr std::uint32_t kHKeyLocalMachine = 0x80000002u;
+// Where ClearCase keeps its installation directory, under HKLM.
+constexpr const char* kClearCaseKey = "SOFTWARE\\Atria\\ClearCase\\CurrentVersion";
+constexpr const char* kProductHomeValue = "ProductHome";
+constexpr std::uint32_t kKeyAccessMask = 0x2003Fu;
+
 // Reads one value as text. False, with result emptied, when the key cannot
 // be opened or the value cannot be read. Throws what convert_reg_value
 // throws. Every key opened is closed.
 bool get_key_value(std::uint32_t root, const std::string& keyPath, const std::string& valueName,
                    std::string& result);
+#endif
 
 // ---- Files ----------------------------------------------------------------
 

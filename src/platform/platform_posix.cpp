@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// POSIX forms of the Windows registry and directory search: the one
-// registry value the program reads comes from ClearCase's UNIX environment
-// variables, and the directory search is glob(3).
+// POSIX forms of the installation's whereabouts and the file search:
+// ClearCase's UNIX environment variables name the installation, and the
+// search is glob(3).
 #include "platform.h"
 
 #include <cerrno>
@@ -17,15 +17,6 @@ namespace plat {
 namespace {
 constexpr const char* kDefaultHome = "/opt/rational/clearcase";
 
-std::string product_home() {
-    for (const char* name : {"CLEARCASEHOME", "ATRIAHOME"}) {
-        const char* v = std::getenv(name);
-        if (v && *v)
-            return v;
-    }
-    return kDefaultHome;
-}
-
 bool hidden_name(const char* path) {
     const char* slash = std::strrchr(path, '/');
     const char* base = slash ? slash + 1 : path;
@@ -33,15 +24,14 @@ bool hidden_name(const char* path) {
 }
 } // namespace
 
-bool get_key_value(std::uint32_t root, const std::string& keyPath, const std::string& valueName,
-                   std::string& result) {
-    if (root != kHKeyLocalMachine || keyPath != kClearCaseKey || valueName != kProductHomeValue) {
-        result.clear();
-        return false;
+std::optional<std::string> clearcase_home() {
+    // The newer name first; ATRIAHOME is what older releases set.
+    for (const char* name : {"CLEARCASEHOME", "ATRIAHOME"}) {
+        const char* v = std::getenv(name);
+        if (v && *v)
+            return std::string(v);
     }
-    // The value as it stands: no registry buffer limits its length here.
-    result = product_home();
-    return true;
+    return std::string(kDefaultHome);
 }
 
 bool file_exists(const std::string& path, bool directories) {

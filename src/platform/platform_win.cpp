@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// Windows forms of the registry read, the directory search and the shell
-// call, on the ANSI entry points so that texts stay in the ANSI code page.
+// Windows forms of the installation's whereabouts (the registry), the
+// directory search and the shell call, on the ANSI entry points so that texts stay in the ANSI code
+// page.
 #include "platform.h"
 #include "syserror_win.h"
 
@@ -105,6 +106,13 @@ bool get_key_value(std::uint32_t root, const std::string& keyPath, const std::st
     }
     convert_reg_value(buffer, kRegBufferSize, type, result);
     return true;
+}
+
+std::optional<std::string> clearcase_home() {
+    std::string home;
+    if (!get_key_value(kHKeyLocalMachine, kClearCaseKey, kProductHomeValue, home))
+        return std::nullopt;
+    return home;
 }
 
 bool file_exists(const std::string& path, bool directories) {

@@ -2,7 +2,6 @@
 #include "app/install.h"
 #include "homeenv.h"
 #include "msgrecorder.h"
-#include "platform/platform.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,35 +16,6 @@
 using namespace tsy;
 using test::HomeEnv;
 using test::touch;
-
-TEST(InstallationDiscovery, ProductHomeComesFromTheClearCaseVariablesInOrder) {
-    HomeEnv env;
-    QString v = QStringLiteral("junk");
-    HomeEnv::set("CLEARCASEHOME", QStringLiteral("/cc/home/"));
-    HomeEnv::set("ATRIAHOME", QStringLiteral("/atria"));
-    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(test::kClearCaseKey),
-                              QStringLiteral("ProductHome"), v));
-    EXPECT_EQ(v, QStringLiteral("/cc/home/")); // trailing separator kept
-    HomeEnv::unset("CLEARCASEHOME");
-    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(test::kClearCaseKey),
-                              QStringLiteral("ProductHome"), v));
-    EXPECT_EQ(v, QStringLiteral("/atria"));
-    HomeEnv::unset("ATRIAHOME");
-    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(test::kClearCaseKey),
-                              QStringLiteral("ProductHome"), v));
-    EXPECT_EQ(v, QStringLiteral("/opt/rational/clearcase"));
-    // Nothing else is in this registry.
-    EXPECT_FALSE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(test::kClearCaseKey),
-                               QStringLiteral("Other"), v));
-    EXPECT_TRUE(v.isEmpty());
-    EXPECT_FALSE(get_key_value(0x80000001u, QString::fromLatin1(test::kClearCaseKey),
-                               QStringLiteral("ProductHome"), v));
-    // No registry buffer limits the length here.
-    HomeEnv::set("CLEARCASEHOME", QString(1100, u'a'));
-    EXPECT_TRUE(get_key_value(plat::kHKeyLocalMachine, QString::fromLatin1(test::kClearCaseKey),
-                              QStringLiteral("ProductHome"), v));
-    EXPECT_EQ(v, QString(1100, u'a'));
-}
 
 TEST(InstallationDiscovery, NeedsARegularCleartoolBeneathTheHome) {
     HomeEnv env;

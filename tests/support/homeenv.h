@@ -14,8 +14,6 @@
 
 namespace tsy::test {
 
-inline const char* kClearCaseKey = "SOFTWARE\\Atria\\ClearCase\\CurrentVersion";
-
 // Sets or clears the installation variables for one test.
 class HomeEnv {
 public:

@@ -68,24 +68,24 @@ TEST_F(ComTest, ViewCollectionIsReadThroughCountAndItemFromOne) {
     app->object(L"Views", collection.get());
 
     {
-        const wincom::Application application = wincom::Application::create(factory(app, tool));
-        const wincom::ViewCollection all = application.views(false, "");
-        ASSERT_EQ(all.count(), 3);
+        const auto application = wincom::create_application(factory(app, tool));
+        const auto all = application->views(false, "");
+        ASSERT_EQ(all->count(), 3);
         std::vector<std::string> seen;
-        for (long i = 1; i <= all.count(); ++i)
-            seen.push_back(all.item(i).tagName());
+        for (int i = 1; i <= all->count(); ++i)
+            seen.push_back(all->item(i)->tagName());
         EXPECT_EQ(seen, (std::vector<std::string>{"alice_dev", "bob_int", "carol_rel"}));
 
-        const wincom::View second = all.item(2);
-        EXPECT_EQ(second.host(), "host-bob_int");
-        EXPECT_TRUE(second.isActive());
-        EXPECT_FALSE(all.item(1).isActive());
-        EXPECT_FALSE(second.isSnapShot());
-        EXPECT_TRUE(second.isUCMView());
-        EXPECT_EQ(second.configSpec(), "element * CHECKEDOUT\r\nelement * /main/LATEST\r\n");
+        const auto second = all->item(2);
+        EXPECT_EQ(second->host(), "host-bob_int");
+        EXPECT_TRUE(second->isActive());
+        EXPECT_FALSE(all->item(1)->isActive());
+        EXPECT_FALSE(second->isSnapShot());
+        EXPECT_TRUE(second->isUCMView());
+        EXPECT_EQ(second->configSpec(), "element * CHECKEDOUT\r\nelement * /main/LATEST\r\n");
 
-        EXPECT_THROW(all.item(0), wincom::ComError);
-        EXPECT_THROW(all.item(4), wincom::ComError);
+        EXPECT_THROW(all->item(0), wincom::ComError);
+        EXPECT_THROW(all->item(4), wincom::ComError);
     }
 
     ASSERT_EQ(m_requests.size(), 1u);
@@ -106,8 +106,8 @@ TEST_F(ComTest, ViewsPassesFlagAndRegion) {
     fake::Ref app, tool, collection;
     collection->number(L"Count", 0);
     app->object(L"Views", collection.get());
-    const wincom::Application application = wincom::Application::create(factory(app, tool));
-    EXPECT_EQ(application.views(true, "win_region").count(), 0);
+    const auto application = wincom::create_application(factory(app, tool));
+    EXPECT_EQ(application->views(true, "win_region")->count(), 0);
     ASSERT_EQ(app->calls().size(), 1u);
     ASSERT_EQ(app->calls()[0].args.size(), 2u);
     EXPECT_EQ(app->calls()[0].args[0].text, L"true");
@@ -120,10 +120,10 @@ TEST_F(ComTest, OnlyVariantTrueIsTrue) {
     view->boolean(L"IsSnapShot", VARIANT_TRUE);
     view->number(L"IsUCMView", -1); // another type: converted first
     app->object(L"View", view.get());
-    const wincom::View v = wincom::Application::create(factory(app, tool)).view("x");
-    EXPECT_FALSE(v.isActive());
-    EXPECT_TRUE(v.isSnapShot());
-    EXPECT_TRUE(v.isUCMView());
+    const auto v = wincom::create_application(factory(app, tool))->view("x");
+    EXPECT_FALSE(v->isActive());
+    EXPECT_TRUE(v->isSnapShot());
+    EXPECT_TRUE(v->isUCMView());
 }
 
 TEST_F(ComTest, AutomationErrorsCarryTheLibrarysDescription) {
@@ -150,39 +150,39 @@ TEST_F(ComTest, AutomationErrorsCarryTheLibrarysDescription) {
         return S_OK;
     });
 
-    const wincom::Application application = wincom::Application::create(factory(app, tool));
-    EXPECT_EQ(application.view("good_view").host(), "host-good_view");
+    const auto application = wincom::create_application(factory(app, tool));
+    EXPECT_EQ(application->view("good_view")->host(), "host-good_view");
 
-    const wincom::View v = application.view("bad_view");
-    EXPECT_EQ(v.tagName(), "bad_view");
+    const auto v = application->view("bad_view");
+    EXPECT_EQ(v->tagName(), "bad_view");
     try {
-        v.host();
+        v->host();
         ADD_FAILURE() << "no exception";
     } catch (const wincom::ComError& e) {
         EXPECT_STREQ(e.what(), "Unable to get view host: view storage not found");
         EXPECT_EQ(e.hresult(), kViewGone);
     }
     try {
-        v.configSpec();
+        v->configSpec();
         ADD_FAILURE() << "no exception";
     } catch (const wincom::ComError& e) {
         EXPECT_STREQ(e.what(), "Unable to get config spec");
     }
     try {
-        v.isActive();
+        v->isActive();
         ADD_FAILURE() << "no exception";
     } catch (const wincom::ComError& e) {
         EXPECT_EQ(e.what(), wincom::hresult_message(kViewGone));
         EXPECT_STRNE(e.what(), "");
     }
     try {
-        application.view("gone");
+        application->view("gone");
         ADD_FAILURE() << "no exception";
     } catch (const wincom::ComError& e) {
         EXPECT_STREQ(e.what(), "Unable to find view by tag: gone");
     }
     // A member the object does not have.
-    EXPECT_THROW(v.isUCMView(), wincom::ComError);
+    EXPECT_THROW(v->isUCMView(), wincom::ComError);
 }
 
 TEST_F(ComTest, CmdExecReturnsOutputAndRaisesErrors) {
@@ -199,10 +199,10 @@ TEST_F(ComTest, CmdExecReturnsOutputAndRaisesErrors) {
         e->scode = E_FAIL;
         return DISP_E_EXCEPTION;
     });
-    const wincom::ClearTool ct = wincom::ClearTool::create(factory(app, tool));
-    EXPECT_EQ(ct.cmdExec("lsview -long a"), "Global path: \\\\srv\\views\\a.vws\r\n");
+    const auto ct = wincom::create_cleartool(factory(app, tool));
+    EXPECT_EQ(ct->cmdExec("lsview -long a"), "Global path: \\\\srv\\views\\a.vws\r\n");
     try {
-        ct.cmdExec("bogus");
+        ct->cmdExec("bogus");
         ADD_FAILURE() << "no exception";
     } catch (const wincom::ComError& e) {
         EXPECT_STREQ(e.what(), "cleartool: Error: Unknown command \"bogus\".");
@@ -232,8 +232,8 @@ TEST_F(ComTest, AnsiTextSurvivesTheWayThroughBstr) {
         result->bstrVal = SysAllocString(echo.c_str());
         return S_OK;
     });
-    const wincom::ClearTool ct = wincom::ClearTool::create(factory(app, tool));
-    EXPECT_EQ(ct.cmdExec("lsview " + ansi), "lsview " + ansi + " \xFC\xDF");
+    const auto ct = wincom::create_cleartool(factory(app, tool));
+    EXPECT_EQ(ct->cmdExec("lsview " + ansi), "lsview " + ansi + " \xFC\xDF");
     EXPECT_EQ(tool->calls()[0].args[0].text, L"lsview caf\u00E9_\u00C4rger_\u20AC");
 }
 
@@ -245,9 +245,9 @@ TEST_F(ComTest, UnexpectedResultsAreErrorsNotCrashes) {
         result->pdispVal = nullptr;
         return S_OK;
     });
-    const wincom::Application application = wincom::Application::create(factory(app, tool));
-    EXPECT_THROW(application.view("x"), wincom::ComError);
-    EXPECT_THROW(application.views(false, ""), wincom::ComError);
+    const auto application = wincom::create_application(factory(app, tool));
+    EXPECT_THROW(application->view("x"), wincom::ComError);
+    EXPECT_THROW(application->views(false, ""), wincom::ComError);
 
     wincom::Object none;
     EXPECT_THROW(none.get("Anything"), wincom::ComError);
@@ -256,7 +256,7 @@ TEST_F(ComTest, UnexpectedResultsAreErrorsNotCrashes) {
     const wincom::Factory empty = [](const std::string&, const std::string&) -> IDispatch* {
         return nullptr;
     };
-    EXPECT_THROW(wincom::ClearTool::create(empty), wincom::ComError);
+    EXPECT_THROW(wincom::create_cleartool(empty), wincom::ComError);
 }
 
 TEST_F(ComTest, ObjectsShareAndReleaseTheirReferences) {
@@ -284,9 +284,9 @@ TEST_F(ComTest, ApartmentIsLeftAsFound) {
     app->object(L"View", view.get());
     view->text(L"TagName", L"v");
     {
-        const wincom::Application application = wincom::Application::create(factory(app, tool));
-        const wincom::View v = application.view("v");
-        EXPECT_EQ(v.tagName(), "v");
+        const auto application = wincom::create_application(factory(app, tool));
+        const auto v = application->view("v");
+        EXPECT_EQ(v->tagName(), "v");
     }
     // Nothing left initialised: a new initialisation is the first again.
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -297,8 +297,8 @@ TEST_F(ComTest, ApartmentIsLeftAsFound) {
     // A thread already in the multithreaded apartment is used as it is.
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     {
-        const wincom::Application application = wincom::Application::create(factory(app, tool));
-        EXPECT_EQ(application.view("v").tagName(), "v");
+        const auto application = wincom::create_application(factory(app, tool));
+        EXPECT_EQ(application->view("v")->tagName(), "v");
     }
     CoUninitialize();
 }
@@ -340,7 +340,7 @@ TEST(ComRealObjectTest, ClassIdIsUsedWhenTheNameIsUnknown) {
 
 TEST(ComRealObjectTest, MissingClearCaseIsAClearError) {
     try {
-        wincom::Application::create();
+        wincom::create_application();
         ADD_FAILURE() << "ClearCase is not installed in the test prefix";
     } catch (const wincom::ComError& e) {
         EXPECT_TRUE(FAILED(e.hresult()));

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace {
@@ -183,6 +184,32 @@ TEST(RegistryMachineTest, ReadsProductHomeUnderLocalMachine) {
     EXPECT_EQ(result, home);
     EXPECT_FALSE(missingOk);
     EXPECT_EQ(missing, "");
+}
+
+// The installation directory is ProductHome under the ClearCase key; the
+// test prefix has no ClearCase, so the key is made here and removed.
+TEST(RegistryMachineTest, InstallationDirectoryIsTheClearCaseProductHome) {
+    HKEY probe = nullptr;
+    ASSERT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Atria", 0, KEY_READ, &probe),
+              ERROR_SUCCESS)
+        << "the test prefix has a ClearCase key of its own";
+    EXPECT_EQ(plat::clearcase_home(), std::nullopt);
+
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, plat::kClearCaseKey, 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::optional<std::string> noValue = plat::clearcase_home();
+    const std::string home = "C:\\Program Files\\IBM\\RationalSDLC\\ClearCase\\";
+    RegSetValueExA(key, "ProductHome", 0, REG_SZ, reinterpret_cast<const BYTE*>(home.c_str()),
+                   static_cast<DWORD>(home.size() + 1));
+    RegCloseKey(key);
+    const std::optional<std::string> found = plat::clearcase_home();
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Atria");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Atria");
+
+    EXPECT_EQ(noValue, std::nullopt);
+    EXPECT_EQ(found, home); // the trailing backslash stays
 }
 
 } // namespace
