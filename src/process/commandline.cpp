@@ -63,9 +63,8 @@ QString quoted_command(const QStringList& words, Quoting quoting) {
     return line;
 }
 
-bool shell_words(const QString& text, QStringList& words, QString& error) {
-    words.clear();
-    error.clear();
+Result<QStringList> shell_words(const QString& text) {
+    QStringList words;
     QString word;
     bool inWord = false; // a word is begun, even if it stays empty ('')
     const qsizetype n = text.size();
@@ -87,8 +86,7 @@ bool shell_words(const QString& text, QStringList& words, QString& error) {
         } else if (c == u'\'') {
             const qsizetype close = text.indexOf(u'\'', i + 1);
             if (close < 0) {
-                error = QStringLiteral("a single quote is not closed");
-                return false;
+                return Error{QStringLiteral("a single quote is not closed")};
             }
             word += QStringView(text).mid(i + 1, close - i - 1);
             i = close;
@@ -105,8 +103,7 @@ bool shell_words(const QString& text, QStringList& words, QString& error) {
                 }
             }
             if (j >= n) {
-                error = QStringLiteral("a double quote is not closed");
-                return false;
+                return Error{QStringLiteral("a double quote is not closed")};
             }
             i = j;
         } else {
@@ -115,7 +112,7 @@ bool shell_words(const QString& text, QStringList& words, QString& error) {
     }
     if (inWord)
         words.append(word);
-    return true;
+    return words;
 }
 
 } // namespace tsy::process
