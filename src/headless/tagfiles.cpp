@@ -33,10 +33,10 @@ QString link_target(const QString& path) {
 // protected_symlinks rule refuses, whatever the sysctl says: a link in a
 // world-writable sticky directory (such as /tmp) is followed only by its
 // own owner, or when it belongs to the directory's owner. Another user's
-// link there may point anywhere, at a file of ours above all. resolved:
-// the path with no link left in it, or empty when the walk entered /proc,
-// whose links name open files (a shell's /dev/stderr, <(...)) rather than
-// paths. Why not for a link refused.
+// link there may point anywhere, at a file of ours above all. Gives the
+// path with no link left in it, or an empty one when the walk entered
+// /proc, whose links name open files (a shell's /dev/stderr, <(...))
+// rather than paths; why not for a link refused.
 Result<QString> follow_safely(const QString& path) {
     QString done = QStringLiteral("/"); // what is walked so far, holding no link
     QStringList rest = QFileInfo(path).absoluteFilePath().split(u'/', Qt::SkipEmptyParts);
