@@ -60,18 +60,18 @@ void check_arguments(const QString& args) {
 }
 
 void check_lookup(const QString& tag, const QString& path) {
-    QString error;
     const QString answers[] = {QStringLiteral("* ") + tag + QStringLiteral("  ") + path,
                                QStringLiteral("  ") + tag + QStringLiteral("  ") + path +
                                    QStringLiteral("\n"),
                                tag + path};
     for (const QString& out : answers) {
-        const QString got = tsy::repair::storage_from_lookup(out, tag, error);
-        if (got.isEmpty()) {
-            FUZZ_CHECK(!error.isEmpty());
+        const tsy::Result<QString> found = tsy::repair::storage_from_lookup(out, tag);
+        if (!found.ok()) {
+            FUZZ_CHECK(!found.error().isEmpty());
             continue;
         }
-        FUZZ_CHECK(error.isEmpty());
+        FUZZ_CHECK(found.error().isEmpty());
+        const QString& got = found.value();
         FUZZ_CHECK(got.startsWith(u'/'));
         FUZZ_CHECK(QDir::cleanPath(got) != QLatin1StringView("/"));
         FUZZ_CHECK(!got.split(u'/').contains(QStringLiteral("..")));
@@ -88,7 +88,7 @@ void check_lookup(const QString& tag, const QString& path) {
         for (const QChar c : tag)
             onlyBlanks &= c == u' ' || c == u'\t';
         if (!onlyBlanks)
-            FUZZ_CHECK(tsy::repair::storage_from_lookup(answers[1], tag, error) == path);
+            FUZZ_CHECK(tsy::repair::storage_from_lookup(answers[1], tag).value() == path);
     }
 }
 
@@ -100,10 +100,10 @@ void check_quoting(const QStringList& words) {
     using tsy::process::Quoting;
     if (std::none_of(words.cbegin(), words.cend(), [](const QString& w) { return w.isEmpty(); }))
         FUZZ_CHECK(QProcess::splitCommand(quoted_command(words, Quoting::SplitCommand)) == words);
-    QStringList back;
-    QString why;
-    FUZZ_CHECK(tsy::process::shell_words(quoted_command(words, Quoting::Shell), back, why));
-    FUZZ_CHECK(back == words);
+    const tsy::Result<QStringList> back =
+        tsy::process::shell_words(quoted_command(words, Quoting::Shell));
+    FUZZ_CHECK(back.ok());
+    FUZZ_CHECK(back.value() == words);
 }
 
 } // namespace

@@ -110,7 +110,7 @@ bool RepairRun::start(cc::Session& session, const QString& cchome) {
     // again; an endview owed after one that succeeded is run first.
     QStringList earlier;
     m_owed.clear();
-    for (const UnitRecord& r : take_unit_records(unit_record_dir())) {
+    for (const UnitRecord& r : take_unit_records(unit_record_dir().value())) {
         if (r.endviewOwed()) {
             m_owed.append(r);
             continue;

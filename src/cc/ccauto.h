@@ -5,7 +5,10 @@
 // platform/ccauto_api.h with QString texts. The COM library on Windows and
 // the in-process fake of the tests implement them; the rest of the program
 // reaches them through SyncBackend (session.h). Every failing call throws
-// Failure whose description is ClearCase's own error text.
+// Failure whose description is ClearCase's own error text: these calls are
+// the one place the program raises exceptions, and the adapter of
+// SyncBackend (session.cpp) the one place that catches them, turning each
+// into its job's error. Everything else returns Result.
 
 #include "cc/failure.h"
 #include "platform/ccauto_api.h"

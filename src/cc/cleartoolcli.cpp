@@ -25,7 +25,7 @@ QString too_much(qint64 limit, const QStringList& args) {
 }
 } // namespace
 
-int listing_time_limit_s(QString* problem) {
+Result<int> listing_time_limit_s() {
     const QString text = qEnvironmentVariable("TESSALY_LIST_TIMEOUT").trimmed();
     if (text.isEmpty())
         return kListingTimeLimitS;
@@ -33,11 +33,9 @@ int listing_time_limit_s(QString* problem) {
     const int s = text.toInt(&ok);
     if (ok && s > 0 && s <= 1'000'000)
         return s;
-    if (problem)
-        *problem = QStringLiteral("TESSALY_LIST_TIMEOUT must be a number of seconds from 1 to "
-                                  "1000000, not \"") +
-                   text + u'"';
-    return kListingTimeLimitS;
+    return Error{QStringLiteral("TESSALY_LIST_TIMEOUT must be a number of seconds from 1 to "
+                                "1000000, not \"") +
+                 text + u'"'};
 }
 
 CleartoolCall::CleartoolCall(const Cleartool& tool, QStringList args, Effect effect,
@@ -229,14 +227,15 @@ private:
 
 // The sound record of tag from a finished `lsview -long TAG` call, or
 // why there is none.
-std::optional<LsviewRecord> listed_record(CleartoolCall& call, const QString& tag, QString& error) {
-    error = call_failure(call);
-    if (!error.isEmpty())
-        return std::nullopt;
-    std::optional<LsviewRecord> r = find_record(parse_lsview_long(call.takeOutput()), tag, error);
-    if (!r && error.isEmpty())
-        error = not_found(tag);
-    return r;
+Result<LsviewRecord> listed_record(CleartoolCall& call, const QString& tag) {
+    if (const QString failure = call_failure(call); !failure.isEmpty())
+        return Error{failure};
+    Result<std::optional<LsviewRecord>> r = find_record(parse_lsview_long(call.takeOutput()), tag);
+    if (!r.ok())
+        return Error{r.error()};
+    if (!r.value())
+        return Error{not_found(tag)};
+    return *std::move(r).value();
 }
 
 QStringList long_listing_of(const QString& tag) {
@@ -258,27 +257,27 @@ public:
 
 private:
     void onListed() {
-        QString error;
-        std::optional<LsviewRecord> r = listed_record(*m_call, m_tag, error);
-        if (!r) {
-            fail(error);
+        const Result<LsviewRecord> listed = listed_record(*m_call, m_tag);
+        if (!listed.ok()) {
+            fail(listed.error());
             return;
         }
+        const LsviewRecord& r = listed.value();
         setViewFound();
-        if (!r->serverHost) {
+        if (!r.serverHost) {
             fail(QStringLiteral("cleartool lsview gave no server host for view \"") + m_tag +
                  QStringLiteral("\""));
             return;
         }
-        if (!r->active) {
+        if (!r.active) {
             fail(QStringLiteral("cleartool lsview gave no active state for view \"") + m_tag +
                  QStringLiteral("\""));
             return;
         }
-        m_details.active = *r->active;
-        m_details.snapshot = r->snapshot();
-        m_details.ucm = r->ucm();
-        m_details.host = *r->serverHost;
+        m_details.active = *r.active;
+        m_details.snapshot = r.snapshot();
+        m_details.ucm = r.ucm();
+        m_details.host = *r.serverHost;
         m_call->deleteLater();
         m_call = new CleartoolCall(m_tool, {QStringLiteral("catcs"), QStringLiteral("-tag"), m_tag},
                                    Effect::Query, this);
@@ -587,7 +586,9 @@ std::unique_ptr<Session> CliBackend::createSession(const QString& cchome) {
 
 #ifndef Q_OS_WIN
 std::shared_ptr<Backend> default_backend() {
-    return std::make_shared<CliBackend>(kCleartoolTimeoutMs, listing_time_limit_s() * 1000);
+    const Result<int> limit = listing_time_limit_s();
+    return std::make_shared<CliBackend>(kCleartoolTimeoutMs,
+                                        (limit.ok() ? limit.value() : kListingTimeLimitS) * 1000);
 }
 #endif
 

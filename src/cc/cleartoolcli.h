@@ -9,6 +9,7 @@
 // overall time limit of its own, and every answer a size limit.
 
 #include "cc/session.h"
+#include "process/result.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -31,8 +32,9 @@ constexpr qint64 kCleartoolListingLimit = qint64(4) << 30;
 constexpr int kListingTimeLimitS = 3600;
 
 // The listing's time limit in seconds: TESSALY_LIST_TIMEOUT, a whole number
-// above 0, else kListingTimeLimitS. problem: why a value set is not used.
-int listing_time_limit_s(QString* problem = nullptr);
+// above 0, else kListingTimeLimitS. Why not when a value set cannot be
+// used.
+Result<int> listing_time_limit_s();
 
 // The cleartool program a session runs, how long a call of it may stay
 // silent (0 or less: kCleartoolTimeoutMs), and how long a whole listing

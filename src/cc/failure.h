@@ -7,8 +7,9 @@
 
 namespace tsy::cc {
 
-// A failed operation, carrying the description text that callers put into
-// their messages (ClearCase's own error text, a system error text, ...).
+// A failed call of a synchronous backend (ccauto.h), carrying the
+// description text that callers put into their messages (ClearCase's own
+// error text, a system error text, ...).
 class Failure : public std::exception {
 public:
     explicit Failure(QString description)

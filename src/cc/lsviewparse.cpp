@@ -204,37 +204,29 @@ QString tag_with_comment(const LsviewRecord& r) {
     return r.tag.value_or(QString()) + QStringLiteral(" \"") + r.comment + u'"';
 }
 
-std::optional<LsviewRecord> find_record(QList<LsviewRecord> records, const QString& tag,
-                                        QString& why) {
-    why.clear();
+Result<std::optional<LsviewRecord>> find_record(QList<LsviewRecord> records, const QString& tag) {
     for (const LsviewRecord& r : records) {
-        if (!r.problem.isEmpty()) {
-            why = r.problem;
-            return std::nullopt;
-        }
+        if (!r.problem.isEmpty())
+            return Error{r.problem};
     }
     if (records.isEmpty())
-        return std::nullopt;
-    if (records.size() > 1) {
-        why = QStringLiteral("lsview -long gave %1 records for view \"").arg(records.size()) +
-              printable_name(tag) + QStringLiteral("\", not one");
-        return std::nullopt;
-    }
+        return std::optional<LsviewRecord>();
+    if (records.size() > 1)
+        return Error{
+            QStringLiteral("lsview -long gave %1 records for view \"").arg(records.size()) +
+            printable_name(tag) + QStringLiteral("\", not one")};
     LsviewRecord& r = records.first();
-    if (!r.tag) {
-        why = QStringLiteral("unreadable lsview output: a view record without a tag");
-        return std::nullopt;
-    }
+    if (!r.tag)
+        return Error{QStringLiteral("unreadable lsview output: a view record without a tag")};
     if (!r.comment.isEmpty() && *r.tag != tag && tag_with_comment(r) == tag) {
         r.tag = tag;
         r.comment.clear();
     }
-    if (*r.tag != tag) {
-        why = QStringLiteral("lsview -long gave the record of view \"") + printable_name(*r.tag) +
-              QStringLiteral("\" for view \"") + printable_name(tag) + u'"';
-        return std::nullopt;
-    }
-    return std::move(r);
+    if (*r.tag != tag)
+        return Error{QStringLiteral("lsview -long gave the record of view \"") +
+                     printable_name(*r.tag) + QStringLiteral("\" for view \"") +
+                     printable_name(tag) + u'"'};
+    return std::optional<LsviewRecord>(std::move(r));
 }
 
 void LsviewReader::close() {

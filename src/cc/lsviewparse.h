@@ -4,6 +4,8 @@
 // Pure parsers for cleartool's output. They never fail: what cannot be
 // read is reported in the records they return.
 
+#include "process/result.h"
+
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
@@ -109,12 +111,11 @@ QString tag_with_comment(const LsviewRecord& r);
 // -properties or not). That output is one record, and it must be sound and
 // name tag: its tag is tag, or tag_with_comment is (a tag that ends in a
 // quoted word reads as a tag and its comment). The record returned then
-// carries tag whole and no comment. Nothing when the output cannot be
-// trusted, with why: a record cannot be read (its problem), there is more
-// than one, or the one there names another view. Nothing, why empty, when
-// there is no record at all: cleartool knows no such view.
-std::optional<LsviewRecord> find_record(QList<LsviewRecord> records, const QString& tag,
-                                        QString& why);
+// carries tag whole and no comment. Why not when the output cannot be
+// trusted: a record cannot be read (its problem), there is more than one,
+// or the one there names another view. No record, and no error, when there
+// is no record at all: cleartool knows no such view.
+Result<std::optional<LsviewRecord>> find_record(QList<LsviewRecord> records, const QString& tag);
 
 // Decodes cleartool's bytes: UTF-8 where valid, else the local 8-bit code.
 // Where that too is UTF-8, each byte that is not valid UTF-8 (0x80-0xFF)

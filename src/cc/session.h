@@ -8,7 +8,8 @@
 // child process driven by its signals. Backends whose calls are in-process
 // and synchronous (the COM library on Windows, the fake of the tests) are
 // served through SyncBackend, which runs each call on a later turn of the
-// event loop and one listed view per turn.
+// event loop and one listed view per turn, and turns the Failure a call
+// throws into the job's error.
 
 #include "cc/ccauto.h"
 #include "cc/fixprotstyle.h"

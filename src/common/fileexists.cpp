@@ -7,14 +7,15 @@
 namespace tsy {
 
 bool file_exists(const QString& path, const bool& directories) {
-    try {
-        return plat::file_exists(path.toLocal8Bit().toStdString(), directories == true);
-    } catch (const std::exception& e) {
+    const plat::FileSearch search =
+        plat::file_exists(path.toLocal8Bit().toStdString(), directories == true);
+    if (search.failed) {
         msg_box(QStringLiteral("Error determining file exist --> ") + path + QStringLiteral("::") +
-                    QString::fromLocal8Bit(e.what()),
+                    QString::fromLocal8Bit(search.description),
                 QString(), MsgIcon::Critical);
         return false;
     }
+    return search.found;
 }
 
 } // namespace tsy

@@ -30,14 +30,12 @@ CommandLog::~CommandLog() {
 #endif
 }
 
-bool CommandLog::open(bool verbose, const QString& file, QString& why) {
+Result<void> CommandLog::open(bool verbose, const QString& file) {
     m_verbose = verbose;
     if (!file.isEmpty()) {
         m_file.setFileName(file);
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-            why = m_file.errorString();
-            return false;
-        }
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+            return Error{m_file.errorString()};
     }
 #ifndef Q_OS_WIN
     if (system_log_present()) {
@@ -45,7 +43,7 @@ bool CommandLog::open(bool verbose, const QString& file, QString& why) {
         m_syslog = true;
     }
 #endif
-    return true;
+    return {};
 }
 
 void CommandLog::note(const QString& line) {

@@ -6,6 +6,8 @@
 // stderr with --verbose. A cron run's mail then holds the results, and the
 // journal or the file every command behind them.
 
+#include "process/result.h"
+
 #include <QFile>
 #include <QString>
 
@@ -20,9 +22,9 @@ public:
     CommandLog(const CommandLog&) = delete;
     CommandLog& operator=(const CommandLog&) = delete;
 
-    // Opens the log's places. False, with why, when file (not empty) cannot
-    // be opened for appending; nothing is written then.
-    bool open(bool verbose, const QString& file, QString& why);
+    // Opens the log's places. Why not when file (not empty) cannot be
+    // opened for appending; nothing is written then.
+    Result<void> open(bool verbose, const QString& file);
     // Whether any place takes the log: without one it is not even made.
     bool wanted() const { return m_syslog || m_verbose || m_file.isOpen(); }
     // A line of the file alone, such as the run's own command line.

@@ -119,29 +119,36 @@ bool standard_input_open() {
 // reach of the hosts. 0 when all is there; otherwise the status to end
 // with, the reason told.
 int ready_to_run(Options& o, bool stdinOpen, QString& home, std::shared_ptr<cc::Backend>& backend) {
-    QString why;
-    if (o.hasFailedTo && !can_write(o.failedTo, why)) {
-        err(QStringLiteral("cannot write ") + o.failedTo + QStringLiteral(": ") + why +
-            QStringLiteral(": nothing was run"));
-        return 2;
+    if (o.hasFailedTo) {
+        if (const Result<void> writable = can_write(o.failedTo); !writable.ok()) {
+            err(QStringLiteral("cannot write ") + o.failedTo + QStringLiteral(": ") +
+                writable.error() + QStringLiteral(": nothing was run"));
+            return 2;
+        }
     }
-    if (o.hasTags && !read_tags(o.tagsFile, stdinOpen, o.tags, why)) {
-        err(why + QStringLiteral(": nothing was run"));
-        return 2;
+    if (o.hasTags) {
+        const Result<QStringList> tags = read_tags(o.tagsFile, stdinOpen);
+        if (!tags.ok()) {
+            err(tags.error() + QStringLiteral(": nothing was run"));
+            return 2;
+        }
+        o.tags += tags.value();
     }
     // A repair's units leave their records where no other account can
     // plant one or redirect them.
-    if (o.repair && !o.dryRun && repair::unit_record_dir(&why).isEmpty()) {
-        err(why + QStringLiteral(": nothing was run"));
-        return 2;
+    if (o.repair && !o.dryRun) {
+        if (const Result<QString> records = repair::unit_record_dir(); !records.ok()) {
+            err(records.error() + QStringLiteral(": nothing was run"));
+            return 2;
+        }
     }
     const std::optional<QString> found = clearcase_home();
     if (!found)
         return 2;
     home = *found;
 #ifndef Q_OS_WIN
-    if (cc::listing_time_limit_s(&why); !why.isEmpty()) {
-        err(why + QStringLiteral(": nothing was run"));
+    if (const Result<int> limit = cc::listing_time_limit_s(); !limit.ok()) {
+        err(limit.error() + QStringLiteral(": nothing was run"));
         return 2;
     }
 #endif
@@ -198,13 +205,11 @@ int run(int argc, char** argv) {
     if (o.shareSsh)
         qputenv("TESSALY_SHARE_SSH", "1");
     CommandLog log;
-    {
-        QString why;
-        if (!log.open(o.verbose, o.hasLog ? o.logFile : QString(), why)) {
-            err(QStringLiteral("cannot write the log ") + o.logFile + QStringLiteral(": ") + why +
-                QStringLiteral(": nothing was run"));
-            return 2;
-        }
+    if (const Result<void> opened = log.open(o.verbose, o.hasLog ? o.logFile : QString());
+        !opened.ok()) {
+        err(QStringLiteral("cannot write the log ") + o.logFile + QStringLiteral(": ") +
+            opened.error() + QStringLiteral(": nothing was run"));
+        return 2;
     }
     // Every command is logged where the log goes; QT_LOGGING_RULES still
     // rules. With nowhere to go, no entry is even made.

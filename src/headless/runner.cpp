@@ -50,7 +50,7 @@ public:
     void start() {
         if (m_o.repair && !m_o.dryRun) {
             for (const repair::UnitRecord& r :
-                 repair::take_unit_records(repair::unit_record_dir())) {
+                 repair::take_unit_records(repair::unit_record_dir().value())) {
                 if (r.endviewOwed()) {
                     m_owed.append(r);
                     continue;
@@ -470,10 +470,11 @@ private:
         QByteArray bytes;
         for (const QString& t : std::as_const(m_unfinished))
             bytes += t.toLocal8Bit() + '\n';
-        QString why;
-        if (write_failed_to(m_o.failedTo, bytes, why))
+        const Result<void> written = write_failed_to(m_o.failedTo, bytes);
+        if (written.ok())
             return true;
-        m_report.error(QStringLiteral("cannot write ") + m_o.failedTo + QStringLiteral(": ") + why);
+        m_report.error(QStringLiteral("cannot write ") + m_o.failedTo + QStringLiteral(": ") +
+                       written.error());
         return false;
     }
 

@@ -33,11 +33,11 @@ QString link_target(const QString& path) {
 // protected_symlinks rule refuses, whatever the sysctl says: a link in a
 // world-writable sticky directory (such as /tmp) is followed only by its
 // own owner, or when it belongs to the directory's owner. Another user's
-// link there may point anywhere, at a file of ours above all. resolved:
-// the path with no link left in it, or empty when the walk entered /proc,
-// whose links name open files (a shell's /dev/stderr, <(...)) rather than
-// paths. False, with why, for a link refused.
-bool follow_safely(const QString& path, QString& resolved, QString& why) {
+// link there may point anywhere, at a file of ours above all. Gives the
+// path with no link left in it, or an empty one when the walk entered
+// /proc, whose links name open files (a shell's /dev/stderr, <(...))
+// rather than paths; why not for a link refused.
+Result<QString> follow_safely(const QString& path) {
     QString done = QStringLiteral("/"); // what is walked so far, holding no link
     QStringList rest = QFileInfo(path).absoluteFilePath().split(u'/', Qt::SkipEmptyParts);
     int links = 0;
@@ -50,41 +50,34 @@ bool follow_safely(const QString& path, QString& resolved, QString& why) {
             continue;
         }
         const QString next = (done == u"/" ? QString() : done) + u'/' + part;
-        if (next == u"/proc") {
-            resolved.clear();
-            return true;
-        }
+        if (next == u"/proc")
+            return QString();
         struct stat st {};
         if (::lstat(QFile::encodeName(next).constData(), &st) != 0) {
             // Not there (yet): the open that follows says why, or makes it.
             rest.prepend(next);
-            resolved = rest.join(u'/');
-            return true;
+            return rest.join(u'/');
         }
         if (!S_ISLNK(st.st_mode)) {
             done = next;
             continue;
         }
-        if (++links > 40) {
-            why = path + QStringLiteral(": too many levels of symbolic links");
-            return false;
-        }
+        if (++links > 40)
+            return Error{path + QStringLiteral(": too many levels of symbolic links")};
         struct stat dir {};
         const bool shared = ::lstat(QFile::encodeName(done).constData(), &dir) == 0 &&
                             (dir.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
-        if (shared && st.st_uid != ::geteuid() && st.st_uid != dir.st_uid) {
-            why = next + QStringLiteral(" is a symbolic link of ") +
-                  repair::account_name(st.st_uid) + QStringLiteral(" in the shared directory ") +
-                  done + QStringLiteral(": only its owner may follow it");
-            return false;
-        }
+        if (shared && st.st_uid != ::geteuid() && st.st_uid != dir.st_uid)
+            return Error{next + QStringLiteral(" is a symbolic link of ") +
+                         repair::account_name(st.st_uid) +
+                         QStringLiteral(" in the shared directory ") + done +
+                         QStringLiteral(": only its owner may follow it")};
         const QString target = link_target(next);
         if (target.startsWith(u'/'))
             done = QStringLiteral("/");
         rest = target.split(u'/', Qt::SkipEmptyParts) + rest;
     }
-    resolved = done;
-    return true;
+    return done;
 }
 #endif
 
@@ -107,17 +100,19 @@ struct FailedToFile {
     QString path; // with every link followed, or as named for a descriptor
 };
 
-// How and where the file named path is written; false, with why, when it
-// is not to be written at all.
-bool failed_to_file(const QString& path, FailedToFile& f, QString& why) {
+// How and where the file named path is written; why not when it is not to
+// be written at all.
+Result<FailedToFile> failed_to_file(const QString& path) {
+    FailedToFile f;
     f.path = path;
 #ifndef Q_OS_WIN
-    QString resolved;
-    if (!follow_safely(path, resolved, why))
-        return false;
+    const Result<QString> followed = follow_safely(path);
+    if (!followed.ok())
+        return Error{followed.error()};
+    const QString& resolved = followed.value();
     if (resolved.isEmpty()) {
         f.how = FailedToFile::How::Append;
-        return true;
+        return f;
     }
     f.path = resolved;
     struct stat st {};
@@ -127,10 +122,8 @@ bool failed_to_file(const QString& path, FailedToFile& f, QString& why) {
         f.how = FailedToFile::How::Overwrite;
     else
         f.how = FailedToFile::How::Replace;
-#else
-    Q_UNUSED(why);
 #endif
-    return true;
+    return f;
 }
 
 #ifndef Q_OS_WIN
@@ -154,13 +147,12 @@ bool write_all(int fd, const QByteArray& bytes) {
 // Writes bytes to a new file beside path, then renames it over path: the
 // rename replaces the name itself, so a link put there meanwhile is
 // replaced, never followed. An existing file's mode is kept.
-bool replace_file(const QString& path, const QByteArray& bytes, QString& why) {
+Result<void> replace_file(const QString& path, const QByteArray& bytes) {
     QByteArray temp = QFile::encodeName(path) + ".tessaly-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        why = last_error();
-        return false;
-    }
+    if (fd < 0)
+        return Error{last_error()};
+    QString why;
     struct stat st {};
     mode_t mode = 0;
     if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
@@ -176,125 +168,112 @@ bool replace_file(const QString& path, const QByteArray& bytes, QString& why) {
     if (::close(fd) != 0 && ok)
         why = last_error();
     if (why.isEmpty() && ::rename(temp.constData(), QFile::encodeName(path).constData()) == 0)
-        return true;
+        return {};
     if (why.isEmpty())
         why = last_error();
     ::unlink(temp.constData());
-    return false;
+    return Error{why};
 }
 #endif
 
-// Writes bytes to --failed-to's file as f says; false, with why, when it
-// could not.
-bool write_failed_to_file(const FailedToFile& f, const QByteArray& bytes, QString& why) {
+// Writes bytes to --failed-to's file as f says; why not when it could not.
+Result<void> write_failed_to_file(const FailedToFile& f, const QByteArray& bytes) {
 #ifndef Q_OS_WIN
     if (f.how == FailedToFile::How::Replace)
-        return replace_file(f.path, bytes, why);
+        return replace_file(f.path, bytes);
     const int flags = f.how == FailedToFile::How::Append
                           ? O_WRONLY | O_APPEND | O_CLOEXEC
                           : O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
     const int fd = ::open(QFile::encodeName(f.path).constData(), flags, 0666);
-    if (fd < 0) {
-        why = last_error();
-        return false;
-    }
+    if (fd < 0)
+        return Error{last_error()};
     const bool ok = write_all(fd, bytes);
-    if (!ok)
-        why = last_error();
+    const QString why = ok ? QString() : last_error();
     ::close(fd);
-    return ok;
+    if (!ok)
+        return Error{why};
+    return {};
 #else
     QSaveFile file(f.path);
     if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    why = file.errorString();
-    return false;
+        return {};
+    return Error{file.errorString()};
 #endif
 }
 
 } // namespace
 
-bool read_tags(const QString& path, bool stdinOpen, QStringList& tags, QString& why) {
+Result<QStringList> read_tags(const QString& path, bool stdinOpen) {
     QFile f;
     const bool fromStdin = path == u"-";
-    if (fromStdin && !stdinOpen) {
-        why = QStringLiteral("--tags -: the standard input is closed");
-        return false;
-    }
+    if (fromStdin && !stdinOpen)
+        return Error{QStringLiteral("--tags -: the standard input is closed")};
     QString name = fromStdin ? QStringLiteral("the standard input") : path;
     QString open = path;
 #ifndef Q_OS_WIN
     if (!fromStdin) {
-        QString resolved;
-        if (!follow_safely(path, resolved, why)) {
-            why =
-                QStringLiteral("will not read the tags file ") + path + QStringLiteral(": ") + why;
-            return false;
-        }
-        if (!resolved.isEmpty())
-            open = resolved;
+        const Result<QString> resolved = follow_safely(path);
+        if (!resolved.ok())
+            return Error{QStringLiteral("will not read the tags file ") + path +
+                         QStringLiteral(": ") + resolved.error()};
+        if (!resolved.value().isEmpty())
+            open = resolved.value();
     }
 #endif
     const bool ok = fromStdin ? f.open(0, QIODevice::ReadOnly) // the standard input
 
                               : (f.setFileName(open), f.open(QIODevice::ReadOnly));
-    if (!ok) {
-        why = QStringLiteral("cannot read the tags file ") + name + QStringLiteral(": ") +
-              f.errorString();
-        return false;
-    }
+    if (!ok)
+        return Error{QStringLiteral("cannot read the tags file ") + name + QStringLiteral(": ") +
+                     f.errorString()};
     const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        why = QStringLiteral("cannot read the tags from ") + name + QStringLiteral(": ") +
-              f.errorString();
-        return false;
-    }
+    if (f.error() != QFileDevice::NoError)
+        return Error{QStringLiteral("cannot read the tags from ") + name + QStringLiteral(": ") +
+                     f.errorString()};
+    QStringList tags;
     for (const QByteArray& raw : bytes.split('\n')) {
         const QString line = QString::fromLocal8Bit(raw).trimmed();
         if (!line.isEmpty() && !line.startsWith(u'#'))
             tags.append(line);
     }
-    return true;
+    return tags;
 }
 
-bool can_write(const QString& path, QString& why) {
-    FailedToFile f;
-    if (!failed_to_file(path, f, why))
-        return false;
+Result<void> can_write(const QString& path) {
+    const Result<FailedToFile> found = failed_to_file(path);
+    if (!found.ok())
+        return Error{found.error()};
+    const FailedToFile& f = found.value();
 #ifndef Q_OS_WIN
     if (f.how != FailedToFile::How::Replace &&
         ::access(QFile::encodeName(f.path).constData(), F_OK) == 0) {
-        if (::access(QFile::encodeName(f.path).constData(), W_OK) != 0) {
-            why = last_error();
-            return false;
-        }
-        return true;
+        if (::access(QFile::encodeName(f.path).constData(), W_OK) != 0)
+            return Error{last_error()};
+        return {};
     }
     // A file that does not exist or is replaced: its directory must take
     // a new file.
     QByteArray temp = QFile::encodeName(f.path) + ".tessaly-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        why = last_error();
-        return false;
-    }
+    if (fd < 0)
+        return Error{last_error()};
     ::close(fd);
     ::unlink(temp.constData());
-    return true;
+    return {};
 #else
     QSaveFile probe(f.path);
-    if (!probe.open(QIODevice::WriteOnly)) {
-        why = probe.errorString();
-        return false;
-    }
+    if (!probe.open(QIODevice::WriteOnly))
+        return Error{probe.errorString()};
     probe.cancelWriting();
-    return true;
+    return {};
 #endif
 }
 
-bool write_failed_to(const QString& path, const QByteArray& bytes, QString& why) {
-    FailedToFile f;
-    return failed_to_file(path, f, why) && write_failed_to_file(f, bytes, why);
+Result<void> write_failed_to(const QString& path, const QByteArray& bytes) {
+    const Result<FailedToFile> f = failed_to_file(path);
+    if (!f.ok())
+        return Error{f.error()};
+    return write_failed_to_file(f.value(), bytes);
 }
 
 } // namespace tsy::headless

@@ -16,29 +16,31 @@
 
 namespace plat {
 
-// Raised by the operations below when the system reports an error; what()
-// is the system's description.
+// Raised by the registry's type conversion below; what() is the
+// description.
 class PlatformError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-// Raised when a search for a file fails for another reason than the file
-// being absent (a name the system refuses, a directory that may not be
-// searched); path is what was searched for.
-class FileSearchError : public PlatformError {
-public:
-    FileSearchError(std::string path, const std::string& description)
-        : PlatformError(description), m_path(std::move(path)) {}
-    const std::string& path() const { return m_path; }
+// What a search for a file found. A search that fails for another reason
+// than the file being absent (a name the system refuses, a directory that
+// may not be searched) says so, with what was searched for and the
+// system's description of the error.
+struct [[nodiscard]] FileSearch {
+    bool found = false;
+    bool failed = false;
+    std::string path;        // failed: what was searched for
+    std::string description; // failed: the system's description
 
-private:
-    std::string m_path;
+    static FileSearch failure(std::string path, std::string description) {
+        return {false, true, std::move(path), std::move(description)};
+    }
 };
 
 // What the operator is told of a failed search.
-inline std::string file_search_message(const FileSearchError& e) {
-    return "Error determining file exist --> " + e.path() + "::" + e.what();
+inline std::string file_search_message(const FileSearch& s) {
+    return "Error determining file exist --> " + s.path + "::" + s.description;
 }
 
 // ---- Installation ---------------------------------------------------------
@@ -92,15 +94,15 @@ bool get_key_value(std::uint32_t root, const std::string& keyPath, const std::st
 
 // Whether an ordinary file matches path, used as a search pattern. Hidden
 // and system files never count; directories count only when directories
-// is true. Throws FileSearchError when the search itself fails.
-bool file_exists(const std::string& path, bool directories);
+// is true. Never throws: a search that fails says so.
+FileSearch file_exists(const std::string& path, bool directories);
 
 // Whether the installation directory home holds cleartool: on Windows the
 // search of file_exists on home + cleartool_marker(); on POSIX that exact
 // name, a regular file (links followed), whatever characters home holds.
-// Throws FileSearchError when the search fails for another reason than a
-// missing file.
-bool holds_cleartool(const std::string& home);
+// Never throws: a search that fails for another reason than a missing
+// file says so.
+FileSearch holds_cleartool(const std::string& home);
 
 // The separator-led suffixes appended to the installation directory.
 const char* cleartool_marker(); // "\bin\cleartool.exe" or "/bin/cleartool"

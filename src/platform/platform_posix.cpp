@@ -34,29 +34,29 @@ std::optional<std::string> clearcase_home() {
     return std::string(kDefaultHome);
 }
 
-bool file_exists(const std::string& path, bool directories) {
+FileSearch file_exists(const std::string& path, bool directories) {
     glob_t g{};
     const int rc = ::glob(path.c_str(), GLOB_NOSORT, nullptr, &g);
     if (rc == GLOB_NOMATCH) {
         ::globfree(&g);
-        return false;
+        return {};
     }
     if (rc != 0) {
         ::globfree(&g);
-        throw FileSearchError(path, rc == GLOB_NOSPACE ? "Out of memory" : "Read error");
+        return FileSearch::failure(path, rc == GLOB_NOSPACE ? "Out of memory" : "Read error");
     }
-    bool found = false;
-    for (std::size_t i = 0; i < g.gl_pathc && !found; ++i) {
+    FileSearch search;
+    for (std::size_t i = 0; i < g.gl_pathc && !search.found; ++i) {
         const char* p = g.gl_pathv[i];
         if (hidden_name(p))
             continue;
         struct stat st {};
         if (::stat(p, &st) != 0)
             continue;
-        found = S_ISREG(st.st_mode) || (directories && S_ISDIR(st.st_mode));
+        search.found = S_ISREG(st.st_mode) || (directories && S_ISDIR(st.st_mode));
     }
     ::globfree(&g);
-    return found;
+    return search;
 }
 
 const char* cleartool_marker() {
@@ -66,18 +66,21 @@ const char* fix_prot_suffix() {
     return "/etc/utils/fix_prot";
 }
 
-bool holds_cleartool(const std::string& home) {
+FileSearch holds_cleartool(const std::string& home) {
     // A fixed name, not a pattern: the home may hold any character.
     const std::string marker = home + cleartool_marker();
     struct stat st {};
-    if (::stat(marker.c_str(), &st) == 0)
-        return S_ISREG(st.st_mode);
+    if (::stat(marker.c_str(), &st) == 0) {
+        FileSearch search;
+        search.found = S_ISREG(st.st_mode);
+        return search;
+    }
     // Absent is "not installed"; anything else (a directory that may not be
     // searched, a loop of links) means the check could not tell.
     const int error = errno;
     if (error == ENOENT || error == ENOTDIR)
-        return false;
-    throw FileSearchError(marker, std::generic_category().message(error));
+        return {};
+    return FileSearch::failure(marker, std::generic_category().message(error));
 }
 
 bool running_as_root() {

@@ -115,24 +115,27 @@ std::optional<std::string> clearcase_home() {
     return home;
 }
 
-bool file_exists(const std::string& path, bool directories) {
+FileSearch file_exists(const std::string& path, bool directories) {
     WIN32_FIND_DATAA found{};
     const HANDLE first = FindFirstFileA(path.c_str(), &found);
     if (first == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (not_found(error))
-            return false;
-        throw FileSearchError(path, system_message(error));
+            return {};
+        return FileSearch::failure(path, system_message(error));
     }
     const FindHandle find(first);
     for (;;) {
-        if (counts(found, directories))
-            return true;
+        if (counts(found, directories)) {
+            FileSearch search;
+            search.found = true;
+            return search;
+        }
         if (!FindNextFileA(find.get(), &found)) {
             const DWORD error = GetLastError();
             if (not_found(error))
-                return false;
-            throw FileSearchError(path, system_message(error));
+                return {};
+            return FileSearch::failure(path, system_message(error));
         }
     }
 }
@@ -144,7 +147,7 @@ const char* fix_prot_suffix() {
     return "\\etc\\utils\\fix_prot.exe";
 }
 
-bool holds_cleartool(const std::string& home) {
+FileSearch holds_cleartool(const std::string& home) {
     return file_exists(home + cleartool_marker(), false);
 }
 

@@ -42,9 +42,8 @@ QString quoted_command(const QStringList& words, Quoting quoting) {
     return line;
 }
 
-bool shell_words(const QString& text, QStringList& words, QString& error) {
-    words.clear();
-    error.clear();
+Result<QStringList> shell_words(const QString& text) {
+    QStringList words;
     QString word;
     bool inWord = false; // a word is begun, even if it stays empty ('')
     const qsizetype n = text.size();
@@ -66,8 +65,7 @@ bool shell_words(const QString& text, QStringList& words, QString& error) {
         } else if (c == u'\'') {
             const qsizetype close = text.indexOf(u'\'', i + 1);
             if (close < 0) {
-                error = QStringLiteral("a single quote is not closed");
-                return false;
+                return Error{QStringLiteral("a single quote is not closed")};
             }
             word += QStringView(text).mid(i + 1, close - i - 1);
             i = close;
@@ -84,8 +82,7 @@ bool shell_words(const QString& text, QStringList& words, QString& error) {
                 }
             }
             if (j >= n) {
-                error = QStringLiteral("a double quote is not closed");
-                return false;
+                return Error{QStringLiteral("a double quote is not closed")};
             }
             i = j;
         } else {
@@ -94,7 +91,7 @@ bool shell_words(const QString& text, QStringList& words, QString& error) {
     }
     if (inWord)
         words.append(word);
-    return true;
+    return words;
 }
 
 } // namespace tsy::process

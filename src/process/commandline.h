@@ -4,6 +4,8 @@
 // Commands as text: a command's words written as one line for a person or
 // a shell, and a setting split back into words as a POSIX shell splits it.
 
+#include "process/result.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -33,8 +35,8 @@ QString quoted_command(const QStringList& words, Quoting quoting);
 // unquoted blanks (space, tab, line feed) part words; single quotes keep
 // all up to the next one; double quotes keep all but a backslash before
 // $ ` " \ or a line feed; an unquoted backslash keeps the next character
-// (before a line feed it joins the lines). False, with why, for an
+// (before a line feed it joins the lines). The words, or why not for an
 // unclosed quote.
-bool shell_words(const QString& text, QStringList& words, QString& error);
+Result<QStringList> shell_words(const QString& text);
 
 } // namespace tsy::process

@@ -158,13 +158,13 @@ Reach reach_from_environment() {
     const auto words = [&r](const char* name, const QStringList& fallback) {
         if (!qEnvironmentVariableIsSet(name))
             return fallback;
-        QStringList w;
-        QString why;
-        if (process::shell_words(qEnvironmentVariable(name), w, why))
-            return w;
+        const Result<QStringList> w = process::shell_words(qEnvironmentVariable(name));
+        if (w.ok())
+            return w.value();
         if (r.problem.isEmpty())
             r.problem = QString::fromLatin1(name) +
-                        QStringLiteral(" cannot be split into words as a shell would: ") + why;
+                        QStringLiteral(" cannot be split into words as a shell would: ") +
+                        w.error();
         return QStringList();
     };
     // Keep-alives end a connection that died under a running fix_prot
@@ -179,12 +179,12 @@ Reach reach_from_environment() {
     r.root = plat::running_as_root();
     const QString share = qEnvironmentVariable("TESSALY_SHARE_SSH").trimmed();
     if (share == u"1" && !r.remoteShell.isEmpty()) {
-        QString why;
-        const QStringList shared = shared_connection_words(why);
-        if (shared.isEmpty() && r.problem.isEmpty())
-            r.problem = QStringLiteral("ssh connections cannot be shared per host: ") + why;
-        r.remoteShell += shared;
-        r.shared = !shared.isEmpty();
+        const Result<QStringList> shared = shared_connection_words();
+        if (!shared.ok() && r.problem.isEmpty())
+            r.problem =
+                QStringLiteral("ssh connections cannot be shared per host: ") + shared.error();
+        r.remoteShell += shared.value();
+        r.shared = shared.ok();
     } else if (!share.isEmpty() && share != u"0" && share != u"1" && r.problem.isEmpty()) {
         r.problem = QStringLiteral("TESSALY_SHARE_SSH is 1 (share one ssh connection per host) or "
                                    "0, not \"") +
@@ -193,30 +193,27 @@ Reach reach_from_environment() {
     return r;
 }
 
-QStringList shared_connection_words(QString& why) {
-    QString dir;
-    if (!private_runtime_dir(dir, why))
-        return {};
+Result<QStringList> shared_connection_words() {
+    const Result<QString> runtime = private_runtime_dir();
+    if (!runtime.ok())
+        return Error{runtime.error()};
+    const QString& dir = runtime.value();
     // ssh makes the socket under its name followed by a dot and 16 random
     // characters, and a socket's path holds at most 107 bytes: "/ssh-" and
     // ssh's 40-character hash leave the directory 45.
     constexpr qsizetype kMostDir = 107 - 17 - 40 - 5;
-    if (QFile::encodeName(dir).size() > kMostDir) {
-        why = QStringLiteral("the runtime directory %1 is longer than the %2 bytes that leave ssh "
-                             "room for its socket's name")
-                  .arg(dir)
-                  .arg(kMostDir);
-        return {};
-    }
+    if (QFile::encodeName(dir).size() > kMostDir)
+        return Error{QStringLiteral("the runtime directory %1 is longer than the %2 bytes that "
+                                    "leave ssh room for its socket's name")
+                         .arg(dir)
+                         .arg(kMostDir)};
     // One word of ssh's own syntax: '%' is its token sign, and blanks are
     // kept inside double quotes.
     if (dir.contains(u'"') || dir.contains(u'\\') || dir.contains(u'\'') ||
-        std::any_of(dir.cbegin(), dir.cend(), [](QChar c) { return c.unicode() < 0x20; })) {
-        why = QStringLiteral("the runtime directory %1 holds a character ssh's options cannot "
-                             "carry")
-                  .arg(dir);
-        return {};
-    }
+        std::any_of(dir.cbegin(), dir.cend(), [](QChar c) { return c.unicode() < 0x20; }))
+        return Error{QStringLiteral("the runtime directory %1 holds a character ssh's options "
+                                    "cannot carry")
+                         .arg(dir)};
     QString path = dir;
     path.replace(u'%', QStringLiteral("%%"));
     path += QStringLiteral("/ssh-%C");
@@ -225,9 +222,9 @@ QStringList shared_connection_words(QString& why) {
     // ControlPersist: the first call's own session is not the master, so
     // its repair ends when its fix_prot does; an idle master ends after a
     // minute even when nobody stops it.
-    return {QStringLiteral("-o"), QStringLiteral("ControlMaster=auto"),
-            QStringLiteral("-o"), QStringLiteral("ControlPath=") + path,
-            QStringLiteral("-o"), QStringLiteral("ControlPersist=60")};
+    return QStringList{QStringLiteral("-o"), QStringLiteral("ControlMaster=auto"),
+                       QStringLiteral("-o"), QStringLiteral("ControlPath=") + path,
+                       QStringLiteral("-o"), QStringLiteral("ControlPersist=60")};
 }
 
 void close_shared_connections(const Reach& reach, const QStringList& hosts) {
@@ -307,8 +304,7 @@ QString fixprot_path(const QString& cchome) {
     return cchome + QString::fromLocal8Bit(plat::fix_prot_suffix());
 }
 
-QString storage_from_lookup(const QString& output, const QString& tag, QString& error) {
-    error.clear();
+Result<QString> storage_from_lookup(const QString& output, const QString& tag) {
     QStringList lines;
     for (QString line : output.split(u'\n')) {
         while (line.endsWith(u'\r'))
@@ -316,55 +312,41 @@ QString storage_from_lookup(const QString& output, const QString& tag, QString& 
         if (!line.trimmed().isEmpty())
             lines.append(line);
     }
-    if (lines.isEmpty()) {
-        error = QStringLiteral("lsview printed no storage path for view ") + tag;
-        return QString();
-    }
-    if (lines.size() > 1) {
-        error = QStringLiteral("lsview printed %1 lines for view ").arg(lines.size()) + tag;
-        return QString();
-    }
+    if (lines.isEmpty())
+        return Error{QStringLiteral("lsview printed no storage path for view ") + tag};
+    if (lines.size() > 1)
+        return Error{QStringLiteral("lsview printed %1 lines for view ").arg(lines.size()) + tag};
     const QString marker = cc::storage_marker();
     const QString& line = lines.first();
     const qsizetype at = line.indexOf(marker);
-    if (at < 0) {
-        error = QStringLiteral("lsview printed no storage path for view ") + tag;
-        return QString();
-    }
+    if (at < 0)
+        return Error{QStringLiteral("lsview printed no storage path for view ") + tag};
     // "* tag   path": the active marker and the blanks around the tag.
     QString named = line.left(at).trimmed();
     if (named.startsWith(u'*'))
         named = named.mid(1).trimmed();
-    if (named != tag) {
-        error = QStringLiteral("lsview answered for view \"") + named +
-                QStringLiteral("\" instead of ") + tag;
-        return QString();
-    }
+    if (named != tag)
+        return Error{QStringLiteral("lsview answered for view \"") + named +
+                     QStringLiteral("\" instead of ") + tag};
     QString path = line.mid(at);
     while (path.endsWith(u' ') || path.endsWith(u'\t'))
         path.chop(1);
-    return checked_storage(path, tag, error);
+    return checked_storage(path, tag);
 }
 
-QString checked_storage(const QString& path, const QString& tag, QString& error) {
-    error.clear();
-    if (path.isEmpty() || !path.startsWith(cc::storage_marker())) {
-        error = (path.isEmpty() ? QStringLiteral("lsview gave no storage path for view ")
-                                : QStringLiteral("lsview gave a storage path that is not "
-                                                 "absolute for view ")) +
-                tag + (path.isEmpty() ? QString() : QStringLiteral(": ") + path);
-        return QString();
-    }
-    if (cc::storage_parts(path).contains(QStringLiteral(".."))) {
-        error = QStringLiteral("lsview gave a storage path that climbs with \"..\" for view ") +
-                tag + QStringLiteral(": ") + path;
-        return QString();
-    }
-    if (cc::is_storage_root(path)) {
-        error = QStringLiteral("lsview gave the root directory as the storage of view ") + tag +
-                QStringLiteral(": ") + path;
-        return QString();
-    }
+Result<QString> checked_storage(const QString& path, const QString& tag) {
+    if (path.isEmpty() || !path.startsWith(cc::storage_marker()))
+        return Error{(path.isEmpty() ? QStringLiteral("lsview gave no storage path for view ")
+                                     : QStringLiteral("lsview gave a storage path that is not "
+                                                      "absolute for view ")) +
+                     tag + (path.isEmpty() ? QString() : QStringLiteral(": ") + path)};
+    if (cc::storage_parts(path).contains(QStringLiteral("..")))
+        return Error{
+            QStringLiteral("lsview gave a storage path that climbs with \"..\" for view ") + tag +
+            QStringLiteral(": ") + path};
+    if (cc::is_storage_root(path))
+        return Error{QStringLiteral("lsview gave the root directory as the storage of view ") +
+                     tag + QStringLiteral(": ") + path};
     return path;
 }
 

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include "cc/fixprotstyle.h"
+#include "process/result.h"
 
 namespace tsy::repair {
 
@@ -62,9 +63,9 @@ Reach reach_from_environment();
 // calls: the first call to a host leaves a master in the background
 // (ControlMaster=auto, ControlPersist), reached through a socket in the
 // private runtime directory, named by ssh's hash of the host, port and
-// user (%C). Empty, with why, when there is no private runtime directory
-// or its path leaves ssh no room for the socket's name.
-QStringList shared_connection_words(QString& why);
+// user (%C). Why not when there is no private runtime directory or its
+// path leaves ssh no room for the socket's name.
+Result<QStringList> shared_connection_words();
 // Asks the master of each host, if there is one, to take no new session
 // and to end once those it carries have ended (ssh -O stop): a repair still
 // at work on a host keeps its connection. Started without waiting for them.
@@ -110,13 +111,13 @@ QStringList argument_words(const QString& argsText);
 QString fixprot_path(const QString& cchome);
 
 // The storage path that `lsview TAG` output gives for tag, from the
-// earliest path marker on, or empty with the reason in error. The output
-// must be one line naming tag itself, and the path must not be the file
-// system root (or a share's root) nor climb out with "..".
-QString storage_from_lookup(const QString& output, const QString& tag, QString& error);
+// earliest path marker on, or why there is none. The output must be one
+// line naming tag itself, and the path must not be the file system root
+// (or a share's root) nor climb out with "..".
+Result<QString> storage_from_lookup(const QString& output, const QString& tag);
 
 // path itself if it is a storage path fit to repair (absolute, not a root,
-// no ".."), else empty with the reason in error.
-QString checked_storage(const QString& path, const QString& tag, QString& error);
+// no ".."), else why not.
+Result<QString> checked_storage(const QString& path, const QString& tag);
 
 } // namespace tsy::repair

@@ -75,45 +75,34 @@ QString account_name(uid_t uid) {
 }
 #endif
 
-bool private_runtime_dir(QString& dir, QString& why) {
+Result<QString> private_runtime_dir() {
 #ifndef Q_OS_WIN
     // cron and some ssh sessions give no XDG_RUNTIME_DIR. The locks must be
     // the ones a desktop session of the same user holds, so the directory
     // the login manager made for the user comes next. An XDG_RUNTIME_DIR
     // another user's session left (su, sudo -E) is not this user's.
     const QString fromEnv = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!fromEnv.isEmpty() && not_private(fromEnv, false).isEmpty()) {
-        dir = fromEnv;
-        return true;
-    }
+    if (!fromEnv.isEmpty() && not_private(fromEnv, false).isEmpty())
+        return fromEnv;
     const QString session = QStringLiteral("/run/user/%1").arg(::getuid());
-    if (not_private(session, false).isEmpty()) {
-        dir = session;
-        return true;
-    }
+    if (not_private(session, false).isEmpty())
+        return session;
     // Else one of Tessaly's own in the temporary directory. Anyone may
     // make a name there first: one that is not this user's alone is
     // refused, never taken over.
     const QString own = QDir::tempPath() + QStringLiteral("/tessaly-%1").arg(::getuid());
-    why = make_private(own);
-    if (!why.isEmpty()) {
-        why = QStringLiteral("no private runtime directory: ") + why;
-        return false;
-    }
-    dir = own;
-    return true;
+    const QString why = make_private(own);
+    if (!why.isEmpty())
+        return Error{QStringLiteral("no private runtime directory: ") + why};
+    return own;
 #else
-    Q_UNUSED(why);
-    dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty())
-        dir = QDir::tempPath();
-    return true;
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return dir.isEmpty() ? QDir::tempPath() : dir;
 #endif
 }
 
 QString runtime_dir() {
-    QString dir, why;
-    return private_runtime_dir(dir, why) ? dir : QString();
+    return private_runtime_dir().value();
 }
 
 QString fit_for_file_name(QString text) {
@@ -256,21 +245,15 @@ QString host_lock_path(const QString& hostLocalStorage) {
     return host_lock_dir() + u'/' + host_lock_name(hostLocalStorage);
 }
 
-QString unit_record_dir(QString* why) {
-    QString runtime, problem;
-    if (!private_runtime_dir(runtime, problem)) {
-        if (why)
-            *why = problem;
-        return {};
-    }
-    const QString dir = runtime + QStringLiteral("/tessaly-units");
+Result<QString> unit_record_dir() {
+    const Result<QString> runtime = private_runtime_dir();
+    if (!runtime.ok())
+        return runtime;
+    const QString dir = runtime.value() + QStringLiteral("/tessaly-units");
 #ifndef Q_OS_WIN
-    problem = make_private(dir);
-    if (!problem.isEmpty()) {
-        if (why)
-            *why = QStringLiteral("no private record directory: ") + problem;
-        return {};
-    }
+    const QString problem = make_private(dir);
+    if (!problem.isEmpty())
+        return Error{QStringLiteral("no private record directory: ") + problem};
 #else
     QDir().mkpath(dir);
 #endif

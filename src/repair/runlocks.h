@@ -10,6 +10,8 @@
 // (see fixprot.h, locked_command_on_host): every workstation, account and
 // run sees that one, and it is held for as long as fix_prot runs.
 
+#include "process/result.h"
+
 #include <QString>
 
 #include <memory>
@@ -25,9 +27,9 @@ namespace tsy::repair {
 // The user's runtime directory, a directory no other account may write
 // in: $XDG_RUNTIME_DIR when it is this user's, else /run/user/UID when it
 // is, else tessaly-UID in the temporary directory, made here with mode
-// 0700 and checked (owner, mode, no link) at every call. False, with why,
-// when none is private: a name someone else took first is refused.
-bool private_runtime_dir(QString& dir, QString& why);
+// 0700 and checked (owner, mode, no link) at every call. Why not when
+// none is private: a name someone else took first is refused.
+Result<QString> private_runtime_dir();
 // The same, empty when there is none.
 QString runtime_dir();
 // text with every character but letters, digits, '-', '_' and '.' made '_'.
@@ -71,8 +73,8 @@ QString host_lock_name(const QString& hostLocalStorage);
 QString host_lock_path(const QString& hostLocalStorage);
 // Where repair units leave their outcome for a later run: this user's own,
 // made with mode 0700 in the runtime directory and checked at every call.
-// Empty, with why, when there is no private one.
-QString unit_record_dir(QString* why = nullptr);
+// Why not when there is no private one.
+Result<QString> unit_record_dir();
 
 // Held for the length of a run, one per user id. A lock left by a process
 // that is gone is taken over.

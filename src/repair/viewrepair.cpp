@@ -39,12 +39,12 @@ void ViewRepair::lookedUp() {
         done(RepairOutcome::Kind::LookupFailed, job->error());
         return;
     }
-    QString error;
-    const QString storage = storage_from_lookup(job->output(), m_request.tag, error);
-    if (storage.isEmpty()) {
-        done(RepairOutcome::Kind::LookupFailed, error);
+    const Result<QString> found = storage_from_lookup(job->output(), m_request.tag);
+    if (!found.ok()) {
+        done(RepairOutcome::Kind::LookupFailed, found.error());
         return;
     }
+    const QString& storage = found.value();
     m_globalPath = storage;
     emit storageFound(storage);
     if (m_step == Step::Done)
@@ -77,15 +77,14 @@ void ViewRepair::factsFound() {
     const auto lookupFailed = [&](const QString& why) {
         done(RepairOutcome::Kind::LookupFailed, why);
     };
-    QString why;
-    const std::optional<cc::LsviewRecord> found =
-        cc::find_record(cc::parse_lsview_long(output.toUtf8()), tag, why);
-    if (!found) {
+    const Result<std::optional<cc::LsviewRecord>> found =
+        cc::find_record(cc::parse_lsview_long(output.toUtf8()), tag);
+    if (!found.value()) {
         lookupFailed(QStringLiteral("lsview -long gave no readable record for view ") + tag +
-                     (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+                     (found.ok() ? QString() : QStringLiteral(": ") + found.error()));
         return;
     }
-    const cc::LsviewRecord& r = *found;
+    const cc::LsviewRecord& r = *found.value();
     const QString host = r.serverHost.value_or(QString()).trimmed();
     if (host.isEmpty()) {
         lookupFailed(QStringLiteral("lsview -long gave no server host for view ") + tag);
@@ -102,12 +101,13 @@ void ViewRepair::factsFound() {
                      r.globalPath.value_or(QStringLiteral("none")));
         return;
     }
-    QString error;
-    const QString local = checked_storage(r.accessPath.value_or(QString()).trimmed(), tag, error);
-    if (local.isEmpty()) {
-        lookupFailed(error);
+    const Result<QString> checked =
+        checked_storage(r.accessPath.value_or(QString()).trimmed(), tag);
+    if (!checked.ok()) {
+        lookupFailed(checked.error());
         return;
     }
+    const QString& local = checked.value();
     owner_and_group(output, m_owner, m_group);
     m_local = local;
     m_host = host;
@@ -332,8 +332,9 @@ void ViewRepair::launch(const QStringList& words) {
     // endview itself where the session can name cleartool for it.
     spec.lockPath = storage_lock_path(m_outcome.host, m_outcome.storage);
     // Without a private record directory the unit keeps no record.
-    if (const QString records = unit_record_dir(); !records.isEmpty())
-        spec.recordPath = records + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces) +
+    if (const Result<QString> records = unit_record_dir(); records.ok())
+        spec.recordPath = records.value() + u'/' +
+                          QUuid::createUuid().toString(QUuid::WithoutBraces) +
                           QStringLiteral(".unit");
     spec.cleartool = m_session.cleartoolProgram();
     spec.endviewAfterFailure = m_request.endviewAfterFailure;

@@ -292,14 +292,14 @@ TEST(LoadViews, EscOrTheCloseBoxMidLoadAsksAndYesKeepsTheViewsReadSoFar) {
 }
 
 TEST(ViewStorage, TakesThePathFromTheEarliestMarkerOfTheTagsOwnLine) {
-    QString error;
-    EXPECT_EQ(repair::storage_from_lookup(QStringLiteral("* my_view   /net/vws/my_view.vws\n"),
-                                          QStringLiteral("my_view"), error),
-              QStringLiteral("/net/vws/my_view.vws"));
-    EXPECT_TRUE(error.isEmpty());
+    const Result<QString> found = repair::storage_from_lookup(
+        QStringLiteral("* my_view   /net/vws/my_view.vws\n"), QStringLiteral("my_view"));
+    EXPECT_EQ(found.value(), QStringLiteral("/net/vws/my_view.vws"));
+    EXPECT_TRUE(found.error().isEmpty());
     // Trailing blanks and tabs are not part of the path.
     EXPECT_EQ(repair::storage_from_lookup(QStringLiteral("  a b  /vws/a b.vws \t\r\n"),
-                                          QStringLiteral("a b"), error),
+                                          QStringLiteral("a b"))
+                  .value(),
               QStringLiteral("/vws/a b.vws"));
     // Output that cannot be trusted gives no path, and says why.
     const struct {
@@ -317,17 +317,17 @@ TEST(ViewStorage, TakesThePathFromTheEarliestMarkerOfTheTagsOwnLine) {
          "lsview gave a storage path that climbs with \"..\" for view x: /net/.."},
     };
     for (const auto& b : bad) {
-        EXPECT_EQ(
-            repair::storage_from_lookup(QString::fromUtf8(b.output), QStringLiteral("x"), error),
-            QString())
-            << b.output;
-        EXPECT_EQ(error, QString::fromUtf8(b.why)) << b.output;
+        const Result<QString> refused =
+            repair::storage_from_lookup(QString::fromUtf8(b.output), QStringLiteral("x"));
+        EXPECT_EQ(refused.value(), QString()) << b.output;
+        EXPECT_EQ(refused.error(), QString::fromUtf8(b.why)) << b.output;
     }
     // A byte that is not UTF-8 is kept as a lone surrogate; the ".." before
     // it still counts.
     const QString odd = cc::decode_output("  x  /../..=\xaeo..\n");
-    EXPECT_EQ(repair::storage_from_lookup(odd, QStringLiteral("x"), error), QString());
-    EXPECT_TRUE(error.contains(QStringLiteral("climbs"))) << error.toStdString();
+    const Result<QString> climbs = repair::storage_from_lookup(odd, QStringLiteral("x"));
+    EXPECT_FALSE(climbs.ok());
+    EXPECT_TRUE(climbs.error().contains(QStringLiteral("climbs"))) << climbs.error().toStdString();
 }
 
 TEST(ViewDetails, ReportsTheCurrentLinesViewExactly) {

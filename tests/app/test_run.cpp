@@ -145,10 +145,9 @@ TEST(CommandLine, EitherQuotingSplitsBackIntoTheWordsAndLeavesPlainWordsAlone) {
     EXPECT_TRUE(forQt.endsWith(QStringLiteral(" /vws/a.vws")));
 
     const QString forShell = process::quoted_command(words, Quoting::Shell);
-    QStringList back;
-    QString why;
-    ASSERT_TRUE(process::shell_words(forShell, back, why)) << why.toStdString();
-    EXPECT_EQ(back, words) << forShell.toStdString();
+    const Result<QStringList> back = process::shell_words(forShell);
+    ASSERT_TRUE(back.ok()) << back.error().toStdString();
+    EXPECT_EQ(back.value(), words) << forShell.toStdString();
     EXPECT_TRUE(forShell.startsWith(QStringLiteral("'/opt/cc home/fp' -chown 'it'\\''s ")));
 
     for (const Quoting q : {Quoting::Shell, Quoting::SplitCommand}) {
@@ -431,21 +430,19 @@ TEST(UnixCommand, ThisHostIsItsFullNameOrAnUnqualifiedShortName) {
 }
 
 TEST(UnixCommand, RemoteShellAndPrivilegeAreSplitAsAPosixShellSplitsThem) {
-    QStringList words;
-    QString why;
-    ASSERT_TRUE(process::shell_words(
+    const Result<QStringList> words = process::shell_words(
         QStringLiteral("ssh -o 'ProxyCommand=ssh -W %h:%p jump' -o \"User=a b\" x\\ y "
-                       "'it'\\''s' \"q\\\"b\\\\c\\$d\\x\" '' \t"),
-        words, why))
-        << why.toStdString();
-    EXPECT_EQ(words,
+                       "'it'\\''s' \"q\\\"b\\\\c\\$d\\x\" '' \t"));
+    ASSERT_TRUE(words.ok()) << words.error().toStdString();
+    EXPECT_EQ(words.value(),
               (QStringList{QStringLiteral("ssh"), QStringLiteral("-o"),
                            QStringLiteral("ProxyCommand=ssh -W %h:%p jump"), QStringLiteral("-o"),
                            QStringLiteral("User=a b"), QStringLiteral("x y"),
                            QStringLiteral("it's"), QStringLiteral("q\"b\\c$d\\x"), QString()}));
     for (const char* bad : {"ssh -o 'open", "sudo \"-n", "a'b\"c'\"d"}) {
-        EXPECT_FALSE(process::shell_words(QString::fromUtf8(bad), words, why)) << bad;
-        EXPECT_FALSE(why.isEmpty()) << bad;
+        const Result<QStringList> split = process::shell_words(QString::fromUtf8(bad));
+        EXPECT_FALSE(split.ok()) << bad;
+        EXPECT_FALSE(split.error().isEmpty()) << bad;
     }
 
     const QByteArray saved = qgetenv("TESSALY_SSH");

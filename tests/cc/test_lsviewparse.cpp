@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace tsy::cc;
+using tsy::Result;
 
 namespace {
 const char kUnixRecord[] = "Tag: your_view_name\n"
@@ -129,56 +130,61 @@ TEST(LsviewLong, ACharacterCutShortByTheEndOfTheOutputIsKeptAsBytes) {
 }
 
 TEST(FindRecord, TakesTheOneSoundRecordThatNamesTheTag) {
-    QString why = QStringLiteral("stale");
-    std::optional<LsviewRecord> r =
-        find_record(parse_lsview_long(kUnixRecord), QStringLiteral("your_view_name"), why);
-    ASSERT_TRUE(r.has_value()) << why.toStdString();
-    EXPECT_TRUE(why.isEmpty());
-    EXPECT_EQ(r->tag, QStringLiteral("your_view_name"));
-    EXPECT_EQ(r->accessPath, QStringLiteral("/viewstorage/your_view_name.vws"));
+    const Result<std::optional<LsviewRecord>> plain =
+        find_record(parse_lsview_long(kUnixRecord), QStringLiteral("your_view_name"));
+    ASSERT_TRUE(plain.value().has_value()) << plain.error().toStdString();
+    EXPECT_TRUE(plain.error().isEmpty());
+    EXPECT_EQ(plain.value()->tag, QStringLiteral("your_view_name"));
+    EXPECT_EQ(plain.value()->accessPath, QStringLiteral("/viewstorage/your_view_name.vws"));
 
     // A tag that ends in a quoted word reads both ways: as the tag and its
     // comment, and as the tag whole, which then comes back without comment.
-    r = find_record(parse_lsview_long(kWindowsSnapshot), QStringLiteral("doc_nt"), why);
-    ASSERT_TRUE(r.has_value()) << why.toStdString();
-    EXPECT_EQ(r->tag, QStringLiteral("doc_nt"));
-    EXPECT_EQ(r->comment, QStringLiteral("Documentation snapshot"));
+    const Result<std::optional<LsviewRecord>> split =
+        find_record(parse_lsview_long(kWindowsSnapshot), QStringLiteral("doc_nt"));
+    ASSERT_TRUE(split.value().has_value()) << split.error().toStdString();
+    EXPECT_EQ(split.value()->tag, QStringLiteral("doc_nt"));
+    EXPECT_EQ(split.value()->comment, QStringLiteral("Documentation snapshot"));
     const QString whole = QStringLiteral("doc_nt \"Documentation snapshot\"");
-    r = find_record(parse_lsview_long(kWindowsSnapshot), whole, why);
-    ASSERT_TRUE(r.has_value()) << why.toStdString();
-    EXPECT_EQ(r->tag, whole);
-    EXPECT_TRUE(r->comment.isEmpty());
-    EXPECT_EQ(r->serverHost, QStringLiteral("sunfield"));
+    const Result<std::optional<LsviewRecord>> joined =
+        find_record(parse_lsview_long(kWindowsSnapshot), whole);
+    ASSERT_TRUE(joined.value().has_value()) << joined.error().toStdString();
+    EXPECT_EQ(joined.value()->tag, whole);
+    EXPECT_TRUE(joined.value()->comment.isEmpty());
+    EXPECT_EQ(joined.value()->serverHost, QStringLiteral("sunfield"));
 }
 
 TEST(FindRecord, RefusesOutputItCannotTrustAndSaysWhy) {
-    QString why;
     // No record at all: cleartool knows no such view, and the caller says so.
-    EXPECT_FALSE(find_record(parse_lsview_long(""), QStringLiteral("a"), why).has_value());
-    EXPECT_TRUE(why.isEmpty());
-    EXPECT_FALSE(find_record({}, QStringLiteral("a"), why).has_value());
-    EXPECT_TRUE(why.isEmpty());
+    Result<std::optional<LsviewRecord>> found =
+        find_record(parse_lsview_long(""), QStringLiteral("a"));
+    EXPECT_FALSE(found.value().has_value());
+    EXPECT_TRUE(found.ok());
+    EXPECT_TRUE(found.error().isEmpty());
+    found = find_record({}, QStringLiteral("a"));
+    EXPECT_FALSE(found.value().has_value());
+    EXPECT_TRUE(found.ok());
+    EXPECT_TRUE(found.error().isEmpty());
 
     // Another view's record, also one whose name only begins like the tag.
     for (const char* asked : {"other", "your_view", "your_view_name \"x\""}) {
-        EXPECT_FALSE(
-            find_record(parse_lsview_long(kUnixRecord), QString::fromUtf8(asked), why).has_value())
-            << asked;
-        EXPECT_EQ(why, QStringLiteral("lsview -long gave the record of view \"your_view_name\" "
-                                      "for view \"") +
-                           QString::fromUtf8(asked) + u'"');
+        found = find_record(parse_lsview_long(kUnixRecord), QString::fromUtf8(asked));
+        EXPECT_FALSE(found.value().has_value()) << asked;
+        EXPECT_EQ(found.error(),
+                  QStringLiteral("lsview -long gave the record of view \"your_view_name\" "
+                                 "for view \"") +
+                      QString::fromUtf8(asked) + u'"');
     }
     // The comment is no part of the tag asked for unless it is written whole.
-    EXPECT_FALSE(find_record(parse_lsview_long(kWindowsSnapshot),
-                             QStringLiteral("doc_nt \"Documentation\""), why)
-                     .has_value());
-    EXPECT_FALSE(why.isEmpty());
+    found = find_record(parse_lsview_long(kWindowsSnapshot),
+                        QStringLiteral("doc_nt \"Documentation\""));
+    EXPECT_FALSE(found.value().has_value());
+    EXPECT_FALSE(found.error().isEmpty());
 
     // Two records for one tag: neither is taken, even the one that names it.
     const QByteArray twice = QByteArray(kUnixRecord) + QByteArray(kUnixRecord);
-    EXPECT_FALSE(
-        find_record(parse_lsview_long(twice), QStringLiteral("your_view_name"), why).has_value());
-    EXPECT_EQ(why,
+    found = find_record(parse_lsview_long(twice), QStringLiteral("your_view_name"));
+    EXPECT_FALSE(found.value().has_value());
+    EXPECT_EQ(found.error(),
               QStringLiteral("lsview -long gave 2 records for view \"your_view_name\", not one"));
 
     // Garbled output: the problem of the record that cannot be read, also
@@ -196,11 +202,11 @@ TEST(FindRecord, RefusesOutputItCannotTrustAndSaysWhy) {
             if (expected.isEmpty())
                 expected = r.problem;
         ASSERT_FALSE(expected.isEmpty()) << out.toStdString();
-        EXPECT_FALSE(find_record(records, QStringLiteral("your_view_name"), why).has_value())
-            << out.toStdString();
-        EXPECT_EQ(why, expected) << out.toStdString();
-        EXPECT_TRUE(why.startsWith(QStringLiteral("unreadable lsview output")))
-            << why.toStdString();
+        found = find_record(records, QStringLiteral("your_view_name"));
+        EXPECT_FALSE(found.value().has_value()) << out.toStdString();
+        EXPECT_EQ(found.error(), expected) << out.toStdString();
+        EXPECT_TRUE(found.error().startsWith(QStringLiteral("unreadable lsview output")))
+            << found.error().toStdString();
     }
 }
 

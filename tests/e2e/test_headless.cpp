@@ -136,7 +136,7 @@ bool units_done(const ccsim::Home& home) {
     // A unit's record stays locked until the unit has written its last word
     // and ended, a little after its endview.
     const auto recordsFree = [] {
-        const QString dir = repair::unit_record_dir();
+        const QString dir = repair::unit_record_dir().value();
         if (dir.isEmpty())
             return true;
         for (const QFileInfo& f :

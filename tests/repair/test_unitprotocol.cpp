@@ -75,8 +75,7 @@ TEST(ShellQuote, TheUnitAndTessalyQuoteAlikeAndTheShellReadsItBack) {
     // it for one.
     EXPECT_EQ(process::shell_quote(QStringLiteral("NAME=value")), QStringLiteral("'NAME=value'"));
     EXPECT_EQ(process::shell_quote(QStringLiteral("a-b=c")), QStringLiteral("a-b=c"));
-    QStringList back;
-    QString why;
-    ASSERT_TRUE(process::shell_words(line, back, why)) << why.toStdString();
-    EXPECT_EQ(back, all) << line.toStdString();
+    const Result<QStringList> back = process::shell_words(line);
+    ASSERT_TRUE(back.ok()) << back.error().toStdString();
+    EXPECT_EQ(back.value(), all) << line.toStdString();
 }
