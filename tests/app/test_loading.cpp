@@ -2,13 +2,11 @@
 #include "app/frmmain.h"
 #include "app/viewdetails.h"
 #include "app/viewloading.h"
-#include "cc/lsviewparse.h"
 #include "cc/session.h"
 #include "fakecc.h"
 #include "model/viewlistmodel.h"
 #include "msgrecorder.h"
 #include "progress/frmprogress.h"
-#include "repair/fixprot.h"
 #include "temphome.h"
 #include "ui.h"
 
@@ -291,45 +289,6 @@ TEST(LoadViews, EscOrTheCloseBoxMidLoadAsksAndYesKeepsTheViewsReadSoFar) {
     EXPECT_TRUE(ui(w).selectAllBut->isEnabled());
 }
 
-TEST(ViewStorage, TakesThePathFromTheEarliestMarkerOfTheTagsOwnLine) {
-    const Result<QString> found = repair::storage_from_lookup(
-        QStringLiteral("* my_view   /net/vws/my_view.vws\n"), QStringLiteral("my_view"));
-    EXPECT_EQ(found.value(), QStringLiteral("/net/vws/my_view.vws"));
-    EXPECT_TRUE(found.error().isEmpty());
-    // Trailing blanks and tabs are not part of the path.
-    EXPECT_EQ(repair::storage_from_lookup(QStringLiteral("  a b  /vws/a b.vws \t\r\n"),
-                                          QStringLiteral("a b"))
-                  .value(),
-              QStringLiteral("/vws/a b.vws"));
-    // Output that cannot be trusted gives no path, and says why.
-    const struct {
-        const char* output;
-        const char* why;
-    } bad[] = {
-        {"no marker here", "lsview printed no storage path for view x"},
-        {"", "lsview printed no storage path for view x"},
-        {"  other  /vws/other.vws\n", "lsview answered for view \"other\" instead of x"},
-        {"  x  /vws/x.vws\n  y  /vws/y.vws\n", "lsview printed 2 lines for view x"},
-        {"  x  /\n", "lsview gave the root directory as the storage of view x: /"},
-        {"  x  //\n", "lsview gave the root directory as the storage of view x: //"},
-        {"  x  /.\n", "lsview gave the root directory as the storage of view x: /."},
-        {"  x  /net/..\n",
-         "lsview gave a storage path that climbs with \"..\" for view x: /net/.."},
-    };
-    for (const auto& b : bad) {
-        const Result<QString> refused =
-            repair::storage_from_lookup(QString::fromUtf8(b.output), QStringLiteral("x"));
-        EXPECT_EQ(refused.value(), QString()) << b.output;
-        EXPECT_EQ(refused.error(), QString::fromUtf8(b.why)) << b.output;
-    }
-    // A byte that is not UTF-8 is kept as a lone surrogate; the ".." before
-    // it still counts.
-    const QString odd = cc::decode_output("  x  /../..=\xaeo..\n");
-    const Result<QString> climbs = repair::storage_from_lookup(odd, QStringLiteral("x"));
-    EXPECT_FALSE(climbs.ok());
-    EXPECT_TRUE(climbs.error().contains(QStringLiteral("climbs"))) << climbs.error().toStdString();
-}
-
 TEST(ViewDetails, ReportsTheCurrentLinesViewExactly) {
     MsgRecorder boxes;
     FakeWindow f;
@@ -487,29 +446,6 @@ TEST(ViewDetails, AClickOnALinesBoxMakesItCurrentAndBelowTheLinesNone) {
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, below);
     settle(w);
     EXPECT_EQ(boxes.boxes.size(), 1);
-}
-
-TEST(LoadReport, NamesUnreadViewsWithTheirBytesAndAtMostTwenty) {
-    // A tag that is not valid UTF-8 is unreadable, but named as it came.
-    const QList<cc::LsviewRecord> r = cc::parse_lsview_long(
-        QByteArrayView("Tag: ok\n  Server host: h\nTag: ab\xff\xfe\x01z\n  Server host: h\n"));
-    ASSERT_EQ(r.size(), 2);
-    EXPECT_TRUE(r[0].problem.isEmpty());
-    EXPECT_FALSE(r[1].problem.isEmpty());
-    EXPECT_EQ(cc::printable_name(r[1].tag.value_or(QString())),
-              QStringLiteral("ab\\xFF\\xFE\\x01z"));
-    // Valid text stays as it is, whatever its script.
-    EXPECT_EQ(cc::decode_output(QByteArrayView("\xc3\xbc")), QStringLiteral("ü"));
-
-    cc::ListingReport report;
-    report.total = 40;
-    report.unreadable = 25;
-    report.lastFailure = QStringLiteral("unreadable lsview output");
-    for (int i = 1; i <= 25; ++i)
-        report.unreadNames.append(QStringLiteral("v%1").arg(i));
-    const QString text = cc::report_text(report);
-    EXPECT_TRUE(text.contains(QStringLiteral("\r\nNot listed: v1, v2, ")));
-    EXPECT_TRUE(text.endsWith(QStringLiteral(", v20 and 5 more")));
 }
 
 TEST(LoadViews, NoControlHoldsTheFocusWhileLoadingAndTheButtonHasItAfter) {

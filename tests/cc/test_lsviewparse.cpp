@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cc/cleartoolcli.h"
 #include "cc/lsviewparse.h"
+#include "cc/session.h"
 #include "temphome.h"
 
 #include <QEventLoop>
@@ -10,6 +11,7 @@
 
 using namespace tsy::cc;
 using tsy::Result;
+namespace cc = tsy::cc;
 
 namespace {
 const char kUnixRecord[] = "Tag: your_view_name\n"
@@ -261,4 +263,27 @@ TEST(CleartoolListing, ViewsNamedOnStderrFailAloneAndTheOthersAreKept) {
     l = list_views(home.path());
     EXPECT_TRUE(l.report.failedBefore);
     EXPECT_EQ(l.report.lastFailure, QStringLiteral("cleartool: Error: registry down"));
+}
+
+TEST(LoadReport, NamesUnreadViewsWithTheirBytesAndAtMostTwenty) {
+    // A tag that is not valid UTF-8 is unreadable, but named as it came.
+    const QList<cc::LsviewRecord> r = cc::parse_lsview_long(
+        QByteArrayView("Tag: ok\n  Server host: h\nTag: ab\xff\xfe\x01z\n  Server host: h\n"));
+    ASSERT_EQ(r.size(), 2);
+    EXPECT_TRUE(r[0].problem.isEmpty());
+    EXPECT_FALSE(r[1].problem.isEmpty());
+    EXPECT_EQ(cc::printable_name(r[1].tag.value_or(QString())),
+              QStringLiteral("ab\\xFF\\xFE\\x01z"));
+    // Valid text stays as it is, whatever its script.
+    EXPECT_EQ(cc::decode_output(QByteArrayView("\xc3\xbc")), QStringLiteral("ü"));
+
+    cc::ListingReport report;
+    report.total = 40;
+    report.unreadable = 25;
+    report.lastFailure = QStringLiteral("unreadable lsview output");
+    for (int i = 1; i <= 25; ++i)
+        report.unreadNames.append(QStringLiteral("v%1").arg(i));
+    const QString text = cc::report_text(report);
+    EXPECT_TRUE(text.contains(QStringLiteral("\r\nNot listed: v1, v2, ")));
+    EXPECT_TRUE(text.endsWith(QStringLiteral(", v20 and 5 more")));
 }

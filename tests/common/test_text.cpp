@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cc/failure.h"
 #include "common/duplist.h"
+#include "model/viewlistmodel.h"
 #include "msgrecorder.h"
 
 #include <QComboBox>
@@ -9,6 +10,7 @@
 
 using namespace tsy;
 using model::TextList;
+using model::ViewListModel;
 using tsy::cc::Failure;
 
 namespace {
@@ -26,6 +28,12 @@ private:
     QStringList m_l;
     int m_failAt;
 };
+
+// Adds the view whose line is "tag:host".
+bool add(ViewListModel& m, const QString& line) {
+    const qsizetype colon = line.indexOf(u':');
+    return m.addView(line.left(colon), line.mid(colon + 1));
+}
 } // namespace
 
 TEST(IsDupList, ComparesWholeTextsIgnoringCase) {
@@ -60,4 +68,31 @@ TEST(IsDupList, WorksOnComboBoxesAndReportsAMissingOne) {
     EXPECT_TRUE(boxes.boxes.isEmpty());
     EXPECT_FALSE(is_dup_list(QStringLiteral("x"), ComboTextList(nullptr)));
     EXPECT_EQ(boxes.boxes.size(), 1);
+}
+
+TEST(ViewListModel, HashDuplicateTestAgreesWithTheLinearScan) {
+    // Letters whose case folding is not plain ASCII.
+    const QStringList pool = {
+        QStringLiteral("straße:h"),  QStringLiteral("STRASSE:h"),  QStringLiteral("Ωmega:h"),
+        QStringLiteral("ωMEGA:h"),   QStringLiteral("İstanbul:h"), QStringLiteral("istanbul:h"),
+        QStringLiteral("ǅemal:h"),   QStringLiteral("ǆemal:h"),    QStringLiteral("Σίσυφος:h"),
+        QStringLiteral("σίσυφοσ:h"), QStringLiteral("a b:h"),      QStringLiteral("A B:h"),
+        QStringLiteral("é:h"),       QStringLiteral("É:h")};
+    ViewListModel m;
+    QStringList plain; // what a scan with is_dup_list keeps
+    class L : public TextList {
+    public:
+        explicit L(const QStringList& l) : m_l(l) {}
+        int count() const override { return int(m_l.size()); }
+        QString text(int i) const override { return m_l.at(i); }
+        const QStringList& m_l;
+    } scan(plain);
+    for (const QString& s : pool) {
+        const QString line = s + QStringLiteral(":host");
+        const bool dupByScan = is_dup_list(line, scan);
+        if (!dupByScan)
+            plain.append(line);
+        EXPECT_EQ(add(m, line), !dupByScan) << line.toStdString();
+    }
+    EXPECT_EQ(m.count(), plain.size());
 }

@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "common/duplist.h"
 #include "model/viewlistmodel.h"
 
 #include <QRandomGenerator>
@@ -48,33 +47,6 @@ TEST(ViewListModel, KeepsLinesSortedIgnoringCaseAndRefusesCaseDuplicates) {
     EXPECT_TRUE(add(sensitive, QStringLiteral("rel_build:srv1")));
     EXPECT_FALSE(add(sensitive, QStringLiteral("rel_build:srv1")));
     EXPECT_EQ(sensitive.count(), 2);
-}
-
-TEST(ViewListModel, HashDuplicateTestAgreesWithTheLinearScan) {
-    // Letters whose case folding is not plain ASCII.
-    const QStringList pool = {
-        QStringLiteral("straße:h"),  QStringLiteral("STRASSE:h"),  QStringLiteral("Ωmega:h"),
-        QStringLiteral("ωMEGA:h"),   QStringLiteral("İstanbul:h"), QStringLiteral("istanbul:h"),
-        QStringLiteral("ǅemal:h"),   QStringLiteral("ǆemal:h"),    QStringLiteral("Σίσυφος:h"),
-        QStringLiteral("σίσυφοσ:h"), QStringLiteral("a b:h"),      QStringLiteral("A B:h"),
-        QStringLiteral("é:h"),       QStringLiteral("É:h")};
-    ViewListModel m;
-    QStringList plain; // what a scan with is_dup_list keeps
-    class L : public TextList {
-    public:
-        explicit L(const QStringList& l) : m_l(l) {}
-        int count() const override { return int(m_l.size()); }
-        QString text(int i) const override { return m_l.at(i); }
-        const QStringList& m_l;
-    } scan(plain);
-    for (const QString& s : pool) {
-        const QString line = s + QStringLiteral(":host");
-        const bool dupByScan = is_dup_list(line, scan);
-        if (!dupByScan)
-            plain.append(line);
-        EXPECT_EQ(add(m, line), !dupByScan) << line.toStdString();
-    }
-    EXPECT_EQ(m.count(), plain.size());
 }
 
 TEST(ViewListModel, ABatchGivesTheSameOrderAsOneByOneInsertion) {

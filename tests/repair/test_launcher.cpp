@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "msgrecorder.h"
+#include "qtprint.h"
 #include "repair/launcher.h"
 #include "temphome.h"
 

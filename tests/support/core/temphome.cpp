@@ -1,20 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "temphome.h"
-#include "ui.h"
 
-#include "fakecc.h"
-
-#include "app/frmmain.h"
-
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
-#include <QListView>
-#include <QPushButton>
-
-#include <gtest/gtest.h>
 
 namespace tsy::test {
 
@@ -39,35 +27,6 @@ TempHome::~TempHome() {
 
 void TempHome::use(const QString& home) {
     qputenv("CLEARCASEHOME", QFile::encodeName(home));
-}
-
-FakeWindow::FakeWindow() : backend(std::make_shared<FakeBackend>()) {
-    w = std::make_unique<frmMain>(backend);
-    EXPECT_TRUE(w->Form_Load());
-}
-
-FakeWindow::~FakeWindow() {
-    w.reset();
-}
-
-QList<QWidget*> designed_tab_order(frmMain& w) {
-    return {ui(w).cancelBut,
-            ui(w).viewsList,
-            ui(w).executeFixProtBut,
-            ui(w).actionCombo,
-            ui(w).selectAllBut,
-            ui(w).clearAllBut,
-            ui(w).filterBut,
-            ui(w).filterPatternTxt,
-            ui(w).loadViewsBut,
-            ui(w).filterActionCombo,
-            ui(w).caseInsensitiveCB,
-            ui(w).selectItemsFoundCB,
-            ui(w).selectAllByPatternCB,
-            ui(w).selectAllByPatternTxt,
-            ui(w).actionArgsTxt,
-            ui(w).runModeCombo,
-            ui(w).aboutBut};
 }
 
 bool write_file(const QString& path, const QByteArray& bytes, bool executable) {

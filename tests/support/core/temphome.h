@@ -5,19 +5,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include <QList>
-
-#include <memory>
-
-class QWidget;
-
-namespace tsy {
-class frmMain;
-}
-
 namespace tsy::test {
-
-class FakeBackend;
 
 // Writes bytes to path (executable: a program the owner may run); false
 // when the file cannot be written.
@@ -42,17 +30,5 @@ private:
     QByteArray m_saved;
     bool m_had;
 };
-
-// A loaded main window over the fake backend, as start-up leaves it.
-struct FakeWindow {
-    FakeWindow();
-    ~FakeWindow();
-    TempHome home;
-    std::shared_ptr<FakeBackend> backend;
-    std::unique_ptr<frmMain> w;
-};
-
-// The main window's focusable controls in their designed tab order.
-QList<QWidget*> designed_tab_order(frmMain& w);
 
 } // namespace tsy::test

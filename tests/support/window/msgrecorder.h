@@ -2,18 +2,12 @@
 #pragma once
 
 #include "common/msgbox.h"
+#include "qtprint.h"
 
 #include <QList>
 #include <QString>
 
-#include <ostream>
-
 #include <functional>
-
-// Readable QString values in GoogleTest's failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace tsy::test {
 

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ui.h"
 
+#include "fakecc.h"
+
 #include "progress/frmprogress.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTest>
 #include <QTimer>
+
+#include <gtest/gtest.h>
 
 namespace tsy::test {
 
@@ -98,6 +102,35 @@ void type_into(QComboBox* box, const QString& text, bool pressReturn) {
     QTest::keyClicks(edit, text);
     if (pressReturn)
         QTest::keyClick(edit, Qt::Key_Return);
+}
+
+FakeWindow::FakeWindow() : backend(std::make_shared<FakeBackend>()) {
+    w = std::make_unique<frmMain>(backend);
+    EXPECT_TRUE(w->Form_Load());
+}
+
+FakeWindow::~FakeWindow() {
+    w.reset();
+}
+
+QList<QWidget*> designed_tab_order(frmMain& w) {
+    return {ui(w).cancelBut,
+            ui(w).viewsList,
+            ui(w).executeFixProtBut,
+            ui(w).actionCombo,
+            ui(w).selectAllBut,
+            ui(w).clearAllBut,
+            ui(w).filterBut,
+            ui(w).filterPatternTxt,
+            ui(w).loadViewsBut,
+            ui(w).filterActionCombo,
+            ui(w).caseInsensitiveCB,
+            ui(w).selectItemsFoundCB,
+            ui(w).selectAllByPatternCB,
+            ui(w).selectAllByPatternTxt,
+            ui(w).actionArgsTxt,
+            ui(w).runModeCombo,
+            ui(w).aboutBut};
 }
 
 } // namespace tsy::test

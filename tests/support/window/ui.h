@@ -2,10 +2,11 @@
 #pragma once
 
 // The main window's controls as tests reach them: by object name, the way
-// an operator's tools see them.
+// an operator's tools see them; and a main window over the fake backend.
 
 #include "app/frmmain.h"
 #include "model/viewlistmodel.h"
+#include "temphome.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,12 +20,15 @@
 #include <QPushButton>
 
 #include <functional>
+#include <memory>
 
 namespace tsy {
 class frmProgress;
 }
 
 namespace tsy::test {
+
+class FakeBackend;
 
 struct Ui {
     explicit Ui(frmMain& w);
@@ -90,5 +94,17 @@ void when(QObject* context, std::function<bool()> ready, std::function<void()> a
 // Types text into an editable combo box as a person does: the box's text
 // selected, the keys pressed, then Return if asked.
 void type_into(QComboBox* box, const QString& text, bool pressReturn = true);
+
+// A loaded main window over the fake backend, as start-up leaves it.
+struct FakeWindow {
+    FakeWindow();
+    ~FakeWindow();
+    TempHome home;
+    std::shared_ptr<FakeBackend> backend;
+    std::unique_ptr<frmMain> w;
+};
+
+// The main window's focusable controls in their designed tab order.
+QList<QWidget*> designed_tab_order(frmMain& w);
 
 } // namespace tsy::test
