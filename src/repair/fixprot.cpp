@@ -277,6 +277,10 @@ QStringList locked_command_on_host(const Reach& reach, const QString& host, cons
                        lockName};
     if (is_this_host(host))
         return locked + (reach.root ? words : reach.privilege + words);
+    // No "exec" in front: the remote login shell waits for sh, so that a
+    // fix_prot killed on its host comes back as that shell's status 128+N.
+    // Were sh to take the login shell's place, sshd would report a signal,
+    // which the ssh client turns into 255, the status of a lost connection.
     QStringList remote;
     for (const QString& w : locked + reach.privilege + words)
         remote.append(process::shell_quote(w));
