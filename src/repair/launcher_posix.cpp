@@ -7,6 +7,7 @@
 #include "repair/launcher.h"
 
 #include "process/childprocess.h"
+#include "process/result.h"
 #include "repair/unitrecord.h"
 #include "wrap/unitprotocol.h"
 
@@ -31,19 +32,21 @@ namespace tsy::repair {
 
 namespace {
 
-// Why program cannot be started, in the system's words; empty when it can.
-QString start_problem(const QString& program, QString& resolved) {
+// The program's full path, or why it cannot be started, in the system's
+// words.
+Result<QString> resolved_program(const QString& program) {
     if (program.contains(u'/')) {
         const QFileInfo fi(program);
         if (!fi.exists())
-            return QStringLiteral("No such file or directory");
+            return Error{QStringLiteral("No such file or directory")};
         if (fi.isDir() || !fi.isExecutable())
-            return QStringLiteral("Permission denied");
-        resolved = fi.absoluteFilePath();
-        return QString();
+            return Error{QStringLiteral("Permission denied")};
+        return fi.absoluteFilePath();
     }
-    resolved = QStandardPaths::findExecutable(program);
-    return resolved.isEmpty() ? QStringLiteral("No such file or directory") : QString();
+    const QString found = QStandardPaths::findExecutable(program);
+    if (found.isEmpty())
+        return Error{QStringLiteral("No such file or directory")};
+    return found;
 }
 
 // The terminal to show a program in: $TERMINAL (a command, possibly with
@@ -152,7 +155,8 @@ protected:
 private:
     void handle(const QByteArray& line) {
         using unit::Verb;
-        const std::optional<unit::Report> r = unit::parse(std::string_view(line.constData(), std::size_t(line.size())));
+        const std::optional<unit::Report> r =
+            unit::parse(std::string_view(line.constData(), std::size_t(line.size())));
         if (!r)
             return;
         const QString text = QString::fromLocal8Bit(r->text);
@@ -461,10 +465,11 @@ private:
 } // namespace
 
 Launch* Launch::start(const LaunchSpec& spec, QObject* parent) {
-    QString program;
-    const QString problem = start_problem(spec.program, program);
-    if (!problem.isEmpty())
-        return new RefusedLaunch(problem, QStringList{spec.program} + spec.arguments, parent);
+    const Result<QString> resolved = resolved_program(spec.program);
+    if (!resolved.ok())
+        return new RefusedLaunch(resolved.error(), QStringList{spec.program} + spec.arguments,
+                                 parent);
+    const QString& program = resolved.value();
     const QStringList terminal = spec.mode == RunMode::Hide ? QStringList() : terminal_command();
     if (terminal.isEmpty())
         return new DirectLaunch(spec, program, parent);
