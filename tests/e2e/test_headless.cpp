@@ -846,6 +846,34 @@ TEST(RepairUnit, AKilledRunLeavesTheViewToItsUnitAndARerunStartsNoSecondFixProt)
             .err.contains(QStringLiteral("finished after")));
 }
 
+TEST(RepairUnit, ARunKilledDuringItsLookupLeavesNothingBehindAndTheRerunRepairsOnce) {
+    SimHome sim;
+    sim.add("a", "h1");
+    sim.home().setViewFault("a", "hang", "3");
+    sim.home().clearJournal();
+    QProcess p;
+    start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
+    // Killed while `lsview a` is at work: no unit exists yet.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const QStringList calls = sim.journal("cleartool");
+            return std::any_of(calls.cbegin(), calls.cend(), [](const QString& c) {
+                return c.endsWith(QStringLiteral("lsview|a"));
+            });
+        },
+        20'000));
+    ::kill(pid_t(p.processId()), SIGKILL);
+    p.waitForFinished();
+    sim.home().clearFaults();
+    const Ran rerun = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
+    EXPECT_EQ(outcomes(rerun).value(1), QStringLiteral("1 view: 1 repaired, 0 failed, 0 skipped"))
+        << rerun.out.toStdString() << rerun.err.toStdString();
+    EXPECT_FALSE(rerun.err.contains(QStringLiteral("earlier run"))) << rerun.err.toStdString();
+    ASSERT_TRUE(units_done(sim.home()));
+    EXPECT_EQ(sim.journal("fix_prot").size(), 1);
+    EXPECT_EQ(endviews_follow_fix_prots(sim.home()), std::set<std::string>{"a"});
+}
+
 TEST(RepairUnit, NeitherTwoNamesOfOneAccountNorTwoAccountsRunTwoFixProtsOnAStorage) {
     SimHome sim;
     sim.add("a", "h1");
