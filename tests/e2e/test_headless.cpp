@@ -30,6 +30,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <set>
 #include <sys/file.h>
@@ -816,16 +817,21 @@ TEST(RepairUnit, AClosedOutputStopsTheRunAndEveryStartedFixProtGetsItsEndview) {
               8 - ran.size());
 }
 
+// Starts `tessaly --repair --all` and SIGKILLs it once atWork holds.
+void kill_repair_when(const std::function<bool()>& atWork) {
+    QProcess p;
+    start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
+    ASSERT_TRUE(QTest::qWaitFor(atWork, 20'000));
+    ::kill(pid_t(p.processId()), SIGKILL);
+    p.waitForFinished();
+}
+
 TEST(RepairUnit, AKilledRunLeavesTheViewToItsUnitAndARerunStartsNoSecondFixProt) {
     SimHome sim;
     sim.add("a", "h1");
     sim.home().setViewFault("a", "fixprot_sleep_ms", "1500");
     sim.home().clearJournal();
-    QProcess p;
-    start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.journal("fix_prot").size() == 1; }, 20'000));
-    ::kill(pid_t(p.processId()), SIGKILL);
-    p.waitForFinished();
+    ASSERT_NO_FATAL_FAILURE(kill_repair_when([&] { return sim.journal("fix_prot").size() == 1; }));
     const Ran rerun = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
     EXPECT_TRUE(outcomes(rerun).value(0).startsWith(
         QStringLiteral("a\tskipped: repair from an earlier run still at work (lock ")));
@@ -851,19 +857,12 @@ TEST(RepairUnit, ARunKilledDuringItsLookupLeavesNothingBehindAndTheRerunRepairsO
     sim.add("a", "h1");
     sim.home().setViewFault("a", "hang", "3");
     sim.home().clearJournal();
-    QProcess p;
-    start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
     // Killed while `lsview a` is at work: no unit exists yet.
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            const QStringList calls = sim.journal("cleartool");
-            return std::any_of(calls.cbegin(), calls.cend(), [](const QString& c) {
-                return c.endsWith(QStringLiteral("lsview|a"));
-            });
-        },
-        20'000));
-    ::kill(pid_t(p.processId()), SIGKILL);
-    p.waitForFinished();
+    ASSERT_NO_FATAL_FAILURE(kill_repair_when([&] {
+        const QStringList calls = sim.journal("cleartool");
+        return std::any_of(calls.cbegin(), calls.cend(),
+                           [](const QString& c) { return c.endsWith(QStringLiteral("lsview|a")); });
+    }));
     sim.home().clearFaults();
     const Ran rerun = tessaly({QStringLiteral("--repair"), QStringLiteral("--all")});
     EXPECT_EQ(outcomes(rerun).value(1), QStringLiteral("1 view: 1 repaired, 0 failed, 0 skipped"))
