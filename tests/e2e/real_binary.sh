@@ -139,13 +139,13 @@ if [ -n "$m" ]; then
     click 72 88 3    # Load Views
     click 64 352 1   # Select All
     click 584 240 0  # Execute
-    for _ in $(seq 100); do "$ccsim" journal "$home" | grep -q ' fix_prot ' && break; sleep 0.1; done
+    for _ in $(seq 100); do grep -q ' fix_prot ' <<<"$("$ccsim" journal "$home")" && break; sleep 0.1; done
     t0=$(date +%s%N)
     click 368 448 0  # Exit
     for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.02; done
     ms=$((($(date +%s%N) - t0) / 1000000))
     kill -0 $pid 2>/dev/null && fail "still running ${ms} ms after Exit mid-run" || pass "ended ${ms} ms after Exit mid-run"
-    for _ in $(seq 100); do "$ccsim" journal "$home" | grep -q '"endview"' && break; sleep 0.1; done
+    for _ in $(seq 100); do grep -q '"endview"' <<<"$("$ccsim" journal "$home")" && break; sleep 0.1; done
     j=$("$ccsim" journal "$home")
     [ "$(grep -c ' fix_prot ' <<<"$j")" = 1 ] && pass "one fix_prot started" || fail "fix_prots: $(grep -c ' fix_prot ' <<<"$j")"
     [ "$(grep -c '"endview"' <<<"$j")" = 1 ] && pass "its endview ran after Tessaly had gone" || fail "endviews: $(grep -c '"endview"' <<<"$j")"

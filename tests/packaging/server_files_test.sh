@@ -31,7 +31,7 @@ else
     said=$(systemd-analyze verify --man=no "$work/units/tessaly-nightly.service" \
         "$work/units/tessaly-nightly.timer" 2>&1)
     st=$?
-    if [ $st != 0 ] && echo "$said" | grep -qiE 'failed to (initialize|connect|set up)|not booted'; then
+    if [ $st != 0 ] && grep -qiE 'failed to (initialize|connect|set up)|not booted' <<<"$said"; then
         echo "note: systemd-analyze cannot run here, the units were not verified: $said"
     elif [ $st != 0 ] || [ -n "$said" ]; then
         fail "systemd-analyze verify (status $st): $said"
@@ -108,7 +108,9 @@ offered() {
 [ "$(offered --ch)" = --check ] || fail "--ch completes to '$(offered --ch)', not --check"
 all=$(offered --)
 for opt in $("$tessaly" --help | grep -oE '^ +(-[a-zA-Z?], )?--[a-z-]+' | grep -oE -- '--[a-z-]+'); do
-    echo "$all" | grep -qx -- "$opt" || fail "the completion does not offer $opt"
+    # A here-string, not "echo | grep -q": under pipefail, grep leaving at
+    # the first match can kill a line-buffered echo with SIGPIPE.
+    grep -qx -- "$opt" <<<"$all" || fail "the completion does not offer $opt"
 done
 
 [ $fails = 0 ] && echo "ok: units, the nightly run and the completion"
