@@ -38,8 +38,13 @@ RunSettings RunEngine::settingsFor(const cc::Session& session, const QString& cc
 
 void RunEngine::start(const QList<RunItem>& items) {
     m_items = items;
-    for (const RunItem& item : items)
+    if (m_settings.style == cc::FixProtStyle::Unix && items.size() > 1)
+        m_batches = new FactBatches(m_session, this);
+    for (const RunItem& item : items) {
         m_plan.add(item.host);
+        if (m_batches)
+            m_batches->add(item.tag, item.host);
+    }
     m_running = true;
     queuePump();
 }
@@ -171,6 +176,7 @@ void RunEngine::startView(const RunItem& item, int index) {
     r.inspect = m_settings.inspect;
     r.endviewWhenSound = item.endviewWhenSound;
     auto* v = new ViewRepair(m_session, r, this);
+    v->useBatches(m_batches);
     m_hosts.insert(item.host);
     m_atWork.insert(v, Work{item, index});
     connect(v, &ViewRepair::finished, this, [this, v] { viewDone(v); });
@@ -199,6 +205,8 @@ void RunEngine::end() {
     if (!m_running)
         return;
     m_running = false;
+    if (m_batches)
+        m_batches->abandon();
     // No view starts any more: the connections shared per host are not
     // needed past those still at work.
     close_shared_connections(m_settings.reach, QStringList(m_hosts.cbegin(), m_hosts.cend()));

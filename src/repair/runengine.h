@@ -127,6 +127,9 @@ private:
     bool m_pumpQueued = false;
     bool m_asking = false; // next() is being asked
     QSet<QString> m_hosts; // the storage hosts of the views started
+    // The long records of a list's views, asked a batch per host at a
+    // time (UNIX); none for views asked for one by one.
+    FactBatches* m_batches = nullptr;
 };
 
 // Whether a view's fix_prot could not reach its host: ssh reports that,

@@ -24,6 +24,17 @@ ViewRepair::~ViewRepair() {
 void ViewRepair::start() {
     m_clock.start();
     m_outcome.started = QDateTime::currentDateTimeUtc();
+    if (m_batches && m_request.style == cc::FixProtStyle::Unix) {
+        m_step = Step::Facts;
+        m_batches->want(m_request.tag, this,
+                        [this](const QString& record) { batchAnswered(record); });
+        return;
+    }
+    lookUp();
+}
+
+void ViewRepair::lookUp() {
+    m_step = Step::Lookup;
     auto* job =
         m_session.command({QStringLiteral("lsview"), m_request.tag}, cc::Effect::Query, this);
     m_job = job;
@@ -68,12 +79,32 @@ void ViewRepair::factsFound() {
     if (!job)
         return;
     job->deleteLater();
-    const QString& tag = m_request.tag;
     if (!job->succeeded()) {
         done(RepairOutcome::Kind::LookupFailed, job->error());
         return;
     }
-    const QString output = job->output();
+    useFacts(job->output());
+}
+
+void ViewRepair::batchAnswered(const QString& record) {
+    if (m_step != Step::Facts)
+        return; // abandoned meanwhile
+    if (record.isEmpty()) {
+        lookUp();
+        return;
+    }
+    // The record the batch checked holds the global path the short
+    // lookup would have given.
+    const QList<cc::LsviewRecord> parsed = cc::parse_lsview_long(record.toUtf8());
+    m_globalPath = parsed.value(0).globalPath.value_or(QString()).trimmed();
+    emit storageFound(m_globalPath);
+    if (m_step == Step::Done)
+        return;
+    useFacts(record);
+}
+
+void ViewRepair::useFacts(const QString& output) {
+    const QString& tag = m_request.tag;
     const auto lookupFailed = [&](const QString& why) {
         done(RepairOutcome::Kind::LookupFailed, why);
     };
@@ -171,7 +202,10 @@ void ViewRepair::runInspection(const QStringList& words, const QStringList& show
             p->readAllStandardOutput();
             return;
         }
-        e.out += p->read(kInspectionLimit - e.out.size() + 1);
+        // What is there, never the limit: read(n) allocates n bytes first,
+        // and a buffer of megabytes per piece read costs more than the
+        // inspection's whole answer.
+        e.out += p->read(std::min(p->bytesAvailable(), kInspectionLimit - e.out.size() + 1));
         if (e.out.size() > kInspectionLimit) {
             e.out.truncate(kInspectionLimit);
             e.cut = true;

@@ -13,10 +13,15 @@
 // then runs on that host (through the remote shell unless it is this one)
 // as root, and a fix_prot that failed is not followed by endview.
 //
+// A run over a list of views may ask the long records of a host's views
+// at once (FactBatches): a view whose record the batch gave skips both
+// lookups; one it did not give makes them as above.
+//
 // Once the lookups are done, fix_prot and its endview run as one unit
 // outside this program (see Launch): abandoning the repair, or this
 // program's end, leaves the unit to finish the view alone.
 
+#include "repair/factbatch.h"
 #include "repair/fixprot.h"
 #include "repair/inspection.h"
 #include "repair/launcher.h"
@@ -105,6 +110,9 @@ public:
     ~ViewRepair() override;
 
     void start();
+    // Before start(): the long record comes from batches when they hold
+    // it, and from the view's own lookups when they do not.
+    void useBatches(FactBatches* batches) { m_batches = batches; }
     // Gives up now: a lookup is stopped; a repair unit at work finishes
     // alone, its endview included, and leaves its record for a later run.
     // finished() follows with Kind::Abandoned.
@@ -122,8 +130,11 @@ signals:
     void finished();
 
 private:
+    void lookUp();
     void lookedUp();
+    void batchAnswered(const QString& record);
     void factsFound();
+    void useFacts(const QString& output);
     void inspect();
     void runInspection(const QStringList& words, const QStringList& shown);
     void inspected(const InspectionEnd& e);
@@ -140,6 +151,7 @@ private:
     Step m_step = Step::Lookup;
     RepairOutcome m_outcome;
     QPointer<cc::Job> m_job;
+    QPointer<FactBatches> m_batches;
     QPointer<Launch> m_launch;
     QElapsedTimer m_clock;
     QElapsedTimer m_fixClock;

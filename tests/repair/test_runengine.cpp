@@ -3,6 +3,7 @@
 // that speaks UNIX ClearCase: views on hosts reached through a stand-in
 // remote shell, one of whose hosts never answers (exit status 255).
 #include "cc/session.h"
+#include "repair/factbatch.h"
 #include "repair/runengine.h"
 #include "repair/viewrepair.h"
 #include "temphome.h"
@@ -51,8 +52,30 @@ public:
     cc::DetailsJob* details(const QString&, QObject*) override { return nullptr; }
     cc::FixProtStyle fixProtStyle() const override { return cc::FixProtStyle::Unix; }
 
+    QString record(const QString& tag) const {
+        return QStringLiteral("Tag: %1\n  Global path: /vws/%1.vws\n  Server host: %2\n"
+                              "  Region: r\n  Active: YES\nView on host: %2\n"
+                              "View server access path: /vws/%1.vws\nView owner: dev\n"
+                              "Owner: dev : rwx (all)\nGroup: dev : r-x (read)\n")
+            .arg(tag, hostOf.value(tag));
+    }
+
     cc::CommandJob* command(const QStringList& words, cc::Effect, QObject* parent) override {
         commands.append(words.join(u' '));
+        // Several tags: their records, and cleartool's failure for any it
+        // does not know.
+        if (words.size() > 5) {
+            QString out;
+            for (const QString& tag : words.mid(4)) {
+                if (!hostOf.contains(tag))
+                    return new FakeCommand(parent, std::nullopt,
+                                           QStringLiteral("cleartool: Error: No matching "
+                                                          "entries found for view tag \"") +
+                                               tag + u'"');
+                out += record(tag);
+            }
+            return new FakeCommand(parent, out, QString());
+        }
         const QString tag = words.last();
         const QString storage = QStringLiteral("/vws/") + tag + QStringLiteral(".vws");
         if (!hostOf.contains(tag))
@@ -70,13 +93,7 @@ public:
             return new FakeCommand(
                 parent, QStringLiteral("  ") + tag + QStringLiteral("  ") + storage + u'\n',
                 QString());
-        return new FakeCommand(
-            parent,
-            QStringLiteral("Tag: %1\n  Global path: %2\n  Server host: %3\n  Region: r\n"
-                           "  Active: YES\nView on host: %3\nView server access path: %2\n"
-                           "View owner: dev\nOwner: dev : rwx (all)\nGroup: dev : r-x (read)\n")
-                .arg(tag, storage, hostOf.value(tag)),
-            QString());
+        return new FakeCommand(parent, record(tag), QString());
     }
 };
 
@@ -229,6 +246,67 @@ TEST(RunEngine, AListKeepsTheCapsOfTheRunAndOfEachHostAndStopsAfterAFailedEndvie
     EXPECT_EQ(seen.started, (QStringList{QStringLiteral("v0"), QStringLiteral("v1")}));
     EXPECT_EQ(seen.outcomes.value(QStringLiteral("v1")).kind, Kind::EndviewFailed);
     EXPECT_EQ(engine.waiting(), 6);
+}
+
+TEST(RunEngine, AListAsksTheRecordsOfEachHostsViewsAtOnceAndLooksUpAloneWhatABatchMisses) {
+    Stage s;
+    QList<RunItem> items;
+    for (const char* tag : {"a1", "a2", "a3", "b1"}) {
+        s.session.hostOf.insert(QLatin1StringView(tag), QLatin1StringView(tag).left(1));
+        items.append(
+            RunItem{int(items.size()), QLatin1StringView(tag), QLatin1StringView(tag).left(1)});
+    }
+    {
+        RunEngine engine(s.session, s.settings(2, 1));
+        Seen seen(engine);
+        engine.start(items);
+        ASSERT_TRUE(seen.wait(engine));
+        for (const RepairOutcome& o : std::as_const(seen.outcomes))
+            EXPECT_EQ(o.kind, Kind::Repaired) << o.message.toStdString();
+        EXPECT_EQ(s.session.commands.filter(QStringLiteral("lsview")),
+                  (QStringList{QStringLiteral("lsview -long -properties -full a1 a2 a3"),
+                               QStringLiteral("lsview -long -properties -full b1")}));
+        EXPECT_EQ(s.log("fix.log").size(), 4);
+    }
+    // A tag cleartool does not know fails its batch: each of its views is
+    // looked up alone, and only the unknown one fails, with cleartool's
+    // own words.
+    s.session.commands.clear();
+    items.insert(1, RunItem{9, QStringLiteral("gone"), QStringLiteral("a")});
+    RunEngine engine(s.session, s.settings(1, 1));
+    Seen seen(engine);
+    engine.start(items);
+    ASSERT_TRUE(seen.wait(engine));
+    EXPECT_EQ(seen.outcomes.value(QStringLiteral("gone")).kind, Kind::LookupFailed);
+    EXPECT_TRUE(seen.outcomes.value(QStringLiteral("gone"))
+                    .message.startsWith(QStringLiteral("cleartool: Error: No matching entries")));
+    for (const char* tag : {"a1", "a2", "a3", "b1"})
+        EXPECT_EQ(seen.outcomes.value(QLatin1StringView(tag)).kind, Kind::Repaired) << tag;
+    EXPECT_TRUE(s.session.commands.contains(QStringLiteral("lsview a2")));
+    EXPECT_TRUE(s.session.commands.contains(QStringLiteral("lsview -long -properties -full a2")));
+    EXPECT_FALSE(s.session.commands.contains(QStringLiteral("lsview b1")));
+}
+
+TEST(FactBatches, EachTagGetsItsOwnWholeRecordOrNone) {
+    const QString out =
+        QStringLiteral("cleartool: Warning: something first\n"
+                       "Tag: good \"a comment\"\n  Global path: /net/h/good.vws\n  Server host: h\n"
+                       "View server access path: /st/good.vws\nOwner: dev : rwx\nGroup: g : r-x\n"
+                       "  Tag: twice\n  Global path: /net/h/t.vws\n  Server host: h\n"
+                       "View server access path: /st/t.vws\nOwner: dev : rwx\nGroup: g : r-x\n"
+                       "Tag: twice\n  Global path: /net/h/t.vws\n  Server host: h\n"
+                       "View server access path: /st/t.vws\nOwner: dev : rwx\nGroup: g : r-x\n"
+                       "Tag: nogroup\n  Global path: /net/h/n.vws\n  Server host: h\n"
+                       "View server access path: /st/n.vws\nOwner: dev : rwx\n"
+                       "Tag: climbs\n  Global path: /net/h/../../etc\n  Server host: h\n"
+                       "View server access path: /st/c.vws\nOwner: dev : rwx\nGroup: g : r-x\n"
+                       "Tag: nohost\n  Global path: /net/h/x.vws\n"
+                       "View server access path: /st/x.vws\nOwner: dev : rwx\nGroup: g : r-x\n");
+    const QHash<QString, QString> r = FactBatches::records_by_tag(out);
+    EXPECT_EQ(r.keys(), QStringList{QStringLiteral("good")});
+    EXPECT_TRUE(r.value(QStringLiteral("good")).startsWith(QStringLiteral("Tag: good")));
+    EXPECT_TRUE(r.value(QStringLiteral("good")).endsWith(QStringLiteral("Group: g : r-x\n")));
+    EXPECT_TRUE(FactBatches::records_by_tag(QStringLiteral("garbage\n")).isEmpty());
 }
 
 TEST(ViewRepair, AFailingLookupOrLongListingStartsNothing) {
