@@ -40,12 +40,14 @@ QString lock_dir() {
     // The first that is a directory, whoever made it: a directory made by
     // the wrong account is refused by lock_dir_problem(), never passed
     // over for another that runs of other accounts would not see.
-    const QString dirs[] = {QStringLiteral("/run/lock/tessaly"),
-                            QDir::tempPath() + QStringLiteral("/tessaly-locks")};
-    for (const QString& dir : dirs) {
-        if (shared_dir(QFile::encodeName(dir)))
-            return dir;
-    }
+    // Asked for each view: the temporary directory is only looked for
+    // when the first is not there.
+    const QString run = QStringLiteral("/run/lock/tessaly");
+    if (shared_dir(QFile::encodeName(run)))
+        return run;
+    const QString tmp = QDir::tempPath() + QStringLiteral("/tessaly-locks");
+    if (shared_dir(QFile::encodeName(tmp)))
+        return tmp;
     return runtime_dir();
 }
 
