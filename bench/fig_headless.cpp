@@ -92,7 +92,7 @@ void figure_headless() {
         home.breakStorage();
         QElapsedTimer t;
         t.start();
-        direct_starts(home, all);
+        direct_starts(home, all, true);
         directs.push_back(ms_since(t));
     }
     if (status != 0)
@@ -105,7 +105,9 @@ void figure_headless() {
     const double direct = median_of(directs) / views;
     row(QStringLiteral("9. tessaly --repair --all, %1 views: own overhead per view").arg(views),
         fmt_ms(perView - direct), QStringLiteral("<= 1 ms"),
-        QStringLiteral("%1/view beside %2 direct").arg(fmt_ms(perView), fmt_ms(direct)),
+        QStringLiteral("%1/view beside %2 direct (the records asked in batches, as the run "
+                       "does)")
+            .arg(fmt_ms(perView), fmt_ms(direct)),
         perView - direct <= 1.0);
 }
 

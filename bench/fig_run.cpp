@@ -9,6 +9,7 @@
 
 #include "app/repairrun.h"
 #include "model/viewlistmodel.h"
+#include "repair/factbatch.h"
 #include "repair/fixprot.h"
 #include "repair/launcher.h"
 #include "simhome.h"
@@ -20,6 +21,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <map>
 #include <utility>
 
 namespace tsy::bench {
@@ -43,18 +45,32 @@ void run_direct(const QString& program, const QStringList& args, bool readOutput
 }
 } // namespace
 
-void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& views) {
+void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& views, bool batched) {
     const repair::Reach reach = repair::reach_from_environment();
     const QString cleartool = q(home.cleartoolPath());
     const QString fixProt = q(home.fixProtPath());
     const QStringList fixArgs =
         repair::argument_words(repair::default_args(cc::FixProtStyle::Unix).trimmed());
+    const QStringList longRecords{QStringLiteral("lsview"), QStringLiteral("-long"),
+                                  QStringLiteral("-properties"), QStringLiteral("-full")};
+    if (batched) {
+        // As a headless run asks them: each host's views in batches.
+        std::map<std::string, QStringList> byHost;
+        for (const ccsim::View& v : views) {
+            QStringList& tags = byHost[v.host];
+            tags.append(q(v.tag));
+            if (tags.size() == repair::FactBatches::kBatch)
+                run_direct(cleartool, longRecords + std::exchange(tags, {}), true);
+        }
+        for (const auto& [host, tags] : byHost)
+            if (!tags.isEmpty())
+                run_direct(cleartool, longRecords + tags, true);
+    }
     for (const ccsim::View& v : views) {
-        run_direct(cleartool, {QStringLiteral("lsview"), q(v.tag)}, true);
-        run_direct(cleartool,
-                   {QStringLiteral("lsview"), QStringLiteral("-long"),
-                    QStringLiteral("-properties"), QStringLiteral("-full"), q(v.tag)},
-                   true);
+        if (!batched) {
+            run_direct(cleartool, {QStringLiteral("lsview"), q(v.tag)}, true);
+            run_direct(cleartool, longRecords + QStringList{q(v.tag)}, true);
+        }
         QStringList args = fixArgs;
         repair::fill_placeholders(args, q(v.owner), q(v.group));
         const QStringList words = repair::command_on_host(
@@ -142,7 +158,7 @@ void figure_run() {
         // The same programs per view, started directly.
         home.breakStorage();
         t.restart();
-        direct_starts(home, views);
+        direct_starts(home, views, false);
         directs.push_back(ms_since(t));
     }
     qputenv("CLEARCASEHOME", saved);

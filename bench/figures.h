@@ -30,10 +30,10 @@ void figure_hosts(); // 10. --repair --jobs over storage hosts: wall time, own C
 void figure_check(); // 11. --check --jobs over storage hosts; one storage's inspection beside find
 void figure_night(); // 12. a site's night: --check and --repair --needed over 200 hosts
 // The programs a UNIX repair starts for each view (lookup, facts, fix_prot
-// through the remote shell, endview), started directly one after another.
-void direct_starts(
-    const ccsim::Home& home,
-    const std::vector<ccsim::View>& views); // 8. longest event-loop stall while cleartool is slow
+// through the remote shell, endview), started directly one after another;
+// batched: the lookups as a headless run makes them, one query of long
+// records for each batch of a host's views.
+void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& views, bool batched);
 
 // A main window over the in-process fake ClearCase, loaded and shown
 // (offscreen) as start-up leaves it.
