@@ -298,13 +298,11 @@ void append_json_string(QByteArray& out, const QString& text) {
 }
 } // namespace
 
-QByteArray listing_json(const QString& tag, const QString& host, const QString& line,
-                        const QString& globalPath, std::optional<bool> active,
-                        const QStringList& attributes) {
+void append_listing_json(QByteArray& out, const QString& tag, const QString& host,
+                         const QString& line, const QString& globalPath, std::optional<bool> active,
+                         const QStringList& attributes) {
     // Written by hand: a QJsonObject per view costs more than reading the
     // listing does.
-    QByteArray out;
-    out.reserve(64 + 2 * (tag.size() + host.size() + line.size() + globalPath.size()));
     out += "{\"tag\":";
     append_json_string(out, tag);
     out += ",\"host\":";
@@ -325,7 +323,6 @@ QByteArray listing_json(const QString& tag, const QString& host, const QString& 
         append_json_string(out, attributes.at(i));
     }
     out += "]}\n";
-    return out;
 }
 
 QByteArray error_line(const QString& line) {

@@ -176,8 +176,9 @@ private:
     };
 
     void keepRecord(const cc::LsviewRecord& r) {
-        const QString line = ViewListModel::lineOf(*r.tag, r.serverHost.value_or(QString()));
-        if (m_facts.contains(line))
+        QString line = ViewListModel::lineOf(*r.tag, r.serverHost.value_or(QString()));
+        const auto slot = m_facts.find(line);
+        if (slot != m_facts.end())
             return; // the list keeps the first of two equal lines
         Facts f;
         f.globalPath = r.globalPath.value_or(QString());
@@ -188,7 +189,7 @@ private:
                 if (!w.trimmed().isEmpty())
                     f.attributes.append(w.trimmed().toString());
         }
-        m_facts.insert(line, f);
+        m_facts.emplace(std::move(line), std::move(f));
     }
 
     // Each of the listing's errors once, then how many views could not be
@@ -208,15 +209,25 @@ private:
         }
     }
 
-    QByteArray jsonListing() const {
+    // Written a piece at a time: a buffer the size of a large region's
+    // listing costs more in growing than in filling.
+    void writeJsonListing() const {
+        constexpr qsizetype kPiece = 256 * 1024;
         QByteArray out;
+        out.reserve(kPiece + 4096);
+        const Facts none;
         for (int i = 0; i < m_list.count(); ++i) {
             const QString line = m_list.text(i);
-            const Facts f = m_facts.value(line);
-            out += listing_json(m_list.tag(i), m_list.host(i), line, f.globalPath, f.active,
+            const auto found = m_facts.constFind(line);
+            const Facts& f = found == m_facts.cend() ? none : *found;
+            append_listing_json(out, m_list.tag(i), m_list.host(i), line, f.globalPath, f.active,
                                 f.attributes);
+            if (out.size() >= kPiece) {
+                std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+                out.resize(0);
+            }
         }
-        return out;
+        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
     }
 
     void listed() {
@@ -228,11 +239,14 @@ private:
         const bool lost = report.failedBefore || report.unreadable > 0 || report.cut;
         m_listingCut = report.cut;
         if (m_o.list) {
-            // One write for the whole list: a flush per line costs more
-            // than the listing itself for a large region.
-            const QByteArray bytes =
-                m_o.format == Format::Json ? jsonListing() : local_lines(m_list);
-            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+            // Large writes, never a flush per line: that costs more than
+            // the listing itself for a large region.
+            if (m_o.format == Format::Json) {
+                writeJsonListing();
+            } else {
+                const QByteArray bytes = local_lines(m_list);
+                std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+            }
             std::fflush(stdout);
             QCoreApplication::exit(lost ? 1 : 0);
             return;
