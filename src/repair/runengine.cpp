@@ -38,7 +38,7 @@ RunSettings RunEngine::settingsFor(const cc::Session& session, const QString& cc
 
 void RunEngine::start(const QList<RunItem>& items) {
     m_items = items;
-    if (m_settings.style == cc::FixProtStyle::Unix && items.size() > 1)
+    if (m_settings.style == cc::FixProtStyle::Unix)
         m_batches = new FactBatches(m_session, this);
     for (const RunItem& item : items) {
         m_plan.add(item.host);

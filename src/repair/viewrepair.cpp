@@ -93,17 +93,10 @@ void ViewRepair::batchAnswered(const QString& record) {
         lookUp();
         return;
     }
-    // The record the batch checked holds the global path the short
-    // lookup would have given.
-    const QList<cc::LsviewRecord> parsed = cc::parse_lsview_long(record.toUtf8());
-    m_globalPath = parsed.value(0).globalPath.value_or(QString()).trimmed();
-    emit storageFound(m_globalPath);
-    if (m_step == Step::Done)
-        return;
-    useFacts(record);
+    useFacts(record, true);
 }
 
-void ViewRepair::useFacts(const QString& output) {
+void ViewRepair::useFacts(const QString& output, bool fromBatch) {
     const QString& tag = m_request.tag;
     const auto lookupFailed = [&](const QString& why) {
         done(RepairOutcome::Kind::LookupFailed, why);
@@ -116,6 +109,14 @@ void ViewRepair::useFacts(const QString& output) {
         return;
     }
     const cc::LsviewRecord& r = *found.value();
+    if (fromBatch) {
+        // The record the batch checked holds the global path the short
+        // lookup would have given.
+        m_globalPath = r.globalPath.value_or(QString()).trimmed();
+        emit storageFound(m_globalPath);
+        if (m_step == Step::Done)
+            return;
+    }
     const QString host = r.serverHost.value_or(QString()).trimmed();
     if (host.isEmpty()) {
         lookupFailed(QStringLiteral("lsview -long gave no server host for view ") + tag);

@@ -134,7 +134,8 @@ private:
     void lookedUp();
     void batchAnswered(const QString& record);
     void factsFound();
-    void useFacts(const QString& output);
+    // fromBatch: output is a batch's record, which gives the global path too.
+    void useFacts(const QString& output, bool fromBatch = false);
     void inspect();
     void runInspection(const QStringList& words, const QStringList& shown);
     void inspected(const InspectionEnd& e);
