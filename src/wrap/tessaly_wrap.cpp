@@ -48,6 +48,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -295,52 +296,36 @@ struct Ended {
 Ended run(char* const* words, bool inheritStdin, bool inheritStdout, int errFd, bool reportPid,
           ErrorRelay* relay = nullptr) {
     Ended e;
-    int pipefd[2];
-    if (::pipe2(pipefd, O_CLOEXEC) != 0) {
-        e.startError = errno;
-        return e;
-    }
-    const pid_t child = ::fork();
-    if (child < 0) {
-        e.startError = errno;
-        ::close(pipefd[0]);
-        ::close(pipefd[1]);
-        return e;
-    }
-    if (child == 0) {
-        ::close(pipefd[0]);
-        // The hang-up stays ignored: closing a terminal never cuts a repair
-        // short. What the unit ignores for itself is the child's again.
-        for (int sig : {SIGINT, SIGQUIT, SIGPIPE, SIGTERM})
-            std::signal(sig, SIG_DFL);
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            if (!inheritStdin)
-                ::dup2(null, 0);
-            if (!inheritStdout)
-                ::dup2(null, 1);
-        }
-        if (errFd >= 0)
-            ::dup2(errFd, 2);
-        ::execvp(words[0], words);
-        const int err = errno;
-        [[maybe_unused]] const ssize_t n = ::write(pipefd[1], &err, sizeof err);
-        ::_exit(127);
-    }
-    ::close(pipefd[1]);
-    int execError = 0;
-    ssize_t got = 0;
-    while ((got = ::read(pipefd[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
-    }
-    ::close(pipefd[0]);
-    int status = 0;
-    if (got == sizeof execError) {
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-        e.startError = execError;
+    // posix_spawn starts the child without copying this process: the
+    // system's spawn shares the memory until the exec, and says whether the
+    // exec failed. The hang-up stays ignored: closing a terminal never cuts
+    // a repair short. What the unit ignores for itself is the child's again.
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawnattr_init(&attr);
+    ::posix_spawn_file_actions_init(&actions);
+    sigset_t defaults;
+    ::sigemptyset(&defaults);
+    for (int sig : {SIGINT, SIGQUIT, SIGPIPE, SIGTERM})
+        ::sigaddset(&defaults, sig);
+    ::posix_spawnattr_setsigdefault(&attr, &defaults);
+    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    if (!inheritStdin)
+        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (!inheritStdout)
+        ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (errFd >= 0)
+        ::posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+    pid_t child = -1;
+    const int spawned = ::posix_spawnp(&child, words[0], &actions, &attr, words, environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attr);
+    if (spawned != 0) {
+        e.startError = spawned;
         return e;
     }
     e.started = true;
+    int status = 0;
     if (reportPid)
         report(Verb::Started, child);
     bool reaped = false;
