@@ -79,6 +79,21 @@ void FactBatches::want(const QString& tag, QObject* ctx, std::function<void(cons
     }
 }
 
+QList<std::pair<QString, QString>> FactBatches::heldAfter(const QString& tag, int max) const {
+    QList<std::pair<QString, QString>> held;
+    const auto it = m_byTag.constFind(tag);
+    if (it == m_byTag.cend())
+        return held;
+    const Entry& from = m_entries.at(*it);
+    const QList<int>& ofHost = *m_byHost.constFind(from.host);
+    for (qsizetype k = from.hostPos + 1; k < ofHost.size() && held.size() < max; ++k) {
+        const Entry& e = m_entries.at(ofHost.at(k));
+        if (e.state == Entry::State::Answered && !e.record.isEmpty())
+            held.append({e.tag, e.record});
+    }
+    return held;
+}
+
 void FactBatches::send(int first) {
     const QList<int>& ofHost = m_byHost.value(m_entries.at(first).host);
     QList<int> batch{first};

@@ -20,6 +20,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <utility>
 
 namespace tsy::cc {
 class Session;
@@ -45,6 +46,10 @@ public:
     // yet asked sends its batch: it and the next views of its host not yet
     // asked.
     void want(const QString& tag, QObject* ctx, std::function<void(const QString&)> then);
+    // The records held for the views after tag on its host, in the order
+    // they are meant to start, up to max: tag and record of each view whose
+    // batch has answered and who has not taken its record yet.
+    QList<std::pair<QString, QString>> heldAfter(const QString& tag, int max) const;
     // Nothing more is asked; the calls at work stop and answer nobody.
     void abandon();
 

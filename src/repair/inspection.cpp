@@ -137,6 +137,32 @@ QStringList inspection_words(const Reach& reach, const QString& host, const QStr
     return on_host_as_account(reach, host, words);
 }
 
+// Reads each storage of the arguments after the script ($1) and the lock
+// directory ($2), four words a storage: owner, group, storage, lock name.
+// Each storage's records are followed by one record of its own: \1, the
+// script's exit status, a tab and its error output.
+const char kBatchDriver[] =
+    "s=$1; d=$2; shift 2; exec 3>&1\n"
+    "while [ $# -ge 4 ]; do\n"
+    "e=$(sh -c \"$s\" tessaly-inspect \"$1\" \"$2\" \"$3\" \"$d\" \"$4\" 2>&1 >&3 3>&-)\n"
+    "printf '\\001%s\\t%s\\0' $? \"$e\"\n"
+    "shift 4\n"
+    "done\n";
+
+QStringList batch_inspection_words(const Reach& reach, const QString& host,
+                                   const QString& hostLockDir, const QStringList& each) {
+    return on_host_as_account(
+        reach, host,
+        QStringList{QStringLiteral("sh"), QStringLiteral("-c"), QString::fromLatin1(kBatchDriver),
+                    kName, QString::fromLatin1(kProbe) + inspection_script(), hostLockDir} +
+            each);
+}
+
+QStringList shown_batch_inspection_words(const Reach& reach, const QString& host,
+                                         const QStringList& each) {
+    return on_host_as_account(reach, host, QStringList{kName} + each);
+}
+
 QStringList shown_inspection_words(const Reach& reach, const QString& host, const QString& storage,
                                    const QString& owner, const QString& group) {
     return on_host_as_account(reach, host, {kName, owner, group, storage});

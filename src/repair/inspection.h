@@ -57,6 +57,16 @@ QStringList inspection_words(const Reach& reach, const QString& host, const QStr
 // The same as the command log shows it: the script by its name.
 QStringList shown_inspection_words(const Reach& reach, const QString& host, const QString& storage,
                                    const QString& owner, const QString& group);
+// The words that inspect several storages on host at once, each as
+// inspection_words() with its lock probed: four words a storage in each
+// (owner, group, storage, lock name). Each storage's records are followed
+// by a record of \1, the exit status, a tab and the error output.
+QStringList batch_inspection_words(const Reach& reach, const QString& host,
+                                   const QString& hostLockDir, const QStringList& each);
+// The same as the command log shows it: the script by its name, with
+// three words a storage (owner, group, storage).
+QStringList shown_batch_inspection_words(const Reach& reach, const QString& host,
+                                         const QStringList& each);
 // The words that run the installed inspector as root (through the
 // privilege words) on host.
 QStringList privileged_inspection_words(const Reach& reach, const QString& host,

@@ -38,8 +38,21 @@ RunSettings RunEngine::settingsFor(const cc::Session& session, const QString& cc
 
 void RunEngine::start(const QList<RunItem>& items) {
     m_items = items;
-    if (m_settings.style == cc::FixProtStyle::Unix)
+    if (m_settings.style == cc::FixProtStyle::Unix) {
         m_batches = new FactBatches(m_session, this);
+        if (m_settings.inspect != RepairRequest::Inspect::No)
+            m_inspections = new InspectionBatches(
+                m_settings.reach,
+                [batches = m_batches](const InspectTarget& first, int max) {
+                    QList<InspectTarget> peers;
+                    for (const auto& [tag, record] : batches->heldAfter(first.tag, max)) {
+                        if (std::optional<InspectTarget> t = batch_target(tag, record))
+                            peers.append(*t);
+                    }
+                    return peers;
+                },
+                this);
+    }
     for (const RunItem& item : items) {
         m_plan.add(item.host);
         if (m_batches)
@@ -65,6 +78,8 @@ void RunEngine::stop(bool endLookups) {
     }
     if (!endLookups)
         return;
+    if (m_inspections)
+        m_inspections->abandon();
     const QList<ViewRepair*> views = m_atWork.keys();
     for (ViewRepair* v : views) {
         if (v->step() == ViewRepair::Step::Lookup || v->step() == ViewRepair::Step::Facts ||
@@ -177,6 +192,7 @@ void RunEngine::startView(const RunItem& item, int index) {
     r.endviewWhenSound = item.endviewWhenSound;
     auto* v = new ViewRepair(m_session, r, this);
     v->useBatches(m_batches);
+    v->useInspections(m_inspections);
     m_hosts.insert(item.host);
     m_atWork.insert(v, Work{item, index});
     connect(v, &ViewRepair::finished, this, [this, v] { viewDone(v); });
@@ -207,6 +223,8 @@ void RunEngine::end() {
     m_running = false;
     if (m_batches)
         m_batches->abandon();
+    if (m_inspections)
+        m_inspections->abandon();
     // No view starts any more: the connections shared per host are not
     // needed past those still at work.
     close_shared_connections(m_settings.reach, QStringList(m_hosts.cbegin(), m_hosts.cend()));

@@ -130,6 +130,7 @@ private:
     // The long records of a list's views, asked a batch per host at a
     // time (UNIX); none for views asked for one by one.
     FactBatches* m_batches = nullptr;
+    InspectionBatches* m_inspections = nullptr;
 };
 
 // Whether a view's fix_prot could not reach its host: ssh reports that,

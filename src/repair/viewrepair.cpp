@@ -13,6 +13,42 @@
 
 namespace tsy::repair {
 
+Result<InspectTarget> storage_facts(const QString& tag, const QString& output,
+                                    const cc::LsviewRecord& r, const QString& globalPath) {
+    const QString host = r.serverHost.value_or(QString()).trimmed();
+    if (host.isEmpty())
+        return Error{QStringLiteral("lsview -long gave no server host for view ") + tag};
+    if (!usable_host(host))
+        return Error{QStringLiteral("the server host of view ") + tag +
+                     QStringLiteral(" is not a usable host name: ") + host};
+    if (r.globalPath.value_or(QString()).trimmed() != globalPath.trimmed())
+        return Error{QStringLiteral("lsview gave two storage paths for view ") + tag +
+                     QStringLiteral(": ") + globalPath + QStringLiteral(" and ") +
+                     r.globalPath.value_or(QStringLiteral("none"))};
+    const Result<QString> checked =
+        checked_storage(r.accessPath.value_or(QString()).trimmed(), tag);
+    if (!checked.ok())
+        return Error{checked.error()};
+    InspectTarget t;
+    t.tag = tag;
+    t.host = host;
+    t.storage = checked.value();
+    owner_and_group(output, t.owner, t.group);
+    return t;
+}
+
+std::optional<InspectTarget> batch_target(const QString& tag, const QString& record) {
+    const Result<std::optional<cc::LsviewRecord>> found =
+        cc::find_record(cc::parse_lsview_long(record.toUtf8()), tag);
+    if (!found.value())
+        return std::nullopt;
+    const cc::LsviewRecord& r = *found.value();
+    const Result<InspectTarget> t = storage_facts(tag, record, r, r.globalPath.value_or(QString()));
+    if (!t.ok() || t.value().owner.isEmpty() || t.value().group.isEmpty())
+        return std::nullopt;
+    return t.value();
+}
+
 ViewRepair::ViewRepair(cc::Session& session, RepairRequest request, QObject* parent)
     : QObject(parent), m_session(session), m_request(std::move(request)) {}
 
@@ -117,32 +153,15 @@ void ViewRepair::useFacts(const QString& output, bool fromBatch) {
         if (m_step == Step::Done)
             return;
     }
-    const QString host = r.serverHost.value_or(QString()).trimmed();
-    if (host.isEmpty()) {
-        lookupFailed(QStringLiteral("lsview -long gave no server host for view ") + tag);
+    const Result<InspectTarget> facts = storage_facts(tag, output, r, m_globalPath);
+    if (!facts.ok()) {
+        lookupFailed(facts.error());
         return;
     }
-    if (!usable_host(host)) {
-        lookupFailed(QStringLiteral("the server host of view ") + tag +
-                     QStringLiteral(" is not a usable host name: ") + host);
-        return;
-    }
-    if (r.globalPath.value_or(QString()).trimmed() != m_globalPath.trimmed()) {
-        lookupFailed(QStringLiteral("lsview gave two storage paths for view ") + tag +
-                     QStringLiteral(": ") + m_globalPath + QStringLiteral(" and ") +
-                     r.globalPath.value_or(QStringLiteral("none")));
-        return;
-    }
-    const Result<QString> checked =
-        checked_storage(r.accessPath.value_or(QString()).trimmed(), tag);
-    if (!checked.ok()) {
-        lookupFailed(checked.error());
-        return;
-    }
-    const QString& local = checked.value();
-    owner_and_group(output, m_owner, m_group);
-    m_local = local;
-    m_host = host;
+    m_local = facts.value().storage;
+    m_host = facts.value().host;
+    m_owner = facts.value().owner;
+    m_group = facts.value().group;
     if (m_request.inspect != RepairRequest::Inspect::No)
         inspect();
     else
@@ -179,9 +198,25 @@ void ViewRepair::inspect() {
     }
     // The lock on the storage's host is probed there too: a repair from
     // another workstation is at work as much as one from this one.
-    runInspection(inspection_words(m_request.reach, m_host, m_local, m_owner, m_group,
-                                   host_lock_dir(), host_lock_name(m_local)),
-                  shown_inspection_words(m_request.reach, m_host, m_local, m_owner, m_group));
+    const QStringList words = inspection_words(m_request.reach, m_host, m_local, m_owner, m_group,
+                                               host_lock_dir(), host_lock_name(m_local));
+    const QStringList shown =
+        shown_inspection_words(m_request.reach, m_host, m_local, m_owner, m_group);
+    const InspectTarget target{tag, m_host, m_local, m_owner, m_group};
+    if (m_inspections &&
+        m_inspections->want(target, this, [this, words, shown](std::optional<InspectionEnd> e) {
+            if (m_step != Step::Inspect)
+                return; // abandoned meanwhile
+            if (!e) {
+                runInspection(words, shown);
+                return;
+            }
+            // The batch's command is in the log already.
+            m_inspectionShown.clear();
+            inspected(*e);
+        }))
+        return;
+    runInspection(words, shown);
 }
 
 void ViewRepair::runInspection(const QStringList& words, const QStringList& shown) {
@@ -247,12 +282,13 @@ void ViewRepair::inspected(const InspectionEnd& e) {
         m_inspection->deleteLater();
     }
     Verdict v = verdict(e, m_local, m_owner, m_group, m_outcome.host);
-    process::log_command(m_inspectionShown,
-                         e.started ? (e.crashed && !e.cut
-                                          ? QStringLiteral("it crashed")
-                                          : QStringLiteral("exit status %1").arg(e.exitCode))
-                                   : e.startError,
-                         m_fixClock.elapsed());
+    if (!m_inspectionShown.isEmpty())
+        process::log_command(m_inspectionShown,
+                             e.started ? (e.crashed && !e.cut
+                                              ? QStringLiteral("it crashed")
+                                              : QStringLiteral("exit status %1").arg(e.exitCode))
+                                       : e.startError,
+                             m_fixClock.elapsed());
     using K = Verdict::Kind;
     if (m_unreadable) {
         // The privileged inspector's answer. A sudo that refused it, or a

@@ -21,8 +21,11 @@
 // outside this program (see Launch): abandoning the repair, or this
 // program's end, leaves the unit to finish the view alone.
 
+#include "cc/lsviewparse.h"
+#include "process/result.h"
 #include "repair/factbatch.h"
 #include "repair/fixprot.h"
+#include "repair/inspectbatch.h"
 #include "repair/inspection.h"
 #include "repair/launcher.h"
 
@@ -100,6 +103,16 @@ struct RepairOutcome {
     qint64 elapsedMs = 0;
 };
 
+// What a view's long record (output, parsed as r) says of its storage: the
+// server host, the host-local path, the owner and group (empty when the
+// record names none); or why the record cannot be used. globalPath is
+// what the short lookup gave.
+Result<InspectTarget> storage_facts(const QString& tag, const QString& output,
+                                    const cc::LsviewRecord& r, const QString& globalPath);
+// The storage a batch's record of tag names, when the record is whole and
+// names the owner and group: what the view will inspect when it starts.
+std::optional<InspectTarget> batch_target(const QString& tag, const QString& record);
+
 class ViewRepair : public QObject {
     Q_OBJECT
 
@@ -113,6 +126,9 @@ public:
     // Before start(): the long record comes from batches when they hold
     // it, and from the view's own lookups when they do not.
     void useBatches(FactBatches* batches) { m_batches = batches; }
+    // Before start(): the storage's inspection comes from a batch of its
+    // host's storages when one holds or would hold it.
+    void useInspections(InspectionBatches* inspections) { m_inspections = inspections; }
     // Gives up now: a lookup is stopped; a repair unit at work finishes
     // alone, its endview included, and leaves its record for a later run.
     // finished() follows with Kind::Abandoned.
@@ -153,6 +169,7 @@ private:
     RepairOutcome m_outcome;
     QPointer<cc::Job> m_job;
     QPointer<FactBatches> m_batches;
+    QPointer<InspectionBatches> m_inspections;
     QPointer<Launch> m_launch;
     QElapsedTimer m_clock;
     QElapsedTimer m_fixClock;

@@ -1792,6 +1792,38 @@ TEST(Check, SaysWhyAViewCouldNotBeCheckedAndRepairsNoneOfThose) {
     EXPECT_EQ(outcomes(r).value(0), QStringLiteral("busy\tsound"));
 }
 
+TEST(Check, AConnectionLostDuringAHostsBatchLeavesTheStoragesItDidNotReadToBeReadAlone) {
+    SimHome sim;
+    for (const char* tag : {"a", "b", "c"})
+        sim.add(tag, "h1");
+    sim.home().fixStorage("a");
+    sim.home().fixStorage("c");
+    sim.home().setViewFault("b", "find_sleep_ms", "20000");
+    sim.home().clearJournal();
+    QProcess p;
+    start(p, {QStringLiteral("--check"), QStringLiteral("--all")});
+    // One connection reads the host's three storages; it drops while b's
+    // is read.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.journal("find").size() == 2; }, 20'000));
+    sim.home().clearFaults();
+    const QStringList batch = sim.journal("ssh");
+    ASSERT_EQ(batch.size(), 1);
+    for (const char* tag : {"a", "b", "c"})
+        EXPECT_TRUE(batch[0].contains(QString::fromStdString(sim.home().find(tag)->storage)))
+            << tag;
+    for (const ccsim::JournalEntry& e : sim.home().journal())
+        if (e.program == "ssh")
+            ::kill(e.pid, SIGKILL);
+    const Ran r = finish(p);
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    const QStringList got = outcomes(r);
+    EXPECT_EQ(got.value(0), QStringLiteral("a\tsound"));
+    EXPECT_TRUE(got.value(1).startsWith(QStringLiteral("b\tneeds repair: ")))
+        << r.out.toStdString();
+    EXPECT_EQ(got.value(2), QStringLiteral("c\tsound"));
+    EXPECT_EQ(sim.journal("ssh").size(), 3) << "the batch, then b and c alone";
+}
+
 TEST(Check, AFreshDemoHomeShowsItsDamagedViewsAndANightMakesThemSound) {
     // Three runs over 300 views: more than a sanitized build's time limit,
     // and nothing the other checks do not already cover there.

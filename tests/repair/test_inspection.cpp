@@ -1,8 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
-// The verdict on a storage from the inspection's records, and the text
-// that names what needs repair.
+// The verdict on a storage from the inspection's records, the text
+// that names what needs repair, and the answers of a batch of storages.
 #include "qtprint.h"
+#include "repair/fixprot.h"
+#include "repair/inspectbatch.h"
 #include "repair/inspection.h"
+#include "repair/runlocks.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -56,4 +64,73 @@ TEST(Verdict, NamesTheFirstWrongEntryAndCountsTheRest) {
     EXPECT_EQ(
         repair::verdict(e, kStorage, QStringLiteral("vob"), QStringLiteral("cc"), QString()).kind,
         Verdict::Kind::Sound);
+}
+
+TEST(InspectionBatches, EachStorageGetsWhatItsOwnInspectionSaysHoweverTheOutputArrives) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto made = [&](const QString& name, const QByteArray& file, QFile::Permissions p) {
+        QDir(dir.path()).mkpath(name + QStringLiteral("/db"));
+        QFile f(dir.filePath(name + u'/' + QString::fromUtf8(file)));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << file.constData();
+        f.close();
+        f.setPermissions(p);
+        return dir.filePath(name);
+    };
+    const QFile::Permissions rw = QFile::ReadOwner | QFile::WriteOwner;
+    const QString odd =
+        made(QStringLiteral("odd"), "tab\there\nand a line", rw | QFile::WriteOther);
+    const QString plain = made(QStringLiteral("plain"), ".view", rw);
+    const QString notView = dir.filePath(QStringLiteral("not a view"));
+    QDir(dir.path()).mkpath(QStringLiteral("not a view"));
+    const QString missing = dir.filePath(QStringLiteral("missing"));
+
+    const QString owner = QString::fromLocal8Bit(qgetenv("USER"));
+    QProcess id;
+    id.start(QStringLiteral("id"), {QStringLiteral("-gn")});
+    ASSERT_TRUE(id.waitForFinished());
+    const QString group = QString::fromLocal8Bit(id.readAllStandardOutput()).trimmed();
+    const QString self = owner.isEmpty() ? QStringLiteral("root") : owner;
+
+    const auto run = [](const QStringList& words) {
+        QProcess p;
+        p.start(words.first(), words.mid(1));
+        EXPECT_TRUE(p.waitForFinished(20'000));
+        InspectionEnd e;
+        e.exitCode = p.exitCode();
+        e.out = p.readAllStandardOutput();
+        e.err = p.readAllStandardError();
+        return e;
+    };
+    const repair::Reach here;
+    const QString lockDir = dir.filePath(QStringLiteral("locks"));
+    QList<repair::InspectTarget> targets;
+    QList<InspectionEnd> alone;
+    for (const QString& s : {odd, missing, plain, notView}) {
+        targets.append({QFileInfo(s).fileName(), QString(), s, self, group});
+        alone.append(run(repair::inspection_words(here, QString(), s, self, group, lockDir,
+                                                  repair::host_lock_name(s))));
+    }
+    EXPECT_EQ(alone[1].exitCode, 3);
+    EXPECT_EQ(alone[3].exitCode, 6);
+    EXPECT_TRUE(alone[0].out.contains("tab\there\nand a line")) << alone[0].out.constData();
+
+    const InspectionEnd batch = run(repair::InspectionBatches::words(here, targets, lockDir));
+    EXPECT_EQ(batch.exitCode, 0) << batch.err.constData();
+    // Read whole, and read a byte at a time as a slow connection gives it.
+    for (const qsizetype piece : {batch.out.size(), qsizetype(1)}) {
+        QByteArray pending;
+        QList<InspectionEnd> got;
+        for (qsizetype at = 0; at < batch.out.size(); at += piece) {
+            pending += batch.out.mid(at, piece);
+            got += repair::InspectionBatches::takeAnswers(pending);
+        }
+        EXPECT_TRUE(pending.isEmpty());
+        ASSERT_EQ(got.size(), alone.size()) << piece;
+        for (qsizetype i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].exitCode, alone[i].exitCode) << i;
+            EXPECT_EQ(got[i].out, alone[i].out) << i;
+            EXPECT_EQ(got[i].err.trimmed(), alone[i].err.trimmed()) << i;
+        }
+    }
 }
