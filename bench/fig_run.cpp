@@ -12,11 +12,13 @@
 #include "repair/factbatch.h"
 #include "repair/fixprot.h"
 #include "repair/launcher.h"
+#include "repair/runlocks.h"
 #include "simhome.h"
 
 #include <ccsim.h>
 
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -45,7 +47,8 @@ void run_direct(const QString& program, const QStringList& args, bool readOutput
 }
 } // namespace
 
-void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& views, bool batched) {
+void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& views, bool batched,
+                   bool locked) {
     const repair::Reach reach = repair::reach_from_environment();
     const QString cleartool = q(home.cleartoolPath());
     const QString fixProt = q(home.fixProtPath());
@@ -73,8 +76,13 @@ void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& view
         }
         QStringList args = fixArgs;
         repair::fill_placeholders(args, q(v.owner), q(v.group));
-        const QStringList words = repair::command_on_host(
-            reach, q(v.host), QStringList{fixProt} + args + QStringList{q(v.storage)});
+        const QStringList fix = QStringList{fixProt} + args + QStringList{q(v.storage)};
+        // As the repair unit runs it: with the storage's lock on its host
+        // taken around it, or (locked false) without.
+        const QStringList words =
+            locked ? repair::locked_command_on_host(reach, q(v.host), repair::host_lock_dir(),
+                                                    repair::host_lock_name(q(v.storage)), fix)
+                   : repair::command_on_host(reach, q(v.host), fix);
         run_direct(words.first(), words.mid(1), false);
         run_direct(cleartool, {QStringLiteral("endview"), QStringLiteral("-server"), q(v.tag)},
                    true);
@@ -85,7 +93,11 @@ void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& view
 // (lock, record and reports included) beside the same program started
 // directly, per start.
 std::pair<double, double> unit_cost_ms(int n) {
-    QTemporaryDir dir;
+    // In the runtime directory, where a unit keeps its record (in memory on
+    // a login session's /run/user/UID, as bench.sh sets it).
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    QTemporaryDir dir(runtime.isEmpty() ? QDir::tempPath() + QStringLiteral("/unit-XXXXXX")
+                                        : runtime + QStringLiteral("/unit-XXXXXX"));
     const QString lock = dir.filePath(QStringLiteral("lock"));
     const QString record = dir.filePath(QStringLiteral("record"));
     const QString truth = QStringLiteral("/bin/true");
@@ -155,10 +167,11 @@ void figure_run() {
         for (const ccsim::View& v : views)
             unfixed += home.storageFixed(v.tag) ? 0 : 1;
 
-        // The same programs per view, started directly.
+        // The same programs per view, started directly, the storage lock on
+        // the host included.
         home.breakStorage();
         t.restart();
-        direct_starts(home, views, false);
+        direct_starts(home, views, false, true);
         directs.push_back(ms_since(t));
     }
     qputenv("CLEARCASEHOME", saved);

@@ -32,8 +32,10 @@ void figure_night(); // 12. a site's night: --check and --repair --needed over 2
 // The programs a UNIX repair starts for each view (lookup, facts, fix_prot
 // through the remote shell, endview), started directly one after another;
 // batched: the lookups as a headless run makes them, one query of long
-// records for each batch of a host's views.
-void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& views, bool batched);
+// records for each batch of a host's views; locked: fix_prot with the
+// storage lock on its host taken around it, as the repair unit runs it.
+void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& views, bool batched,
+                   bool locked);
 
 // A main window over the in-process fake ClearCase, loaded and shown
 // (offscreen) as start-up leaves it.
