@@ -85,7 +85,6 @@ private:
         QList<InspectTarget> targets; // in the order the command reads them
         qsizetype next = 0;           // the first not yet answered
         QByteArray out;
-        QByteArray err;
         QStringList shown;
         qint64 startedMs = 0;
     };
