@@ -198,17 +198,12 @@ void ViewRepair::inspect() {
     }
     // The lock on the storage's host is probed there too: a repair from
     // another workstation is at work as much as one from this one.
-    const QStringList words = inspection_words(m_request.reach, m_host, m_local, m_owner, m_group,
-                                               host_lock_dir(), host_lock_name(m_local));
-    const QStringList shown =
-        shown_inspection_words(m_request.reach, m_host, m_local, m_owner, m_group);
     const InspectTarget target{tag, m_host, m_local, m_owner, m_group};
-    if (m_inspections &&
-        m_inspections->want(target, this, [this, words, shown](std::optional<InspectionEnd> e) {
+    if (m_inspections && m_inspections->want(target, this, [this](std::optional<InspectionEnd> e) {
             if (m_step != Step::Inspect)
                 return; // abandoned meanwhile
             if (!e) {
-                runInspection(words, shown);
+                inspectAlone();
                 return;
             }
             // The batch's command is in the log already.
@@ -216,7 +211,13 @@ void ViewRepair::inspect() {
             inspected(*e);
         }))
         return;
-    runInspection(words, shown);
+    inspectAlone();
+}
+
+void ViewRepair::inspectAlone() {
+    runInspection(inspection_words(m_request.reach, m_host, m_local, m_owner, m_group,
+                                   host_lock_dir(), host_lock_name(m_local)),
+                  shown_inspection_words(m_request.reach, m_host, m_local, m_owner, m_group));
 }
 
 void ViewRepair::runInspection(const QStringList& words, const QStringList& shown) {

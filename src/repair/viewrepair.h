@@ -153,6 +153,8 @@ private:
     // fromBatch: output is a batch's record, which gives the global path too.
     void useFacts(const QString& output, bool fromBatch = false);
     void inspect();
+    // The storage read by its own command, not a batch's.
+    void inspectAlone();
     void runInspection(const QStringList& words, const QStringList& shown);
     void inspected(const InspectionEnd& e);
     void repair();
