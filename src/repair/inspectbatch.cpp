@@ -136,16 +136,19 @@ void InspectionBatches::read(Batch* b) {
         return;
     b->out += b->process->readAllStandardOutput();
     for (InspectionEnd& e : takeAnswers(b->out)) {
-        if (b->next < b->targets.size())
-            answer(b->targets.at(b->next++), std::move(e));
+        if (b->next >= b->targets.size())
+            break;
+        const qsizetype size = e.out.size() + e.err.size();
+        if (answer(b->targets.at(b->next++), std::move(e)))
+            b->held += size;
     }
     // What is not taken yet is one storage's records: past the limit, the
     // rest are read alone.
-    if (b->out.size() > kBatchLimit) {
+    if (b->held + b->out.size() > kBatchLimit) {
         b->process->disconnect(this);
         process::end_session(b->process);
         b->process = nullptr;
-        ended(b, QStringLiteral("cut: over %1 bytes of one storage's records").arg(kBatchLimit));
+        ended(b, QStringLiteral("cut: over %1 bytes of records").arg(kBatchLimit));
     }
 }
 
@@ -163,22 +166,24 @@ void InspectionBatches::ended(Batch* b, const QString& how) {
     delete b;
 }
 
-void InspectionBatches::answer(const InspectTarget& t, std::optional<InspectionEnd> end) {
+bool InspectionBatches::answer(const InspectTarget& t, std::optional<InspectionEnd> end) {
     const auto it = m_members.find(t.tag);
     if (it == m_members.end() || it->answered || !(it->target == t))
-        return;
+        return false;
     const QList<Waiter> waiters = std::exchange(it->waiters, {});
     if (!waiters.isEmpty()) {
         for (const Waiter& w : waiters)
             call(w, end);
         m_members.erase(it);
-        return;
+        return false;
     }
     it->answered = true;
     // A repair at work when the storage was read may be over when its view
     // starts: that view asks again then.
-    if (end && end->exitCode != kInspectionBusy)
-        it->end = std::move(end);
+    if (!end || end->exitCode == kInspectionBusy)
+        return false;
+    it->end = std::move(end);
+    return true;
 }
 
 void InspectionBatches::call(const Waiter& w, const std::optional<InspectionEnd>& end) {

@@ -38,10 +38,11 @@ class InspectionBatches : public QObject {
 
 public:
     static constexpr int kBatch = 25;
-    // A batch's output is kept up to this many bytes of answers not yet
-    // taken; past it the batch ends and its remaining storages are
-    // inspected alone, each with its own limit.
-    static constexpr qsizetype kBatchLimit = 1024 * 1024;
+    // A batch keeps up to this many bytes: the answers it holds for views
+    // still to start and the storage it is reading. Past it the batch ends
+    // and its remaining storages are inspected alone, each with its own
+    // limit; a run over many hosts so holds a bounded amount for each.
+    static constexpr qsizetype kBatchLimit = 256 * 1024;
 
     // The storages of the views that are to start after first on its host,
     // up to max, as far as their facts are known already.
@@ -85,6 +86,7 @@ private:
         QList<InspectTarget> targets; // in the order the command reads them
         qsizetype next = 0;           // the first not yet answered
         QByteArray out;
+        qsizetype held = 0; // bytes of its answers held for views to come
         QStringList shown;
         qint64 startedMs = 0;
     };
@@ -92,7 +94,8 @@ private:
     void send(const QList<InspectTarget>& targets);
     void read(Batch* b);
     void ended(Batch* b, const QString& how);
-    void answer(const InspectTarget& t, std::optional<InspectionEnd> end);
+    // Gives t its answer, or holds it for t's view: true when held.
+    bool answer(const InspectTarget& t, std::optional<InspectionEnd> end);
     static void call(const Waiter& w, const std::optional<InspectionEnd>& end);
 
     Reach m_reach;

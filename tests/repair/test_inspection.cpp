@@ -11,6 +11,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -132,5 +135,56 @@ TEST(InspectionBatches, EachStorageGetsWhatItsOwnInspectionSaysHoweverTheOutputA
             EXPECT_EQ(got[i].out, alone[i].out) << i;
             EXPECT_EQ(got[i].err.trimmed(), alone[i].err.trimmed()) << i;
         }
+    }
+}
+
+TEST(InspectionBatches, WhatABatchHoldsForViewsToComeIsBoundedAndTheRestIsReadAlone) {
+    // Four storages of about 110 KiB of records each: the first view takes
+    // its answer at once, the next two are held, and the fourth would take
+    // the batch past its limit.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QProcess id;
+    id.start(QStringLiteral("id"), {QStringLiteral("-gn")});
+    ASSERT_TRUE(id.waitForFinished());
+    const QString group = QString::fromLocal8Bit(id.readAllStandardOutput()).trimmed();
+    const QString owner =
+        qEnvironmentVariableIsSet("USER") ? qEnvironmentVariable("USER") : QStringLiteral("root");
+    const QString longName(200, u'x');
+    QList<repair::InspectTarget> targets;
+    for (const QString& tag :
+         {QStringLiteral("v1"), QStringLiteral("v2"), QStringLiteral("v3"), QStringLiteral("v4")}) {
+        const QString storage = dir.filePath(tag);
+        ASSERT_TRUE(QDir().mkpath(storage + QStringLiteral("/db")));
+        for (int i = 0; i < 500; ++i) {
+            QFile f(storage + QStringLiteral("/db/") + longName + QString::number(i));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::WriteOther);
+        }
+        targets.append({tag, QString(), storage, owner, group});
+    }
+    repair::InspectionBatches batches(
+        repair::Reach(), [&](const repair::InspectTarget&, int) { return targets.mid(1); });
+    QObject ctx;
+    QMap<QString, std::optional<InspectionEnd>> got;
+    const auto ask = [&](int i) {
+        return batches.want(targets[i], &ctx, [&got, tag = targets[i].tag](auto e) {
+            got.insert(tag, std::move(e));
+        });
+    };
+    ASSERT_TRUE(ask(0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return got.contains(QStringLiteral("v1")); }, 20'000));
+    // The fourth is asked while the batch reads: it is told to read alone.
+    ASSERT_TRUE(ask(3));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return got.contains(QStringLiteral("v4")); }, 20'000));
+    EXPECT_FALSE(got.value(QStringLiteral("v4")).has_value());
+    ASSERT_TRUE(ask(1));
+    ASSERT_TRUE(ask(2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return got.size() == 4; }, 20'000));
+    for (const char* tag : {"v1", "v2", "v3"}) {
+        const std::optional<InspectionEnd>& e = got.value(QLatin1StringView(tag));
+        ASSERT_TRUE(e.has_value()) << tag;
+        EXPECT_EQ(e->exitCode, 0) << tag << e->err.constData();
+        EXPECT_GT(e->out.size(), 100'000) << tag;
     }
 }
