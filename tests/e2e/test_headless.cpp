@@ -1641,9 +1641,13 @@ TEST(Check, NamesEachKindOfDamageAndNeededRepairsOnlyThose) {
     };
     QTemporaryDir dir;
     const QString failed = dir.filePath(QStringLiteral("failed"));
+    sim.home().clearJournal();
     Ran r = tessaly({QStringLiteral("--check"), QStringLiteral("--all"),
                      QStringLiteral("--failed-to"), failed});
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    // The host's twelve storages, each kind of damage among them, are read
+    // through one remote shell, and each gets its own verdict below.
+    EXPECT_EQ(sim.journal("ssh").size(), 1);
     const QString groups = QStringLiteral("additional groups: ccdev, ccqa");
     EXPECT_EQ(
         outcomes(r),
