@@ -825,9 +825,11 @@ TEST(RepairUnit, AClosedOutputStopsTheRunAndEveryStartedFixProtGetsItsEndview) {
 }
 
 // Starts `tessaly --repair --all` and SIGKILLs it once atWork holds.
-void kill_repair_when(const std::function<bool()>& atWork) {
+void kill_repair_when(const std::function<bool()>& atWork,
+                      const QStringList& args = {QStringLiteral("--repair"),
+                                                 QStringLiteral("--all")}) {
     QProcess p;
-    start(p, {QStringLiteral("--repair"), QStringLiteral("--all")});
+    start(p, args);
     ASSERT_TRUE(QTest::qWaitFor(atWork, 20'000));
     ::kill(pid_t(p.processId()), SIGKILL);
     p.waitForFinished();
@@ -878,6 +880,29 @@ TEST(RepairUnit, ARunKilledDuringItsLookupLeavesNothingBehindAndTheRerunRepairsO
     ASSERT_TRUE(units_done(sim.home()));
     EXPECT_EQ(sim.journal("fix_prot").size(), 2);
     EXPECT_EQ(endviews_follow_fix_prots(sim.home()), (std::set<std::string>{"a", "b"}));
+}
+
+TEST(RepairUnit, ARunKilledWhileABatchReadsItsHostRepairsEachBrokenViewOnceAfter) {
+    SimHome sim;
+    for (const char* tag : {"a", "b", "c"})
+        sim.add(tag, "h1");
+    sim.home().setViewFault("b", "find_sleep_ms", "20000");
+    sim.home().clearJournal();
+    const QStringList needed{QStringLiteral("--repair"), QStringLiteral("--needed"),
+                             QStringLiteral("--all")};
+    // Killed while a's unit repairs it and the host's batch reads b.
+    ASSERT_NO_FATAL_FAILURE(kill_repair_when(
+        [&] { return sim.journal("fix_prot").size() == 1 && sim.journal("find").size() == 2; },
+        needed));
+    ASSERT_TRUE(units_done(sim.home()));
+    sim.home().clearFaults();
+    const Ran rerun = tessaly(needed);
+    EXPECT_EQ(outcomes(rerun).value(3),
+              QStringLiteral("3 views: 2 repaired, 1 sound, 0 failed, 0 skipped"))
+        << rerun.out.toStdString() << rerun.err.toStdString();
+    ASSERT_TRUE(units_done(sim.home()));
+    EXPECT_EQ(sim.journal("fix_prot").size(), 3) << "one for each view, a's by the killed run";
+    EXPECT_EQ(endviews_follow_fix_prots(sim.home()), (std::set<std::string>{"a", "b", "c"}));
 }
 
 TEST(RepairUnit, NeitherTwoNamesOfOneAccountNorTwoAccountsRunTwoFixProtsOnAStorage) {
