@@ -7,6 +7,7 @@
 #include "repair/launcher.h"
 
 #include "process/childprocess.h"
+#include "process/outputchild_posix.h"
 #include "process/result.h"
 #include "repair/unitrecord.h"
 #include "wrap/unitprotocol.h"
@@ -263,47 +264,45 @@ private:
     bool m_over = false;
 };
 
-// The unit with no window: its reports come through a pipe.
+// The unit with no window: its reports come through a pipe, which is all
+// this program watches of it while it works.
 class DirectLaunch : public UnitLaunch {
 public:
     DirectLaunch(const LaunchSpec& spec, const QString& program, QObject* parent)
-        : UnitLaunch(spec, parent), m_process(new QProcess(this)) {
+        : UnitLaunch(spec, parent), m_process(new process::OutputChild(this)) {
         const QStringList words = unit_words(spec, program, word(unit::opt::reportToStdout), false);
         m_words = QStringList{program} + spec.arguments;
-        m_process->setProgram(words.first());
-        m_process->setArguments(words.mid(1));
-        m_process->setStandardInputFile(QProcess::nullDevice());
-        m_process->setStandardErrorFile(QProcess::nullDevice());
-        process::put_in_own_session(*m_process);
-        connect(m_process, &QProcess::readyReadStandardOutput, this,
-                [this] { consume(m_process->readAllStandardOutput()); });
-        connect(m_process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus st) {
-            consume(m_process->readAllStandardOutput());
-            unitGone(st == QProcess::CrashExit
-                         ? QStringLiteral("the repair unit crashed")
-                         : QStringLiteral("the repair unit ended (exit status %1) without "
-                                          "reporting the end of its work")
-                               .arg(code));
-        });
-        connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart)
-                unitGone(QStringLiteral("cannot start the repair unit ") + wrapper_path() +
-                         QStringLiteral(": ") + m_process->errorString());
+        connect(m_process, &process::OutputChild::readyRead, this,
+                [this] { consume(m_process->readAll()); });
+        connect(m_process, &process::OutputChild::finished, this, [this](int code, bool crashed) {
+            consume(m_process->readAll());
+            unitGone(crashed ? QStringLiteral("the repair unit crashed")
+                             : QStringLiteral("the repair unit ended (exit status %1) without "
+                                              "reporting the end of its work")
+                                   .arg(code));
         });
         // Started on the next turn, so that the caller has connected.
-        QTimer::singleShot(0, this, [this] { m_process->start(QIODevice::ReadOnly); });
+        QTimer::singleShot(0, this, [this, words] {
+            QString why;
+            if (m_process && !m_process->start(words, &why))
+                unitGone(QStringLiteral("cannot start the repair unit ") + words.first() +
+                         QStringLiteral(": ") + why);
+        });
     }
     ~DirectLaunch() override { abandon(); }
     QStringList startedWords() const override { return m_words; }
     void abandon() override {
         finish();
-        if (m_process)
-            process::keep_until_finished(std::exchange(m_process, nullptr));
+        // The unit goes on alone; it is reaped once it ends.
+        if (m_process) {
+            m_process->disconnect(this);
+            std::exchange(m_process, nullptr)->deleteLater();
+        }
     }
 
 private:
     QStringList m_words;
-    QProcess* m_process;
+    process::OutputChild* m_process;
 };
 
 // The unit in a terminal window: its reports come through a FIFO.

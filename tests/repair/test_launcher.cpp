@@ -3,6 +3,7 @@
 #include "repair/launcher.h"
 #include "temphome.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -34,6 +35,20 @@ QString script(const QTemporaryDir& dir, const QString& name, const QByteArray& 
 QByteArray slurp(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Children of this process that have ended and were never reaped.
+int zombies() {
+    int n = 0;
+    const QString me = QString::number(::getpid());
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        // "PID (COMM) STATE PPID ...": the command may hold blanks.
+        const QByteArray stat = slurp(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
+        const QList<QByteArray> rest = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (rest.size() > 1 && rest.at(0) == "Z" && rest.at(1) == me.toLatin1())
+            ++n;
+    }
+    return n;
 }
 
 // TERMINAL and DISPLAY as a test needs them, restored afterwards.
@@ -198,8 +213,10 @@ TEST(Launch, AbandoningLeavesTheProgramRunning) {
     l->abandon();
     delete l;
     EXPECT_FALSE(QFile::exists(done));
-    // It finishes on its own; it was not killed.
+    // It finishes on its own; it was not killed. Its unit, no longer
+    // watched, is still reaped when it ends.
     EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(done); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([] { return zombies() == 0; }, 5000)) << zombies();
 }
 
 namespace {
