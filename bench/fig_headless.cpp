@@ -3,6 +3,7 @@
 // beside the listing command alone; --repair --all beside the same programs started directly.
 #include "figures.h"
 #include "harness.h"
+#include "headless_run.h"
 #include "simhome.h"
 
 #include <QElapsedTimer>
@@ -89,12 +90,15 @@ void figure_headless() {
     const test::StandIns standIns(home);
     UseHome use(home.dir());
     const std::vector<ccsim::View> all = home.views();
-    std::vector<double> runs, directs, unlocked;
+    std::vector<double> runs, directs, unlocked, ownCpu;
     int status = -1;
     for (int r = 0; r < (smoke() ? 1 : 3); ++r) {
         home.breakStorage();
-        runs.push_back(
-            run_ms(tessaly, {QStringLiteral("--repair"), QStringLiteral("--all")}, &status));
+        const Run run =
+            run_tessaly({QStringLiteral("--repair"), QStringLiteral("--all")}, tmp.path());
+        runs.push_back(run.wallMs);
+        ownCpu.push_back(run.cpuMs);
+        status = run.status;
         home.breakStorage();
         QElapsedTimer t;
         t.start();
@@ -108,19 +112,34 @@ void figure_headless() {
     if (status != 0)
         note(QStringLiteral("9: --repair ended with status %1").arg(status));
     // The listing is part of the run but not of the per-view work: it is
-    // measured alone and taken off.
+    // measured alone and taken off the wall time.
     const double listing =
         median_ms(reps, [&] { return run_ms(tessaly, {QStringLiteral("--list")}); });
     const double perView = (median_of(runs) - listing) / views;
     const double direct = median_of(directs) / views;
     const double bare = median_of(unlocked) / views;
+    // The repair unit is one more process a view, started by Tessaly and
+    // not by the direct starts: its cost is in the wall overhead, and is
+    // measured alone as figure 4 does.
+    const double unit = unit_cost_ms(smoke() ? 5 : 300).first;
     row(QStringLiteral("9. tessaly --repair --all, %1 views: own overhead per view").arg(views),
         fmt_ms(perView - direct), QStringLiteral("<= 1 ms"),
         QStringLiteral("%1/view beside %2 direct (the records asked in batches and fix_prot "
-                       "under the storage host's lock, as the run does); the repair unit's "
-                       "start is in the overhead (figure 4)")
-            .arg(fmt_ms(perView), fmt_ms(direct)),
+                       "under the storage host's lock, as the run does); of it the repair "
+                       "unit's start, %3 (through it - direct), and %4 beyond it")
+            .arg(fmt_ms(perView), fmt_ms(direct), fmt_ms(unit), fmt_ms(perView - direct - unit)),
         perView - direct <= 1.0);
+    // Wall time differences of runs some 30 ms a view long move by more
+    // than the target between runs on a shared machine; the CPU the run's
+    // process spends itself does not. The kernel counts that in clock
+    // ticks, too coarse to take a 200-view listing's share off: it stays in.
+    const double ownPerView = median_of(ownCpu) / views;
+    row(QStringLiteral("9. tessaly --repair --all, %1 views: Tessaly's own CPU per view")
+            .arg(views),
+        fmt_ms(ownPerView), QStringLiteral("<= 1 ms"),
+        QStringLiteral("its process alone, not its children, the listing included; %1 in all")
+            .arg(fmt_ms(median_of(ownCpu))),
+        ownPerView <= 1.0);
     row(QStringLiteral("9. the storage host's lock per view (direct with it - without)"),
         fmt_ms(direct - bare), QString(),
         QStringLiteral("the lock's sh and flock on the host; without it %1/view direct")

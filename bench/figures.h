@@ -12,6 +12,7 @@
 #include "app/frmmain.h"
 
 #include <memory>
+#include <utility>
 
 namespace tsy::bench {
 
@@ -36,6 +37,9 @@ void figure_night(); // 12. a site's night: --check and --repair --needed over 2
 // storage lock on its host taken around it, as the repair unit runs it.
 void direct_starts(const ccsim::Home& home, const std::vector<ccsim::View>& views, bool batched,
                    bool locked);
+// What the repair unit adds to a program started through it, per start, and
+// one start of /bin/true: n of each.
+std::pair<double, double> unit_cost_ms(int n);
 
 // A main window over the in-process fake ClearCase, loaded and shown
 // (offscreen) as start-up leaves it.
