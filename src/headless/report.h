@@ -151,6 +151,9 @@ private:
     bool m_errBroken = false;
 };
 
+// One view's line of the JSON report: an object and a line feed.
+QByteArray view_json(const ViewResult& r);
+
 // A message for the error output: "tessaly: ", the line, a line feed.
 QByteArray error_line(const QString& line);
 
