@@ -328,9 +328,13 @@ TEST(FaultsRun, AVerySlowUtilityKeepsTheWindowAlive) {
     });
     timer.start(20);
     s.execute();
-    // Events flowed and the bar went on moving while fix_prot slept.
+    // Events flowed and the bar went on moving while fix_prot slept. A
+    // shown bar takes one of ten places a turn of its counter, a place
+    // each tenth tick: seeing every place needs a full turn, which a loaded
+    // machine's timers may not give in the sleep; several places show
+    // that it moved on.
     EXPECT_GT(ticks, 20);
-    EXPECT_GT(bar.size(), 10);
+    EXPECT_GE(bar.size(), 4);
     EXPECT_EQ(s.repaired(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
     EXPECT_TRUE(Site::unique(s.stopped()));
     EXPECT_TRUE(boxes.boxes.isEmpty());
