@@ -265,6 +265,17 @@ void append_json_string(QByteArray& out, const QString& text) {
     }
     out += '"';
 }
+
+// A JSON array of strings.
+void append_json_strings(QByteArray& out, const QStringList& texts) {
+    out += '[';
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        append_json_string(out, texts.at(i));
+    }
+    out += ']';
+}
 } // namespace
 
 void append_listing_json(QByteArray& out, const QString& tag, const QString& host,
@@ -285,13 +296,9 @@ void append_listing_json(QByteArray& out, const QString& tag, const QString& hos
         append_json_string(out, globalPath);
     out += ",\"active\":";
     out += !active ? "null" : *active ? "true" : "false";
-    out += ",\"attributes\":[";
-    for (qsizetype i = 0; i < attributes.size(); ++i) {
-        if (i > 0)
-            out += ',';
-        append_json_string(out, attributes.at(i));
-    }
-    out += "]}\n";
+    out += ",\"attributes\":";
+    append_json_strings(out, attributes);
+    out += "}\n";
 }
 
 namespace {
@@ -320,13 +327,7 @@ struct JsonObjectWriter {
     }
     void texts(const char* name, const QStringList& values) {
         key(name);
-        out += '[';
-        for (qsizetype i = 0; i < values.size(); ++i) {
-            if (i > 0)
-                out += ',';
-            append_json_string(out, values.at(i));
-        }
-        out += ']';
+        append_json_strings(out, values);
     }
     void number(const char* name, qint64 value) {
         key(name);
