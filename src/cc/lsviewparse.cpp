@@ -303,6 +303,7 @@ void LsviewReader::line(QByteArrayView line) {
         return;
     }
     const bool all = m_fields == LsviewFields::All;
+    const bool summary = all || m_fields == LsviewFields::Summary;
     // A field met twice means a record lost its "Tag:" line: what follows
     // belongs to a view that cannot be named, not to this one.
     const auto set = [&](unsigned bit, std::optional<QString> LsviewRecord::*field, bool keep) {
@@ -315,7 +316,7 @@ void LsviewReader::line(QByteArrayView line) {
     case 'G':
         known = take_field(l, "Global path", v);
         if (known)
-            set(kGlobalPath, &LsviewRecord::globalPath, all);
+            set(kGlobalPath, &LsviewRecord::globalPath, summary);
         break;
     case 'S':
         known = take_field(l, "Server host", v);
@@ -331,7 +332,7 @@ void LsviewReader::line(QByteArrayView line) {
         break;
     case 'A':
         known = take_field(l, "Active", v);
-        if (known && all) {
+        if (known && summary) {
             const QString t = decode_part(v).trimmed();
             if (t == QLatin1StringView("YES"))
                 m_current.active = true;
@@ -342,7 +343,7 @@ void LsviewReader::line(QByteArrayView line) {
     case 'V':
         if (take_field(l, "View attributes", v)) {
             seen(kAttributes);
-            if (all)
+            if (summary)
                 m_current.attributes = decode_part(v).trimmed();
         } else if (take_field(l, "View server access path", v)) {
             set(kAccessPath, &LsviewRecord::accessPath, all);

@@ -42,10 +42,11 @@ Q_DECLARE_TYPEINFO(tsy::cc::LsviewRecord, Q_RELOCATABLE_TYPE);
 namespace tsy::cc {
 
 // Which fields a parse fills. A listing needs only the tag, its comment and
-// the server host: the other fields are still recognised (a field met twice
-// still starts a record of its own) but neither decoded nor kept. The
-// problem of a record is the same either way.
-enum class LsviewFields { All, Listing };
+// the server host; a summary adds the global path, whether the view is
+// active and its attributes. The other fields are still recognised (a field
+// met twice still starts a record of its own) but neither decoded nor kept.
+// The problem of a record is the same either way.
+enum class LsviewFields { All, Summary, Listing };
 
 // Reads `lsview -long` output one line at a time, straight from cleartool's
 // bytes: only the fields asked for are decoded, each on its own, so that a

@@ -127,8 +127,10 @@ class ListingJob : public Job {
 public:
     using Job::Job;
     const ListingReport& report() const { return m_report; }
-    // Asked before the first view comes: each readable view's whole record
-    // is also given, by recordListed. Backends without records give none.
+    // Asked before the first view comes: each readable view's record is
+    // also given, by recordListed, with its tag, server host, global path,
+    // whether it is active and its attributes. Backends without records
+    // give none.
     virtual void giveRecords() {}
 
 signals:

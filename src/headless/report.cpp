@@ -247,20 +247,35 @@ namespace {
 // A JSON string: UTF-8, with the quote, the backslash and control
 // characters escaped.
 void append_json_string(QByteArray& out, const QString& text) {
-    out += '"';
-    const QByteArray bytes = text.toUtf8();
-    for (const char ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (b == '"' || b == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (b < 0x20) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += hex[b >> 4];
-            out += hex[b & 15];
-        } else {
-            out += ch;
+    // Most text is printable ASCII, copied a character a byte; from the
+    // first character that is not, the rest goes through UTF-8 and escapes.
+    const auto* s = reinterpret_cast<const char16_t*>(text.utf16());
+    const qsizetype n = text.size();
+    qsizetype plain = 0;
+    while (plain < n && s[plain] >= 0x20 && s[plain] < 0x80 && s[plain] != u'"' &&
+           s[plain] != u'\\')
+        ++plain;
+    const qsizetype at = out.size();
+    out.resize(at + plain + 1);
+    char* d = out.data() + at;
+    *d++ = '"';
+    for (qsizetype i = 0; i < plain; ++i)
+        d[i] = char(s[i]);
+    if (plain < n) {
+        const QByteArray bytes = QStringView(text).sliced(plain).toUtf8();
+        for (const char ch : bytes) {
+            const auto b = static_cast<unsigned char>(ch);
+            if (b == '"' || b == '\\') {
+                out += '\\';
+                out += ch;
+            } else if (b < 0x20) {
+                static const char hex[] = "0123456789abcdef";
+                out += "\\u00";
+                out += hex[b >> 4];
+                out += hex[b & 15];
+            } else {
+                out += ch;
+            }
         }
     }
     out += '"';
@@ -278,18 +293,9 @@ void append_json_strings(QByteArray& out, const QStringList& texts) {
 }
 } // namespace
 
-void append_listing_json(QByteArray& out, const QString& tag, const QString& host,
-                         const QString& line, const QString& globalPath, std::optional<bool> active,
-                         const QStringList& attributes) {
-    // Written by hand: a QJsonObject per view costs more than reading the
-    // listing does.
-    out += "{\"tag\":";
-    append_json_string(out, tag);
-    out += ",\"host\":";
-    append_json_string(out, host);
-    out += ",\"line\":";
-    append_json_string(out, line);
-    out += ",\"global_path\":";
+QByteArray listing_json_facts(const QString& globalPath, std::optional<bool> active,
+                              const QStringList& attributes) {
+    QByteArray out(",\"global_path\":");
     if (globalPath.isNull())
         out += "null";
     else
@@ -299,6 +305,23 @@ void append_listing_json(QByteArray& out, const QString& tag, const QString& hos
     out += ",\"attributes\":";
     append_json_strings(out, attributes);
     out += "}\n";
+    return out;
+}
+
+void append_listing_json(QByteArray& out, const QString& tag, const QString& host,
+                         const QString& line, const QByteArray& facts) {
+    // Written by hand: a QJsonObject per view costs more than reading the
+    // listing does.
+    out += "{\"tag\":";
+    append_json_string(out, tag);
+    out += ",\"host\":";
+    append_json_string(out, host);
+    out += ",\"line\":";
+    append_json_string(out, line);
+    if (facts.isEmpty())
+        out += listing_json_facts(QString(), std::nullopt, QStringList());
+    else
+        out += facts;
 }
 
 namespace {
