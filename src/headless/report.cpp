@@ -293,9 +293,18 @@ void append_json_strings(QByteArray& out, const QStringList& texts) {
 }
 } // namespace
 
-QByteArray listing_json_facts(const QString& globalPath, std::optional<bool> active,
-                              const QStringList& attributes) {
-    QByteArray out(",\"global_path\":");
+void append_listing_json(QByteArray& out, const QString& tag, const QString& host,
+                         const QString& line, const QString& globalPath, std::optional<bool> active,
+                         const QStringList& attributes) {
+    // Written by hand: a QJsonObject per view costs more than reading the
+    // listing does.
+    out += "{\"tag\":";
+    append_json_string(out, tag);
+    out += ",\"host\":";
+    append_json_string(out, host);
+    out += ",\"line\":";
+    append_json_string(out, line);
+    out += ",\"global_path\":";
     if (globalPath.isNull())
         out += "null";
     else
@@ -305,23 +314,6 @@ QByteArray listing_json_facts(const QString& globalPath, std::optional<bool> act
     out += ",\"attributes\":";
     append_json_strings(out, attributes);
     out += "}\n";
-    return out;
-}
-
-void append_listing_json(QByteArray& out, const QString& tag, const QString& host,
-                         const QString& line, const QByteArray& facts) {
-    // Written by hand: a QJsonObject per view costs more than reading the
-    // listing does.
-    out += "{\"tag\":";
-    append_json_string(out, tag);
-    out += ",\"host\":";
-    append_json_string(out, host);
-    out += ",\"line\":";
-    append_json_string(out, line);
-    if (facts.isEmpty())
-        out += listing_json_facts(QString(), std::nullopt, QStringList());
-    else
-        out += facts;
 }
 
 namespace {

@@ -165,17 +165,12 @@ QString count_of(qsizetype n, const QString& noun);
 // characters become blanks, a CR LF one blank.
 QString one_line(const QString& text);
 
-// What a listing's JSON object holds of a view after its tag, host and
-// line: global_path, active (null when unknown) and attributes, then the
-// object's end and its line's.
-QByteArray listing_json_facts(const QString& globalPath, std::optional<bool> active,
-                              const QStringList& attributes);
-
 // Appends one view of a listing to out as a JSON object on a line of its
-// own: tag, host, line, then the facts listing_json_facts wrote (none known
-// when empty).
+// own: tag, host, line, global_path, active (null when unknown) and
+// attributes.
 void append_listing_json(QByteArray& out, const QString& tag, const QString& host,
-                         const QString& line, const QByteArray& facts);
+                         const QString& line, const QString& globalPath, std::optional<bool> active,
+                         const QStringList& attributes);
 
 // Whether the error output is a terminal, where a status line belongs.
 bool error_output_is_terminal();

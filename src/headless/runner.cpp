@@ -94,10 +94,20 @@ public:
         if (m_o.list && m_o.format == Format::Json) {
             m_listing->giveRecords();
             connect(m_listing, &cc::ListingJob::recordListed, this,
-                    [this](const cc::LsviewRecord& r) { keepRecord(r); });
+                    [this](const cc::LsviewRecord& r) { writeRecord(r); });
+            connect(m_listing, &cc::ListingJob::viewListed, this,
+                    [this](const QString& tag, const QString& host) {
+                        // Kept in the order the list adds views; a view the
+                        // list already holds is dropped with its line.
+                        if (m_list.addView(tag, host))
+                            m_jsonLines.append(std::exchange(m_record, {}));
+                        else
+                            m_record.clear();
+                    });
+        } else {
+            connect(m_listing, &cc::ListingJob::viewListed, this,
+                    [this](const QString& tag, const QString& host) { m_list.addView(tag, host); });
         }
-        connect(m_listing, &cc::ListingJob::viewListed, this,
-                [this](const QString& tag, const QString& host) { m_list.addView(tag, host); });
         connect(m_listing, &cc::Job::finished, this, &Runner::listed);
     }
 
@@ -168,14 +178,11 @@ private:
                               : QStringLiteral("stopped by a signal");
     }
 
-    // What a JSON listing shows of a view beyond its tag and host, written
-    // as the record comes: the listing's own time is spent while cleartool
-    // still writes, and one piece of text a view is kept rather than three.
-    void keepRecord(const cc::LsviewRecord& r) {
-        QString line = ViewListModel::lineOf(*r.tag, r.serverHost.value_or(QString()));
-        const auto slot = m_facts.find(line);
-        if (slot != m_facts.end())
-            return; // the list keeps the first of two equal lines
+    // A JSON listing's line for a view, written as its record comes, just
+    // before the view itself: the listing's own time is spent while
+    // cleartool still writes, and the end has only to put the lines in the
+    // list's order.
+    void writeRecord(const cc::LsviewRecord& r) {
         QStringList attributes;
         if (r.attributes) {
             // "snapshot,ucmview": one entry per word.
@@ -183,8 +190,10 @@ private:
                 if (!w.trimmed().isEmpty())
                     attributes.append(w.trimmed().toString());
         }
-        m_facts.emplace(std::move(line),
-                        listing_json_facts(r.globalPath.value_or(QString()), r.active, attributes));
+        const QString host = r.serverHost.value_or(QString());
+        m_record.clear();
+        append_listing_json(m_record, *r.tag, host, ViewListModel::lineOf(*r.tag, host),
+                            r.globalPath.value_or(QString()), r.active, attributes);
     }
 
     // Each of the listing's errors once, then how many views could not be
@@ -211,8 +220,12 @@ private:
         QByteArray out;
         out.reserve(kPiece + 4096);
         for (int i = 0; i < m_list.count(); ++i) {
-            const QString line = m_list.text(i);
-            append_listing_json(out, m_list.tag(i), m_list.host(i), line, m_facts.value(line));
+            const qsizetype at = m_list.arrival(i);
+            if (at < m_jsonLines.size() && !m_jsonLines.at(at).isEmpty())
+                out += m_jsonLines.at(at);
+            else // listed without a record: nothing more is known of it
+                append_listing_json(out, m_list.tag(i), m_list.host(i), m_list.text(i), QString(),
+                                    std::nullopt, QStringList());
             if (out.size() >= kPiece) {
                 std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
                 out.resize(0);
@@ -501,12 +514,13 @@ private:
     bool m_caseSensitive = false;
     bool m_over = false;
     bool m_stopped = false;
-    bool m_outputClosed = false;        // the stop came from an output whose reader had gone
-    bool m_listingFailed = false;       // the listing itself could not be had
-    bool m_listingCut = false;          // the listing ended early: views may be missing
-    bool m_nothingMatched = false;      // a narrowing pick found no view
-    int m_unread = 0;                   // views the listing could not read
-    QHash<QString, QByteArray> m_facts; // a JSON listing's facts, by line
+    bool m_outputClosed = false;   // the stop came from an output whose reader had gone
+    bool m_listingFailed = false;  // the listing itself could not be had
+    bool m_listingCut = false;     // the listing ended early: views may be missing
+    bool m_nothingMatched = false; // a narrowing pick found no view
+    int m_unread = 0;              // views the listing could not read
+    QList<QByteArray> m_jsonLines; // a JSON listing's lines, in the order the list added them
+    QByteArray m_record;           // the line of the record just listed
 };
 
 } // namespace

@@ -240,6 +240,7 @@ void ViewListModel::clear() {
     m_pending = {};
     m_folded.clear();
     m_store.clear();
+    m_added = 0;
     endResetModel();
 }
 
@@ -266,6 +267,11 @@ QString ViewListModel::host(int row) const {
     return r ? lineOfRow(*r).mid(r->tagSize + 1).toString() : QString();
 }
 
+std::uint32_t ViewListModel::arrival(int row) const {
+    const ViewRow* r = rowAt(row);
+    return r ? r->arrival : 0;
+}
+
 bool ViewListModel::addView(const QString& tag, const QString& host) {
     if (size_t(tag.size()) >= std::numeric_limits<std::uint32_t>::max())
         return false;
@@ -273,9 +279,10 @@ bool ViewListModel::addView(const QString& tag, const QString& host) {
     const std::uint32_t hash = m_folded.hashOf(line);
     if (m_folded.contains(line, hash))
         return false;
-    const ViewRow row{m_store.add(line), std::uint32_t(tag.size()), false};
+    const ViewRow row{m_store.add(line), std::uint32_t(tag.size()), m_added, false};
     if (row.line == LineStore::kNone)
         return false;
+    ++m_added;
     m_folded.insert(row.line, hash);
     if (m_batch) {
         m_pending.append(row);

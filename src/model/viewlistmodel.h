@@ -40,12 +40,14 @@ private:
 };
 
 // One line of the view list: its "tag:host" text in the model's store, the
-// length of the tag, and its check mark. The tag is kept as ClearCase gave
+// length of the tag, its place in the order the lines were added, and its
+// check mark. The tag is kept as ClearCase gave
 // it: a tag may hold a colon, so it is never cut back out at a colon; the
 // host starts after the tag's own length and the colon.
 struct ViewRow {
     LineStore::Handle line = LineStore::kNone;
     std::uint32_t tagSize = 0;
+    std::uint32_t arrival = 0;
     bool checked = false;
 };
 
@@ -129,6 +131,10 @@ public:
     // The stored tag and host of a row.
     QString tag(int row) const;
     QString host(int row) const;
+    // How many lines were added before the row's own since the list was
+    // last cleared: what was kept of a view as it came is found again in
+    // the sorted list.
+    std::uint32_t arrival(int row) const;
 
     // While a batch is open, added lines are collected and merged into
     // their sorted places when it ends: one model reset instead of one
@@ -161,6 +167,7 @@ private:
     LineSet m_folded{m_store};
     QList<ViewRow> m_rows;
     QList<ViewRow> m_pending;
+    std::uint32_t m_added = 0; // lines added since the last clear
     bool m_batch = false;
 };
 

@@ -82,11 +82,11 @@ TEST(ReportJson, AViewsLineKeepsAnyTextAndSaysNullForWhatIsNotKnown) {
     EXPECT_EQ(p.value(QStringLiteral("duration_s")).toDouble(-1), 0.0);
 }
 
-TEST(ReportJson, AListingsLineKeepsAnyTextWithItsFactsOrNullsWithout) {
+TEST(ReportJson, AListingsLineKeepsAnyTextAndSaysNullForWhatIsNotKnown) {
     const QString odd = QString::fromUtf8("plain then \"q\" \\ \x01 \xc3\xa9 \xf0\x9f\x94\xa7");
     QByteArray out;
-    append_listing_json(out, odd, QStringLiteral("h1"), odd + QStringLiteral(":h1"),
-                        listing_json_facts(odd, false, {QStringLiteral("snapshot"), odd}));
+    append_listing_json(out, odd, QStringLiteral("h1"), odd + QStringLiteral(":h1"), odd, false,
+                        {QStringLiteral("snapshot"), odd});
     const QJsonObject o = parsed(out);
     EXPECT_EQ(o.value(QStringLiteral("tag")).toString(), odd);
     EXPECT_EQ(o.value(QStringLiteral("line")).toString(), odd + QStringLiteral(":h1"));
@@ -97,7 +97,8 @@ TEST(ReportJson, AListingsLineKeepsAnyTextWithItsFactsOrNullsWithout) {
 
     // A view listed without a record: nothing more is known of it.
     QByteArray bare;
-    append_listing_json(bare, QStringLiteral("v"), QStringLiteral("h"), QStringLiteral("v:h"), {});
+    append_listing_json(bare, QStringLiteral("v"), QStringLiteral("h"), QStringLiteral("v:h"),
+                        QString(), std::nullopt, QStringList());
     const QJsonObject b = parsed(bare);
     EXPECT_TRUE(b.value(QStringLiteral("global_path")).isNull());
     EXPECT_TRUE(b.value(QStringLiteral("active")).isNull());

@@ -62,13 +62,19 @@ TEST(ViewListModel, ABatchGivesTheSameOrderAsOneByOneInsertion) {
     for (const QString& s : input)
         add(single, s);
     ViewListModel batched;
+    QStringList added;           // in the order the list took them
     add(batched, input.first()); // merge into existing rows as well
+    added.append(input.first());
     batched.beginBatch();
     for (const QString& s : input)
-        add(batched, s);
+        if (add(batched, s))
+            added.append(s);
     EXPECT_EQ(batched.count(), single.count()); // pending lines count already
     batched.endBatch();
     EXPECT_EQ(lines(batched), lines(single));
+    // Each sorted row still tells where it came in.
+    for (int i = 0; i < batched.count(); ++i)
+        ASSERT_EQ(added.value(qsizetype(batched.arrival(i))), batched.text(i)) << i;
     const QStringList sorted = lines(single);
     EXPECT_TRUE(
         std::is_sorted(sorted.cbegin(), sorted.cend(), [](const QString& a, const QString& b) {
@@ -126,6 +132,8 @@ TEST(ViewListModel, RemoveWhereDropsRowsWithTheirMarksAndTracksTheCurrentRow) {
     EXPECT_EQ(m.removeWhere([](const QString& l) { return l.startsWith(u'a'); }, &current), 3);
     EXPECT_EQ(resets.count(), 1); // one batch, not a removal per row
     EXPECT_EQ(lines(m), (QStringList{QStringLiteral("b2:h"), QStringLiteral("b4:h")}));
+    EXPECT_EQ(m.arrival(0), 1u); // the rows kept keep their places in the order added
+    EXPECT_EQ(m.arrival(1), 3u);
     EXPECT_EQ(current, 1);
     EXPECT_FALSE(m.isChecked(0));
     EXPECT_TRUE(m.isChecked(1));
