@@ -240,6 +240,8 @@ void ViewListModel::clear() {
     m_pending = {};
     m_folded.clear();
     m_store.clear();
+    m_keys = {};
+    m_runStart = 0;
     m_added = 0;
     endResetModel();
 }
@@ -272,51 +274,11 @@ std::uint32_t ViewListModel::arrival(int row) const {
     return r ? r->arrival : 0;
 }
 
-bool ViewListModel::addView(const QString& tag, const QString& host) {
-    if (size_t(tag.size()) >= std::numeric_limits<std::uint32_t>::max())
-        return false;
-    const QString line = lineOf(tag, host);
-    const std::uint32_t hash = m_folded.hashOf(line);
-    if (m_folded.contains(line, hash))
-        return false;
-    const ViewRow row{m_store.add(line), std::uint32_t(tag.size()), m_added, false};
-    if (row.line == LineStore::kNone)
-        return false;
-    ++m_added;
-    m_folded.insert(row.line, hash);
-    if (m_batch) {
-        m_pending.append(row);
-        return true;
-    }
-    const auto at = std::upper_bound(
-        m_rows.cbegin(), m_rows.cend(), QStringView(line),
-        [this](QStringView l, const ViewRow& r) { return lineLess(l, lineOfRow(r)); });
-    const int place = int(at - m_rows.cbegin());
-    beginInsertRows(QModelIndex(), place, place);
-    m_rows.insert(place, row);
-    endInsertRows();
-    return true;
-}
-
-void ViewListModel::beginBatch() {
-    m_batch = true;
-}
-
 namespace {
 
-// A line's place in the sort of a batch. Nearly every line is ASCII, and
-// for two ASCII lines lineLess is a comparison of their characters with the
-// letters lowered, then of the lines as they are.
-struct SortKey {
-    // The first eight lowered characters of an ASCII line, a byte each,
-    // the first the highest, zeros after a shorter line: most comparisons
-    // end here, with no other memory read.
-    std::uint64_t head = 0;
-    std::uint32_t row = 0;
-    bool ascii = true;
-};
-
 constexpr qsizetype kHeadChars = 8;
+// Lines of a batch sorted at once, while more come.
+constexpr std::size_t kRun = 4096;
 
 // lineLess for two ASCII lines whose heads are equal.
 bool ascii_less(QStringView a, QStringView b) {
@@ -334,7 +296,68 @@ bool ascii_less(QStringView a, QStringView b) {
     return a.compare(b, Qt::CaseSensitive) < 0;
 }
 
+BatchKey batch_key(QStringView line, std::uint32_t row) {
+    BatchKey k;
+    k.row = row;
+    k.ascii = is_ascii(line);
+    if (k.ascii) {
+        for (qsizetype i = 0; i < kHeadChars; ++i)
+            k.head = k.head << 8 | (i < line.size() ? lowered(line.utf16()[i]) : 0u);
+    }
+    return k;
+}
+
 } // namespace
+
+bool ViewListModel::addView(const QString& tag, const QString& host) {
+    if (size_t(tag.size()) >= std::numeric_limits<std::uint32_t>::max())
+        return false;
+    const QString line = lineOf(tag, host);
+    const std::uint32_t hash = m_folded.hashOf(line);
+    if (m_folded.contains(line, hash))
+        return false;
+    const ViewRow row{m_store.add(line), std::uint32_t(tag.size()), m_added, false};
+    if (row.line == LineStore::kNone)
+        return false;
+    ++m_added;
+    m_folded.insert(row.line, hash);
+    if (m_batch) {
+        m_keys.push_back(batch_key(line, std::uint32_t(m_pending.size())));
+        m_pending.append(row);
+        if (m_keys.size() - m_runStart >= kRun)
+            sortRun();
+        return true;
+    }
+    const auto at = std::upper_bound(
+        m_rows.cbegin(), m_rows.cend(), QStringView(line),
+        [this](QStringView l, const ViewRow& r) { return lineLess(l, lineOfRow(r)); });
+    const int place = int(at - m_rows.cbegin());
+    beginInsertRows(QModelIndex(), place, place);
+    m_rows.insert(place, row);
+    endInsertRows();
+    return true;
+}
+
+void ViewListModel::beginBatch() {
+    m_batch = true;
+}
+
+bool ViewListModel::keyLess(const BatchKey& a, const BatchKey& b) const {
+    const QStringView la = lineOfRow(m_pending.at(a.row));
+    const QStringView lb = lineOfRow(m_pending.at(b.row));
+    if (!a.ascii || !b.ascii)
+        return lineLess(la, lb);
+    if (a.head != b.head)
+        return a.head < b.head;
+    return ascii_less(la, lb);
+}
+
+void ViewListModel::sortRun() {
+    // No two lines of a batch are equal, so no sort can order them otherwise.
+    std::sort(m_keys.begin() + std::ptrdiff_t(m_runStart), m_keys.end(),
+              [this](const BatchKey& a, const BatchKey& b) { return keyLess(a, b); });
+    m_runStart = m_keys.size();
+}
 
 void ViewListModel::endBatch() {
     if (!m_batch)
@@ -342,28 +365,18 @@ void ViewListModel::endBatch() {
     m_batch = false;
     if (m_pending.isEmpty())
         return;
-    std::vector<SortKey> keys(size_t(m_pending.size()));
-    for (qsizetype r = 0; r < m_pending.size(); ++r) {
-        const QStringView line = lineOfRow(m_pending.at(r));
-        SortKey& k = keys[size_t(r)];
-        k.row = std::uint32_t(r);
-        k.ascii = is_ascii(line);
-        if (k.ascii) {
-            for (qsizetype i = 0; i < kHeadChars; ++i)
-                k.head = k.head << 8 | (i < line.size() ? lowered(line.utf16()[i]) : 0u);
-        }
+    sortRun();
+    // Every run but the last holds kRun lines: neighbours merged, then
+    // neighbours of twice the length, to the whole.
+    std::vector<BatchKey>& keys = m_keys;
+    const std::size_t n = keys.size();
+    for (std::size_t width = kRun; width < n; width *= 2) {
+        for (std::size_t lo = 0; lo + width < n; lo += 2 * width)
+            std::inplace_merge(
+                keys.begin() + std::ptrdiff_t(lo), keys.begin() + std::ptrdiff_t(lo + width),
+                keys.begin() + std::ptrdiff_t(std::min(n, lo + 2 * width)),
+                [this](const BatchKey& a, const BatchKey& b) { return keyLess(a, b); });
     }
-    const auto keyLess = [this](const SortKey& a, const SortKey& b) {
-        const QStringView la = lineOfRow(m_pending.at(a.row));
-        const QStringView lb = lineOfRow(m_pending.at(b.row));
-        if (!a.ascii || !b.ascii)
-            return lineLess(la, lb);
-        if (a.head != b.head)
-            return a.head < b.head;
-        return ascii_less(la, lb);
-    };
-    // No two lines of a batch are equal, so no sort can order them otherwise.
-    std::sort(keys.begin(), keys.end(), keyLess);
     // The rows follow their keys, moved in place along each cycle of the
     // order found: no second list of rows while the keys are held.
     for (size_t i = 0; i < keys.size(); ++i) {
@@ -380,7 +393,8 @@ void ViewListModel::endBatch() {
             j = from;
         }
     }
-    keys = {};
+    m_keys = {};
+    m_runStart = 0;
     QList<ViewRow> sorted = std::exchange(m_pending, {});
     beginResetModel();
     if (m_rows.isEmpty()) {

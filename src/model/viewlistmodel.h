@@ -51,6 +51,18 @@ struct ViewRow {
     bool checked = false;
 };
 
+// A line's place in the sort of a batch. Nearly every line is ASCII, and
+// for two ASCII lines the order is a comparison of their characters with
+// the letters lowered, then of the lines as they are.
+struct BatchKey {
+    // The first eight lowered characters of an ASCII line, a byte each,
+    // the first the highest, zeros after a shorter line: most comparisons
+    // end here, with no other memory read.
+    std::uint64_t head = 0;
+    std::uint32_t row = 0; // in the batch's rows, in the order they came
+    bool ascii = true;
+};
+
 // The set of lines behind the duplicate test, folded for case unless told
 // otherwise. Its table holds only each line's hash and handle: the text is
 // read from the store, so the set adds 16 bytes or less a line.
@@ -138,7 +150,9 @@ public:
 
     // While a batch is open, added lines are collected and merged into
     // their sorted places when it ends: one model reset instead of one
-    // insertion per line. The resulting order is the same.
+    // insertion per line. The resulting order is the same. The lines are
+    // sorted in runs as they come, so that its end has only the runs to
+    // merge: a listing's lines come while cleartool still writes.
     void beginBatch();
     void endBatch();
     bool inBatch() const { return m_batch; }
@@ -162,11 +176,16 @@ private:
     // Keeps only the rows given, in their order, in a store and set made
     // anew, so that removed lines give their memory back.
     void rebuild(QList<ViewRow>&& rows);
+    bool keyLess(const BatchKey& a, const BatchKey& b) const;
+    // Sorts the batch's lines added since the last run.
+    void sortRun();
 
     LineStore m_store;
     LineSet m_folded{m_store};
     QList<ViewRow> m_rows;
     QList<ViewRow> m_pending;
+    std::vector<BatchKey> m_keys; // of m_pending: sorted up to m_runStart, in runs
+    std::size_t m_runStart = 0;
     std::uint32_t m_added = 0; // lines added since the last clear
     bool m_batch = false;
 };
