@@ -333,10 +333,10 @@ void LsviewReader::line(QByteArrayView line) {
     case 'A':
         known = take_field(l, "Active", v);
         if (known && summary) {
-            const QString t = decode_part(v).trimmed();
-            if (t == QLatin1StringView("YES"))
+            const QByteArrayView t = v.trimmed();
+            if (t == "YES")
                 m_current.active = true;
-            else if (t == QLatin1StringView("NO"))
+            else if (t == "NO")
                 m_current.active = false;
         }
         break;

@@ -99,10 +99,11 @@ public:
                     [this](const QString& tag, const QString& host) {
                         // Kept in the order the list adds views; a view the
                         // list already holds is dropped with its line.
+                        // Each line is kept in a block of its own size; the
+                        // one it was written in serves the next.
                         if (m_list.addView(tag, host))
-                            m_jsonLines.append(std::exchange(m_record, {}));
-                        else
-                            m_record.clear();
+                            m_jsonLines.append(QByteArray(m_record.constData(), m_record.size()));
+                        m_record.resize(0);
                     });
         } else {
             connect(m_listing, &cc::ListingJob::viewListed, this,
@@ -191,7 +192,7 @@ private:
                     attributes.append(w.trimmed().toString());
         }
         const QString host = r.serverHost.value_or(QString());
-        m_record.clear();
+        m_record.resize(0);
         append_listing_json(m_record, *r.tag, host, ViewListModel::lineOf(*r.tag, host),
                             r.globalPath.value_or(QString()), r.active, attributes);
     }
