@@ -301,13 +301,18 @@ BatchKey batch_key(QStringView line, std::uint32_t row) {
     k.row = row;
     k.ascii = is_ascii(line);
     if (k.ascii) {
+        std::uint64_t head = 0;
         for (qsizetype i = 0; i < kHeadChars; ++i)
-            k.head = k.head << 8 | (i < line.size() ? lowered(line.utf16()[i]) : 0u);
+            head = head << 8 | (i < line.size() ? lowered(line.utf16()[i]) : 0u);
+        k.headHigh = std::uint32_t(head >> 32);
+        k.headLow = std::uint32_t(head);
     }
     return k;
 }
 
 } // namespace
+
+static_assert(sizeof(ViewRow) == 12 && sizeof(BatchKey) == 12);
 
 bool ViewListModel::addView(const QString& tag, const QString& host) {
     if (size_t(tag.size()) >= std::numeric_limits<std::uint32_t>::max())
@@ -347,8 +352,8 @@ bool ViewListModel::keyLess(const BatchKey& a, const BatchKey& b) const {
     const QStringView lb = lineOfRow(m_pending.at(b.row));
     if (!a.ascii || !b.ascii)
         return lineLess(la, lb);
-    if (a.head != b.head)
-        return a.head < b.head;
+    if (a.head() != b.head())
+        return a.head() < b.head();
     return ascii_less(la, lb);
 }
 
@@ -384,7 +389,8 @@ void ViewListModel::endBatch() {
             continue;
         const ViewRow held = m_pending.at(qsizetype(i));
         for (size_t j = i;;) {
-            const size_t from = std::exchange(keys[j].row, std::uint32_t(j));
+            const size_t from = keys[j].row;
+            keys[j].row = std::uint32_t(j);
             if (from == i) {
                 m_pending[qsizetype(j)] = held;
                 break;

@@ -47,8 +47,9 @@ private:
 struct ViewRow {
     LineStore::Handle line = LineStore::kNone;
     std::uint32_t tagSize = 0;
-    std::uint32_t arrival = 0;
-    bool checked = false;
+    // Beside the check mark, in the same 32 bits: 12 bytes a row.
+    std::uint32_t arrival : 31 = 0;
+    std::uint32_t checked : 1 = 0;
 };
 
 // A line's place in the sort of a batch. Nearly every line is ASCII, and
@@ -57,10 +58,14 @@ struct ViewRow {
 struct BatchKey {
     // The first eight lowered characters of an ASCII line, a byte each,
     // the first the highest, zeros after a shorter line: most comparisons
-    // end here, with no other memory read.
-    std::uint64_t head = 0;
-    std::uint32_t row = 0; // in the batch's rows, in the order they came
-    bool ascii = true;
+    // end here, with no other memory read. Held in two halves, so that a
+    // key takes 12 bytes.
+    std::uint32_t headHigh = 0;
+    std::uint32_t headLow = 0;
+    std::uint32_t row : 31 = 0; // in the batch's rows, in the order they came
+    std::uint32_t ascii : 1 = 1;
+
+    std::uint64_t head() const { return std::uint64_t(headHigh) << 32 | headLow; }
 };
 
 // The set of lines behind the duplicate test, folded for case unless told
