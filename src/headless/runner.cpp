@@ -97,10 +97,9 @@ public:
                     [this](const cc::LsviewRecord& r) { writeRecord(r); });
             connect(m_listing, &cc::ListingJob::viewListed, this,
                     [this](const QString& tag, const QString& host) {
-                        // Kept in the order the list adds views; a view the
-                        // list already holds is dropped with its line.
-                        // Each line is kept in a block of its own size; the
-                        // one it was written in serves the next.
+                        // Kept in the order the list adds views, each in a
+                        // block of its own size; a view the list already
+                        // holds is dropped with its line.
                         if (m_list.addView(tag, host))
                             m_jsonLines.append(QByteArray(m_record.constData(), m_record.size()));
                         m_record.resize(0);

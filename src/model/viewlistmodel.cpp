@@ -373,24 +373,23 @@ void ViewListModel::endBatch() {
     sortRun();
     // Every run but the last holds kRun lines: neighbours merged, then
     // neighbours of twice the length, to the whole.
-    std::vector<BatchKey>& keys = m_keys;
-    const std::size_t n = keys.size();
+    const std::size_t n = m_keys.size();
     for (std::size_t width = kRun; width < n; width *= 2) {
         for (std::size_t lo = 0; lo + width < n; lo += 2 * width)
             std::inplace_merge(
-                keys.begin() + std::ptrdiff_t(lo), keys.begin() + std::ptrdiff_t(lo + width),
-                keys.begin() + std::ptrdiff_t(std::min(n, lo + 2 * width)),
+                m_keys.begin() + std::ptrdiff_t(lo), m_keys.begin() + std::ptrdiff_t(lo + width),
+                m_keys.begin() + std::ptrdiff_t(std::min(n, lo + 2 * width)),
                 [this](const BatchKey& a, const BatchKey& b) { return keyLess(a, b); });
     }
     // The rows follow their keys, moved in place along each cycle of the
     // order found: no second list of rows while the keys are held.
-    for (size_t i = 0; i < keys.size(); ++i) {
-        if (keys[i].row == i)
+    for (size_t i = 0; i < m_keys.size(); ++i) {
+        if (m_keys[i].row == i)
             continue;
         const ViewRow held = m_pending.at(qsizetype(i));
         for (size_t j = i;;) {
-            const size_t from = keys[j].row;
-            keys[j].row = std::uint32_t(j);
+            const size_t from = m_keys[j].row;
+            m_keys[j].row = std::uint32_t(j);
             if (from == i) {
                 m_pending[qsizetype(j)] = held;
                 break;

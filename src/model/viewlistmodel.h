@@ -41,9 +41,9 @@ private:
 
 // One line of the view list: its "tag:host" text in the model's store, the
 // length of the tag, its place in the order the lines were added, and its
-// check mark. The tag is kept as ClearCase gave
-// it: a tag may hold a colon, so it is never cut back out at a colon; the
-// host starts after the tag's own length and the colon.
+// check mark. The tag is kept as ClearCase gave it: a tag may hold a colon,
+// so it is never cut back out at a colon; the host starts after the tag's
+// own length and the colon.
 struct ViewRow {
     LineStore::Handle line = LineStore::kNone;
     std::uint32_t tagSize = 0;
